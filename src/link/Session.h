@@ -1,0 +1,28 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "CalendarClock.h"
+#include "DeviceLink.h"
+
+namespace vantor {
+
+// What the main window shares with its tabs: the line to the instrument, the
+// language of the moment, the port found, the status bar and the clock. All
+// of it lives on the user-interface thread.
+struct Session {
+  DeviceLink Link;
+  uint8_t LanguageIndex = 0;  // 0 Russian, 1 English
+  uint8_t PortNumber = 0;     // COM port the instrument answered on, 0 none
+  // Writes a text into status bar panel 0..3.
+  std::function<void(int panel, const QString& text)> SetPanel = [](int, const QString&) {};
+  CalendarClock* Clock = nullptr;  // never null once the main window exists
+  // Shows an error in the application's standard message box (a conversion
+  // error on the settings tab, a failed write of prog.ini). Tests replace it.
+  std::function<void(const QString& message)> ShowError = [](const QString&) {};
+
+  explicit Session(CalendarClock* clock) : Clock(clock) {}
+};
+
+}  // namespace vantor
