@@ -35,8 +35,10 @@ QString FormatGeneral(double value, int digits);
 QString FormatPrintf(const char* format, double value);
 QString FormatPrintf(const char* format, long long value);
 
-// Text to a 32-bit integer: leading and trailing blanks, an optional sign, then
-// decimal digits, or hexadecimal after $, x or 0x. Anything else throws.
+// Text to a 32-bit integer: leading blanks, an optional sign, then decimal
+// digits, or hexadecimal after $, x or 0x (up to 8 digits, taken as a 32-bit
+// pattern). Trailing characters, an empty text and a decimal value outside
+// the 32-bit range throw.
 int64_t StrToInt(const QString& text);
 
 // Text to a float with the locale's separator and an optional exponent; blanks
