@@ -1,0 +1,140 @@
+#include "ScreenCapture.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include "Dictionary.h"
+
+namespace vantor {
+
+namespace {
+
+constexpr std::array<uint8_t, 16> GreyLevels{254, 243, 236, 227, 216, 199, 184, 168,
+                                             151, 133, 117, 109, 87,  71,  55,  43};
+
+constexpr std::array<uint8_t, 16 * 4> MakeGreyPalette() {
+  std::array<uint8_t, 16 * 4> palette{};
+  for (size_t i = 0; i < GreyLevels.size(); ++i) {
+    palette[4 * i + 0] = GreyLevels[i];
+    palette[4 * i + 1] = GreyLevels[i];
+    palette[4 * i + 2] = GreyLevels[i];
+    palette[4 * i + 3] = 0xFF;
+  }
+  return palette;
+}
+
+void PutLe16(QByteArray& out, uint16_t v) {
+  out.append(static_cast<char>(v & 0xFF));
+  out.append(static_cast<char>(v >> 8));
+}
+
+void PutLe32(QByteArray& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.append(static_cast<char>((v >> shift) & 0xFF));
+  }
+}
+
+}  // namespace
+
+const std::array<uint8_t, 16 * 4> GreyPalette = MakeGreyPalette();
+
+bool ScreenPixel(const ScreenBuffer& buffer, int x, int y) {
+  const int r = ScreenHeight - 1 - y;  // rows counted from the bottom
+  const int index = 8 * (ScreenWidth - 1 - x) + r / 8;
+  return (buffer[static_cast<size_t>(index)] >> (r % 8)) & 1;
+}
+
+QByteArray ScreenBitmapBytes(const ScreenBuffer& buffer) {
+  QByteArray out;
+  out.reserve(ScreenBitmapSize);
+  // File header.
+  out.append("BM", 2);
+  PutLe32(out, ScreenBitmapSize);
+  PutLe16(out, 0);
+  PutLe16(out, 0);
+  PutLe32(out, ScreenBitmapPixelOffset);
+  // Information header; a positive height stores the bottom row first.
+  PutLe32(out, 40);
+  PutLe32(out, ScreenWidth);
+  PutLe32(out, ScreenHeight);
+  PutLe16(out, 1);   // planes
+  PutLe16(out, 8);   // bits per pixel
+  PutLe32(out, 0);   // no compression
+  PutLe32(out, 0);   // image size
+  PutLe32(out, 0);   // horizontal resolution
+  PutLe32(out, 0);   // vertical resolution
+  PutLe32(out, 16);  // colours used
+  PutLe32(out, 0);   // important colours
+  out.append(reinterpret_cast<const char*>(GreyPalette.data()),
+             static_cast<qsizetype>(GreyPalette.size()));
+  // 128 bytes per row needs no padding to a multiple of 4.
+  for (int r = 0; r < ScreenHeight; ++r) {
+    const int y = ScreenHeight - 1 - r;
+    for (int x = 0; x < ScreenWidth; ++x) {
+      out.append(ScreenPixel(buffer, x, y) ? '\xFF' : '\x00');
+    }
+  }
+  return out;
+}
+
+QByteArray ScreenTextBytes(const uint8_t* buffer, size_t length) {
+  QByteArray out;
+  out.reserve(static_cast<qsizetype>(length) + 4);
+  auto put = [&out](uint8_t byte) {
+    if (byte == 0x0A) {
+      out.append('\r');
+    }
+    out.append(static_cast<char>(byte));
+  };
+  for (size_t i = 0; i < length; ++i) {
+    put(buffer[i]);
+  }
+  put(' ');
+  put('\n');
+  return out;
+}
+
+bool AppendScreenText(const uint8_t* buffer, size_t length) {
+  QFile file(QString::fromLatin1(ScreenTextFileName));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    return false;
+  }
+  // A dump cut short would shift every later one; take it back instead.
+  const qint64 start = file.size();
+  const QByteArray bytes = ScreenTextBytes(buffer, length);
+  if (file.write(bytes) != bytes.size() || !file.flush()) {
+    file.resize(start);
+    return false;
+  }
+  return true;
+}
+
+bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer) {
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly)) {
+    return false;
+  }
+  const QByteArray bytes = ScreenBitmapBytes(buffer);
+  if (file.write(bytes) != bytes.size()) {
+    file.cancelWriting();
+    return false;
+  }
+  // commit() renames over the old picture only when every byte reached disk.
+  return file.commit();
+}
+
+void SaveScreenFiles(const ScreenBuffer& buffer) {
+  AppendScreenText(buffer.data(), buffer.size());
+  WriteScreenBitmap(QString::fromLatin1(ScreenBitmapFileName), buffer);
+}
+
+void CaptureScreen(Session& session) {
+  ScreenBuffer& buffer = session.Link.Values().Screen;
+  buffer.fill(0);
+  if (session.Link.ReadVariable(IdScreen) != 1) {
+    return;
+  }
+  SaveScreenFiles(buffer);
+}
+
+}  // namespace vantor

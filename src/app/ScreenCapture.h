@@ -1,0 +1,64 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "Session.h"
+#include "ValueStorage.h"
+
+namespace vantor {
+
+// The instrument's display: 128 x 64 pixels, one bit each, sent as the 1024
+// bytes of variable 231. Every 8 bytes are one pixel column, starting with
+// the rightmost; within a column byte 0 holds the bottom 8 rows and bit 0 is
+// the lowest pixel of its byte.
+inline constexpr int ScreenWidth = 128;
+inline constexpr int ScreenHeight = 64;
+using ScreenBuffer = std::array<uint8_t, ScreenBytes>;
+
+inline constexpr const char* ScreenTextFileName = "screen.txt";
+inline constexpr const char* ScreenBitmapFileName = "screen.bmp";
+
+// screen.bmp: 14-byte file header, 40-byte information header, 16-entry
+// palette, then 64 rows of 128 one-byte pixels, bottom row first.
+inline constexpr int ScreenBitmapPixelOffset = 14 + 40 + 16 * 4;
+inline constexpr int ScreenBitmapSize = ScreenBitmapPixelOffset + ScreenWidth * ScreenHeight;
+
+// The colour table of screen.bmp: 16 greys as blue, green, red, 0xFF.
+// Entry 0 (the lightest) is a clear pixel; set pixels are written as 0xFF.
+extern const std::array<uint8_t, 16 * 4> GreyPalette;
+
+// Whether pixel (x, y) is set, x from the left and y from the top.
+bool ScreenPixel(const ScreenBuffer& buffer, int x, int y);
+
+// The exact bytes of screen.bmp for a display image.
+QByteArray ScreenBitmapBytes(const ScreenBuffer& buffer);
+
+// What one capture appends to screen.txt: the raw bytes, a space and a line
+// end, with every 0x0A written as 0x0D 0x0A as a text-mode stream does.
+QByteArray ScreenTextBytes(const uint8_t* buffer, size_t length);
+
+// Appends the dump to screen.txt in the current directory, creating it when
+// missing. False when the file cannot be opened or fully written; a dump
+// that could not be written whole is taken back out.
+bool AppendScreenText(const uint8_t* buffer, size_t length);
+
+// Writes the bitmap under `fileName` (relative names are in the current
+// directory). The picture goes to a temporary file beside it that then
+// replaces the old one, so an interrupted write never leaves a cut file.
+// False when nothing could be written.
+bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer);
+
+// Writes both files from a display image: the dump first, then the picture.
+// A dump that cannot be written does not stop the picture.
+void SaveScreenFiles(const ScreenBuffer& buffer);
+
+// The PrintScreen button (Button13Click): one read of variable 231 into the
+// link's storage, which is cleared first so a failed read leaves zeros; only
+// a successful read writes screen.txt and screen.bmp. Failures stay silent
+// apart from the read's own outcome in status panel 0.
+void CaptureScreen(Session& session);
+
+}  // namespace vantor

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "CalendarClock.h"
+#include "ScreenCapture.h"
+
+namespace vantor {
+namespace {
+
+QByteArray ReadAll(const QString& name) {
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return file.readAll();
+}
+
+uint8_t At(const QByteArray& bytes, int offset) {
+  return static_cast<uint8_t>(bytes.at(offset));
+}
+
+uint32_t Le32(const QByteArray& bytes, int offset) {
+  return At(bytes, offset) | At(bytes, offset + 1) << 8 | At(bytes, offset + 2) << 16 |
+         static_cast<uint32_t>(At(bytes, offset + 3)) << 24;
+}
+
+// Offsets of the pixel bytes that differ from 0x00.
+std::vector<int> SetPixelOffsets(const QByteArray& bitmap) {
+  std::vector<int> offsets;
+  for (int i = ScreenBitmapPixelOffset; i < bitmap.size(); ++i) {
+    if (At(bitmap, i) != 0x00) {
+      offsets.push_back(i);
+    }
+  }
+  return offsets;
+}
+
+// Every test writes its files in a fresh working directory of its own.
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    previous_ = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+  }
+  void TearDown() override { QDir::setCurrent(previous_); }
+
+  QTemporaryDir dir_;
+  QString previous_;
+};
+
+TEST(ScreenBitmap, HeadersAndPaletteAreTheFixedOnes) {
+  const QByteArray bmp = ScreenBitmapBytes(ScreenBuffer{});
+  ASSERT_EQ(bmp.size(), 8310);
+  EXPECT_EQ(bmp.left(2), QByteArray("BM"));
+  EXPECT_EQ(Le32(bmp, 2), 8310u);
+  EXPECT_EQ(Le32(bmp, 6), 0u);
+  EXPECT_EQ(Le32(bmp, 10), 118u);
+  EXPECT_EQ(Le32(bmp, 14), 40u);
+  EXPECT_EQ(Le32(bmp, 18), 128u);
+  EXPECT_EQ(Le32(bmp, 22), 64u);
+  EXPECT_EQ(At(bmp, 26) | At(bmp, 27) << 8, 1);
+  EXPECT_EQ(At(bmp, 28) | At(bmp, 29) << 8, 8);
+  for (int offset : {30, 34, 38, 42, 50}) {
+    EXPECT_EQ(Le32(bmp, offset), 0u) << "offset " << offset;
+  }
+  EXPECT_EQ(Le32(bmp, 46), 16u);
+  const uint8_t greys[16] = {254, 243, 236, 227, 216, 199, 184, 168,
+                             151, 133, 117, 109, 87,  71,  55,  43};
+  for (int i = 0; i < 16; ++i) {
+    const int entry = 54 + 4 * i;
+    EXPECT_EQ(At(bmp, entry), greys[i]);
+    EXPECT_EQ(At(bmp, entry + 1), greys[i]);
+    EXPECT_EQ(At(bmp, entry + 2), greys[i]);
+    EXPECT_EQ(At(bmp, entry + 3), 0xFF);
+  }
+  EXPECT_TRUE(SetPixelOffsets(bmp).empty());
+}
+
+struct LonePixel {
+  int bufferIndex;
+  uint8_t value;
+  int fileOffset;  // the one pixel byte that must become 0xFF
+  int x, y;        // the same pixel, y from the top
+};
+
+class ScreenBitmapLonePixel : public ::testing::TestWithParam<LonePixel> {};
+
+TEST_P(ScreenBitmapLonePixel, OneBufferBitSetsExactlyItsPixel) {
+  const LonePixel c = GetParam();
+  ScreenBuffer buffer{};
+  buffer[static_cast<size_t>(c.bufferIndex)] = c.value;
+  const QByteArray bmp = ScreenBitmapBytes(buffer);
+  EXPECT_EQ(SetPixelOffsets(bmp), std::vector<int>{c.fileOffset});
+  EXPECT_EQ(At(bmp, c.fileOffset), 0xFF);
+
+  // An ordinary image reader finds the pixel at the same place.
+  QImage image;
+  ASSERT_TRUE(image.loadFromData(bmp, "BMP"));
+  ASSERT_EQ(image.size(), QSize(128, 64));
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      const bool set = x == c.x && y == c.y;
+      ASSERT_EQ(ScreenPixel(buffer, x, y), set) << x << "," << y;
+      ASSERT_EQ(image.pixelIndex(x, y), set ? 0xFF : 0x00) << x << "," << y;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corners, ScreenBitmapLonePixel,
+    ::testing::Values(LonePixel{0, 0x01, 245, 127, 63},                  // bottom right
+                      LonePixel{1023, 0x80, 8182, 0, 0},                 // top left
+                      LonePixel{8, 0x02, 372, 126, 62},                  // next column, second row
+                      LonePixel{7, 0x80, 118 + 63 * 128 + 127, 127, 0},  // top right
+                      LonePixel{1016, 0x01, 118, 0, 63}));               // bottom left
+
+TEST(ScreenText, DumpIsRawBytesThenSpaceAndCrLf) {
+  const ScreenBuffer zeros{};
+  QByteArray expected(1024, '\0');
+  expected.append("\x20\x0D\x0A", 3);
+  EXPECT_EQ(ScreenTextBytes(zeros.data(), zeros.size()), expected);
+
+  // Only 0x0A grows; 0x0D and high bytes pass through as they are.
+  ScreenBuffer buffer{};
+  buffer[0] = 0x0A;
+  buffer[1] = 0x0D;
+  buffer[2] = 0xFF;
+  buffer[500] = 0x0A;
+  buffer[1023] = 0x0A;
+  const QByteArray dump = ScreenTextBytes(buffer.data(), buffer.size());
+  ASSERT_EQ(dump.size(), 1030);
+  EXPECT_EQ(dump.left(5), QByteArray("\x0D\x0A\x0D\xFF\x00", 5));
+  EXPECT_EQ(dump.right(5), QByteArray("\x0D\x0A\x20\x0D\x0A", 5));
+}
+
+TEST_F(InTempDir, ZeroImageWritesBlankPictureAndAppendsZeroDump) {
+  SaveScreenFiles(ScreenBuffer{});
+  const QByteArray bmp = ReadAll("screen.bmp");
+  ASSERT_EQ(bmp.size(), 8310);
+  EXPECT_EQ(bmp.mid(118), QByteArray(8192, '\0'));
+  QByteArray dump(1024, '\0');
+  dump.append("\x20\x0D\x0A", 3);
+  EXPECT_EQ(ReadAll("screen.txt"), dump);
+}
+
+TEST_F(InTempDir, TwoCapturesKeepBothDumpsAndOnlyTheSecondPicture) {
+  ScreenBuffer first{};
+  first.fill(0x0A);  // every byte doubles in the dump
+  ScreenBuffer second{};
+  second[0] = 0x01;
+  second[1] = 0x0A;
+  second[2] = 0x0A;
+  second[3] = 0x0A;
+
+  SaveScreenFiles(first);
+  SaveScreenFiles(second);
+
+  const QByteArray text = ReadAll("screen.txt");
+  ASSERT_EQ(text.size(), 2051 + 1030);
+  EXPECT_EQ(text.left(2051), ScreenTextBytes(first.data(), first.size()));
+  EXPECT_EQ(text.mid(2051), ScreenTextBytes(second.data(), second.size()));
+  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(second));
+  // Nothing but the two files is left behind: the temporary picture is gone.
+  EXPECT_EQ(QDir(".").entryList(QDir::Files | QDir::Hidden),
+            (QStringList{"screen.bmp", "screen.txt"}));
+}
+
+TEST_F(InTempDir, DumpThatCannotBeOpenedStillLeavesThePicture) {
+  ASSERT_TRUE(QDir(".").mkdir("screen.txt"));  // a directory cannot be opened as the dump
+  ScreenBuffer buffer{};
+  buffer[8] = 0x02;
+  EXPECT_FALSE(AppendScreenText(buffer.data(), buffer.size()));
+  SaveScreenFiles(buffer);
+  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(buffer));
+}
+
+TEST_F(InTempDir, PictureThatCannotBeCreatedEndsQuietlyAfterTheDump) {
+  ASSERT_TRUE(QDir(".").mkdir("screen.bmp"));
+  EXPECT_FALSE(WriteScreenBitmap("screen.bmp", ScreenBuffer{}));
+  SaveScreenFiles(ScreenBuffer{});
+  EXPECT_EQ(ReadAll("screen.txt").size(), 1027);
+  EXPECT_TRUE(QFileInfo("screen.bmp").isDir());
+}
+
+TEST_F(InTempDir, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
+  // A working directory that has been removed refuses every new file, even to
+  // root, which permission bits do not stop.
+  ASSERT_TRUE(QDir(".").mkdir("gone"));
+  ASSERT_TRUE(QDir::setCurrent("gone"));
+  ASSERT_TRUE(QDir(dir_.path()).rmdir("gone"));
+
+  EXPECT_FALSE(WriteScreenBitmap("screen.bmp", ScreenBuffer{}));
+  SaveScreenFiles(ScreenBuffer{});
+  EXPECT_TRUE(QDir(dir_.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                  .isEmpty());
+}
+
+TEST_F(InTempDir, UnwritableDirectoryGetsNoFiles) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "permissions do not bind root; the vanished-directory case covers this";
+  }
+  ASSERT_TRUE(QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner));
+  SaveScreenFiles(ScreenBuffer{});
+  QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  EXPECT_TRUE(QDir(".").entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// With no port open the read fails: nothing is written and the storage holds
+// zeros, not the previous picture.
+TEST_F(InTempDir, FailedReadWritesNothingAndClearsTheImage) {
+  FixedClock clock;
+  Session session(&clock);
+  int outcome = -1;
+  session.Link.SetOutcomeHandler([&outcome](int row) { outcome = row; });
+  session.Link.InitDictionary();
+  session.Link.Values().Screen.fill(0x5A);
+
+  CaptureScreen(session);
+
+  EXPECT_EQ(outcome, 39);
+  EXPECT_EQ(session.Link.Values().Screen, ScreenBuffer{});
+  EXPECT_TRUE(QDir(".").entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+}  // namespace
+}  // namespace vantor
