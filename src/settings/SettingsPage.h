@@ -3,11 +3,25 @@
 #include <functional>
 
 #include "Session.h"
+#include "ValueStorage.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
 
 namespace vantor {
 
+class FixedColumnGrid;
+struct UserSettingsEntries;
+
 // The settings tab (TabSheet2): user settings, service parameter grid,
-// factory settings; it also carries the PrintScreen button (Button13).
+// factory settings; it also carries the PrintScreen button (Button13), whose
+// handler the main window connects. Controls are found by their design
+// names (objectName).
 class SettingsPage : public QWidget {
   Q_OBJECT
 
@@ -18,12 +32,52 @@ class SettingsPage : public QWidget {
   // read of variable 3 succeeded. Also the connection test of a port.
   int ReadSettingsPage();
 
+  // "Считать": reads the tab; on failure calls OnReadFailed.
+  void Button1Click();
+  // "Записать" under the thresholds: sends the user settings (variable 4).
+  void Button2Click();
+  // "Заводские настройки": the instrument restores its factory settings.
+  void Button7Click();
+  // "Записать" under the service grid: sends the service parameters.
+  void Button8Click();
+
   // Called when "Считать" fails; the main window connects it to the live
   // tab's ResetLiveDisplay.
   std::function<void()> OnReadFailed;
 
  private:
+  void BuildControls();
+  void FillUserSettings(const UserSettings& settings);
+  UserSettingsEntries Entries() const;
+
   Session& session_;
+  // Variable 4 as the last successful read brought it (zeros before any):
+  // what a write sends for everything the page does not show.
+  UserSettings lastRead_;
+
+  QLabel* Label11 = nullptr;
+  FixedColumnGrid* StringGrid2 = nullptr;
+  QLabel* Label12 = nullptr;
+  FixedColumnGrid* StringGrid5 = nullptr;
+  QLabel* Label10 = nullptr;
+  QComboBox* ComboBox3 = nullptr;
+  QLabel* Label13 = nullptr;
+  QComboBox* ComboBox4 = nullptr;
+  QLabel* LabeledEdit1Label = nullptr;
+  QLineEdit* LabeledEdit1 = nullptr;
+  QLabel* Label33 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QLabel* Label32 = nullptr;
+  QComboBox* ComboBox2 = nullptr;
+  QLabel* Label36 = nullptr;
+  QSlider* TrackBar1 = nullptr;
+  QGroupBox* GroupBox4 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button13 = nullptr;
+  FixedColumnGrid* StringGrid1 = nullptr;
+  QPushButton* Button8 = nullptr;
+  QPushButton* Button7 = nullptr;
 };
 
 }  // namespace vantor

@@ -1,0 +1,138 @@
+#include "SettingsText.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "NumberText.h"
+#include "TypeCodes.h"
+#include "Windows1251.h"
+
+namespace vantor {
+namespace {
+
+constexpr int SliderMax = 10;
+constexpr int BrightnessStep = 25;
+
+template <typename T>
+T Load(const uint8_t* field) {
+  T value;
+  std::memcpy(&value, field, sizeof value);
+  return value;
+}
+
+template <typename T>
+void Save(uint8_t* field, T value) {
+  std::memcpy(field, &value, sizeof value);
+}
+
+// The item number to send: the box's own, or what the instrument last had.
+uint8_t ItemOr(int index, uint8_t lastRead) {
+  return index >= 0 ? static_cast<uint8_t>(index) : lastRead;
+}
+
+}  // namespace
+
+float FloatFromText(const QString& text) {
+  const double value = StrToFloat(text);
+  // A float cannot hold it: storing it would send infinity or worse.
+  if (!(std::fabs(value) <= static_cast<double>(FLT_MAX))) {
+    throw ConversionError(
+        QStringLiteral("'%1' is not a valid floating point value").arg(text).toStdString());
+  }
+  return static_cast<float>(value);
+}
+
+QString ThresholdText(float value) {
+  return FormatFixed(value, 2);
+}
+
+QString PeriodText(uint16_t seconds) {
+  return QString::number(static_cast<int16_t>(seconds));
+}
+
+int SliderPositionFromBrightness(uint8_t brightness) {
+  const int position = (brightness + BrightnessStep / 2) / BrightnessStep;
+  return position > SliderMax ? SliderMax : position;
+}
+
+uint8_t BrightnessFromSlider(int position) {
+  return static_cast<uint8_t>(position * BrightnessStep);
+}
+
+int ItemIndexFromNumber(uint32_t number, int itemCount) {
+  return number < static_cast<uint32_t>(itemCount) ? static_cast<int>(number) : -1;
+}
+
+UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead) {
+  UserSettings out = lastRead;
+  out.DoseRateAlarmNumber = ItemOr(entries.DoseRateAlarmIndex, lastRead.DoseRateAlarmNumber);
+  for (size_t i = 0; i < out.DoseRateAlarm.size(); ++i) {
+    out.DoseRateAlarm[i] = FloatFromText(entries.DoseRateAlarms[i]);
+  }
+  out.DoseAlarmNumber = ItemOr(entries.DoseAlarmIndex, lastRead.DoseAlarmNumber);
+  for (size_t i = 0; i < out.DoseAlarm.size(); ++i) {
+    out.DoseAlarm[i] = FloatFromText(entries.DoseAlarms[i]);
+  }
+  out.ArchivePeriod = static_cast<uint16_t>(StrToInt(entries.ArchivePeriod));
+  out.Brightness = BrightnessFromSlider(entries.SliderPosition);
+  out.DisplayLanguage = ItemOr(entries.DisplayLanguageIndex, lastRead.DisplayLanguage);
+  // Only the sound bit is the page's; the instrument's other flags go back
+  // as they came.
+  if (entries.SoundIndex >= 0) {
+    out.Flags = (lastRead.Flags & ~uint32_t{1}) | (entries.SoundIndex == 1 ? 1u : 0u);
+  }
+  out.Unused9 = lastRead.Unused9;
+  return out;
+}
+
+QString FloatParameterText(float value) {
+  if (value < 0.1) {
+    return FormatGeneral(value, 3);
+  }
+  return FormatFixed(value, 3);
+}
+
+std::optional<QString> ParameterText(uint8_t type, const uint8_t* field, size_t available) {
+  switch (type) {
+    case TypeInt8:
+      return QString::number(Load<uint8_t>(field));
+    case TypeText:
+      return FromWindows1251(reinterpret_cast<const char*>(field), available);
+    case TypeInt16:
+      return QString::number(Load<uint16_t>(field));
+    case TypeSignedInt8:
+      return QString::number(Load<int8_t>(field));
+    case TypeSignedInt16:
+      return QString::number(Load<int16_t>(field));
+    case TypeInt32:
+      return QString::number(Load<int32_t>(field));
+    case TypeFloat:
+      return FloatParameterText(Load<float>(field));
+    default:
+      return std::nullopt;
+  }
+}
+
+bool StoreParameter(uint8_t type, const QString& text, uint8_t* field) {
+  switch (type) {
+    case TypeInt8:
+    case TypeSignedInt8:
+      Save(field, static_cast<uint8_t>(StrToInt(text)));
+      return true;
+    case TypeInt16:
+    case TypeSignedInt16:
+      Save(field, static_cast<uint16_t>(StrToInt(text)));
+      return true;
+    case TypeInt32:
+      Save(field, static_cast<uint32_t>(StrToInt(text)));
+      return true;
+    case TypeFloat:
+      Save(field, FloatFromText(text));
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace vantor
