@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,7 +31,7 @@ class DeviceLink {
   // 115200 8N1. A port that does not exist or will not open leaves no port.
   void OpenPort(int number);
   void ClosePort();
-  bool PortOpen() const;  // PortHandle is not none
+  bool PortOpen() const;       // PortHandle is not none
   int OpenPortNumber() const;  // 0 when none
 
   int ReadVariable(uint8_t id);
@@ -58,6 +59,9 @@ class DeviceLink {
   struct Port;
   // Sends `length` bytes of the frame buffer and leaves the reply in it.
   void Exchange(size_t length);
+  // Waits until `want` bytes are buffered or `deadline` passes; false when
+  // the device vanished meanwhile (the port is then closed).
+  bool WaitForBytes(size_t want, std::chrono::steady_clock::time_point deadline);
   int Finish(uint8_t index, bool write);
   void Report(int row) const;
 

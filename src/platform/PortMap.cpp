@@ -1,0 +1,311 @@
+#include "PortMap.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QStringList>
+#include <algorithm>
+#include <mutex>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+
+#include <cstdio>
+#endif
+
+namespace vantor {
+namespace {
+
+// Orders "ttyUSB2" before "ttyUSB10": runs of digits compare as numbers.
+bool NaturalLess(const QString& a, const QString& b) {
+  int i = 0;
+  int j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i].isDigit() && b[j].isDigit()) {
+      int i2 = i;
+      int j2 = j;
+      while (i2 < a.size() && a[i2].isDigit()) {
+        ++i2;
+      }
+      while (j2 < b.size() && b[j2].isDigit()) {
+        ++j2;
+      }
+      const qulonglong x = a.mid(i, i2 - i).toULongLong();
+      const qulonglong y = b.mid(j, j2 - j).toULongLong();
+      if (x != y) {
+        return x < y;
+      }
+      i = i2;
+      j = j2;
+    } else {
+      if (a[i] != b[j]) {
+        return a[i] < b[j];
+      }
+      ++i;
+      ++j;
+    }
+  }
+  return (a.size() - i) < (b.size() - j);
+}
+
+QString DescribeDevicePath(const QString& path) {
+  const QString name = QFileInfo(path).fileName();
+  if (path.startsWith(QLatin1String("/dev/pts/"))) {
+    return QStringLiteral("virtual instrument");
+  }
+  if (name.startsWith(QLatin1String("ttyUSB"))) {
+    return QStringLiteral("USB serial");
+  }
+  if (name.startsWith(QLatin1String("ttyACM"))) {
+    return QStringLiteral("USB modem (ACM)");
+  }
+  if (name.startsWith(QLatin1String("rfcomm"))) {
+    return QStringLiteral("Bluetooth serial");
+  }
+  if (name.startsWith(QLatin1String("ttyS"))) {
+    return QStringLiteral("serial port");
+  }
+  return QStringLiteral("serial device");
+}
+
+bool IsAdapter(const QSerialPortInfo& info) {
+  const QString name = info.portName();
+  return name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
+}
+
+std::vector<PortEntry> EnumerateSystemPorts() {
+  QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+  std::stable_sort(ports.begin(), ports.end(),
+                   [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+                     const bool aa = IsAdapter(a);
+                     const bool ba = IsAdapter(b);
+                     if (aa != ba) {
+                       return aa;
+                     }
+                     return NaturalLess(a.portName(), b.portName());
+                   });
+  std::vector<PortEntry> entries;
+  for (const QSerialPortInfo& info : ports) {
+    if (static_cast<int>(entries.size()) == LastPortNumber) {
+      break;
+    }
+    PortEntry entry;
+    entry.Number = static_cast<int>(entries.size()) + 1;
+    entry.DevicePath = info.systemLocation();
+    entry.Description = DescribeDevicePath(entry.DevicePath);
+    const QString detail = info.description().trimmed();
+    if (!detail.isEmpty()) {
+      entry.Description += QStringLiteral(", ") + detail;
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// A port scan asks for up to 254 numbers in a row; enumerating the system's
+// ports once for all of them keeps the scan quick. Two seconds is short enough
+// that an adapter plugged in between two scans is seen.
+std::vector<PortEntry> SystemPortsCached() {
+  static std::mutex mutex;
+  static std::vector<PortEntry> cache;
+  static QElapsedTimer age;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!age.isValid() || age.elapsed() > 2000) {
+    cache = EnumerateSystemPorts();
+    age.start();
+  }
+  return cache;
+}
+
+QString EntryPath(int number) {
+  return PortMapDirectory() + QStringLiteral("/COM") + QString::number(number);
+}
+
+// Where an entry points: the link target, or the entry itself when it is not
+// a link (a device node or a file placed there by hand).
+QString EntryTarget(const QFileInfo& info) {
+  if (info.isSymLink()) {
+#ifndef Q_OS_WIN
+    // symLinkTarget() gives an absolute path; keep relative links relative to
+    // the directory, as the system resolves them.
+    const QByteArray raw = QFile::encodeName(info.absoluteFilePath());
+    char buffer[4096];
+    const ssize_t n = ::readlink(raw.constData(), buffer, sizeof buffer - 1);
+    if (n > 0) {
+      const QString target = QFile::decodeName(QByteArray(buffer, static_cast<int>(n)));
+      return QDir::isAbsolutePath(target) ? target
+                                          : QDir::cleanPath(info.absolutePath() + '/' + target);
+    }
+#endif
+    return info.symLinkTarget();
+  }
+  return info.absoluteFilePath();
+}
+
+std::vector<PortEntry> PinnedEntries() {
+  std::vector<PortEntry> entries;
+  const QDir dir(PortMapDirectory());
+  if (!dir.exists()) {
+    return entries;
+  }
+  // QDir::System lists dangling links too: an unplugged adapter keeps its
+  // number, it just fails to open.
+  const QFileInfoList list =
+      dir.entryInfoList(QStringList() << QStringLiteral("COM*"),
+                        QDir::Files | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden);
+  for (const QFileInfo& info : list) {
+    const int number = PortNumberFromName(info.fileName());
+    if (number == 0) {
+      continue;
+    }
+    PortEntry entry;
+    entry.Number = number;
+    entry.DevicePath = EntryTarget(info);
+    entry.Description = DescribeDevicePath(entry.DevicePath);
+    if (!QFileInfo::exists(entry.DevicePath)) {
+      entry.Description = QStringLiteral("not connected");
+    }
+    entries.push_back(entry);
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const PortEntry& a, const PortEntry& b) { return a.Number < b.Number; });
+  return entries;
+}
+
+}  // namespace
+
+int PortNumberFromName(const QString& name) {
+  if (!name.startsWith(QLatin1String("COM")) || name.size() < 4 || name.size() > 6) {
+    return 0;
+  }
+  const QString digits = name.mid(3);
+  if (digits[0] == '0') {
+    return 0;
+  }
+  for (const QChar c : digits) {
+    if (!c.isDigit()) {
+      return 0;
+    }
+  }
+  const int number = digits.toInt();
+  return number >= FirstPortNumber && number <= LastPortNumber ? number : 0;
+}
+
+QString PortMapDirectory() {
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (base.isEmpty()) {
+    base = QDir::homePath() + QStringLiteral("/.config");
+  }
+  return base + QStringLiteral("/vantor/ports");
+}
+
+bool PortMapPinned() {
+#ifdef Q_OS_WIN
+  return false;
+#else
+  return !PinnedEntries().empty();
+#endif
+}
+
+std::vector<PortEntry> PortMapEntries() {
+#ifdef Q_OS_WIN
+  std::vector<PortEntry> entries;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    const int number = PortNumberFromName(info.portName());
+    if (number != 0) {
+      entries.push_back({number, info.portName(), info.description()});
+    }
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const PortEntry& a, const PortEntry& b) { return a.Number < b.Number; });
+  return entries;
+#else
+  std::vector<PortEntry> pinned = PinnedEntries();
+  if (!pinned.empty()) {
+    return pinned;
+  }
+  return SystemPortsCached();
+#endif
+}
+
+QString PortPath(int number) {
+  if (number < FirstPortNumber || number > LastPortNumber) {
+    return {};
+  }
+#ifdef Q_OS_WIN
+  return QStringLiteral("COM%1").arg(number);
+#else
+  for (const PortEntry& entry : PortMapEntries()) {
+    if (entry.Number == number) {
+      return entry.DevicePath;
+    }
+  }
+  return {};
+#endif
+}
+
+QString PortEntryText(const PortEntry& entry) {
+  QString text = QStringLiteral("COM%1 \u2014 %2").arg(entry.Number).arg(entry.DevicePath);
+  if (!entry.Description.isEmpty()) {
+    text += QStringLiteral(", ") + entry.Description;
+  }
+  return text;
+}
+
+QString PinPort(int number, const QString& devicePath, bool* ok) {
+  if (ok != nullptr) {
+    *ok = false;
+  }
+  if (number < FirstPortNumber || number > LastPortNumber) {
+    return {};
+  }
+  QDir().mkpath(PortMapDirectory());
+  const QString path = EntryPath(number);
+  const QFileInfo old(path);
+  QString previous;
+  if (old.exists() || old.isSymLink()) {
+    previous = EntryTarget(old);
+  }
+#ifndef Q_OS_WIN
+  // A fresh link renamed over the old entry, so a reader never finds the
+  // number missing (which could switch the map to the system's ports).
+  const QByteArray temp = QFile::encodeName(path + QStringLiteral(".pin%1").arg(::getpid()));
+  ::unlink(temp.constData());
+  if (::symlink(QFile::encodeName(devicePath).constData(), temp.constData()) != 0) {
+    return previous;
+  }
+  if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+    ::unlink(temp.constData());
+    return previous;
+  }
+  if (ok != nullptr) {
+    *ok = true;
+  }
+#else
+  Q_UNUSED(devicePath);
+#endif
+  return previous;
+}
+
+void UnpinPort(int number, const QString& expectedTarget, const QString& previousTarget) {
+  if (number < FirstPortNumber || number > LastPortNumber) {
+    return;
+  }
+  const QString path = EntryPath(number);
+  const QFileInfo info(path);
+  if (!info.exists() && !info.isSymLink()) {
+    return;
+  }
+  if (!expectedTarget.isEmpty() && EntryTarget(info) != expectedTarget) {
+    return;
+  }
+  if (!previousTarget.isEmpty()) {
+    PinPort(number, previousTarget);
+    return;
+  }
+  QFile::remove(path);
+}
+
+}  // namespace vantor

@@ -1,0 +1,57 @@
+#pragma once
+#include <QString>
+#include <vector>
+
+namespace vantor {
+
+// COM port numbers 1..254 name the serial devices of the machine.
+//
+// On Linux a number resolves in one of two ways:
+//  1. When the port map directory holds at least one entry named COM1..COM254
+//     (normally a symbolic link, e.g. COM3 -> /dev/ttyUSB0), those entries are
+//     the whole map: a number without an entry does not exist.
+//  2. Otherwise the numbers name the system's serial ports in a stable order:
+//     USB and ACM adapters first, then the rest, each group sorted by name;
+//     COM1 is the first.
+// On Windows "COM%d" is the device name as is.
+inline constexpr int FirstPortNumber = 1;
+inline constexpr int LastPortNumber = 254;
+
+struct PortEntry {
+  int Number = 0;
+  QString DevicePath;   // what the port opens
+  QString Description;  // "USB serial", "virtual instrument", ...
+};
+
+// $XDG_CONFIG_HOME/vantor/ports, or ~/.config/vantor/ports when the variable
+// is unset or empty.
+QString PortMapDirectory();
+
+// True when the directory holds at least one COMn entry, so the map is pinned.
+bool PortMapPinned();
+
+// Every port the map knows, by ascending number.
+std::vector<PortEntry> PortMapEntries();
+
+// Device path of COM`number`; empty when the map has no such port.
+QString PortPath(int number);
+
+// "COM3 — /dev/ttyUSB0, USB serial", as the connection dialog lists a port.
+QString PortEntryText(const PortEntry& entry);
+
+// Makes COM`number` point at `devicePath` in the port map directory (created
+// when missing), replacing any entry of that number atomically. Returns the
+// target the entry had before (empty when none), so the caller can restore it.
+// Returns false in `ok` when the entry could not be written.
+QString PinPort(int number, const QString& devicePath, bool* ok = nullptr);
+
+// Removes COM`number`, or points it back at `previousTarget` when that is not
+// empty. Only acts when the entry still points at `expectedTarget` (another
+// process may have re-pinned the number meanwhile); an empty expectation acts
+// unconditionally.
+void UnpinPort(int number, const QString& expectedTarget = {}, const QString& previousTarget = {});
+
+// Parses "COM<n>" with n in 1..254 and no leading zeros; 0 otherwise.
+int PortNumberFromName(const QString& name);
+
+}  // namespace vantor
