@@ -1,15 +1,326 @@
 #include "MeasurePage.h"
 
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <cmath>
+
+#include "Dictionary.h"
+#include "LiveTexts.h"
+#include "MessageTable.h"
+#include "Scaling.h"
+
 namespace vantor {
+namespace {
+
+constexpr uint16_t NewMeasurementFlag = 1u << 4;
+constexpr uint16_t MemoryFullFlag = 1u << 0;
+
+enum : int {
+  RowRateCaption = 0,  // + mode
+  RowDoseCaption = 5,  // + mode
+  RowDoseUnit = 10,    // + prefix
+};
+
+QFont PanelFont(int pixels) {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(pixels);
+  font.setBold(true);
+  return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int pixels,
+                  const QString& text) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QLatin1String(name));
+  label->setFont(PanelFont(pixels));
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+// Labels grow with their text, as the values change width.
+void SetLabelText(QLabel* label, const QString& text) {
+  label->setText(text);
+  label->adjustSize();
+}
+
+// A black plus-minus sign, 9 x 12 pixels, on a transparent 16 x 13 picture.
+QPixmap PlusMinusPicture() {
+  QPixmap picture(16, 13);
+  picture.fill(Qt::transparent);
+  QPainter painter(&picture);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::black);
+  painter.drawRect(4, 0, 1, 9);   // upright of the plus
+  painter.drawRect(0, 4, 9, 1);   // bar of the plus
+  painter.drawRect(0, 10, 9, 2);  // the minus
+  return picture;
+}
+
+}  // namespace
 
 MeasurePage::MeasurePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet1");
+  BuildPanel();
+  BuildChart();
 }
 
-// Placeholders until the live tab is built.
-void MeasurePage::Timer1Timer() {}
-void MeasurePage::SetLiveRefreshPending() {}
-void MeasurePage::ResetLiveDisplay() {}
-void MeasurePage::ClearChartSeries() {}
+void MeasurePage::BuildPanel() {
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setGeometry(0, 3, 934, 110);
+
+  Label1 = MakeLabel(Panel1, "Label1", 19, 8, 16, QStringLiteral("МАЭД:"));
+  Label2 = MakeLabel(Panel1, "Label2", 79, 5, 19, NoValueText);
+  Label3 = MakeLabel(Panel1, "Label3", 137, 8, 16, QString());
+  Image1 = new QLabel(Panel1);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(249, 15, 16, 13);
+  Image1->setPixmap(PlusMinusPicture());
+  Image1->hide();
+  Label4 = MakeLabel(Panel1, "Label4", 263, 8, 16, QString());
+  Label5 = MakeLabel(Panel1, "Label5", 19, 41, 16, QStringLiteral("АЭД:"));
+  Label6 = MakeLabel(Panel1, "Label6", 79, 37, 19, NoValueText);
+  Label7 = MakeLabel(Panel1, "Label7", 137, 41, 16, QString());
+  Label8 = MakeLabel(Panel1, "Label8", 19, 74, 16, QStringLiteral("Время набора:"));
+  Label9 = MakeLabel(Panel1, "Label9", 156, 71, 19, NoValueText);
+
+  CheckBox1 = new QCheckBox(QStringLiteral("На график"), Panel1);
+  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1->setGeometry(376, 12, 97, 17);
+  CheckBox1->setChecked(true);
+
+  Button3 = new QPushButton(QStringLiteral("Сбросить дозу"), Panel1);
+  Button3->setObjectName("Button3");
+  Button3->setGeometry(360, 40, 121, 25);
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+
+  Button6 = new QPushButton(QStringLiteral("Очистить график"), Panel1);
+  Button6->setObjectName("Button6");
+  Button6->setGeometry(360, 71, 121, 25);
+  connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
+}
+
+void MeasurePage::BuildChart() {
+  chartScene_ = new QChart();
+  chartScene_->legend()->hide();
+  chartScene_->setBackgroundRoundness(0);
+  chartScene_->setMargins(QMargins(4, 4, 12, 4));
+
+  Series1 = new QLineSeries(chartScene_);
+  Series1->setObjectName("Series1");
+  Series1->setPointsVisible(true);
+  Series1->setMarkerSize(5);
+  Series3 = new QLineSeries(chartScene_);
+  Series3->setObjectName("Series3");
+  chartScene_->addSeries(Series1);
+  chartScene_->addSeries(Series3);
+  QPen meanPen(QColor(243, 156, 53));
+  meanPen.setWidth(2);
+  Series3->setPen(meanPen);
+
+  bottomAxis_ = new QDateTimeAxis(chartScene_);
+  bottomAxis_->setObjectName("BottomAxis");
+  bottomAxis_->setFormat(QStringLiteral("hh:mm:ss"));
+  bottomAxis_->setTickCount(7);
+  leftAxis_ = new QValueAxis(chartScene_);
+  leftAxis_->setObjectName("LeftAxis");
+  leftAxis_->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
+  leftAxis_->setRange(0, 1);
+  chartScene_->addAxis(bottomAxis_, Qt::AlignBottom);
+  chartScene_->addAxis(leftAxis_, Qt::AlignLeft);
+  for (QLineSeries* series : {Series1, Series3}) {
+    series->attachAxis(bottomAxis_);
+    series->attachAxis(leftAxis_);
+  }
+  const QDateTime now = QDateTime::fromSecsSinceEpoch(session_.Clock ? session_.Clock->Now() : 0);
+  bottomAxis_->setRange(now, now.addSecs(60));
+
+  Chart1 = new QChartView(chartScene_, this);
+  Chart1->setObjectName("Chart1");
+  Chart1->setGeometry(0, 119, 934, 368);
+  connect(chartScene_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
+}
+
+bool MeasurePage::IsOnDisplay() const {
+  for (const QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (const auto* tabs = qobject_cast<const QTabWidget*>(w)) {
+      return tabs->currentWidget() == this;
+    }
+  }
+  return true;
+}
+
+void MeasurePage::Timer1Timer() {
+  if (!IsOnDisplay()) {
+    return;
+  }
+  DeviceLink& link = session_.Link;
+  if (link.ReadVariable(IdMeasurement) == 0) {
+    return;
+  }
+  const MeasurementRecord& record = link.Values().Measurement;
+  const int64_t now = session_.Clock->Now();
+  if (ClockOutOfStep(*session_.Clock, now, record.DeviceClock[ClockHour],
+                     record.DeviceClock[ClockMinute], record.DeviceClock[ClockSecond])) {
+    clockSyncPending_ = true;
+  }
+  if (clockSyncPending_) {
+    SetDeviceClock();
+    clockSyncPending_ = false;
+    return;
+  }
+  if ((record.StatusFlags & NewMeasurementFlag) != 0 || liveRefreshPending_) {
+    liveRefreshPending_ = false;
+    ShowMeasurement();
+    AddChartPoint(link.Values().Measurement.DoseRate, now);
+  }
+}
+
+void MeasurePage::SetLiveRefreshPending() {
+  liveRefreshPending_ = true;
+}
+
+void MeasurePage::ShowMeasurement() {
+  const MeasurementRecord& record = session_.Link.Values().Measurement;
+  const uint8_t language = session_.LanguageIndex;
+
+  SetLabelText(Label4, UncertaintyText(record.DoseRateError));
+  Image1->show();
+
+  const int mode = ClampMeasurementMode(record.MeasurementMode & 0xFF);
+  const ReadingText rate = RateReadingText(record.DoseRate, mode);
+  SetLabelText(Label1, MessageText(RowRateCaption + mode, language));
+  SetLabelText(Label5, MessageText(RowDoseCaption + mode, language));
+  SetLabelText(Label3, QString::fromUtf8(DoseRateUnit(mode, rate.PrefixIndex, language)));
+  SetLabelText(Label2, rate.Value);
+
+  const ReadingText dose = DoseReadingText(record.Dose);
+  SetLabelText(Label7, MessageText(RowDoseUnit + dose.PrefixIndex, language));
+  SetLabelText(Label6, dose.Value);
+
+  SetLabelText(Label9, AccumulationTimeText(record.AccumulationTime, language));
+
+  if (OnMemoryFilling) {
+    OnMemoryFilling(record.ArchiveRecordCount, (record.StatusFlags & MemoryFullFlag) != 0);
+  }
+}
+
+void MeasurePage::SetDeviceClock() {
+  const LocalTime local = session_.Clock->ToLocal(session_.Clock->Now());
+  session_.Link.Values().Measurement.DeviceClock = ClockSettingFor(local);
+  session_.Link.WriteVariable(IdClock);
+}
+
+void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
+  const bool added = chart_.AddChartPoint(doseRate, seconds, session_.Clock->StandardOffset(),
+                                          CheckBox1->isChecked());
+  if (added) {
+    RedrawPoints();
+    RedrawMean();
+    UpdateTimeAxis();
+  }
+  UpdateLeftAxis();
+}
+
+void MeasurePage::ClearChart() {
+  chart_.ClearChart();
+  RedrawChart();
+}
+
+void MeasurePage::ResetDose() {
+  session_.Link.Values().Command = CommandResetDose;
+  session_.Link.WriteVariable(IdCommandAlias);
+}
+
+void MeasurePage::ResetLiveDisplay() {
+  SetLabelText(Label2, NoValueText);
+  SetLabelText(Label6, NoValueText);
+  SetLabelText(Label9, NoValueText);
+  session_.SetPanel(1, NoValueText);
+  session_.SetPanel(2, NoValueText);
+  chart_.ResetMeanAndPeak();
+  RedrawMean();
+}
+
+void MeasurePage::ClearChartSeries() {
+  chart_.ClearSeries();
+  RedrawChart();
+}
+
+// Series coordinates are milliseconds since 1970 in UTC, which the time axis
+// labels in the computer's local time.
+double MeasurePage::ChartMsec(double pointTime) const {
+  return (pointTime - 25569.0) * 86400000.0 + 1000.0 * session_.Clock->StandardOffset();
+}
+
+void MeasurePage::RedrawChart() {
+  RedrawPoints();
+  RedrawMean();
+  UpdateTimeAxis();
+}
+
+void MeasurePage::RedrawPoints() {
+  ChartPoints& points = chart_.Points();
+  const std::vector<uint32_t> indexes = points.DrawIndexes();
+  QList<QPointF> shown;
+  shown.reserve(static_cast<qsizetype>(indexes.size()));
+  for (const uint32_t i : indexes) {
+    shown.append(QPointF(ChartMsec(points.X(i)), points.Y(i)));
+  }
+  Series1->replace(shown);
+}
+
+void MeasurePage::RedrawMean() {
+  const ChartPoints& points = chart_.Points();
+  if (!chart_.MeanShown()) {
+    Series3->clear();
+    return;
+  }
+  const double mean = points.Mean();
+  Series3->replace(QList<QPointF>{QPointF(ChartMsec(points.FirstX()), mean),
+                                  QPointF(ChartMsec(points.LastX()), mean)});
+}
+
+void MeasurePage::UpdateTimeAxis() {
+  const ChartPoints& points = chart_.Points();
+  if (points.Empty()) {
+    return;
+  }
+  const qint64 first = std::llround(ChartMsec(points.FirstX()));
+  qint64 last = std::llround(ChartMsec(points.LastX()));
+  if (last <= first) {
+    last = first + 1000;  // a single point still needs a span
+  }
+  const bool overDay = last - first > 86400000LL;
+  bottomAxis_->setFormat(overDay ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss"));
+  bottomAxis_->setRange(QDateTime::fromMSecsSinceEpoch(first),
+                        QDateTime::fromMSecsSinceEpoch(last));
+}
+
+void MeasurePage::UpdateLeftAxis() {
+  const std::optional<double> fixed = chart_.AxisMaximum();
+  leftAxis_->setRange(0, fixed ? *fixed : AutomaticAxisMaximum(chart_.Points()));
+}
+
+void MeasurePage::OnPlotAreaChanged() {
+  const int columns = static_cast<int>(chartScene_->plotArea().width());
+  if (columns > 0 && columns != chart_.Points().Columns()) {
+    chart_.Points().SetColumns(columns);
+    RedrawPoints();
+  }
+}
 
 }  // namespace vantor

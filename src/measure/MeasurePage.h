@@ -3,7 +3,18 @@
 #include <cstdint>
 #include <functional>
 
+#include "ChartModel.h"
 #include "Session.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
 
 namespace vantor {
 
@@ -31,8 +42,66 @@ class MeasurePage : public QWidget {
   // archive tab's memory-filling indicator.
   std::function<void(uint32_t count, bool full)> OnMemoryFilling;
 
+  // The current measurement record into the labels and the memory indicator.
+  void ShowMeasurement();
+  // Writes the computer's local date and time into the instrument's clock.
+  void SetDeviceClock();
+  // One chart step for a displayed reading taken at `seconds` since 1970.
+  void AddChartPoint(float doseRate, int64_t seconds);
+  // "Очистить график": every point and the peak go; no exchange.
+  void ClearChart();
+  void Button6Click() { ClearChart(); }
+  // "Сбросить дозу": tells the instrument to restart its dose.
+  void ResetDose();
+  void Button3Click() { ResetDose(); }
+
+  // The tab is on display when it is the current page of the tab widget that
+  // holds it; a page outside any tab widget counts as on display.
+  bool IsOnDisplay() const;
+  bool LiveRefreshPending() const { return liveRefreshPending_; }
+  bool ClockSyncPending() const { return clockSyncPending_; }
+  const LiveChart& ChartState() const { return chart_; }
+  QChartView* ChartView() const { return Chart1; }
+  QLineSeries* PointSeries() const { return Series1; }
+  QLineSeries* MeanSeries() const { return Series3; }
+  QValueAxis* LeftAxis() const { return leftAxis_; }
+
  private:
+  void BuildPanel();
+  void BuildChart();
+  void RedrawChart();
+  void RedrawPoints();
+  void RedrawMean();
+  void UpdateTimeAxis();
+  void UpdateLeftAxis();
+  double ChartMsec(double pointTime) const;
+  void OnPlotAreaChanged();
+
   Session& session_;
+  LiveChart chart_;
+  bool liveRefreshPending_ = false;
+  bool clockSyncPending_ = false;
+
+  QFrame* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Image1 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QLabel* Label9 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* Button6 = nullptr;
+  QChartView* Chart1 = nullptr;
+  QChart* chartScene_ = nullptr;
+  QLineSeries* Series1 = nullptr;
+  QLineSeries* Series3 = nullptr;
+  QDateTimeAxis* bottomAxis_ = nullptr;
+  QValueAxis* leftAxis_ = nullptr;
 };
 
 }  // namespace vantor
