@@ -1,14 +1,395 @@
 #include "ArchivePage.h"
 
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "Dictionary.h"
+#include "MemoryFilling.h"
+#include "MessageTable.h"
+#include "StringGrid.h"
+
 namespace vantor {
+namespace {
+
+// Texts for a record count larger than the program's copy can hold.
+const char* const BoundedCountText[2] = {"Прочитано %1 из %2", "Read %1 of %2"};
+
+// A small arrow glyph for the page buttons, pointing left or right.
+QIcon ArrowGlyph(bool right) {
+  QPixmap pixmap(9, 9);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::black);
+  const QPolygon arrow = right ? QPolygon({QPoint(2, 0), QPoint(7, 4), QPoint(2, 8)})
+                               : QPolygon({QPoint(6, 0), QPoint(1, 4), QPoint(6, 8)});
+  painter.drawPolygon(arrow);
+  return QIcon(pixmap);
+}
+
+// The bar colour must show with every Qt style, so the bar is drawn by a
+// style sheet rather than by the palette, which some styles ignore.
+QString BarStyle(const QColor& colour) {
+  return QStringLiteral(
+             "QProgressBar { border: 1px solid #8c8c8c; background: #f0f0f0; }"
+             "QProgressBar::chunk { background-color: %1; }")
+      .arg(colour.name());
+}
+
+// A day count of the record's local date and time as the chart's x: the
+// moment that local time names, in milliseconds since 1970, which is what
+// the date-time axis labels back as local time.
+qreal ChartX(double days) {
+  const double whole = std::floor(days);
+  int seconds = static_cast<int>(std::lround((days - whole) * 86400.0));
+  QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    date = date.addDays(1);
+  }
+  return static_cast<qreal>(
+      QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000)).toMSecsSinceEpoch());
+}
+
+}  // namespace
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
+  RepaintDuringRead = [this] { window()->repaint(); };
+  BuildControls();
 }
 
-// Placeholders until the archive tab is built.
-void ArchivePage::ComputeArchiveLayout() {}
-void ArchivePage::ShowMemoryFilling(uint32_t, bool) {}
-void ArchivePage::ClearArchiveView() {}
+void ArchivePage::BuildControls() {
+  button4_ = new QPushButton(QStringLiteral("Чтение архива"), this);
+  button4_->setObjectName("Button4");
+  button4_->setGeometry(3, 18, 94, 25);
+
+  button5_ = new QPushButton(QStringLiteral("Стереть архив"), this);
+  button5_->setObjectName("Button5");
+  button5_->setGeometry(142, 18, 97, 25);
+
+  progressBar2_ = new QProgressBar(this);
+  progressBar2_->setObjectName("ProgressBar2");
+  progressBar2_->setGeometry(264, 22, 145, 17);
+  progressBar2_->setTextVisible(false);
+  progressBar2_->hide();
+
+  bitBtn1_ = new QPushButton(this);
+  bitBtn1_->setObjectName("BitBtn1");
+  bitBtn1_->setGeometry(422, 18, 25, 17);
+  bitBtn1_->setIcon(ArrowGlyph(false));
+
+  label58_ = new QLabel(QStringLiteral("Страница"), this);
+  label58_->setObjectName("Label58");
+  label58_->move(463, 3);
+
+  edit6_ = new QLineEdit(this);
+  edit6_->setObjectName("Edit6");
+  edit6_->setGeometry(453, 16, 64, 21);
+  edit6_->setReadOnly(true);  // shows the page; what is typed there means nothing
+
+  bitBtn2_ = new QPushButton(this);
+  bitBtn2_->setObjectName("BitBtn2");
+  bitBtn2_->setGeometry(523, 18, 25, 17);
+  bitBtn2_->setIcon(ArrowGlyph(true));
+
+  label31_ = new QLabel(QStringLiteral("заполнение памяти"), this);
+  label31_->setObjectName("Label31");
+  label31_->move(564, 3);
+
+  progressBar1_ = new QProgressBar(this);
+  progressBar1_->setObjectName("ProgressBar1");
+  progressBar1_->setGeometry(564, 22, 142, 17);
+  progressBar1_->setRange(0, 100);
+  progressBar1_->setValue(0);
+  progressBar1_->setTextVisible(false);
+  progressBar1_->setStyleSheet(BarStyle(FillGreen));
+
+  label41_ = new QLabel(this);
+  label41_->setObjectName("Label41");
+  label41_->move(668, 3);
+  label41_->setMinimumWidth(40);
+
+  comboBox5_ = new QComboBox(this);
+  comboBox5_->setObjectName("ComboBox5");
+  comboBox5_->setGeometry(775, 20, 106, 21);
+  comboBox5_->addItems({QStringLiteral("Таблица"), QStringLiteral("График")});
+  comboBox5_->setCurrentIndex(0);
+
+  grid_ = new StringGrid(this);
+  grid_->setObjectName("StringGrid3");
+  grid_->setGeometry(3, 49, 384, 416);
+  const int widths[StringGrid::ColumnCount] = {35, 74, 114, 137};
+  for (int c = 0; c < StringGrid::ColumnCount; ++c) {
+    grid_->SetColumnWidth(c, widths[c]);
+  }
+  grid_->SetDefaultRowHeight(16);
+  grid_->hide();
+
+  series_ = new QLineSeries;
+  series_->setObjectName("LineSeries1");
+  series_->setPointsVisible(true);
+  series_->setMarkerSize(2);
+  auto* chart = new QChart;
+  chart->legend()->hide();
+  chart->addSeries(series_);
+  axisX_ = new QDateTimeAxis;
+  axisX_->setFormat(QStringLiteral("dd.MM.yy hh:mm"));
+  axisX_->setTickCount(6);
+  axisY_ = new QValueAxis;
+  axisY_->setLabelFormat(QStringLiteral("%g"));
+  chart->addAxis(axisX_, Qt::AlignBottom);
+  chart->addAxis(axisY_, Qt::AlignLeft);
+  series_->attachAxis(axisX_);
+  series_->attachAxis(axisY_);
+  UpdateChartRange();
+  chart4_ = new QChartView(chart, this);
+  chart4_->setObjectName("Chart4");
+  chart4_->setGeometry(3, 49, 917, 431);
+  chart4_->hide();
+
+  connect(button4_, &QPushButton::clicked, this, [this] { Button4Click(); });
+  connect(button5_, &QPushButton::clicked, this, [this] { Button5Click(); });
+  connect(bitBtn1_, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(bitBtn2_, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+  connect(comboBox5_, &QComboBox::currentIndexChanged, this, [this] { ComboBox5Change(); });
+}
+
+void ArchivePage::ComputeArchiveLayout() {
+  layout_ = ComputeArchiveLayoutSizes();
+}
+
+void ArchivePage::ShowMemoryFilling(uint32_t count, bool full) {
+  if (layout_.Capacity == 0) {
+    ComputeArchiveLayout();
+  }
+  const MemoryFilling filling = ComputeMemoryFilling(count, full, layout_.Capacity);
+  label41_->setText(filling.Text);
+  label41_->adjustSize();
+  progressBar1_->setValue(filling.Position);
+  progressBar1_->setStyleSheet(BarStyle(filling.Colour));
+}
+
+void ArchivePage::ClearArchiveView() {
+  grid_->ClearColumns(0, StringGrid::ColumnCount - 1);
+  points_.clear();
+  if (viewBatch_ == 0) {
+    series_->clear();
+    UpdateChartRange();
+  }
+}
+
+void ArchivePage::BeginViewUpdate() {
+  ++viewBatch_;
+  grid_->BeginUpdate();
+}
+
+void ArchivePage::EndViewUpdate() {
+  grid_->EndUpdate();
+  if (viewBatch_ > 0 && --viewBatch_ == 0) {
+    // One replace with the sorted points instead of an append per record.
+    series_->replace(QList<QPointF>(points_.begin(), points_.end()));
+    UpdateChartRange();
+  }
+}
+
+void ArchivePage::UpdateChartRange() {
+  if (points_.empty()) {
+    const QDateTime now = QDateTime::currentDateTime();
+    axisX_->setRange(now.addSecs(-3600), now);
+    axisY_->setRange(0, 1);
+    return;
+  }
+  qreal xMin = points_.front().x();
+  qreal xMax = points_.back().x();
+  if (xMax - xMin < 60000) {  // a single moment still gets a readable span
+    xMin -= 30 * 60000;
+    xMax += 30 * 60000;
+  }
+  axisX_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(xMin)),
+                   QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(xMax)));
+  qreal yMin = 0;
+  qreal yMax = 0;
+  for (const QPointF& p : points_) {
+    yMin = std::min(yMin, p.y());
+    yMax = std::max(yMax, p.y());
+  }
+  if (yMax <= yMin) {
+    yMax = yMin + 1;
+  }
+  axisY_->setRange(yMin, yMax + (yMax - yMin) / 7);
+}
+
+void ArchivePage::AddArchivePoint(const ArchiveTime& time, float value) {
+  const std::optional<double> days = ArchivePointDate(time);
+  // No point for an all-zero time, nor for a value that is no number: a
+  // single infinity or NaN would flatten or break the whole axis.
+  if (!days || !std::isfinite(value)) {
+    return;
+  }
+  const QPointF point(ChartX(*days), static_cast<qreal>(value));
+  // Records usually come in time order, so this mostly appends at the end.
+  const auto at =
+      std::upper_bound(points_.begin(), points_.end(), point,
+                       [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
+  points_.insert(at, point);
+  if (viewBatch_ == 0) {
+    series_->replace(QList<QPointF>(points_.begin(), points_.end()));
+    UpdateChartRange();
+  }
+}
+
+void ArchivePage::ShowArchiveRecord(const ArchiveRecord& record, int index) {
+  const int row = index + 1;
+  const ArchiveTime time = DecodeArchiveTime(record);
+  grid_->SetCell(0, row, ArchiveIndexText(index));
+  grid_->SetCell(1, row, ArchiveValueText(record.Value(), session_.LanguageIndex));
+  grid_->SetCell(3, row, ArchiveEventText(record.Flags()));
+  grid_->SetCell(2, row, ArchiveTimeText(time));
+  AddArchivePoint(time, record.Value());
+}
+
+void ArchivePage::ApplyViewChoice() {
+  const bool table = comboBox5_->currentIndex() == 0;
+  grid_->setVisible(table);
+  chart4_->setVisible(!table);
+}
+
+void ArchivePage::ComboBox5Change() {
+  ApplyViewChoice();
+}
+
+void ArchivePage::Button4Click() {
+  if (layout_.Capacity == 0) {
+    ComputeArchiveLayout();
+  }
+  DeviceLink& link = session_.Link;
+  const uint32_t reported = link.Values().Measurement.ArchiveRecordCount;
+  // The program's copy has 1353 slots; a larger count cannot be held.
+  const int count = static_cast<int>(std::min<uint32_t>(reported, ArchiveBuffer::Slots));
+
+  BeginViewUpdate();
+  ClearArchiveView();
+  buffer_.Clear();
+  recordsRead_ = 0;
+
+  // The start command's outcome does not matter: reading goes on regardless.
+  link.Values().Command = CommandStartArchiveTransfer;
+  link.WriteVariableWithRetry(IdCommandAlias);
+
+  progressBar2_->setMaximum(count);
+  progressBar2_->setValue(0);
+  progressBar2_->show();
+
+  int k = 0;
+  int failedInRow = 0;
+  bool lost = false;
+  while (k < count) {
+    link.Values().Archive = ArchiveRecordValue{};
+    if (!link.ReadVariableWithRetry(IdArchive)) {
+      // The same slot is asked for again, but an instrument that stays
+      // silent must not hold the window for ever.
+      if (++failedInRow >= MaxFailedRecords) {
+        lost = true;
+        break;
+      }
+      continue;
+    }
+    failedInRow = 0;
+    buffer_.Store(k, ArchiveRecord::From(link.Values().Archive));
+    // The bar shows the share of the instrument's memory read so far.
+    progressBar2_->setValue(std::min(k * count / layout_.Capacity, count));
+    if (RepaintDuringRead) {
+      RepaintDuringRead();
+    }
+    ++k;
+  }
+  recordsRead_ = k;
+
+  progressBar2_->hide();
+  grid_->SetRowCount(recordsRead_ + 1);
+  int separators = 0;
+  for (int i = 0; i < recordsRead_; ++i) {
+    if (buffer_[i].IsSeparator()) {
+      ++separators;
+    } else if (separators == 0) {
+      ShowArchiveRecord(buffer_[i], i);
+    }
+  }
+  paging_.Reset(separators);
+  EndViewUpdate();
+  ApplyViewChoice();
+  edit6_->setText(paging_.Text());
+
+  if (lost) {
+    session_.SetPanel(0, MessageText(RowConnectionError, session_.LanguageIndex));
+  } else if (reported > static_cast<uint32_t>(count)) {
+    session_.SetPanel(0, QString::fromUtf8(BoundedCountText[session_.LanguageIndex == 1 ? 1 : 0])
+                             .arg(count)
+                             .arg(reported));
+  }
+}
+
+void ArchivePage::ShowArchivePage() {
+  BeginViewUpdate();
+  int row = 0;
+  for (int slot : PageSlots(buffer_, recordsRead_, paging_.Current())) {
+    ShowArchiveRecord(buffer_[slot], row++);
+  }
+  EndViewUpdate();
+}
+
+void ArchivePage::BitBtn1Click() {
+  BeginViewUpdate();
+  ClearArchiveView();
+  paging_.Previous();
+  edit6_->setText(paging_.Text());
+  ShowArchivePage();
+  EndViewUpdate();
+  ApplyViewChoice();
+}
+
+void ArchivePage::BitBtn2Click() {
+  BeginViewUpdate();
+  ClearArchiveView();
+  paging_.Next();
+  edit6_->setText(paging_.Text());
+  ShowArchivePage();
+  EndViewUpdate();
+  ApplyViewChoice();
+}
+
+void ArchivePage::Button5Click() {
+  ClearArchiveView();
+  DeviceLink& link = session_.Link;
+  link.Values().Command = CommandEraseArchive;
+  if (!link.WriteVariable(IdCommandAlias)) {
+    session_.SetPanel(0, QStringLiteral("Ошибка связи "));
+    return;
+  }
+  session_.SetPanel(0, QStringLiteral("Записано "));
+  paging_.Reset(0);
+  progressBar1_->setValue(0);
+  edit6_->clear();
+  label41_->setText(QStringLiteral(" "));
+  grid_->ClearColumns(0, 2);
+  // The instrument's archive is gone, so is the copy: paging must not show
+  // erased records as if they were still there.
+  buffer_.Clear();
+  recordsRead_ = 0;
+}
 
 }  // namespace vantor

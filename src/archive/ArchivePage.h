@@ -1,10 +1,29 @@
 #pragma once
+#include <QPointF>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
+#include "ArchiveRecord.h"
 #include "Session.h"
 
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+QT_BEGIN_NAMESPACE
+class QChartView;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
 namespace vantor {
+
+class StringGrid;
 
 // The archive tab (TabSheet3): reading, paging, erasing, table and chart,
 // and the memory-filling indicator.
@@ -21,8 +40,70 @@ class ArchivePage : public QWidget {
   // Empties the table's data rows and the archive chart.
   void ClearArchiveView();
 
+  // "Чтение архива": copies the instrument's archive into ArchiveBuffer and
+  // shows page 1.
+  void Button4Click();
+  // "Стереть архив": erases the instrument's archive, no confirmation.
+  void Button5Click();
+  void BitBtn1Click();     // previous page, from the first to the last
+  void BitBtn2Click();     // next page, from the last to the first
+  void ComboBox5Change();  // table or chart
+  void ShowArchivePage();  // the page CurrentArchivePage, rows from 1
+  // Renders a record into table row index + 1 and adds its chart point.
+  void ShowArchiveRecord(const ArchiveRecord& record, int index);
+  // One chart point, unless the time is all zero.
+  void AddArchivePoint(const ArchiveTime& time, float value);
+
+  uint16_t ArchiveRecordSize() const { return layout_.RecordSize; }
+  uint16_t ArchiveCapacity() const { return layout_.Capacity; }
+  int ArchivePageCount() const { return paging_.PageCount(); }
+  int CurrentArchivePage() const { return paging_.Current(); }
+  const ArchiveBuffer& Buffer() const { return buffer_; }
+  int RecordsRead() const { return recordsRead_; }
+
+  StringGrid* Grid() const { return grid_; }
+  QLineSeries* Series() const { return series_; }
+
+  // A read gives up after this many records in a row that failed every
+  // attempt of the retrying read; the records read so far are kept.
+  static constexpr int MaxFailedRecords = 5;
+
+  // Called after each record of a read so the progress shows; the default
+  // repaints the window. Benchmarks and tests may replace it.
+  std::function<void()> RepaintDuringRead;
+
  private:
+  void BuildControls();
+  void ApplyViewChoice();
+  void BeginViewUpdate();
+  void EndViewUpdate();
+  void UpdateChartRange();
+
   Session& session_;
+  ArchiveLayout layout_;
+  ArchiveBuffer buffer_;
+  ArchivePaging paging_;
+  int recordsRead_ = 0;  // slots filled by the last read
+
+  std::vector<QPointF> points_;  // chart points in ascending x
+  int viewBatch_ = 0;
+
+  QPushButton* button4_ = nullptr;
+  QPushButton* button5_ = nullptr;
+  QProgressBar* progressBar2_ = nullptr;
+  QPushButton* bitBtn1_ = nullptr;
+  QPushButton* bitBtn2_ = nullptr;
+  QLabel* label58_ = nullptr;
+  QLineEdit* edit6_ = nullptr;
+  QLabel* label31_ = nullptr;
+  QProgressBar* progressBar1_ = nullptr;
+  QLabel* label41_ = nullptr;
+  QComboBox* comboBox5_ = nullptr;
+  StringGrid* grid_ = nullptr;
+  QChartView* chart4_ = nullptr;
+  QLineSeries* series_ = nullptr;
+  QDateTimeAxis* axisX_ = nullptr;
+  QValueAxis* axisY_ = nullptr;
 };
 
 }  // namespace vantor
