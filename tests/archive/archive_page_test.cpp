@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <map>
+
+#include "ArchivePage.h"
+#include "MemoryFilling.h"
+#include "MessageTable.h"
+#include "StringGrid.h"
+
+namespace vantor {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "archive_page_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+ArchiveRecord At(int year, int month, int day, int hour, int minute, int second, float value,
+                 uint8_t flags = 0) {
+  const int y = year - 2000;
+  return ArchiveRecord::Make(value, flags, static_cast<uint8_t>(((day >> 3) << 6) | y),
+                             static_cast<uint8_t>(((day & 7) << 5) | hour),
+                             static_cast<uint8_t>(((month >> 2) << 6) | minute),
+                             static_cast<uint8_t>(((month & 3) << 6) | second));
+}
+
+// The page with no instrument attached: every exchange fails at once.
+class ArchivePageTest : public ::testing::Test {
+ protected:
+  ArchivePageTest() : session(&clock), page((App(), session)) {
+    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
+    session.Link.SetOutcomeHandler(
+        [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
+    page.ComputeArchiveLayout();
+    page.resize(945, 490);
+  }
+  template <typename T>
+  T* Control(const char* name) {
+    T* control = page.findChild<T*>(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  QString Edit6() { return Control<QLineEdit>("Edit6")->text(); }
+
+  FixedClock clock{1735689600};
+  Session session;
+  ArchivePage page;
+  std::map<int, QString> panels;
+};
+
+TEST_F(ArchivePageTest, ControlsAreBuiltAsDesigned) {
+  EXPECT_EQ(Control<QPushButton>("Button4")->text(), QString::fromUtf8("Чтение архива"));
+  EXPECT_EQ(Control<QPushButton>("Button5")->text(), QString::fromUtf8("Стереть архив"));
+  EXPECT_EQ(Control<QPushButton>("Button5")->geometry(), QRect(142, 18, 97, 25));
+  EXPECT_TRUE(Control<QProgressBar>("ProgressBar2")->isHidden());
+  EXPECT_EQ(Control<QLabel>("Label31")->text(), QString::fromUtf8("заполнение памяти"));
+  QProgressBar* bar = Control<QProgressBar>("ProgressBar1");
+  EXPECT_EQ(bar->geometry(), QRect(564, 22, 142, 17));
+  EXPECT_EQ(bar->maximum(), 100);
+  QComboBox* combo = Control<QComboBox>("ComboBox5");
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(1), QString::fromUtf8("График"));
+  EXPECT_EQ(combo->currentIndex(), 0);
+  StringGrid* grid = Control<StringGrid>("StringGrid3");
+  EXPECT_TRUE(grid->isHidden());
+  EXPECT_EQ(grid->geometry(), QRect(3, 49, 384, 416));
+  EXPECT_EQ(grid->columnWidth(2), 137);  // grid column 3
+  EXPECT_TRUE(Control<QChartView>("Chart4")->isHidden());
+  EXPECT_EQ(page.ArchiveRecordSize(), 9);
+  EXPECT_EQ(page.ArchiveCapacity(), 1350);
+}
+
+TEST_F(ArchivePageTest, RecordRendersIntoItsRowAndItsPoint) {
+  page.Grid()->SetRowCount(4);
+  page.ShowArchiveRecord(ArchiveRecord::Make(0.05f, 5, 0x19, 0xE9, 0x85, 0xC3), 0);
+  session.LanguageIndex = 1;
+  page.ShowArchiveRecord(At(2025, 1, 31, 12, 0, 0, 1234.0f, 1), 1);
+  page.ShowArchiveRecord(ArchiveRecord::Make(150.0f, 0, 0, 0, 0, 0), 2);
+
+  StringGrid* grid = page.Grid();
+  EXPECT_EQ(grid->Cell(0, 1), "0");
+  EXPECT_EQ(grid->Cell(1, 1), QString::fromUtf8(" 0.05 мкЗв/ч"));
+  EXPECT_EQ(grid->Cell(2, 1), "09:05:03 07/11/25");
+  EXPECT_EQ(grid->Cell(3, 1), QString::fromUtf8("Превышен порог МАЭД"));
+  EXPECT_EQ(grid->Cell(0, 2), "1");
+  EXPECT_EQ(grid->Cell(1, 2), " 1.23 mSv/h");
+  EXPECT_EQ(grid->Cell(3, 2), "");
+  // An all-zero date still fills its row but is no moment to plot.
+  EXPECT_EQ(grid->Cell(2, 3), "00:00:00 00/00/00");
+  EXPECT_EQ(grid->Cell(3, 3), QString::fromUtf8("Норма"));
+  // The header row is never written.
+  for (int c = 0; c < 4; ++c) {
+    EXPECT_EQ(grid->Cell(c, 0), "");
+  }
+
+  const QList<QPointF> points = page.Series()->points();
+  ASSERT_EQ(points.size(), 2);
+  // Plotted in time order whatever the record order: 31 January 2025 first.
+  EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(points[0].x())),
+            QDateTime(QDate(2025, 1, 31), QTime(12, 0)));
+  EXPECT_EQ(points[0].y(), 1234.0);
+  EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(points[1].x())),
+            QDateTime(QDate(2025, 11, 7), QTime(9, 5, 3)));
+
+  page.ClearArchiveView();
+  EXPECT_EQ(grid->RowCount(), 4);
+  EXPECT_EQ(grid->Cell(1, 1), "");
+  EXPECT_EQ(grid->Cell(2, 3), "");
+  EXPECT_TRUE(page.Series()->points().isEmpty());
+}
+
+TEST_F(ArchivePageTest, MemoryFillingShowsTextBarAndAVisibleColour) {
+  page.show();
+  QLabel* label = Control<QLabel>("Label41");
+  QProgressBar* bar = Control<QProgressBar>("ProgressBar1");
+  const auto chunkColour = [&] {
+    // A pixel well inside the filled part of the bar, as drawn by the style.
+    return bar->grab().toImage().pixelColor(4, bar->height() / 2);
+  };
+  page.ShowMemoryFilling(675, false);
+  EXPECT_EQ(label->text(), "50%");
+  EXPECT_EQ(bar->value(), 50);
+  EXPECT_EQ(chunkColour(), FillGreen);
+  page.ShowMemoryFilling(1081, false);
+  EXPECT_EQ(chunkColour(), FillYellow);
+  page.ShowMemoryFilling(1000, true);
+  EXPECT_EQ(label->text(), "100%");
+  EXPECT_EQ(bar->value(), 74);
+  EXPECT_EQ(chunkColour(), FillRed);
+}
+
+TEST_F(ArchivePageTest, PagingBeforeAnyReadShowsOneEmptyPage) {
+  Control<QPushButton>("BitBtn2")->click();
+  EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
+  Control<QPushButton>("BitBtn1")->click();
+  EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
+  EXPECT_FALSE(page.Grid()->isHidden());
+  EXPECT_TRUE(page.Series()->points().isEmpty());
+
+  Control<QComboBox>("ComboBox5")->setCurrentIndex(1);
+  EXPECT_TRUE(page.Grid()->isHidden());
+  EXPECT_FALSE(Control<QChartView>("Chart4")->isHidden());
+}
+
+TEST_F(ArchivePageTest, ReadWithoutAnInstrumentEndsInOrder) {
+  session.Link.Values().Measurement.ArchiveRecordCount = 3;
+  const uint64_t before = session.Link.ExchangeCount();
+  Control<QPushButton>("Button4")->click();
+  // 21 attempts at the start command, then 5 records of 21 attempts each.
+  EXPECT_EQ(session.Link.ExchangeCount() - before, 21u + 5u * 21u);
+  EXPECT_EQ(page.RecordsRead(), 0);
+  EXPECT_TRUE(Control<QProgressBar>("ProgressBar2")->isHidden());
+  EXPECT_EQ(panels[0], QString::fromUtf8("Ошибка связи"));
+  EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
+  EXPECT_EQ(page.Grid()->RowCount(), 1);
+}
+
+TEST_F(ArchivePageTest, FailedEraseLeavesEverythingButTheStatusText) {
+  page.ShowMemoryFilling(675, false);
+  Control<QPushButton>("BitBtn2")->click();
+  Control<QPushButton>("Button5")->click();
+  EXPECT_EQ(panels[0], QString::fromUtf8("Ошибка связи "));
+  EXPECT_EQ(Control<QLabel>("Label41")->text(), "50%");
+  EXPECT_EQ(Control<QProgressBar>("ProgressBar1")->value(), 50);
+  EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
+}
+
+}  // namespace
+}  // namespace vantor
