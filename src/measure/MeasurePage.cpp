@@ -272,6 +272,11 @@ void MeasurePage::RedrawChart() {
   UpdateTimeAxis();
 }
 
+void MeasurePage::RefreshChart() {
+  RedrawChart();
+  UpdateLeftAxis();
+}
+
 void MeasurePage::RedrawPoints() {
   ChartPoints& points = chart_.Points();
   const std::vector<uint32_t> indexes = points.DrawIndexes();

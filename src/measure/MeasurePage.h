@@ -61,6 +61,10 @@ class MeasurePage : public QWidget {
   bool LiveRefreshPending() const { return liveRefreshPending_; }
   bool ClockSyncPending() const { return clockSyncPending_; }
   const LiveChart& ChartState() const { return chart_; }
+  // Tests and benchmarks fill the chart in bulk through ChartState(), then
+  // bring the series and axes up to date with RefreshChart().
+  LiveChart& ChartState() { return chart_; }
+  void RefreshChart();
   QChartView* ChartView() const { return Chart1; }
   QLineSeries* PointSeries() const { return Series1; }
   QLineSeries* MeanSeries() const { return Series3; }

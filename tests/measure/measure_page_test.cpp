@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <map>
+#include <vector>
+
+#include "Dictionary.h"
+#include "LiveTexts.h"
+#include "MeasurePage.h"
+#include "MessageTable.h"
+#include "NumberText.h"
+#include "Session.h"
+
+namespace vantor {
+namespace {
+
+constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "measure_page_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// The page on its own (counts as on display), with the status panels and
+// every outcome the link reports recorded. No port is open, so every
+// exchange fails at once.
+class PageTest : public ::testing::Test {
+ protected:
+  PageTest() : clock(Start, -3 * 3600), session(&clock) {
+    App();
+    SetDecimalSeparator(QLatin1Char('.'));
+    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
+    session.Link.SetOutcomeHandler([this](int row) { outcomes.push_back(row); });
+    page = std::make_unique<MeasurePage>(session);
+  }
+  ~PageTest() override { SetDecimalSeparator(QChar()); }
+
+  QLabel* Label(const char* name) { return page->findChild<QLabel*>(name); }
+  QString Text(const char* name) { return Label(name)->text(); }
+  MeasurementRecord& Record() { return session.Link.Values().Measurement; }
+
+  FixedClock clock;
+  Session session;
+  std::map<int, QString> panels;
+  std::vector<int> outcomes;
+  std::unique_ptr<MeasurePage> page;
+};
+
+TEST_F(PageTest, ControlsAreBuiltAsDesigned) {
+  EXPECT_EQ(page->objectName(), "TabSheet1");
+  auto* panel = page->findChild<QWidget*>("Panel1");
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->geometry(), QRect(0, 3, 934, 110));
+  struct Expected {
+    const char* Name;
+    int X, Y, Pixels;
+    const char* Text;
+  };
+  const Expected labels[] = {
+      {"Label1", 19, 8, 16, "МАЭД:"},   {"Label2", 79, 5, 19, "- - -"},
+      {"Label3", 137, 8, 16, ""},       {"Label4", 263, 8, 16, ""},
+      {"Label5", 19, 41, 16, "АЭД:"},   {"Label6", 79, 37, 19, "- - -"},
+      {"Label7", 137, 41, 16, ""},      {"Label8", 19, 74, 16, "Время набора:"},
+      {"Label9", 156, 71, 19, "- - -"},
+  };
+  for (const Expected& e : labels) {
+    SCOPED_TRACE(e.Name);
+    QLabel* label = Label(e.Name);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->parentWidget(), panel);
+    EXPECT_EQ(label->pos(), QPoint(e.X, e.Y));
+    EXPECT_EQ(label->font().pixelSize(), e.Pixels);
+    EXPECT_TRUE(label->font().bold());
+    EXPECT_EQ(label->text(), QString::fromUtf8(e.Text));
+  }
+  QLabel* image = Label("Image1");
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->geometry(), QRect(249, 15, 16, 13));
+  EXPECT_TRUE(image->isHidden());
+  EXPECT_FALSE(image->pixmap().isNull());
+
+  auto* check = page->findChild<QCheckBox*>("CheckBox1");
+  ASSERT_NE(check, nullptr);
+  EXPECT_TRUE(check->isChecked());
+  EXPECT_EQ(check->text(), "На график");
+  EXPECT_EQ(page->findChild<QPushButton*>("Button3")->text(), "Сбросить дозу");
+  EXPECT_EQ(page->findChild<QPushButton*>("Button6")->geometry(), QRect(360, 71, 121, 25));
+
+  auto* view = page->findChild<QChartView*>("Chart1");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->geometry(), QRect(0, 119, 934, 368));
+  const QList<QAbstractAxis*> vertical = view->chart()->axes(Qt::Vertical);
+  ASSERT_EQ(vertical.size(), 1);
+  EXPECT_EQ(vertical.first()->titleText(), "МЭД, мкЗв/ч");
+  EXPECT_EQ(page->MeanSeries()->pen().color(), QColor(243, 156, 53));
+  EXPECT_TRUE(page->PointSeries()->pointsVisible());
+}
+
+TEST_F(PageTest, DisplayShowsTheRecordWithPrefixesAndModeCaptions) {
+  Record().DoseRate = 1234.5f;
+  Record().DoseRateError = 7.4f;
+  Record().Dose = 15.67f;
+  Record().AccumulationTime = 2 * 86400 + 5 * 3600 + 7 * 60;
+  Record().ArchiveRecordCount = 1080;
+  Record().StatusFlags = 0x0011;
+  Record().MeasurementMode = 0x0300;  // only the low byte counts
+  uint32_t filledCount = 0;
+  bool filledFull = false;
+  page->OnMemoryFilling = [&](uint32_t count, bool full) {
+    filledCount = count;
+    filledFull = full;
+  };
+  page->ShowMeasurement();
+  EXPECT_EQ(Text("Label1"), "МАЭД");
+  EXPECT_EQ(Text("Label2"), "1.23");
+  EXPECT_EQ(Text("Label3"), "мЗв/ч");
+  EXPECT_EQ(Text("Label4"), "7%");
+  EXPECT_FALSE(Label("Image1")->isHidden());
+  EXPECT_EQ(Text("Label5"), "АЭД");
+  EXPECT_EQ(Text("Label6"), "15.7");
+  EXPECT_EQ(Text("Label7"), "мкЗв");
+  EXPECT_EQ(Text("Label9"), " 2 дня  5ч 7мин");
+  EXPECT_EQ(filledCount, 1080u);
+  EXPECT_TRUE(filledFull);
+
+  // A beta flux in English: unscaled, with the flux unit and the mode's
+  // captions; the dose still scales.
+  session.LanguageIndex = 1;
+  Record().MeasurementMode = 1;
+  Record().DoseRate = 1500.0f;
+  Record().Dose = 2.5e6f;
+  page->ShowMeasurement();
+  EXPECT_EQ(Text("Label1"), "Beta");
+  EXPECT_EQ(Text("Label2"), "1500");
+  EXPECT_EQ(Text("Label3"), "1/(min*cm2)");
+  EXPECT_EQ(Text("Label5"), " ");
+  EXPECT_EQ(Text("Label6"), "2.50");
+  EXPECT_EQ(Text("Label7"), "Sv");
+
+  // An unknown mode reads as mode 0; a reading that is not a number stays
+  // inside the tables.
+  Record().MeasurementMode = 9;
+  Record().DoseRate = std::numeric_limits<float>::quiet_NaN();
+  page->ShowMeasurement();
+  EXPECT_EQ(Text("Label1"), "EDR");
+  EXPECT_EQ(Text("Label2"), "- - -");
+  EXPECT_EQ(Text("Label3"), "uSv/h");
+}
+
+TEST_F(PageTest, MeanLineAxisAndClearFollowTheChartSteps) {
+  page->AddChartPoint(1, Start);
+  page->AddChartPoint(2, Start + 1);
+  page->AddChartPoint(6, Start + 2);
+  QLineSeries* points = page->PointSeries();
+  QLineSeries* mean = page->MeanSeries();
+  ASSERT_EQ(points->count(), 3);
+  ASSERT_EQ(mean->count(), 2);
+  EXPECT_DOUBLE_EQ(mean->at(0).y(), 3.0);
+  EXPECT_DOUBLE_EQ(mean->at(1).y(), 3.0);
+  EXPECT_DOUBLE_EQ(mean->at(0).x(), points->at(0).x());
+  EXPECT_DOUBLE_EQ(mean->at(1).x(), points->at(2).x());
+  // Series x is the step's time in milliseconds since 1970.
+  EXPECT_DOUBLE_EQ(points->at(0).x(), 1000.0 * Start);
+  EXPECT_DOUBLE_EQ(page->LeftAxis()->min(), 0.0);
+  EXPECT_NEAR(page->LeftAxis()->max(), 6 + 6 / 7.0, 1e-9);
+
+  // Unplotted, a higher reading still lifts the axis.
+  page->findChild<QCheckBox*>("CheckBox1")->click();
+  page->AddChartPoint(50, Start + 3);
+  EXPECT_EQ(points->count(), 3);
+  EXPECT_NEAR(page->LeftAxis()->max(), 57.142857, 1e-6);
+
+  page->findChild<QPushButton*>("Button6")->click();
+  EXPECT_EQ(points->count(), 0);
+  EXPECT_EQ(mean->count(), 0);
+  EXPECT_NEAR(page->LeftAxis()->max(), 57.142857, 1e-6);  // until the next step
+  page->findChild<QCheckBox*>("CheckBox1")->click();
+  page->AddChartPoint(2, Start + 4);
+  EXPECT_NEAR(page->LeftAxis()->max(), 2.2857142857, 1e-6);
+  EXPECT_EQ(points->count(), 1);
+  EXPECT_EQ(outcomes.size(), 0u);  // clearing is no exchange
+}
+
+TEST_F(PageTest, ResetLiveDisplayBlanksValuesAndMeanButKeepsPoints) {
+  Record().DoseRate = 3;
+  Record().Dose = 4;
+  Record().AccumulationTime = 120;
+  page->ShowMeasurement();
+  page->AddChartPoint(3, Start);
+  page->AddChartPoint(5, Start + 1);
+  page->ResetLiveDisplay();
+  EXPECT_EQ(Text("Label2"), "- - -");
+  EXPECT_EQ(Text("Label6"), "- - -");
+  EXPECT_EQ(Text("Label9"), "- - -");
+  EXPECT_EQ(panels[1], "- - -");
+  EXPECT_EQ(panels[2], "- - -");
+  EXPECT_EQ(page->MeanSeries()->count(), 0);
+  EXPECT_EQ(page->PointSeries()->count(), 2);
+  EXPECT_FLOAT_EQ(page->ChartState().PeakDoseRate(), 0.0f);
+  page->AddChartPoint(1, Start + 2);
+  ASSERT_EQ(page->MeanSeries()->count(), 2);
+  EXPECT_DOUBLE_EQ(page->MeanSeries()->at(0).y(), 3.0);
+}
+
+TEST_F(PageTest, PollRunsOnlyWhileTheTabIsOnDisplay) {
+  QTabWidget tabs;
+  auto* other = new QWidget;
+  tabs.addTab(other, "Настройки");
+  tabs.addTab(page.get(), "Результат измерения");
+  tabs.setCurrentWidget(other);
+  page->SetLiveRefreshPending();
+  page->Timer1Timer();
+  EXPECT_TRUE(outcomes.empty());  // no exchange at all
+
+  tabs.setCurrentWidget(page.get());
+  page->Timer1Timer();
+  // The read failed (no instrument): reported, and nothing else changes.
+  EXPECT_EQ(outcomes, std::vector<int>{RowConnectionError});
+  EXPECT_TRUE(page->LiveRefreshPending());
+  EXPECT_EQ(Text("Label2"), "- - -");
+  EXPECT_TRUE(page->ChartState().Points().Empty());
+  tabs.removeTab(1);
+  page->setParent(nullptr);
+}
+
+TEST_F(PageTest, ClockSettingIsTheComputersLocalTime) {
+  page->SetDeviceClock();  // the write fails, the setting is still filled in
+  const std::array<uint8_t, 8> expected{25, 3, 10, 13, 0, 0, 0, 0};  // 10:00 UTC is 13:00 here
+  EXPECT_EQ(Record().DeviceClock, expected);
+  EXPECT_EQ(outcomes, std::vector<int>{RowConnectionError});
+}
+
+}  // namespace
+}  // namespace vantor
