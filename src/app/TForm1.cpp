@@ -1,0 +1,358 @@
+#include "TForm1.h"
+
+#include <QAbstractButton>
+#include <QAbstractSeries>
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QValueAxis>
+
+#include "AboutWindows.h"
+#include "ArchivePage.h"
+#include "ErrorBox.h"
+#include "IniFile.h"
+#include "MeasurePage.h"
+#include "MessageTable.h"
+#include "SettingsPage.h"
+#include "WindowStyle.h"
+
+namespace vantor {
+namespace {
+
+constexpr char SettingsSection[] = "Common";
+constexpr char LanguageKey[] = "Language";
+
+// A caption by the control's kind; labels grow or shrink with their text.
+void SetCaption(QWidget* control, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(control)) {
+    label->setText(text);
+    label->adjustSize();
+  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+    button->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+    group->setTitle(text);
+  }
+}
+
+// Controls of the tab pages are found by name, so the shell does not depend
+// on how a page is put together; a control a page does not have is skipped.
+void SetCaption(QWidget* scope, const char* name, const QString& text) {
+  if (scope == nullptr) {
+    return;
+  }
+  if (auto* control = scope->findChild<QWidget*>(QString::fromLatin1(name))) {
+    SetCaption(control, text);
+  }
+}
+
+void SetLeftAxisTitle(QWidget* scope, const QString& text) {
+  auto* view = scope->findChild<QChartView*>(QStringLiteral("Chart1"));
+  if (view == nullptr || view->chart() == nullptr) {
+    return;
+  }
+  const QList<QAbstractAxis*> axes = view->chart()->axes(Qt::Vertical);
+  for (QAbstractAxis* axis : axes) {
+    if (axis->alignment() == Qt::AlignLeft) {
+      axis->setTitleText(text);
+      return;
+    }
+  }
+  if (!axes.isEmpty()) {
+    axes.front()->setTitleText(text);
+  }
+}
+
+}  // namespace
+
+TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
+  if (clock == nullptr) {
+    ownClock_ = std::make_unique<SystemClock>();
+    clock = ownClock_.get();
+  }
+  session_ = std::make_unique<Session>(clock);
+
+  setObjectName(QStringLiteral("TForm1"));
+  setWindowTitle(QStringLiteral("Vantor"));
+  setFont(WindowFont());
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+
+  // The client area holds every control at its designed pixel position.
+  client_ = new QWidget(this);
+  client_->setFixedSize(ClientWidth, ClientHeight);
+  setCentralWidget(client_);
+
+  pageControl1_ = new QTabWidget(client_);
+  pageControl1_->setObjectName(QStringLiteral("PageControl1"));
+  pageControl1_->setGeometry(0, 0, 945, 511);
+  measure_ = new MeasurePage(*session_);
+  settings_ = new SettingsPage(*session_);
+  archive_ = new ArchivePage(*session_);
+  pageControl1_->addTab(measure_, QStringLiteral("Результат измерения"));
+  pageControl1_->addTab(settings_, QStringLiteral("Настройки"));
+  pageControl1_->addTab(archive_, QStringLiteral("Архив"));
+  pageControl1_->setCurrentWidget(settings_);
+
+  label14_ = new QLabel(QStringLiteral("Прошивка"), client_);
+  label14_->setObjectName(QStringLiteral("Label14"));
+  label14_->move(176, 517);
+  label14_->adjustSize();
+  label15_ = new QLabel(QStringLiteral("COM-порт"), client_);
+  label15_->setObjectName(QStringLiteral("Label15"));
+  label15_->move(873, 517);
+  label15_->adjustSize();
+
+  BuildStatusBar(client_);
+  BuildMenu();
+
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setInterval(1000);
+  connect(timer1_, &QTimer::timeout, measure_, &MeasurePage::Timer1Timer);
+  timer1_->start();
+  // The start-up timer: its first tick runs the connection sequence behind
+  // the splash window. It stays idle until that sequence is connected to it.
+  timer2_ = new QTimer(this);
+  timer2_->setObjectName(QStringLiteral("Timer2"));
+  timer2_->setInterval(1);
+
+  // What the pages and the line report goes to the status bar and the box.
+  session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
+  session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
+  session_->Link.SetOutcomeHandler(
+      [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
+
+  measure_->OnMemoryFilling = [this](uint32_t count, bool full) {
+    archive_->ShowMemoryFilling(count, full);
+  };
+  settings_->OnReadFailed = [this] { measure_->ResetLiveDisplay(); };
+  connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
+
+  setFixedSize(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
+  CenterOnScreen(this);
+
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // The pages hold a reference to the session: they go first.
+  session_->Link.SetOutcomeHandler([](int) {});
+  session_->SetPanel = [](int, const QString&) {};
+  delete takeCentralWidget();
+}
+
+void TForm1::BuildMenu() {
+  mainMenu1_ = new QMenuBar(this);
+  mainMenu1_->setObjectName(QStringLiteral("MainMenu1"));
+  setMenuBar(mainMenu1_);
+
+  n2_ = mainMenu1_->addMenu(QStringLiteral("Связь"));
+  n2_->setObjectName(QStringLiteral("N2"));
+  n5_ = n2_->addAction(QStringLiteral("Установить"));
+  n5_->setObjectName(QStringLiteral("N5"));
+
+  n1_ = mainMenu1_->addMenu(QStringLiteral("Вид"));
+  n1_->setObjectName(QStringLiteral("N1"));
+  language1_ = n1_->addMenu(QStringLiteral("Язык/Language"));
+  language1_->setObjectName(QStringLiteral("Language1"));
+  n4_ = language1_->addAction(QStringLiteral("Русский"));
+  n4_->setObjectName(QStringLiteral("N4"));
+  n4_->setCheckable(true);
+  english1_ = language1_->addAction(QStringLiteral("English"));
+  english1_->setObjectName(QStringLiteral("English1"));
+  english1_->setCheckable(true);
+
+  n3_ = mainMenu1_->addMenu(QStringLiteral("Справка"));
+  n3_->setObjectName(QStringLiteral("N3"));
+  n8_ = n3_->addAction(QStringLiteral("О программе"));
+  n8_->setObjectName(QStringLiteral("N8"));
+
+  connect(n4_, &QAction::triggered, this, &TForm1::N4Click);
+  connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
+  connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
+}
+
+void TForm1::BuildStatusBar(QWidget* client) {
+  constexpr int height = 19;
+  statusBar1_ = new QStatusBar(client);
+  statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+  statusBar1_->setSizeGripEnabled(false);
+  statusBar1_->setGeometry(0, ClientHeight - height, ClientWidth, height);
+  // Panels side by side at fixed widths from the left edge; the last one
+  // runs past the window's edge, as designed.
+  int left = 0;
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    auto* panel = new QLabel(statusBar1_);
+    panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    panel->setContentsMargins(2, 0, 2, 0);
+    panel->setGeometry(left, 1, PanelWidths[i] - 2, height - 1);
+    left += PanelWidths[i];
+    panels_[i] = panel;
+  }
+}
+
+QString TForm1::SettingsFilePath() {
+  return QDir::current().filePath(QStringLiteral("prog.ini"));
+}
+
+void TForm1::FormCreate() {
+  const int stored = ReadIniInteger(SettingsFilePath(), SettingsSection, LanguageKey, 0);
+  // Only 0 and 1 name a language; anything else in a hand-edited file is
+  // taken as Russian.
+  session_->LanguageIndex = stored == 1 ? 1 : 0;
+  ApplyLanguage(session_->LanguageIndex);
+  measure_->SetLiveRefreshPending();
+}
+
+void TForm1::FormClose() {
+  const QString path = SettingsFilePath();
+  const QByteArray value = QByteArray::number(session_->LanguageIndex);
+  if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
+    session_->ShowError(
+        QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
+  }
+  session_->Link.ClosePort();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TForm1::ApplyLanguage(int language) {
+  if (language == 0) {
+    n4_->setChecked(true);
+    english1_->setChecked(false);
+  } else if (language == 1) {
+    n4_->setChecked(false);
+    english1_->setChecked(true);
+  }
+  const auto text = [language](int row) {
+    return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
+  };
+
+  pageControl1_->setTabText(pageControl1_->indexOf(measure_), text(42));
+  pageControl1_->setTabText(pageControl1_->indexOf(settings_), text(43));
+  pageControl1_->setTabText(pageControl1_->indexOf(archive_), text(44));
+  n2_->setTitle(text(47));
+  n5_->setText(text(48));
+  n1_->setTitle(text(49));
+  language1_->setTitle(text(50));
+  n3_->setTitle(text(51));
+  n8_->setText(text(52));
+
+  auto* label9 = measure_->findChild<QWidget*>(QStringLiteral("Label9"));
+  if (label9 != nullptr) {
+    label9->move(156, label9->y());
+  }
+  SetCaption(measure_, "Label1", text(28));
+  SetCaption(measure_, "Label5", text(53));
+  SetCaption(measure_, "Label8", text(54));
+  // The accumulation time reads after its caption; a caption longer than the
+  // room before 156 (the English one) pushes it right instead of under it.
+  auto* label8 = measure_->findChild<QWidget*>(QStringLiteral("Label8"));
+  if (label8 != nullptr && label9 != nullptr && label8->parentWidget() == label9->parentWidget()) {
+    const int clear = label8->x() + label8->width() + 6;
+    if (clear > label9->x()) {
+      label9->move(clear, label9->y());
+    }
+  }
+  SetCaption(measure_, "CheckBox1", text(55));
+  SetCaption(measure_, "Button3", text(56));
+  SetCaption(measure_, "Button6", text(57));
+  SetLeftAxisTitle(measure_, text(29));
+
+  SetCaption(settings_, "Label11", text(58));
+  SetCaption(settings_, "Label12", text(59));
+  SetCaption(settings_, "Label32", text(50));
+  SetCaption(settings_, "Label33", text(60));
+  SetCaption(settings_, "Label36", text(61));
+  SetCaption(settings_, "Button1", text(25));
+  SetCaption(settings_, "Button2", text(63));
+  SetCaption(settings_, "CheckBox6", text(66));
+  SetCaption(settings_, "CheckBox7", text(67));
+  SetCaption(settings_, "CheckBox8", text(68));
+  SetCaption(settings_, "CheckBox9", text(69));
+  SetCaption(settings_, "CheckBox10", text(70));
+
+  SetCaption(archive_, "Button4", text(74));
+  SetCaption(archive_, "Button5", text(75));
+  SetCaption(archive_, "Label58", text(76));
+  SetCaption(archive_, "Label31", text(77));
+
+  SetCaption(label14_, text(91));
+  SetCaption(label15_, text(92));
+}
+
+void TForm1::N4Click() {
+  session_->LanguageIndex = 0;
+  ApplyLanguage(0);
+  n4_->setChecked(true);
+  english1_->setChecked(false);
+}
+
+void TForm1::English1Click() {
+  session_->LanguageIndex = 1;
+  ApplyLanguage(1);
+  n4_->setChecked(false);
+  english1_->setChecked(true);
+}
+
+void TForm1::N8Click() {
+  if (session_->PortNumber == 0) {
+    return;
+  }
+  if (session_->LanguageIndex == 0 && form3_ != nullptr) {
+    form3_->exec();
+  } else if (session_->LanguageIndex == 1 && form4_ != nullptr) {
+    form4_->exec();
+  }
+}
+
+void TForm1::PageControl1Change(int index) {
+  if (pageControl1_->widget(index) != measure_) {
+    return;
+  }
+  if (!timer1_->isActive()) {
+    timer1_->start();
+  }
+  SetPanelText(0, QString());
+  measure_->SetLiveRefreshPending();
+}
+
+QString TForm1::PanelText(int panel) const {
+  if (panel < 0 || panel >= static_cast<int>(panels_.size())) {
+    return QString();
+  }
+  return panels_[static_cast<size_t>(panel)]->text();
+}
+
+void TForm1::SetPanelText(int panel, const QString& text) {
+  if (panel < 0 || panel >= static_cast<int>(panels_.size())) {
+    return;
+  }
+  panels_[static_cast<size_t>(panel)]->setText(text);
+}
+
+void TForm1::SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TForm5* form5,
+                                 TForm6* form6) {
+  form2_ = form2;
+  form3_ = form3;
+  form4_ = form4;
+  form5_ = form5;
+  form6_ = form6;
+}
+
+}  // namespace vantor

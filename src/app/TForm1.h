@@ -1,0 +1,119 @@
+#pragma once
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <memory>
+
+#include "CalendarClock.h"
+#include "Session.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+
+namespace vantor {
+
+class ArchivePage;
+class MeasurePage;
+class SettingsPage;
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm5;
+class TForm6;
+
+// The main window: a thin shell of tabs, menu, status bar and timers around
+// the three tab pages, and the keeper of prog.ini's language. It owns the
+// Session that the pages share.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `clock` is the calendar the program runs on (tests pin one); the
+  // system's clock when null.
+  explicit TForm1(CalendarClock* clock = nullptr, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  static constexpr int ClientWidth = 953;
+  static constexpr int ClientHeight = 555;
+  static constexpr std::array<int, 4> PanelWidths{160, 350, 350, 120};
+
+  Session& GetSession() { return *session_; }
+
+  // The windows created after this one; the menu opens them.
+  void SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TForm5* form5,
+                           TForm6* form6);
+
+  // prog.ini in the current working directory.
+  static QString SettingsFilePath();
+
+  // Check marks of the language menu and every caption that follows the
+  // language, in `language` (0 Russian, 1 English).
+  void ApplyLanguage(int language);
+  void N4Click();        // Русский
+  void English1Click();  // English
+  void N8Click();        // About, only with an instrument connected
+  void PageControl1Change(int index);
+
+  QString PanelText(int panel) const;
+  void SetPanelText(int panel, const QString& text);
+
+  MeasurePage* Measure() const { return measure_; }
+  SettingsPage* Settings() const { return settings_; }
+  ArchivePage* Archive() const { return archive_; }
+  QTabWidget* PageControl() const { return pageControl1_; }
+  QTimer* Timer1() const { return timer1_; }
+  QTimer* Timer2() const { return timer2_; }
+  TForm2* Form2() const { return form2_; }
+  TForm3* Form3() const { return form3_; }
+  TForm4* Form4() const { return form4_; }
+  TForm5* Form5() const { return form5_; }
+  TForm6* Form6() const { return form6_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void BuildStatusBar(QWidget* client);
+  void FormCreate();
+  void FormClose();
+
+  std::unique_ptr<SystemClock> ownClock_;
+  std::unique_ptr<Session> session_;
+
+  QWidget* client_ = nullptr;
+  QTabWidget* pageControl1_ = nullptr;
+  MeasurePage* measure_ = nullptr;
+  SettingsPage* settings_ = nullptr;
+  ArchivePage* archive_ = nullptr;
+  QLabel* label14_ = nullptr;
+  QLabel* label15_ = nullptr;
+  QStatusBar* statusBar1_ = nullptr;
+  std::array<QLabel*, 4> panels_{};
+
+  QMenuBar* mainMenu1_ = nullptr;
+  QMenu* n2_ = nullptr;
+  QAction* n5_ = nullptr;
+  QMenu* n1_ = nullptr;
+  QMenu* language1_ = nullptr;
+  QAction* n4_ = nullptr;
+  QAction* english1_ = nullptr;
+  QMenu* n3_ = nullptr;
+  QAction* n8_ = nullptr;
+
+  QTimer* timer1_ = nullptr;
+  QTimer* timer2_ = nullptr;
+
+  TForm2* form2_ = nullptr;
+  TForm3* form3_ = nullptr;
+  TForm4* form4_ = nullptr;
+  TForm5* form5_ = nullptr;
+  TForm6* form6_ = nullptr;
+};
+
+}  // namespace vantor

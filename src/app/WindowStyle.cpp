@@ -1,0 +1,70 @@
+#include "WindowStyle.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+
+namespace vantor {
+
+void LoadDesignFonts() {
+  if (QFontDatabase::hasFamily("Tahoma")) {
+    return;
+  }
+  for (const char* path :
+       {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+    if (QFile::exists(path)) {
+      QFontDatabase::addApplicationFont(path);
+    }
+  }
+}
+
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({"Tahoma", "Liberation Sans", "Arial", "DejaVu Sans"});
+  font.setPixelSize(11);
+  return font;
+}
+
+QFont CaptionFont(const QStringList& families, int pixelSize) {
+  QFont font;
+  QStringList present;
+  for (const QString& family : families) {
+    if (QFontDatabase::hasFamily(family)) {
+      present << family;
+    }
+  }
+  font.setFamilies(present.isEmpty() ? families : present);
+  font.setPixelSize(pixelSize);
+  font.setBold(true);
+  font.setItalic(true);
+  return font;
+}
+
+QFont FitFont(QFont font, const QString& text, int width) {
+  while (font.pixelSize() > 8 && QFontMetrics(font).horizontalAdvance(text) > width) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  return font;
+}
+
+void CenterOnScreen(QWidget* window) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    return;
+  }
+  const QRect desktop = screen->availableGeometry();
+  window->move(desktop.center() - window->rect().center());
+}
+
+void PaintWhite(QWidget* window) {
+  QPalette palette = window->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  window->setPalette(palette);
+  window->setAutoFillBackground(true);
+}
+
+}  // namespace vantor

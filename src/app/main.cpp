@@ -1,0 +1,18 @@
+#include <exception>
+
+#include "ErrorBox.h"
+#include "ProgramWindows.h"
+
+int main(int argc, char** argv) {
+  vantor::VantorApplication app(argc, argv);
+  try {
+    vantor::ProgramWindows windows;
+    windows.Form1->show();
+    app.exec();
+  } catch (const std::exception& error) {
+    vantor::ShowErrorBox(vantor::ExceptionText(&error));
+  } catch (...) {
+    vantor::ShowErrorBox(vantor::ExceptionText(nullptr));
+  }
+  return 0;
+}
