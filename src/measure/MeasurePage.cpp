@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -13,6 +14,7 @@
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <algorithm>
 #include <cmath>
 
 #include "Dictionary.h"
@@ -53,6 +55,14 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int pixels,
 void SetLabelText(QLabel* label, const QString& text) {
   label->setText(text);
   label->adjustSize();
+}
+
+// Puts `label` at its design left edge, or just right of `before` when the
+// text there has grown into it (another language, a wider font than the
+// design's).
+void KeepRightOf(QLabel* label, const QWidget* before, int designX) {
+  constexpr int Gap = 6;
+  label->move(std::max(designX, before->geometry().right() + 1 + Gap), label->y());
 }
 
 // A black plus-minus sign, 9 x 12 pixels, on a transparent 16 x 13 picture.
@@ -111,6 +121,32 @@ void MeasurePage::BuildPanel() {
   Button6->setObjectName("Button6");
   Button6->setGeometry(360, 71, 121, 25);
   connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
+
+  // Captions change from outside too (the language switch), so the panel
+  // places its labels again whenever one of them asks for a new size.
+  Panel1->installEventFilter(this);
+  FitLabels();
+}
+
+bool MeasurePage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Panel1 &&
+      (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show)) {
+    FitLabels();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MeasurePage::FitLabels() {
+  for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9}) {
+    label->adjustSize();
+  }
+  KeepRightOf(Label2, Label1, 79);
+  KeepRightOf(Label3, Label2, 137);
+  Image1->move(std::max(249, Label3->geometry().right() + 7), Image1->y());
+  Label4->move(Image1->x() + 14, Label4->y());
+  KeepRightOf(Label6, Label5, 79);
+  KeepRightOf(Label7, Label6, 137);
+  KeepRightOf(Label9, Label8, 156);
 }
 
 void MeasurePage::BuildChart() {
@@ -122,11 +158,16 @@ void MeasurePage::BuildChart() {
   Series1 = new QLineSeries(chartScene_);
   Series1->setObjectName("Series1");
   Series1->setPointsVisible(true);
-  Series1->setMarkerSize(5);
+  Series1->setMarkerSize(4);
   Series3 = new QLineSeries(chartScene_);
   Series3->setObjectName("Series3");
   chartScene_->addSeries(Series1);
   chartScene_->addSeries(Series3);
+  // The theme's colour in a one-pixel line, which also draws far faster
+  // than the theme's wider pen.
+  QPen linePen = Series1->pen();
+  linePen.setWidth(1);
+  Series1->setPen(linePen);
   QPen meanPen(QColor(243, 156, 53));
   meanPen.setWidth(2);
   Series3->setPen(meanPen);
@@ -212,6 +253,7 @@ void MeasurePage::ShowMeasurement() {
   SetLabelText(Label6, dose.Value);
 
   SetLabelText(Label9, AccumulationTimeText(record.AccumulationTime, language));
+  FitLabels();
 
   if (OnMemoryFilling) {
     OnMemoryFilling(record.ArchiveRecordCount, (record.StatusFlags & MemoryFullFlag) != 0);
@@ -249,6 +291,7 @@ void MeasurePage::ResetLiveDisplay() {
   SetLabelText(Label2, NoValueText);
   SetLabelText(Label6, NoValueText);
   SetLabelText(Label9, NoValueText);
+  FitLabels();
   session_.SetPanel(1, NoValueText);
   session_.SetPanel(2, NoValueText);
   chart_.ResetMeanAndPeak();
@@ -285,6 +328,9 @@ void MeasurePage::RedrawPoints() {
   for (const uint32_t i : indexes) {
     shown.append(QPointF(ChartMsec(points.X(i)), points.Y(i)));
   }
+  // Markers stand for single measurements; once a column summarises
+  // several, the line alone is drawn.
+  Series1->setPointsVisible(points.Level() == 0);
   Series1->replace(shown);
 }
 

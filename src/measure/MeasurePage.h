@@ -70,8 +70,12 @@ class MeasurePage : public QWidget {
   QLineSeries* MeanSeries() const { return Series3; }
   QValueAxis* LeftAxis() const { return leftAxis_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void BuildPanel();
+  void FitLabels();
   void BuildChart();
   void RedrawChart();
   void RedrawPoints();

@@ -78,11 +78,18 @@ TEST_F(PageTest, ControlsAreBuiltAsDesigned) {
     QLabel* label = Label(e.Name);
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->parentWidget(), panel);
-    EXPECT_EQ(label->pos(), QPoint(e.X, e.Y));
+    // Design places, or further right where a wider font than the design's
+    // would make a value run into its caption.
+    EXPECT_EQ(label->y(), e.Y);
+    EXPECT_GE(label->x(), e.X);
     EXPECT_EQ(label->font().pixelSize(), e.Pixels);
     EXPECT_TRUE(label->font().bold());
     EXPECT_EQ(label->text(), QString::fromUtf8(e.Text));
   }
+  EXPECT_EQ(Label("Label1")->x(), 19);
+  EXPECT_LT(Label("Label1")->geometry().right(), Label("Label2")->x());
+  EXPECT_LT(Label("Label5")->geometry().right(), Label("Label6")->x());
+  EXPECT_LT(Label("Label8")->geometry().right(), Label("Label9")->x());
   QLabel* image = Label("Image1");
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->geometry(), QRect(249, 15, 16, 13));
@@ -155,6 +162,20 @@ TEST_F(PageTest, DisplayShowsTheRecordWithPrefixesAndModeCaptions) {
   EXPECT_EQ(Text("Label1"), "EDR");
   EXPECT_EQ(Text("Label2"), "- - -");
   EXPECT_EQ(Text("Label3"), "uSv/h");
+}
+
+TEST_F(PageTest, CaptionsChangedFromOutsideKeepClearOfTheirValues) {
+  page->resize(945, 490);
+  page->show();
+  QApplication::processEvents();
+  // The language switch writes the captions without telling the page.
+  Label("Label8")->setText("Dose accumulation time ");
+  Label("Label1")->setText("EDR");
+  QApplication::processEvents();
+  EXPECT_LT(Label("Label8")->geometry().right(), Label("Label9")->x());
+  EXPECT_GE(Label("Label8")->width(), Label("Label8")->sizeHint().width());
+  EXPECT_EQ(Label("Label2")->x(), 79);  // a short caption leaves the design place
+  page->hide();
 }
 
 TEST_F(PageTest, MeanLineAxisAndClearFollowTheChartSteps) {
