@@ -70,8 +70,7 @@ QString DescribeDevicePath(const QString& path) {
   return QStringLiteral("serial device");
 }
 
-bool IsAdapter(const QSerialPortInfo& info) {
-  const QString name = info.portName();
+bool IsAdapter(const QString& name) {
   return name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
 }
 
@@ -79,12 +78,7 @@ std::vector<PortEntry> EnumerateSystemPorts() {
   QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
   std::stable_sort(ports.begin(), ports.end(),
                    [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-                     const bool aa = IsAdapter(a);
-                     const bool ba = IsAdapter(b);
-                     if (aa != ba) {
-                       return aa;
-                     }
-                     return NaturalLess(a.portName(), b.portName());
+                     return SystemPortBefore(a.portName(), b.portName());
                    });
   std::vector<PortEntry> entries;
   for (const QSerialPortInfo& info : ports) {
@@ -175,6 +169,15 @@ std::vector<PortEntry> PinnedEntries() {
 }
 
 }  // namespace
+
+bool SystemPortBefore(const QString& a, const QString& b) {
+  const bool aa = IsAdapter(a);
+  const bool ba = IsAdapter(b);
+  if (aa != ba) {
+    return aa;
+  }
+  return NaturalLess(a, b);
+}
 
 int PortNumberFromName(const QString& name) {
   if (!name.startsWith(QLatin1String("COM")) || name.size() < 4 || name.size() > 6) {

@@ -51,6 +51,11 @@ QString PinPort(int number, const QString& devicePath, bool* ok = nullptr);
 // unconditionally.
 void UnpinPort(int number, const QString& expectedTarget = {}, const QString& previousTarget = {});
 
+// Order of the system's ports when no map is pinned: USB and ACM adapters
+// before the rest, and by name within each group, digits compared as numbers
+// (ttyUSB2 before ttyUSB10).
+bool SystemPortBefore(const QString& a, const QString& b);
+
 // Parses "COM<n>" with n in 1..254 and no leading zeros; 0 otherwise.
 int PortNumberFromName(const QString& name);
 

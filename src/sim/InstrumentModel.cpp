@@ -186,8 +186,11 @@ double InstrumentModel::ReadingFromCountRate(double cps) const {
   return cps * Sensitivity();
 }
 
-void InstrumentModel::SetBackground(double microSievertPerHour) {
+void InstrumentModel::SetBackground(double microSievertPerHour, bool immediately) {
   background_ = std::isfinite(microSievertPerHour) ? std::max(0.0, microSievertPerHour) : 0.0;
+  if (!immediately) {
+    return;
+  }
   // As if it had been lying there for half a minute: the averaging starts
   // over with that much history, so the reading is there at once and settles
   // further from then on.
@@ -281,8 +284,8 @@ void InstrumentModel::Tick() {
     window_.pop_front();
   }
   // A step in the radiation field: when the last five seconds stray far from
-  // the longer average, the average starts over from them, as a real
-  // dosimeter's adaptive filter does.
+  // the longer average, the average starts over from the newest second, as a
+  // real dosimeter's adaptive filter does.
   if (window_.size() >= 15) {
     uint64_t recent = 0;
     for (size_t i = window_.size() - 5; i < window_.size(); ++i) {
@@ -292,7 +295,7 @@ void InstrumentModel::Tick() {
         static_cast<double>(windowCounts_ - recent) / static_cast<double>(window_.size() - 5) * 5;
     if (std::abs(static_cast<double>(recent) - expected) >
         4 * std::sqrt(std::max(expected, 1.0)) + 3) {
-      while (window_.size() > 5) {
+      while (window_.size() > 1) {
         windowCounts_ -= window_.front();
         window_.pop_front();
       }

@@ -85,7 +85,10 @@ class InstrumentModel {
   Address OwnAddress() const { return station_.OwnAddressOnWire(); }
 
   // Detector and measurement.
-  void SetBackground(double microSievertPerHour);  // restarts the averaging
+  // The field around the instrument. By default the reading is there at once,
+  // as if the instrument had been lying there for half a minute; otherwise
+  // the field steps now and the reading follows it second by second.
+  void SetBackground(double microSievertPerHour, bool immediately = true);
   double Background() const { return background_; }
   void SetMeasurementMode(uint16_t mode);
   void SetDose(double microSievert);

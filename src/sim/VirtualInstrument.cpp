@@ -155,8 +155,8 @@ void VirtualInstrument::ClearFaults() {
   WithLock([](InstrumentModel& m) { m.ClearFaults(); });
 }
 
-void VirtualInstrument::SetBackground(double microSievertPerHour) {
-  WithLock([&](InstrumentModel& m) { m.SetBackground(microSievertPerHour); });
+void VirtualInstrument::SetBackground(double microSievertPerHour, bool immediately) {
+  WithLock([&](InstrumentModel& m) { m.SetBackground(microSievertPerHour, immediately); });
 }
 
 void VirtualInstrument::SetMeasurementMode(uint16_t mode) {

@@ -75,7 +75,7 @@ class VirtualInstrument {
   void InjectFault(Fault kind, int id = AnyVariable, int count = EveryReply,
                    double probability = 1.0);
   void ClearFaults();
-  void SetBackground(double microSievertPerHour);
+  void SetBackground(double microSievertPerHour, bool immediately = true);
   void SetMeasurementMode(uint16_t mode);
   void SetFirmware(const std::string& text);
   void SetDeviceClock(const LocalTime& time);
