@@ -17,19 +17,12 @@
 #include "MessageTable.h"
 #include "NumberText.h"
 #include "Session.h"
+#include "WidgetApp.h"
 
 namespace vantor {
 namespace {
 
 constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "measure_page_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 // The page on its own (counts as on display), with the status panels and
 // every outcome the link reports recorded. No port is open, so every
@@ -37,7 +30,7 @@ QApplication& App() {
 class PageTest : public ::testing::Test {
  protected:
   PageTest() : clock(Start, -3 * 3600), session(&clock) {
-    App();
+    test::EnsureApplication();
     SetDecimalSeparator(QLatin1Char('.'));
     session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
     session.Link.SetOutcomeHandler([this](int row) { outcomes.push_back(row); });

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <map>
+
+#include "CalendarClock.h"
+#include "Dictionary.h"
+#include "LiveTexts.h"
+#include "MeasurePage.h"
+#include "MessageTable.h"
+#include "NumberText.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+#include "WidgetApp.h"
+
+namespace vantor {
+namespace {
+
+constexpr int Port = 4;
+constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
+constexpr int64_t ZoneOffset = -3 * 3600;
+
+// The live tab polling a virtual instrument on a real pseudo-terminal. The
+// instrument runs in manual time and its clock starts equal to the pinned
+// computer clock; the test calls the poll handler as the timer would.
+class MeasureE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { test::EnsureApplication(); }
+
+  void SetUp() override {
+    SetDecimalSeparator(QLatin1Char('.'));
+    ASSERT_TRUE(sim.PinAs(Port));
+    sim.SetDeviceClock(clock.ToLocal(clock.Now()));
+    session.SetPanel = [this](int panel, const QString& text) {
+      panels[panel] = text;
+      ++panelWrites;
+    };
+    session.Link.SetOutcomeHandler(
+        [this](int row) { session.SetPanel(0, MessageText(row, session.LanguageIndex)); });
+    session.Link.InitDictionary();
+    session.Link.OpenPort(Port);
+    ASSERT_TRUE(session.Link.PortOpen());
+  }
+  void TearDown() override { SetDecimalSeparator(QChar()); }
+
+  QString Text(const char* label) { return page.findChild<QLabel*>(label)->text(); }
+  QStringList Labels() {
+    QStringList texts;
+    for (const char* name :
+         {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Label7", "Label9"}) {
+      texts << Text(name);
+    }
+    return texts;
+  }
+  // Both clocks move on by a second, so the instrument flags a measurement.
+  void NextSecond() {
+    sim.AdvanceSeconds(1);
+    clock.Advance(1);
+  }
+  // The instrument measures at about this dose rate from the next second on.
+  float Measure(double background) {
+    sim.SetBackground(background);
+    NextSecond();
+    page.Timer1Timer();
+    return session.Link.Values().Measurement.DoseRate;
+  }
+  QString RateText() {
+    return RateReadingText(session.Link.Values().Measurement.DoseRate, 0).Value;
+  }
+
+  TempConfigHome home;
+  sim::VirtualInstrument sim;
+  FixedClock clock{Start, ZoneOffset};
+  Session session{&clock};
+  MeasurePage page{session};
+  std::map<int, QString> panels;
+  int panelWrites = 0;
+};
+
+TEST_F(MeasureE2e, PollWithoutANewMeasurementChangesOnlyPanelZero) {
+  sim.SetBackground(5.0);
+  sim.AdvanceSeconds(90);
+  clock.Advance(90);
+  page.Timer1Timer();  // the instrument flags its measurement: shown
+  EXPECT_NE(Text("Label2"), "- - -");
+  EXPECT_EQ(Text("Label9"), " 1мин");
+  EXPECT_EQ(page.PointSeries()->count(), 1);
+
+  // The instrument's reading changes but it flags nothing new.
+  sim.SetBackground(500.0);
+  const QStringList before = Labels();
+  panels.clear();
+  panelWrites = 0;
+  clock.Advance(1);
+  page.Timer1Timer();
+  EXPECT_EQ(Labels(), before);
+  EXPECT_EQ(page.PointSeries()->count(), 1);
+  EXPECT_EQ(panelWrites, 1);
+  EXPECT_EQ(panels[0], "Чтение");
+  EXPECT_EQ(sim.RequestsSeen(IdMeasurement), 2u);
+
+  // Coming back to the tab asks for a redraw even without a new measurement.
+  page.SetLiveRefreshPending();
+  clock.Advance(1);
+  page.Timer1Timer();
+  EXPECT_NE(Labels(), before);
+  EXPECT_EQ(Text("Label2"), RateText());
+  EXPECT_GT(session.Link.Values().Measurement.DoseRate, 250.0f);
+  EXPECT_FALSE(page.LiveRefreshPending());
+  EXPECT_EQ(page.PointSeries()->count(), 2);
+}
+
+TEST_F(MeasureE2e, DriftedInstrumentClockIsSetAndThatStepShowsNothing) {
+  const LocalTime computer = clock.ToLocal(clock.Now());
+  sim.SetDeviceClock(clock.ToLocal(clock.Now() + 301));
+  page.Timer1Timer();
+  EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
+  EXPECT_EQ(panels[0], "Выполнено");
+  EXPECT_EQ(Text("Label2"), "- - -");
+  EXPECT_EQ(page.PointSeries()->count(), 0);
+  EXPECT_FALSE(page.ClockSyncPending());
+  const LocalTime set = sim.Snapshot().DeviceClock;
+  EXPECT_EQ(set.Year, computer.Year);
+  EXPECT_EQ(set.Month, computer.Month);
+  EXPECT_EQ(set.Day, computer.Day);
+  EXPECT_EQ(set.Hour, computer.Hour);
+  EXPECT_EQ(set.Minute, computer.Minute);
+  EXPECT_EQ(set.Second, computer.Second);
+
+  // In step again, the next measurement is shown and the clock left alone.
+  NextSecond();
+  page.Timer1Timer();
+  EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
+  EXPECT_NE(Text("Label2"), "- - -");
+  EXPECT_EQ(page.PointSeries()->count(), 1);
+
+  // Exactly five minutes off is still in step.
+  sim.SetDeviceClock(clock.ToLocal(clock.Now() - 300));
+  NextSecond();
+  page.Timer1Timer();
+  EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
+  EXPECT_EQ(page.PointSeries()->count(), 2);
+}
+
+TEST_F(MeasureE2e, DoseResetMakesTheInstrumentStartItsDoseAgain) {
+  sim.SetBackground(20.0);
+  sim.AdvanceSeconds(3 * 3600 + 120);
+  clock.Advance(3 * 3600 + 120);
+  page.Timer1Timer();
+  EXPECT_EQ(Text("Label9"), " 3ч 2мин");
+  const QString doseBefore = Text("Label6");
+  EXPECT_GT(sim.Values().Measurement.Dose, 0.0f);
+
+  page.findChild<QPushButton*>("Button3")->click();
+  EXPECT_EQ(sim.WritesSeen(IdCommand), 1u);
+  EXPECT_EQ(panels[0], "Выполнено");
+  EXPECT_EQ(sim.Values().Measurement.Dose, 0.0f);
+  EXPECT_EQ(sim.Values().Measurement.AccumulationTime, 0u);
+  // Nothing changes on screen until the instrument reports it.
+  EXPECT_EQ(Text("Label9"), " 3ч 2мин");
+  EXPECT_EQ(Text("Label6"), doseBefore);
+
+  NextSecond();
+  page.Timer1Timer();
+  EXPECT_EQ(Text("Label9"), "0мин");
+}
+
+TEST_F(MeasureE2e, SilentInstrumentLeavesLabelsAndChartAsTheyWere) {
+  NextSecond();
+  page.Timer1Timer();
+  const QStringList before = Labels();
+  ASSERT_EQ(page.PointSeries()->count(), 1);
+
+  sim.InjectFault(sim::Fault::Silence);
+  sim.SetBackground(300.0);
+  NextSecond();
+  page.SetLiveRefreshPending();
+  page.Timer1Timer();
+  EXPECT_EQ(panels[0], "Ошибка связи");
+  EXPECT_EQ(Labels(), before);
+  EXPECT_EQ(page.PointSeries()->count(), 1);
+  EXPECT_EQ(sim.WritesSeen(IdClock), 0u);
+  EXPECT_TRUE(page.LiveRefreshPending());  // still owed to the next good read
+
+  sim.ClearFaults();
+  page.Timer1Timer();  // nothing new flagged, but the pending redraw shows it
+  EXPECT_NE(Labels(), before);
+  EXPECT_EQ(page.PointSeries()->count(), 2);
+}
+
+TEST_F(MeasureE2e, ChartFollowsTheDisplayedReadings) {
+  const float a = Measure(10.0);
+  const float b = Measure(20.0);
+  const float c = Measure(60.0);
+  QLineSeries* points = page.PointSeries();
+  QLineSeries* mean = page.MeanSeries();
+  ASSERT_EQ(points->count(), 3);
+  EXPECT_DOUBLE_EQ(points->at(2).y(), c);
+  ASSERT_EQ(mean->count(), 2);
+  EXPECT_NEAR(mean->at(0).y(), (double{a} + b + c) / 3, 1e-9);
+  EXPECT_DOUBLE_EQ(mean->at(0).x(), points->at(0).x());
+  EXPECT_DOUBLE_EQ(mean->at(1).x(), points->at(2).x());
+  const float peak = std::max({a, b, c});
+  EXPECT_NEAR(page.LeftAxis()->max(), peak + peak / 7.0, 1e-4);
+
+  // Not plotted, a higher reading still lifts the peak and the axis.
+  page.findChild<QCheckBox*>("CheckBox1")->click();
+  const float high = Measure(500.0);
+  ASSERT_GT(high, peak);
+  EXPECT_EQ(Text("Label2"), RateText());
+  EXPECT_EQ(points->count(), 3);
+  EXPECT_NEAR(page.LeftAxis()->max(), high + high / 7.0, 1e-3);
+
+  // After a clear the next small reading sets the axis alone.
+  page.findChild<QPushButton*>("Button6")->click();
+  EXPECT_EQ(points->count(), 0);
+  EXPECT_EQ(mean->count(), 0);
+  page.findChild<QCheckBox*>("CheckBox1")->click();
+  const float low = Measure(2.0);
+  ASSERT_GT(low, 0.0f);
+  EXPECT_EQ(points->count(), 1);
+  EXPECT_NEAR(page.LeftAxis()->max(), low + low / 7.0, 1e-5);
+  EXPECT_EQ(sim.WritesSeen(IdCommand), 0u);  // clearing the chart is local
+}
+
+}  // namespace
+}  // namespace vantor
