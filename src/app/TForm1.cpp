@@ -22,6 +22,7 @@
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "ScreenCapture.h"
 #include "SettingsPage.h"
 #include "WindowStyle.h"
 
@@ -136,6 +137,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     archive_->ShowMemoryFilling(count, full);
   };
   settings_->OnReadFailed = [this] { measure_->ResetLiveDisplay(); };
+  if (auto* button13 = settings_->findChild<QAbstractButton*>(QStringLiteral("Button13"))) {
+    connect(button13, &QAbstractButton::clicked, this, [this] { CaptureScreen(*session_); });
+  }
   connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
 
   setFixedSize(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());

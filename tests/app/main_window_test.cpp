@@ -319,4 +319,15 @@ TEST_F(MainWindowTest, LinkOutcomesAndPageTextsReachTheStatusBarInTheCurrentLang
   EXPECT_EQ(errors_.Messages, QStringList{"'x' is not a valid integer value"});
 }
 
+TEST_F(MainWindowTest, PrintScreenReadsTheDisplayAndWritesNothingWhenNoInstrumentAnswers) {
+  TempConfigHome home;
+  Start();
+  auto* button13 = Find<QAbstractButton>("Button13");
+  ASSERT_NE(button13, nullptr);
+  button13->click();
+  EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.bmp")));
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.txt")));
+}
+
 }  // namespace
