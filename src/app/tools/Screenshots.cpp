@@ -1,13 +1,21 @@
-// Renders the main window (each tab, both languages) and the About and
-// splash windows to PNG files in the directory given, as the program shows
-// them at start-up with no instrument attached.
-//   QT_QPA_PLATFORM=offscreen vantor-screenshots docs
+// Renders the main window (each tab, both languages), the About and splash
+// windows and the connection dialog to PNG files in the directory given.
+// The main window talks to a virtual instrument pinned as COM3, as after a
+// successful start-up: settings read, a minute of live readings on the
+// chart, the archive read. Run it with a private XDG_CONFIG_HOME.
+//   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
+#include <QDateTime>
 #include <QDir>
 #include <QTabWidget>
+#include <QTimer>
 #include <cstdio>
 
+#include "ArchivePage.h"
 #include "ErrorBox.h"
+#include "MeasurePage.h"
 #include "ProgramWindows.h"
+#include "SettingsPage.h"
+#include "VirtualInstrument.h"
 
 namespace {
 
@@ -30,8 +38,38 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no directory %s\n", qPrintable(dir.path()));
     return 1;
   }
-  vantor::ProgramWindows windows;
+
+  constexpr int port = 3;
+  vantor::sim::VirtualInstrument instrument;
+  if (!instrument.PinAs(port)) {
+    std::fprintf(stderr, "cannot pin the virtual instrument as COM%d\n", port);
+    return 1;
+  }
+  instrument.PrefillArchive(40, 2);
+
+  vantor::FixedClock clock(QDateTime::currentSecsSinceEpoch(),
+                           -QDateTime::currentDateTime().offsetFromUtc());
+  vantor::ProgramWindows windows(&clock);
   vantor::TForm1& form = *windows.Form1;
+  vantor::Session& session = form.GetSession();
+  form.Timer1()->stop();  // ticks are driven below
+
+  session.Link.OpenPort(port);
+  if (form.Settings()->ReadSettingsPage() == 1) {
+    session.PortNumber = port;
+    form.SetPanelText(3, QStringLiteral("COM%1").arg(port));
+  }
+  form.PageControl()->setCurrentIndex(0);
+  for (int second = 0; second < 60; ++second) {
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    form.Measure()->Timer1Timer();
+  }
+  // The archive read takes its record count from the last poll.
+  form.Archive()->ComputeArchiveLayout();
+  form.Archive()->RepaintDuringRead = [] {};
+  form.Archive()->Button4Click();
+
   const char* tabs[] = {"measure", "settings", "archive"};
   bool ok = true;
   for (const char* language : {"ru", "en"}) {
@@ -42,6 +80,8 @@ int main(int argc, char** argv) {
     }
     for (int tab = 0; tab < 3; ++tab) {
       form.PageControl()->setCurrentIndex(tab);
+      form.Measure()->Timer1Timer();
+      form.Archive()->ShowArchivePage();  // archive texts follow the language
       ok &= Save(&form, dir, QStringLiteral("main-%1-%2.png").arg(language, tabs[tab]));
     }
   }
@@ -50,5 +90,6 @@ int main(int argc, char** argv) {
   ok &= Save(windows.Form5.get(), dir, QStringLiteral("splash-ru.png"));
   ok &= Save(windows.Form6.get(), dir, QStringLiteral("splash-en.png"));
   ok &= Save(windows.Form2.get(), dir, QStringLiteral("connect.png"));
+  session.Link.ClosePort();
   return ok ? 0 : 1;
 }
