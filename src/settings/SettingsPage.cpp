@@ -111,7 +111,7 @@ void SettingsPage::BuildControls() {
   TrackBar1->setTickInterval(1);
   TrackBar1->setGeometry(14, 380, 150, 45);
 
-  // Screen choices of a later instrument generation: kept, never shown.
+  // Screen choices: built but hidden; reading and writing leave them alone.
   GroupBox4 = new QGroupBox("Экраны", this);
   GroupBox4->setObjectName("GroupBox4");
   GroupBox4->setGeometry(203, 261, 128, 150);
