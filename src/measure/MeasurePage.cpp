@@ -270,16 +270,15 @@ void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
   const bool added = chart_.AddChartPoint(doseRate, seconds, session_.Clock->StandardOffset(),
                                           CheckBox1->isChecked());
   if (added) {
-    RedrawPoints();
-    RedrawMean();
-    UpdateTimeAxis();
+    RedrawChart(true);
+  } else {
+    UpdateLeftAxis();
   }
-  UpdateLeftAxis();
 }
 
 void MeasurePage::ClearChart() {
   chart_.ClearChart();
-  RedrawChart();
+  RedrawChart(false);
 }
 
 void MeasurePage::ResetDose() {
@@ -300,7 +299,7 @@ void MeasurePage::ResetLiveDisplay() {
 
 void MeasurePage::ClearChartSeries() {
   chart_.ClearSeries();
-  RedrawChart();
+  RedrawChart(false);
 }
 
 // Series coordinates are milliseconds since 1970 in UTC, which the time axis
@@ -309,18 +308,9 @@ double MeasurePage::ChartMsec(double pointTime) const {
   return (pointTime - 25569.0) * 86400000.0 + 1000.0 * session_.Clock->StandardOffset();
 }
 
-void MeasurePage::RedrawChart() {
-  RedrawPoints();
-  RedrawMean();
-  UpdateTimeAxis();
-}
-
-void MeasurePage::RefreshChart() {
-  RedrawChart();
-  UpdateLeftAxis();
-}
-
-void MeasurePage::RedrawPoints() {
+// Every axis change redoes the geometry of every series, so the axes move
+// while Series1 is empty and its points go in last, in one piece.
+void MeasurePage::RedrawChart(bool leftAxis) {
   ChartPoints& points = chart_.Points();
   const std::vector<uint32_t> indexes = points.DrawIndexes();
   QList<QPointF> shown;
@@ -328,10 +318,20 @@ void MeasurePage::RedrawPoints() {
   for (const uint32_t i : indexes) {
     shown.append(QPointF(ChartMsec(points.X(i)), points.Y(i)));
   }
+  Series1->clear();
   // Markers stand for single measurements; once a column summarises
   // several, the line alone is drawn.
   Series1->setPointsVisible(points.Level() == 0);
+  RedrawMean();
+  UpdateTimeAxis();
+  if (leftAxis) {
+    UpdateLeftAxis();
+  }
   Series1->replace(shown);
+}
+
+void MeasurePage::RefreshChart() {
+  RedrawChart(true);
 }
 
 void MeasurePage::RedrawMean() {
@@ -370,7 +370,7 @@ void MeasurePage::OnPlotAreaChanged() {
   const int columns = static_cast<int>(chartScene_->plotArea().width());
   if (columns > 0 && columns != chart_.Points().Columns()) {
     chart_.Points().SetColumns(columns);
-    RedrawPoints();
+    RedrawChart(false);
   }
 }
 

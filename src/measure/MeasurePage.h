@@ -77,8 +77,7 @@ class MeasurePage : public QWidget {
   void BuildPanel();
   void FitLabels();
   void BuildChart();
-  void RedrawChart();
-  void RedrawPoints();
+  void RedrawChart(bool leftAxis);
   void RedrawMean();
   void UpdateTimeAxis();
   void UpdateLeftAxis();
