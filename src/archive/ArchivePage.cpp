@@ -179,6 +179,9 @@ void ArchivePage::ShowMemoryFilling(uint32_t count, bool full) {
   const MemoryFilling filling = ComputeMemoryFilling(count, full, layout_.Capacity);
   label41_->setText(filling.Text);
   label41_->adjustSize();
+  // The caption's text follows the language; the percentage must not run
+  // into a caption wider than the design's.
+  label41_->move(std::max(668, label31_->x() + label31_->sizeHint().width() + 4), 3);
   progressBar1_->setValue(filling.Position);
   progressBar1_->setStyleSheet(BarStyle(filling.Colour));
 }
@@ -231,6 +234,7 @@ void ArchivePage::UpdateChartRange() {
     yMax = yMin + 1;
   }
   axisY_->setRange(yMin, yMax + (yMax - yMin) / 7);
+  axisY_->applyNiceNumbers();  // ticks at round values
 }
 
 void ArchivePage::AddArchivePoint(const ArchiveTime& time, float value) {
@@ -345,6 +349,9 @@ void ArchivePage::Button4Click() {
 
 void ArchivePage::ShowArchivePage() {
   BeginViewUpdate();
+  // Showing a page again (after a language switch, say) must not plot its
+  // points twice.
+  ClearArchiveView();
   int row = 0;
   for (int slot : PageSlots(buffer_, recordsRead_, paging_.Current())) {
     ShowArchiveRecord(buffer_[slot], row++);

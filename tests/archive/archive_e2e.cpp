@@ -100,6 +100,12 @@ TEST_F(ArchiveE2e, ReadShowsPageOneAndPagingWrapsBothWays) {
   EXPECT_FALSE(page.Grid()->isHidden());
   EXPECT_TRUE(Find<QProgressBar>("ProgressBar2")->isHidden());
   EXPECT_EQ(panels[0], QString::fromUtf8("Чтение"));
+  // Shown again in the other language: texts follow, points are not doubled.
+  session.LanguageIndex = 1;
+  page.ShowArchivePage();
+  EXPECT_EQ(Cell(1, 1), " 0.11 uSv/h");
+  EXPECT_EQ(page.Series()->count(), 2);
+  session.LanguageIndex = 0;
 
   Press("BitBtn2");
   EXPECT_EQ(PageText(), QString::fromUtf8("2 из 2"));

@@ -1,0 +1,222 @@
+// Archive tab: the time from "Чтение архива" to the table for 1350 records
+// from the virtual instrument with 2 ms reply latency, at the prompt and at
+// the fixed pace side by side, and the time for the table and the chart of a
+// 1350-record page to appear.
+//
+//   bench_archive [--records N] [--latency MS] [--no-fixed] [--repeat N]
+//
+// With --screenshots DIR it instead renders the main window's archive tab,
+// read from the virtual instrument, as a table and as a chart into DIR
+// (archive-table.png, archive-chart.png).
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "ArchivePage.h"
+#include "CalendarClock.h"
+#include "Dictionary.h"
+#include "ProgramWindows.h"
+#include "Session.h"
+#include "StringGrid.h"
+#include "VirtualInstrument.h"
+#include "WindowStyle.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
+struct ReadFigures {
+  double Seconds = 0;
+  int Records = 0;
+  double RepaintMs = 0;  // time spent repainting the window during the read
+};
+
+ReadFigures TimeRead(vantor::Session& session, vantor::ArchivePage& page,
+                     vantor::DeviceLink::Pace pace) {
+  session.Link.SetPace(pace);
+  Clock::duration painting{};
+  QWidget* window = page.window();
+  page.RepaintDuringRead = [&] {
+    const auto t = Clock::now();
+    window->repaint();
+    painting += Clock::now() - t;
+  };
+  const auto start = Clock::now();
+  page.Button4Click();
+  page.window()->repaint();  // the table on screen
+  const auto end = Clock::now();
+  return {Ms(end - start) / 1000.0, page.RecordsRead(), Ms(painting)};
+}
+
+// From a page step to the page drawn: the step fills the table or the chart,
+// then the window paints synchronously.
+std::vector<double> TimePageShow(vantor::ArchivePage& page, int view, int repeat) {
+  page.findChild<QComboBox*>("ComboBox5")->setCurrentIndex(view);
+  std::vector<double> samples;
+  for (int i = 0; i < repeat; ++i) {
+    const auto start = Clock::now();
+    page.BitBtn2Click();  // one page only: steps back onto itself
+    page.window()->repaint();
+    samples.push_back(Ms(Clock::now() - start));
+  }
+  return samples;
+}
+
+bool Save(QWidget& window, const QDir& dir, const char* name) {
+  QApplication::processEvents();
+  const QString path = dir.absoluteFilePath(QString::fromLatin1(name));
+  const bool saved = window.grab().save(path, "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+  return saved;
+}
+
+// The archive tab of the real main window after reading a few runs of
+// records, as a table (page 1) and as a chart (page 2).
+int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int port) {
+  instrument.SetLatency(std::chrono::milliseconds(0));
+  instrument.PrefillArchive(150, 3);
+  QTemporaryDir workDir;  // prog.ini goes there, not into the repository
+  QDir::setCurrent(workDir.path());
+  vantor::FixedClock clock(QDateTime::currentSecsSinceEpoch(),
+                           -QDateTime::currentDateTime().offsetFromUtc());
+  vantor::ProgramWindows windows(&clock);
+  vantor::TForm1& form = *windows.Form1;
+  form.Timer1()->stop();
+  form.Timer2()->stop();
+  vantor::Session& session = form.GetSession();
+  session.Link.InitDictionary();
+  session.Link.OpenPort(port);
+  if (!session.Link.ReadVariable(vantor::IdMeasurement)) {
+    std::fprintf(stderr, "the virtual instrument does not answer\n");
+    return 1;
+  }
+  session.PortNumber = static_cast<uint8_t>(port);
+  form.SetPanelText(3, QStringLiteral("COM%1").arg(port));
+  form.show();
+  form.PageControl()->setCurrentIndex(2);
+  vantor::ArchivePage& page = *form.Archive();
+  page.ComputeArchiveLayout();
+  const vantor::MeasurementRecord& m = session.Link.Values().Measurement;
+  page.ShowMemoryFilling(m.ArchiveRecordCount, (m.StatusFlags & 1) != 0);
+  page.Button4Click();
+  bool ok = Save(form, dir, "archive-table.png");
+  page.BitBtn2Click();
+  page.findChild<QComboBox*>("ComboBox5")->setCurrentIndex(1);
+  ok &= Save(form, dir, "archive-chart.png");
+  session.Link.ClosePort();
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int records = 1350;
+  int latency = 2;
+  int repeat = 15;
+  bool fixed = true;
+  const char* screenshots = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--records") && i + 1 < argc) {
+      records = std::atoi(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--latency") && i + 1 < argc) {
+      latency = std::atoi(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--repeat") && i + 1 < argc) {
+      repeat = std::max(1, std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "--screenshots") && i + 1 < argc) {
+      screenshots = argv[++i];
+    } else if (!std::strcmp(argv[i], "--no-fixed")) {
+      fixed = false;
+    } else {
+      std::fprintf(stderr,
+                   "usage: bench_archive [--records N] [--latency MS] [--no-fixed] "
+                   "[--repeat N] [--screenshots DIR]\n");
+      return 2;
+    }
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  // A private port map: the machine's own serial ports are never touched.
+  QTemporaryDir configHome;
+  qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+  QApplication app(argc, argv);
+  vantor::LoadDesignFonts();  // the window's design font, as the program has it
+
+  vantor::sim::VirtualInstrument instrument;
+  constexpr int Port = 9;
+  if (!instrument.PinAs(Port)) {
+    std::fprintf(stderr, "cannot pin the virtual instrument\n");
+    return 1;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (screenshots != nullptr) {
+    return Screenshots(QDir(QString::fromLocal8Bit(screenshots)), instrument, Port);
+  }
+  instrument.PrefillArchive(records, 1);
+  instrument.SetLatency(std::chrono::milliseconds(latency));
+
+  vantor::FixedClock clock(1741600800);
+  vantor::Session session(&clock);
+  session.Link.InitDictionary();
+  session.Link.OpenPort(Port);
+  if (!session.Link.PortOpen() || !session.Link.ReadVariable(vantor::IdMeasurement)) {
+    std::fprintf(stderr, "the virtual instrument does not answer\n");
+    return 1;
+  }
+
+  // The page in a window of the main window's size, painted as on screen.
+  QWidget window;
+  window.resize(953, 555);
+  auto* layout = new QVBoxLayout(&window);
+  layout->setContentsMargins(4, 24, 4, 24);
+  vantor::ArchivePage page(session, &window);
+  layout->addWidget(&page);
+  page.ComputeArchiveLayout();
+  window.show();
+  app.processEvents();
+
+  std::printf("archive read of %u records, reply latency %d ms\n",
+              session.Link.Values().Measurement.ArchiveRecordCount, latency);
+  const ReadFigures prompt = TimeRead(session, page, vantor::DeviceLink::Pace::Prompt);
+  std::printf(
+      "  prompt pace: %7.2f s for %d records (%.2f ms a record, %.0f ms of it repainting)\n",
+      prompt.Seconds, prompt.Records, prompt.Seconds * 1000 / std::max(1, prompt.Records),
+      prompt.RepaintMs);
+  if (fixed) {
+    const ReadFigures slow = TimeRead(session, page, vantor::DeviceLink::Pace::Fixed);
+    std::printf(
+        "  fixed pace:  %7.2f s for %d records (%.2f ms a record, %.0f ms of it repainting)\n",
+        slow.Seconds, slow.Records, slow.Seconds * 1000 / std::max(1, slow.Records),
+        slow.RepaintMs);
+    std::printf("  ratio fixed / prompt: %.1fx\n", slow.Seconds / prompt.Seconds);
+  }
+
+  std::printf("page of %d records on screen (median / max of %d)\n", page.Grid()->RowCount() - 1,
+              repeat);
+  for (int view : {0, 1}) {
+    const std::vector<double> samples = TimePageShow(page, view, repeat);
+    std::printf("  %-6s %7.1f ms / %7.1f ms\n", view == 0 ? "table" : "chart", Median(samples),
+                *std::max_element(samples.begin(), samples.end()));
+  }
+  return 0;
+}
