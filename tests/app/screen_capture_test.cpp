@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +41,7 @@ std::vector<int> SetPixelOffsets(const QByteArray& bitmap) {
 }
 
 // Every test writes its files in a fresh working directory of its own.
-class InTempDir : public ::testing::Test {
+class ScreenFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
@@ -83,11 +83,16 @@ TEST(ScreenBitmap, HeadersAndPaletteAreTheFixedOnes) {
 }
 
 struct LonePixel {
+  const char* name;
   int bufferIndex;
   uint8_t value;
   int fileOffset;  // the one pixel byte that must become 0xFF
   int x, y;        // the same pixel, y from the top
 };
+
+void PrintTo(const LonePixel& c, std::ostream* os) {
+  *os << c.name << ": byte " << c.bufferIndex << " = " << int{c.value};
+}
 
 class ScreenBitmapLonePixel : public ::testing::TestWithParam<LonePixel> {};
 
@@ -114,11 +119,12 @@ TEST_P(ScreenBitmapLonePixel, OneBufferBitSetsExactlyItsPixel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corners, ScreenBitmapLonePixel,
-    ::testing::Values(LonePixel{0, 0x01, 245, 127, 63},                  // bottom right
-                      LonePixel{1023, 0x80, 8182, 0, 0},                 // top left
-                      LonePixel{8, 0x02, 372, 126, 62},                  // next column, second row
-                      LonePixel{7, 0x80, 118 + 63 * 128 + 127, 127, 0},  // top right
-                      LonePixel{1016, 0x01, 118, 0, 63}));               // bottom left
+    ::testing::Values(LonePixel{"BottomRight", 0, 0x01, 245, 127, 63},
+                      LonePixel{"TopLeft", 1023, 0x80, 8182, 0, 0},
+                      LonePixel{"SecondColumnSecondRow", 8, 0x02, 372, 126, 62},
+                      LonePixel{"TopRight", 7, 0x80, 118 + 63 * 128 + 127, 127, 0},
+                      LonePixel{"BottomLeft", 1016, 0x01, 118, 0, 63}),
+    [](const ::testing::TestParamInfo<LonePixel>& info) { return std::string(info.param.name); });
 
 TEST(ScreenText, DumpIsRawBytesThenSpaceAndCrLf) {
   const ScreenBuffer zeros{};
@@ -139,7 +145,7 @@ TEST(ScreenText, DumpIsRawBytesThenSpaceAndCrLf) {
   EXPECT_EQ(dump.right(5), QByteArray("\x0D\x0A\x20\x0D\x0A", 5));
 }
 
-TEST_F(InTempDir, ZeroImageWritesBlankPictureAndAppendsZeroDump) {
+TEST_F(ScreenFiles, ZeroImageWritesBlankPictureAndAppendsZeroDump) {
   SaveScreenFiles(ScreenBuffer{});
   const QByteArray bmp = ReadAll("screen.bmp");
   ASSERT_EQ(bmp.size(), 8310);
@@ -149,7 +155,7 @@ TEST_F(InTempDir, ZeroImageWritesBlankPictureAndAppendsZeroDump) {
   EXPECT_EQ(ReadAll("screen.txt"), dump);
 }
 
-TEST_F(InTempDir, TwoCapturesKeepBothDumpsAndOnlyTheSecondPicture) {
+TEST_F(ScreenFiles, TwoCapturesKeepBothDumpsAndOnlyTheSecondPicture) {
   ScreenBuffer first{};
   first.fill(0x0A);  // every byte doubles in the dump
   ScreenBuffer second{};
@@ -171,7 +177,7 @@ TEST_F(InTempDir, TwoCapturesKeepBothDumpsAndOnlyTheSecondPicture) {
             (QStringList{"screen.bmp", "screen.txt"}));
 }
 
-TEST_F(InTempDir, DumpThatCannotBeOpenedStillLeavesThePicture) {
+TEST_F(ScreenFiles, DumpThatCannotBeOpenedStillLeavesThePicture) {
   ASSERT_TRUE(QDir(".").mkdir("screen.txt"));  // a directory cannot be opened as the dump
   ScreenBuffer buffer{};
   buffer[8] = 0x02;
@@ -180,7 +186,7 @@ TEST_F(InTempDir, DumpThatCannotBeOpenedStillLeavesThePicture) {
   EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(buffer));
 }
 
-TEST_F(InTempDir, PictureThatCannotBeCreatedEndsQuietlyAfterTheDump) {
+TEST_F(ScreenFiles, PictureThatCannotBeCreatedEndsQuietlyAfterTheDump) {
   ASSERT_TRUE(QDir(".").mkdir("screen.bmp"));
   EXPECT_FALSE(WriteScreenBitmap("screen.bmp", ScreenBuffer{}));
   SaveScreenFiles(ScreenBuffer{});
@@ -188,7 +194,7 @@ TEST_F(InTempDir, PictureThatCannotBeCreatedEndsQuietlyAfterTheDump) {
   EXPECT_TRUE(QFileInfo("screen.bmp").isDir());
 }
 
-TEST_F(InTempDir, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
+TEST_F(ScreenFiles, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
   // A working directory that has been removed refuses every new file, even to
   // root, which permission bits do not stop.
   ASSERT_TRUE(QDir(".").mkdir("gone"));
@@ -202,7 +208,7 @@ TEST_F(InTempDir, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
                   .isEmpty());
 }
 
-TEST_F(InTempDir, UnwritableDirectoryGetsNoFiles) {
+TEST_F(ScreenFiles, UnwritableDirectoryGetsNoFiles) {
   if (geteuid() == 0) {
     GTEST_SKIP() << "permissions do not bind root; the vanished-directory case covers this";
   }
@@ -214,7 +220,7 @@ TEST_F(InTempDir, UnwritableDirectoryGetsNoFiles) {
 
 // With no port open the read fails: nothing is written and the storage holds
 // zeros, not the previous picture.
-TEST_F(InTempDir, FailedReadWritesNothingAndClearsTheImage) {
+TEST_F(ScreenFiles, FailedReadWritesNothingAndClearsTheImage) {
   FixedClock clock;
   Session session(&clock);
   int outcome = -1;

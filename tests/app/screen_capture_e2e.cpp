@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <algorithm>
+#include <bit>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "CalendarClock.h"
+#include "ErrorBox.h"
+#include "ScreenCapture.h"
+#include "TForm1.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+
+namespace vantor {
+namespace {
+
+using test::ReadBytes;
+using test::WorkDir;
+
+constexpr int Port = 4;
+
+// Whether the instrument's image has pixel (x, y) set, x from the left and y
+// from the top. Written out here on its own so that a slip in the program's
+// mapping cannot hide behind the same slip in the test.
+bool InstrumentPixel(const ScreenBuffer& image, int x, int y) {
+  const int fromBottom = 63 - y;
+  const uint8_t byte = image[static_cast<size_t>(8 * (127 - x) + fromBottom / 8)];
+  return (byte >> (fromBottom % 8)) & 1;
+}
+
+// The main window, with its PrintScreen button, against a virtual instrument
+// on a real pseudo-terminal; files land in a temporary working directory.
+class ScreenCaptureE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "app_e2e";
+      static char* argv[] = {name, nullptr};
+      new VantorApplication(argc, argv);
+    }
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(sim_.PinAs(Port));
+    sim_.AdvanceSeconds(30);  // some dose and time on the display
+    form_ = std::make_unique<TForm1>(&clock_);
+    Session& session = form_->GetSession();
+    session.Link.InitDictionary();
+    session.Link.OpenPort(Port);
+    ASSERT_TRUE(session.Link.PortOpen());
+  }
+
+  void PressPrintScreen() {
+    auto* button = form_->findChild<QAbstractButton*>(QStringLiteral("Button13"));
+    ASSERT_NE(button, nullptr);
+    button->click();
+  }
+
+  TempConfigHome home_;
+  WorkDir dir_;
+  FixedClock clock_{1700000000};
+  sim::VirtualInstrument sim_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(ScreenCaptureE2e, PrintScreenSavesThePictureTheInstrumentShows) {
+  PressPrintScreen();
+  EXPECT_EQ(form_->PanelText(0), "Чтение");
+  EXPECT_EQ(sim_.RequestsSeen(IdScreen), 1u);
+
+  const ScreenBuffer shown = sim_.Values().Screen;
+  int lit = 0;
+  for (uint8_t byte : shown) {
+    lit += std::popcount(byte);
+  }
+  ASSERT_GT(lit, 100) << "the instrument should show its reading";
+
+  QImage image(dir_.File("screen.bmp"));
+  ASSERT_FALSE(image.isNull());
+  ASSERT_EQ(image.size(), QSize(128, 64));
+  int wrong = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      const int expected = InstrumentPixel(shown, x, y) ? 0xFF : 0x00;
+      if (image.pixelIndex(x, y) != expected) {
+        ++wrong;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+
+  // The dump is the instrument's bytes with each line feed preceded by a
+  // carriage return, then a space and a line end.
+  QByteArray dump = ReadBytes(dir_.File("screen.txt"));
+  const auto lineFeeds = std::count(shown.begin(), shown.end(), uint8_t{0x0A});
+  EXPECT_EQ(dump.size(), 1027 + lineFeeds);
+  dump.replace("\r\n", "\n");
+  QByteArray expected(reinterpret_cast<const char*>(shown.data()), ScreenBytes);
+  expected.append(" \n");
+  EXPECT_EQ(dump, expected);
+}
+
+TEST_F(ScreenCaptureE2e, SilentInstrumentLeavesTheFilesAsTheyWere) {
+  sim_.InjectFault(sim::Fault::Silence, IdScreen);
+  PressPrintScreen();
+  EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.bmp")));
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.txt")));
+
+  sim_.ClearFaults();
+  PressPrintScreen();
+  const QByteArray picture = ReadBytes(dir_.File("screen.bmp"));
+  const QByteArray dump = ReadBytes(dir_.File("screen.txt"));
+  ASSERT_EQ(picture.size(), ScreenBitmapSize);
+
+  sim_.AdvanceSeconds(60);  // the display changes, but the next read gets no answer
+  sim_.InjectFault(sim::Fault::Silence, IdScreen);
+  PressPrintScreen();
+  EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
+  EXPECT_EQ(ReadBytes(dir_.File("screen.bmp")), picture);
+  EXPECT_EQ(ReadBytes(dir_.File("screen.txt")), dump);
+  EXPECT_EQ(form_->GetSession().Link.Values().Screen, ScreenBuffer{});
+}
+
+}  // namespace
+}  // namespace vantor
