@@ -95,6 +95,7 @@ void ArchivePage::BuildControls() {
   label58_ = new QLabel(QStringLiteral("Страница"), this);
   label58_->setObjectName("Label58");
   label58_->move(463, 3);
+  label58_->adjustSize();
 
   edit6_ = new QLineEdit(this);
   edit6_->setObjectName("Edit6");
@@ -109,6 +110,7 @@ void ArchivePage::BuildControls() {
   label31_ = new QLabel(QStringLiteral("заполнение памяти"), this);
   label31_->setObjectName("Label31");
   label31_->move(564, 3);
+  label31_->adjustSize();
 
   progressBar1_ = new QProgressBar(this);
   progressBar1_->setObjectName("ProgressBar1");
@@ -179,6 +181,7 @@ void ArchivePage::ShowMemoryFilling(uint32_t count, bool full) {
   const MemoryFilling filling = ComputeMemoryFilling(count, full, layout_.Capacity);
   label41_->setText(filling.Text);
   label41_->adjustSize();
+  label31_->adjustSize();
   // The caption's text follows the language; the percentage must not run
   // into a caption wider than the design's.
   label41_->move(std::max(668, label31_->x() + label31_->sizeHint().width() + 4), 3);
