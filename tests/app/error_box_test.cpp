@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QPushButton>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTest>
 #include <QTimer>
+#include <QWidget>
 #include <stdexcept>
 
 #include "AppTestSupport.h"
@@ -11,28 +13,44 @@ using vantor::test::ErrorBoxCatcher;
 
 namespace {
 
+// A window whose event handler fails the way a handler of the program might:
+// with a std::exception, with anything else, or not at all.
+class FailingWindow : public QWidget {
+ public:
+  static constexpr QEvent::Type Fail = QEvent::Type(QEvent::User + 1);
+  static constexpr QEvent::Type Odd = QEvent::Type(QEvent::User + 2);
+  static constexpr QEvent::Type Fine = QEvent::Type(QEvent::User + 3);
+  int FineEvents = 0;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == Fail) {
+      throw std::runtime_error("'abc' is not a valid integer value");
+    }
+    if (e->type() == Odd) {
+      throw 42;
+    }
+    if (e->type() == Fine) {
+      ++FineEvents;
+      return true;
+    }
+    return QWidget::event(e);
+  }
+};
+
 TEST(EscapingExceptions, AreShownInTheErrorBoxAndTheProgramGoesOn) {
   ErrorBoxCatcher errors;
-  QWidget window;
-  auto* failing = new QPushButton("fail", &window);
-  auto* odd = new QPushButton("odd", &window);
-  auto* fine = new QPushButton("fine", &window);
-  failing->setGeometry(0, 0, 60, 25);
-  odd->setGeometry(0, 30, 60, 25);
-  fine->setGeometry(0, 60, 60, 25);
-  int fineClicks = 0;
-  QObject::connect(failing, &QPushButton::clicked,
-                   [] { throw std::runtime_error("'abc' is not a valid integer value"); });
-  QObject::connect(odd, &QPushButton::clicked, [] { throw 42; });
-  QObject::connect(fine, &QPushButton::clicked, [&fineClicks] { ++fineClicks; });
-  window.show();
+  FailingWindow window;
+  QEvent fail(FailingWindow::Fail);
+  QEvent odd(FailingWindow::Odd);
+  QEvent fine(FailingWindow::Fine);
 
-  QTest::mouseClick(failing, Qt::LeftButton);
-  QTest::mouseClick(odd, Qt::LeftButton);
-  QTest::mouseClick(fine, Qt::LeftButton);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&window, &fail));
+  EXPECT_FALSE(QCoreApplication::sendEvent(&window, &odd));
+  EXPECT_TRUE(QCoreApplication::sendEvent(&window, &fine));
 
   EXPECT_EQ(errors.Messages, (QStringList{"'abc' is not a valid integer value.", QString()}));
-  EXPECT_EQ(fineClicks, 1);
+  EXPECT_EQ(window.FineEvents, 1);
 }
 
 TEST(EscapingExceptions, FromATimerAreShownToo) {

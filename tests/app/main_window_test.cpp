@@ -8,7 +8,6 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QValueAxis>
@@ -96,18 +95,6 @@ TEST_F(MainWindowTest, OpensAsDesignedWithSettingsTabInFront) {
     EXPECT_EQ(QFontInfo(form_->font()).family(), "Tahoma");
   }
   EXPECT_EQ(QFontInfo(form_->font()).pixelSize(), 11);
-
-  auto* statusBar = Find<QStatusBar>("StatusBar1");
-  ASSERT_NE(statusBar, nullptr);
-  EXPECT_EQ(statusBar->geometry().bottom(), 554);
-  int left = 0;
-  for (int panel = 0; panel < 4; ++panel) {
-    auto* label = Find<QLabel>(QStringLiteral("Panel%1").arg(panel).toLatin1().constData());
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->x(), left);
-    EXPECT_GE(label->width(), TForm1::PanelWidths[panel] - 2);
-    left += TForm1::PanelWidths[panel];
-  }
 }
 
 TEST_F(MainWindowTest, EnglishRelabelsTabsMenusAndCaptionsAndMovesTheCheckMark) {
