@@ -81,10 +81,6 @@ TEST_F(LiveTexts, NumbersUseTheLocaleSeparator) {
   EXPECT_EQ(RateReadingText(1234.5f, 0).Value, "1,23");
   EXPECT_EQ(DoseReadingText(15.67f).Value, "15,7");
   EXPECT_EQ(UncertaintyText(7.4f), "7%");
-}
-
-TEST_F(LiveTexts, UncertaintyIsWholePercent) {
-  EXPECT_EQ(UncertaintyText(7.4f), "7%");
   EXPECT_EQ(UncertaintyText(12.6f), "13%");
   EXPECT_EQ(UncertaintyText(std::numeric_limits<float>::quiet_NaN()), "- - -");
 }

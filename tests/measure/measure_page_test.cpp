@@ -171,40 +171,6 @@ TEST_F(PageTest, CaptionsChangedFromOutsideKeepClearOfTheirValues) {
   page->hide();
 }
 
-TEST_F(PageTest, MeanLineAxisAndClearFollowTheChartSteps) {
-  page->AddChartPoint(1, Start);
-  page->AddChartPoint(2, Start + 1);
-  page->AddChartPoint(6, Start + 2);
-  QLineSeries* points = page->PointSeries();
-  QLineSeries* mean = page->MeanSeries();
-  ASSERT_EQ(points->count(), 3);
-  ASSERT_EQ(mean->count(), 2);
-  EXPECT_DOUBLE_EQ(mean->at(0).y(), 3.0);
-  EXPECT_DOUBLE_EQ(mean->at(1).y(), 3.0);
-  EXPECT_DOUBLE_EQ(mean->at(0).x(), points->at(0).x());
-  EXPECT_DOUBLE_EQ(mean->at(1).x(), points->at(2).x());
-  // Series x is the step's time in milliseconds since 1970.
-  EXPECT_DOUBLE_EQ(points->at(0).x(), 1000.0 * Start);
-  EXPECT_DOUBLE_EQ(page->LeftAxis()->min(), 0.0);
-  EXPECT_NEAR(page->LeftAxis()->max(), 6 + 6 / 7.0, 1e-9);
-
-  // Unplotted, a higher reading still lifts the axis.
-  page->findChild<QCheckBox*>("CheckBox1")->click();
-  page->AddChartPoint(50, Start + 3);
-  EXPECT_EQ(points->count(), 3);
-  EXPECT_NEAR(page->LeftAxis()->max(), 57.142857, 1e-6);
-
-  page->findChild<QPushButton*>("Button6")->click();
-  EXPECT_EQ(points->count(), 0);
-  EXPECT_EQ(mean->count(), 0);
-  EXPECT_NEAR(page->LeftAxis()->max(), 57.142857, 1e-6);  // until the next step
-  page->findChild<QCheckBox*>("CheckBox1")->click();
-  page->AddChartPoint(2, Start + 4);
-  EXPECT_NEAR(page->LeftAxis()->max(), 2.2857142857, 1e-6);
-  EXPECT_EQ(points->count(), 1);
-  EXPECT_EQ(outcomes.size(), 0u);  // clearing is no exchange
-}
-
 TEST_F(PageTest, ResetLiveDisplayBlanksValuesAndMeanButKeepsPoints) {
   Record().DoseRate = 3;
   Record().Dose = 4;
@@ -245,13 +211,6 @@ TEST_F(PageTest, PollRunsOnlyWhileTheTabIsOnDisplay) {
   EXPECT_TRUE(page->ChartState().Points().Empty());
   tabs.removeTab(1);
   page->setParent(nullptr);
-}
-
-TEST_F(PageTest, ClockSettingIsTheComputersLocalTime) {
-  page->SetDeviceClock();  // the write fails, the setting is still filled in
-  const std::array<uint8_t, 8> expected{25, 3, 10, 13, 0, 0, 0, 0};  // 10:00 UTC is 13:00 here
-  EXPECT_EQ(Record().DeviceClock, expected);
-  EXPECT_EQ(outcomes, std::vector<int>{RowConnectionError});
 }
 
 }  // namespace
