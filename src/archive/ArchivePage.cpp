@@ -184,7 +184,7 @@ void ArchivePage::ShowMemoryFilling(uint32_t count, bool full) {
   label31_->adjustSize();
   // The caption's text follows the language; the percentage must not run
   // into a caption wider than the design's.
-  label41_->move(std::max(668, label31_->x() + label31_->sizeHint().width() + 4), 3);
+  label41_->move(std::max(668, label31_->x() + label31_->sizeHint().width() + 2), 3);
   progressBar1_->setValue(filling.Position);
   progressBar1_->setStyleSheet(BarStyle(filling.Colour));
 }
