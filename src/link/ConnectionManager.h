@@ -1,0 +1,45 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "Session.h"
+
+namespace vantor {
+
+// How ConnectDevice finds the instrument.
+enum ConnectModeValue : uint8_t {
+  ConnectChosenPort = 0,  // only the port the user picked
+  ConnectAutoDetect = 1,  // every port from 1 to 254 until one answers
+};
+
+// A search that has run this long on the calendar clock gives up.
+inline constexpr int64_t ScanTimeLimit = 5000;  // seconds
+
+// Status panel 0 after a search that found nothing; empty for a language
+// other than Russian (0) and English (1).
+QString NoDeviceText(uint8_t languageIndex);
+
+// What ConnectDevice needs from the windows around it, so the link knows no
+// widget and no tab.
+struct ConnectSteps {
+  // Exchanges with whatever answers on the port just opened and returns 1
+  // exactly when it is the instrument (the settings read), 0 otherwise.
+  std::function<int()> TestPort;
+  // The search has opened (or failed to open) `port`: show it as progress.
+  std::function<void(int port)> ShowProgress;
+  // Auto-detection ended: the port found, or 0 when none answered.
+  std::function<void(int port)> ShowFoundPort;
+};
+
+// Looks for the instrument and leaves open the port it answered on.
+// `mode` ConnectAutoDetect tries ports 1..254 in ascending order and stops at
+// the first whose test succeeds; any other mode tries `chosenPort` alone (0
+// or a number the port map does not know simply fails). A port that does not
+// exist or will not open is skipped without an exchange. Sets
+// session.PortNumber (0 when nothing answered) and returns it. When nothing
+// answered, status panel 3 becomes "---" and panel 0 says no device was
+// found; a search that ran out of time only says so in panel 0.
+int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps);
+
+}  // namespace vantor

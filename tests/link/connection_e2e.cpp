@@ -1,0 +1,76 @@
+// The port search against the virtual instrument with real exchanges: silent
+// ports cost one failed read each, absent ones cost nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include "CalendarClock.h"
+#include "ConnectionManager.h"
+#include "CoreApplication.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+
+namespace vantor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ConnectionOverPty : public ::testing::Test {
+ protected:
+  void SetUp() override { test::EnsureCoreApplication(); }
+
+  // The program's side, created after the ports so it closes first.
+  void Attach(Session& session) {
+    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
+    steps.TestPort = [&session] { return session.Link.ReadVariable(IdService); };
+  }
+
+  TempConfigHome home;
+  FixedClock clock{1700000000};
+  std::map<int, QString> panels;
+  ConnectSteps steps;
+};
+
+TEST_F(ConnectionOverPty, SilentPortsBeforeTheInstrumentCostOneReadEach) {
+  sim::SilentPort com1(1);
+  sim::SilentPort com2(2);
+  sim::VirtualInstrument instrument;
+  ASSERT_TRUE(com1.Ok() && com2.Ok() && instrument.PinAs(3));
+  Session session(&clock);
+  Attach(session);
+
+  EXPECT_EQ(ConnectDevice(session, ConnectAutoDetect, 0, steps), 3);
+
+  EXPECT_EQ(session.Link.ExchangeCount(), 3u);
+  EXPECT_GT(com1.BytesReceived(), 0u);
+  EXPECT_GT(com2.BytesReceived(), 0u);
+  EXPECT_EQ(instrument.RequestsSeen(IdService), 1u);
+  // The port stays open and usable.
+  EXPECT_EQ(session.Link.ReadVariable(IdMeasurement), 1);
+  EXPECT_EQ(instrument.RequestsSeen(IdMeasurement), 1u);
+}
+
+TEST_F(ConnectionOverPty, UnpluggedInstrumentKeepsItsNumberButCostsNoExchangeNorWait) {
+  sim::VirtualInstrument instrument;
+  ASSERT_TRUE(instrument.PinAs(7));
+  Session session(&clock);
+  Attach(session);
+  ASSERT_EQ(ConnectDevice(session, ConnectAutoDetect, 0, steps), 7);
+  const uint64_t before = session.Link.ExchangeCount();
+
+  instrument.Unplug();  // the map still names COM7; its device is gone
+  const auto start = Clock::now();
+  EXPECT_EQ(ConnectDevice(session, ConnectAutoDetect, 0, steps), 0);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+  EXPECT_EQ(session.Link.ExchangeCount(), before);
+  EXPECT_LT(seconds, 1.0);  // one failed read alone would cost over 0.1 s
+  EXPECT_FALSE(session.Link.PortOpen());
+  EXPECT_EQ(panels[3], "---");
+  EXPECT_EQ(panels[0], "Прибор не обнаружен");
+}
+
+}  // namespace
+}  // namespace vantor

@@ -1,0 +1,158 @@
+// The port search on its own: which ports it opens and tests, in which order,
+// when it stops, and what it leaves in the session and the status bar. The
+// instrument test is a stand-in here; the ports are real pseudo-terminals.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "CalendarClock.h"
+#include "ConnectionManager.h"
+#include "CoreApplication.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+
+namespace vantor {
+namespace {
+
+class ConnectionManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureCoreApplication();
+    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
+    steps.TestPort = [this] {
+      tested.push_back(session.Link.OpenPortNumber());
+      return session.Link.OpenPortNumber() == answering ? 1 : 0;
+    };
+    steps.ShowProgress = [this](int port) { progress.push_back(port); };
+    steps.ShowFoundPort = [this](int port) { found.push_back(port); };
+  }
+
+  // Ports that exist and open, but where nothing answers by itself.
+  void Present(std::initializer_list<int> numbers) {
+    for (int n : numbers) {
+      ports.push_back(std::make_unique<sim::SilentPort>(n));
+      ASSERT_TRUE(ports.back()->Ok());
+    }
+  }
+
+  TempConfigHome home;
+  std::vector<std::unique_ptr<sim::SilentPort>> ports;
+  FixedClock clock{1700000000};
+  Session session{&clock};
+  ConnectSteps steps;
+  int answering = 0;  // the port whose test succeeds
+  std::map<int, QString> panels;
+  std::vector<int> tested;
+  std::vector<int> progress;
+  std::vector<int> found;
+};
+
+std::vector<int> Range(int first, int last) {
+  std::vector<int> v;
+  for (int i = first; i <= last; ++i) {
+    v.push_back(i);
+  }
+  return v;
+}
+
+TEST_F(ConnectionManagerTest, AutoDetectTestsOnlyPortsThatOpenAndStopsAtTheFirstThatAnswers) {
+  Present({2, 5, 9});
+  answering = 5;
+  panels[3] = "COM7";
+
+  EXPECT_EQ(ConnectDevice(session, ConnectAutoDetect, 0, steps), 5);
+
+  EXPECT_EQ(session.PortNumber, 5);
+  EXPECT_EQ(progress, Range(1, 5));
+  EXPECT_EQ(tested, (std::vector<int>{2, 5}));
+  EXPECT_EQ(session.Link.OpenPortNumber(), 5);  // left open for the program
+  EXPECT_EQ(found, std::vector<int>{5});
+  EXPECT_EQ(panels[3], "COM7");  // the caller writes the port it found
+  EXPECT_EQ(panels.count(0), 0u);
+  EXPECT_EQ(session.Link.ExchangeCount(), 0u);
+}
+
+TEST_F(ConnectionManagerTest, AutoDetectWithoutAnswerTriesAllPortsAndReportsNoDevice) {
+  Present({1, 254});
+  session.PortNumber = 1;  // connected before
+
+  EXPECT_EQ(ConnectDevice(session, ConnectAutoDetect, 3, steps), 0);
+
+  EXPECT_EQ(session.PortNumber, 0);
+  EXPECT_EQ(progress, Range(1, 254));
+  EXPECT_EQ(tested, (std::vector<int>{1, 254}));
+  EXPECT_EQ(found, std::vector<int>{0});
+  EXPECT_EQ(panels[3], "---");
+  EXPECT_EQ(panels[0], "Прибор не обнаружен");
+
+  session.LanguageIndex = 1;
+  panels.clear();
+  ConnectDevice(session, ConnectAutoDetect, 0, steps);
+  EXPECT_EQ(panels[0], "No device");
+}
+
+TEST_F(ConnectionManagerTest, SearchGivesUpAfterTheTimeLimitAndLeavesThePortPanelAlone) {
+  // Each port takes 1000 s on the calendar: the check before port 6 sees
+  // exactly the limit and goes on, the one before port 7 sees more.
+  steps.ShowProgress = [this](int port) {
+    progress.push_back(port);
+    clock.Advance(1000);
+  };
+  panels[3] = "COM3";
+  session.LanguageIndex = 1;
+
+  EXPECT_EQ(ConnectDevice(session, ConnectAutoDetect, 0, steps), 0);
+
+  EXPECT_EQ(progress, Range(1, 6));
+  EXPECT_EQ(session.PortNumber, 0);
+  EXPECT_EQ(panels[0], "No device");
+  EXPECT_EQ(panels[3], "COM3");
+}
+
+TEST_F(ConnectionManagerTest, ChosenPortIsTheOnlyOneOpenedAndTested) {
+  Present({3, 4, 5});
+  answering = 5;
+  panels[3] = "COM1";
+
+  EXPECT_EQ(ConnectDevice(session, ConnectChosenPort, 5, steps), 5);
+  EXPECT_EQ(tested, std::vector<int>{5});
+  EXPECT_TRUE(progress.empty());
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(panels[3], "COM1");
+
+  // A chosen port where nothing answers ends without a port number.
+  EXPECT_EQ(ConnectDevice(session, ConnectChosenPort, 4, steps), 0);
+  EXPECT_EQ(tested, (std::vector<int>{5, 4}));
+  EXPECT_EQ(panels[3], "---");
+  EXPECT_EQ(panels[0], "Прибор не обнаружен");
+}
+
+TEST_F(ConnectionManagerTest, NoSelectionOrAnUnknownPortClosesTheOldPortWithoutATest) {
+  Present({2});
+  answering = 2;
+  ASSERT_EQ(ConnectDevice(session, ConnectChosenPort, 2, steps), 2);
+  ASSERT_TRUE(session.Link.PortOpen());
+  tested.clear();
+
+  for (int chosen : {0, 7, 255, -1}) {
+    panels.clear();
+    EXPECT_EQ(ConnectDevice(session, ConnectChosenPort, chosen, steps), 0) << chosen;
+    EXPECT_FALSE(session.Link.PortOpen()) << chosen;
+    EXPECT_EQ(panels[3], "---") << chosen;
+    EXPECT_EQ(panels[0], "Прибор не обнаружен") << chosen;
+  }
+  EXPECT_TRUE(tested.empty());
+}
+
+TEST_F(ConnectionManagerTest, OtherLanguagesGetNoStatusTextButStillTheDashes) {
+  session.LanguageIndex = 2;
+  ConnectDevice(session, ConnectChosenPort, 1, steps);
+  EXPECT_EQ(panels.count(0), 0u);
+  EXPECT_EQ(panels[3], "---");
+  EXPECT_TRUE(NoDeviceText(2).isEmpty());
+}
+
+}  // namespace
+}  // namespace vantor
