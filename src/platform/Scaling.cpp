@@ -19,6 +19,9 @@ ScaledValue ScaleReading(float v) {
   if (std::isnan(v)) {
     return {2, 2, v, false};
   }
+  if (std::isinf(v)) {
+    return {static_cast<uint8_t>(v < 0 ? 0 : 2), 2, v, false};
+  }
   if (v < 10) {
     return {0, 2, v, true};
   }
@@ -37,7 +40,7 @@ ScaledValue ScaleReading(float v) {
   if (v < 1000000) {
     return {1, 0, v / 1000, true};
   }
-  return {2, 2, v / 1000000, std::isfinite(v)};
+  return {2, 2, v / 1000000, true};
 }
 
 const char* DoseRateUnit(int mode, int prefix, int language) {

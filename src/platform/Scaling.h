@@ -9,12 +9,12 @@ struct ScaledValue {
   uint8_t PrefixIndex = 0;
   uint8_t Decimals = 2;
   float Value = 0;
-  bool Finite = true;  // false for not-a-number: show a placeholder, not Value
+  bool Finite = true;  // false for not-a-number and infinity: show a placeholder
 };
 
 // Chooses the prefix and decimals by magnitude. Readings of 10,000,000 and
 // more keep prefix 2 with 2 decimals, so every text stays within the unit
-// table; not-a-number is marked not finite.
+// table; not-a-number and infinity are marked not finite.
 ScaledValue ScaleReading(float reading);
 
 // Measurement modes 0..4; any other mode reads as mode 0.

@@ -44,6 +44,7 @@ TEST(ScaleReading, NotANumberAndInfinityAreMarkedForAPlaceholder) {
   const ScaledValue inf = ScaleReading(std::numeric_limits<float>::infinity());
   EXPECT_FALSE(inf.Finite);
   EXPECT_EQ(inf.PrefixIndex, 2);
+  EXPECT_FALSE(ScaleReading(-std::numeric_limits<float>::infinity()).Finite);
 }
 
 TEST(DoseRateUnit, StaysWithinTheTableForAnyModeOrPrefix) {
