@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -18,12 +19,14 @@
 
 #include "AboutWindows.h"
 #include "ArchivePage.h"
+#include "ConnectionManager.h"
 #include "ErrorBox.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
+#include "TForm2.h"
 #include "WindowStyle.h"
 
 namespace vantor {
@@ -122,10 +125,11 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   connect(timer1_, &QTimer::timeout, measure_, &MeasurePage::Timer1Timer);
   timer1_->start();
   // The start-up timer: its first tick runs the connection sequence behind
-  // the splash window. It stays idle until that sequence is connected to it.
+  // the splash window. The program entry starts it with the message loop.
   timer2_ = new QTimer(this);
   timer2_->setObjectName(QStringLiteral("Timer2"));
   timer2_->setInterval(1);
+  connect(timer2_, &QTimer::timeout, this, &TForm1::Timer2Timer);
 
   // What the pages and the line report goes to the status bar and the box.
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
@@ -184,6 +188,7 @@ void TForm1::BuildMenu() {
   connect(n4_, &QAction::triggered, this, &TForm1::N4Click);
   connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
   connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
+  connect(n5_, &QAction::triggered, this, &TForm1::N5Click);
 }
 
 void TForm1::BuildStatusBar(QWidget* client) {
@@ -334,6 +339,93 @@ void TForm1::PageControl1Change(int index) {
   }
   SetPanelText(0, QString());
   measure_->SetLiveRefreshPending();
+}
+
+void TForm1::Timer2Timer() {
+  if (startupDone_) {
+    show();
+    if (form5_ != nullptr) {
+      form5_->close();
+    }
+    if (form6_ != nullptr) {
+      form6_->close();
+    }
+    return;
+  }
+
+  QWidget* splash = nullptr;
+  if (session_->LanguageIndex == 0) {
+    splash = form5_;
+  } else if (session_->LanguageIndex == 1) {
+    splash = form6_;
+  }
+  if (splash != nullptr) {
+    splash->show();
+    splash->repaint();
+  }
+  hide();
+  timer2_->setInterval(3000);
+  startupDone_ = true;
+  session_->Link.InitDictionary();
+  archive_->ComputeArchiveLayout();
+  ApplyLanguage(session_->LanguageIndex);
+  session_->Link.SetDeviceAddress(DefaultDeviceAddress);
+  ConnectDevice(ConnectAutoDetect);
+  if (form2_ != nullptr) {
+    form2_->ProgressBar1->setValue(0);
+  }
+  if (session_->PortNumber != 0) {
+    ShowConnectedPort();
+    if (!timer1_->isActive()) {
+      timer1_->start();
+    }
+  }
+  archive_->ClearArchiveView();
+  measure_->ClearChartSeries();
+  // The main window comes back 3 s after the search has ended, however long
+  // it took.
+  if (timer2_->isActive()) {
+    timer2_->start();
+  }
+}
+
+void TForm1::N5Click() {
+  if (form2_ == nullptr) {
+    return;
+  }
+  form2_->ProgressBar1->setValue(0);
+  // Closing the dialog without a button keeps the previous mode; the
+  // connection follows either way.
+  form2_->exec();
+  // Shown again, not modally, so its progress bar is seen during the search.
+  form2_->show();
+  form2_->repaint();
+  ConnectDevice(form2_->ConnectMode);
+  if (session_->PortNumber != 0) {
+    ShowConnectedPort();
+  }
+  form2_->close();
+}
+
+int TForm1::ConnectDevice(int mode) {
+  ConnectSteps steps;
+  steps.TestPort = [this] { return settings_->ReadSettingsPage(); };
+  int chosen = 0;
+  if (form2_ != nullptr) {
+    form2_->ProgressBar1->setRange(0, 255);
+    form2_->ProgressBar1->setValue(0);
+    chosen = form2_->ChosenPort();
+    steps.ShowProgress = [this](int port) {
+      form2_->ProgressBar1->setValue(port);
+      form2_->repaint();
+    };
+    steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
+  }
+  return vantor::ConnectDevice(*session_, mode, chosen, steps);
+}
+
+void TForm1::ShowConnectedPort() {
+  SetPanelText(3, QStringLiteral("COM%1").arg(session_->PortNumber));
 }
 
 QString TForm1::PanelText(int panel) const {

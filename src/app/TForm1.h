@@ -59,6 +59,19 @@ class TForm1 : public QMainWindow {
   void N8Click();        // About, only with an instrument connected
   void PageControl1Change(int index);
 
+  // The start-up timer: the first tick shows the splash window, hides this
+  // one, prepares the dictionary, the archive layout and the language and
+  // searches every port for the instrument; every later tick (3 s apart)
+  // shows this window again and closes the splash windows.
+  void Timer2Timer();
+  bool StartupDone() const { return startupDone_; }
+  // "Связь" -> "Установить": the connection dialog, then the connection.
+  void N5Click();
+  // Looks for the instrument (1 every port, otherwise the port chosen in the
+  // dialog) with the settings read as the test, showing progress in the
+  // dialog. Returns the port found, 0 when none.
+  int ConnectDevice(int mode);
+
   QString PanelText(int panel) const;
   void SetPanelText(int panel, const QString& text);
 
@@ -82,6 +95,7 @@ class TForm1 : public QMainWindow {
   void BuildStatusBar(QWidget* client);
   void FormCreate();
   void FormClose();
+  void ShowConnectedPort();
 
   std::unique_ptr<SystemClock> ownClock_;
   std::unique_ptr<Session> session_;
@@ -108,6 +122,7 @@ class TForm1 : public QMainWindow {
 
   QTimer* timer1_ = nullptr;
   QTimer* timer2_ = nullptr;
+  bool startupDone_ = false;
 
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

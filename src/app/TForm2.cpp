@@ -1,13 +1,26 @@
 #include "TForm2.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
+#include "ConnectionManager.h"
+#include "PortMap.h"
 #include "WindowStyle.h"
 
 namespace vantor {
+namespace {
+
+constexpr int DesignedItems = 20;
+// Tooltip of a number that names no device at the moment.
+QString NoSuchPortText(int port) {
+  return QStringLiteral("COM%1 \u2014 нет такого порта").arg(port);
+}
+
+}  // namespace
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("TForm2"));
@@ -24,7 +37,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
 
   ComboBox1 = new QComboBox(this);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-  for (int port = 1; port <= 20; ++port) {
+  for (int port = 1; port <= DesignedItems; ++port) {
     ComboBox1->addItem(QString::number(port));
   }
   ComboBox1->setCurrentIndex(0);
@@ -39,6 +52,13 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setGeometry(120, 56, 105, 25);
 
+  // Two short lines under the list: the device path and what it is.
+  Label3 = new QLabel(this);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  Label3->setGeometry(16, 51, 98, 30);
+  Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label3->setTextFormat(Qt::PlainText);
+
   Label2 = new QLabel(QStringLiteral("Поиск..."), this);
   Label2->setObjectName(QStringLiteral("Label2"));
   Label2->move(16, 88);
@@ -51,7 +71,96 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   ProgressBar1->setTextVisible(false);
   ProgressBar1->setGeometry(16, 104, 209, 17);
 
+  connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+  connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TForm2::DescribeSelection);
+
+  RefreshPortList();
   CenterOnScreen(this);
+}
+
+void TForm2::Button1Click() {
+  ConnectMode = ConnectChosenPort;
+  accept();
+}
+
+void TForm2::Button2Click() {
+  ConnectMode = ConnectAutoDetect;
+  accept();
+}
+
+int TForm2::ChosenPort() const {
+  return ComboBox1->currentIndex() + 1;
+}
+
+void TForm2::ExtendList(int port) {
+  port = std::min(port, LastPortNumber);
+  while (ComboBox1->count() < port) {
+    const int number = ComboBox1->count() + 1;
+    ComboBox1->addItem(QString::number(number));
+    ComboBox1->setItemData(number - 1, NoSuchPortText(number), Qt::ToolTipRole);
+  }
+}
+
+void TForm2::SelectPort(int port) {
+  if (port < FirstPortNumber || port > LastPortNumber) {
+    ComboBox1->setCurrentIndex(0);
+    return;
+  }
+  ExtendList(port);
+  ComboBox1->setCurrentIndex(port - 1);
+}
+
+void TForm2::RefreshPortList() {
+  const std::vector<PortEntry> entries = PortMapEntries();
+  if (!entries.empty()) {
+    ExtendList(entries.back().Number);
+  }
+  for (int i = 0; i < ComboBox1->count(); ++i) {
+    ComboBox1->setItemData(i, NoSuchPortText(i + 1), Qt::ToolTipRole);
+  }
+  for (const PortEntry& entry : entries) {
+    if (entry.Number <= ComboBox1->count()) {
+      ComboBox1->setItemData(entry.Number - 1, PortEntryText(entry), Qt::ToolTipRole);
+    }
+  }
+  DescribeSelection();
+}
+
+void TForm2::DescribeSelection() {
+  const int port = ChosenPort();
+  QString path;
+  QString what;
+  if (port >= FirstPortNumber) {
+    const std::vector<PortEntry> entries = PortMapEntries();
+    const auto entry = std::find_if(entries.begin(), entries.end(),
+                                    [port](const PortEntry& e) { return e.Number == port; });
+    if (entry != entries.end()) {
+      path = entry->DevicePath;
+      what = entry->Description;
+      Label3->setToolTip(PortEntryText(*entry));
+    } else {
+      what = QStringLiteral("нет такого порта");
+      Label3->setToolTip(NoSuchPortText(port));
+    }
+  } else {
+    Label3->setToolTip(QString());
+  }
+  const QFontMetrics metrics(Label3->font());
+  const int width = Label3->width();
+  QString text = metrics.elidedText(path, Qt::ElideMiddle, width);
+  if (!what.isEmpty()) {
+    if (!text.isEmpty()) {
+      text += '\n';
+    }
+    text += metrics.elidedText(what, Qt::ElideRight, width);
+  }
+  Label3->setText(text);
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  RefreshPortList();
+  QDialog::showEvent(event);
 }
 
 }  // namespace vantor

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <cstdint>
 
 class QComboBox;
 class QLabel;
@@ -9,12 +10,31 @@ class QPushButton;
 namespace vantor {
 
 // The connection dialog: a port to try, or a search over all ports with a
-// progress bar. Its texts are Russian in both languages.
+// progress bar. Its texts are Russian in both languages. Beside the port
+// list it says which device the selected number names in the port map.
 class TForm2 : public QDialog {
   Q_OBJECT
 
  public:
   explicit TForm2(QWidget* parent = nullptr);
+
+  // "Ок": connect on the chosen port.
+  void Button1Click();
+  // "Автоопределение": search every port.
+  void Button2Click();
+
+  // The choice of the last button pressed: 0 the chosen port, 1 search.
+  // Closing the dialog in any other way leaves it as it was.
+  uint8_t ConnectMode = 0;
+
+  // The port the list names: selected position + 1, 0 with no selection.
+  int ChosenPort() const;
+  // Selects `port` in the list, extending the list up to it when needed;
+  // 0 selects the first item.
+  void SelectPort(int port);
+  // Extends the list up to the highest number the port map knows and
+  // describes each number from the map as it is now.
+  void RefreshPortList();
 
   QLabel* Label1 = nullptr;              // "COM-порт"
   QComboBox* ComboBox1 = nullptr;        // ports "1".."20"; position + 1 is the port
@@ -22,6 +42,14 @@ class TForm2 : public QDialog {
   QPushButton* Button2 = nullptr;        // "Автоопределение": search all ports
   QLabel* Label2 = nullptr;              // "Поиск..."
   QProgressBar* ProgressBar1 = nullptr;  // the port being tried, 0..255
+  QLabel* Label3 = nullptr;              // the device the selected number names
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void DescribeSelection();
+  void ExtendList(int port);
 };
 
 }  // namespace vantor

@@ -1,3 +1,4 @@
+#include <QTimer>
 #include <exception>
 
 #include "ErrorBox.h"
@@ -8,6 +9,9 @@ int main(int argc, char** argv) {
   try {
     vantor::ProgramWindows windows;
     windows.Form1->show();
+    // The start-up sequence (splash, port search) runs on the first tick,
+    // once the message loop is going.
+    windows.Form1->Timer2()->start();
     app.exec();
   } catch (const std::exception& error) {
     vantor::ShowErrorBox(vantor::ExceptionText(&error));

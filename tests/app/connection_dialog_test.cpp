@@ -1,0 +1,68 @@
+// The connection dialog on its own: what it says about each port number and
+// how the list follows the port map.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "PortMap.h"
+#include "TForm2.h"
+#include "TempConfigHome.h"
+
+namespace vantor {
+namespace {
+
+TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMap) {
+  TempConfigHome home;
+  PinPort(3, QStringLiteral("/dev/ttyUSB7"));  // an adapter that is not plugged in
+  PinPort(30, QStringLiteral("/dev/null"));
+  TForm2 dialog;
+  dialog.show();
+
+  // The list reaches the highest mapped number; positions still name ports.
+  ASSERT_EQ(dialog.ComboBox1->count(), 30);
+  EXPECT_EQ(dialog.ComboBox1->itemText(29), "30");
+  EXPECT_EQ(dialog.ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(dialog.Label3->text(), "нет такого порта");
+
+  dialog.ComboBox1->setCurrentIndex(2);
+  EXPECT_EQ(dialog.ChosenPort(), 3);
+  EXPECT_EQ(dialog.Label3->text(), "/dev/ttyUSB7\nnot connected");
+  EXPECT_EQ(dialog.Label3->toolTip(), "COM3 \u2014 /dev/ttyUSB7, not connected");
+  EXPECT_EQ(dialog.ComboBox1->itemData(2, Qt::ToolTipRole).toString(),
+            "COM3 \u2014 /dev/ttyUSB7, not connected");
+
+  dialog.ComboBox1->setCurrentIndex(-1);
+  EXPECT_EQ(dialog.ChosenPort(), 0);
+  EXPECT_TRUE(dialog.Label3->text().isEmpty());
+
+  // A port mapped after the dialog was built shows when it opens again.
+  dialog.hide();
+  PinPort(41, QStringLiteral("/dev/null"));
+  dialog.show();
+  EXPECT_EQ(dialog.ComboBox1->count(), 41);
+}
+
+TEST(ConnectionDialog, ButtonsSetTheModeAndCloseAndFoundPortsAreSelected) {
+  TempConfigHome home;
+  TForm2 dialog;
+  EXPECT_EQ(dialog.ConnectMode, 0);
+  dialog.show();
+  dialog.Button2->click();
+  EXPECT_EQ(dialog.ConnectMode, 1);
+  EXPECT_FALSE(dialog.isVisible());
+  dialog.show();
+  dialog.Button1->click();
+  EXPECT_EQ(dialog.ConnectMode, 0);
+  EXPECT_FALSE(dialog.isVisible());
+
+  dialog.SelectPort(254);
+  EXPECT_EQ(dialog.ComboBox1->count(), 254);
+  EXPECT_EQ(dialog.ChosenPort(), 254);
+  dialog.SelectPort(0);  // nothing found
+  EXPECT_EQ(dialog.ChosenPort(), 1);
+}
+
+}  // namespace
+}  // namespace vantor

@@ -1,0 +1,263 @@
+// Finding the instrument with the real windows: the start-up tick behind the
+// splash window and the connection dialog from the menu, against the virtual
+// instrument and silent ports on real pseudo-terminals.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "ArchivePage.h"
+#include "CalendarClock.h"
+#include "MeasurePage.h"
+#include "ProgramWindows.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+
+namespace vantor {
+namespace {
+
+using test::WorkDir;
+using test::WriteBytes;
+
+class ConnectionE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "app_e2e";
+      static char* argv[] = {name, nullptr};
+      new VantorApplication(argc, argv);
+    }
+  }
+
+  void Instrument(int port) {
+    instrument_ = std::make_unique<sim::VirtualInstrument>();
+    ASSERT_TRUE(instrument_->PinAs(port));
+  }
+  sim::SilentPort& Silent(int port) {
+    silent_.push_back(std::make_unique<sim::SilentPort>(port));
+    EXPECT_TRUE(silent_.back()->Ok());
+    return *silent_.back();
+  }
+
+  // The program's windows, with the main window shown as the entry shows it.
+  void Start() {
+    windows_ = std::make_unique<ProgramWindows>(&clock_);
+    form_ = windows_->Form1.get();
+    dialog_ = windows_->Form2.get();
+    form_->show();
+  }
+
+  // "Связь" -> "Установить" from the menu; `use` acts on the dialog from
+  // inside its modal loop.
+  void ConnectThroughDialog(const std::function<void(TForm2&)>& use) {
+    bool wasModal = false;
+    QTimer::singleShot(0, dialog_, [this, use, &wasModal] {
+      wasModal = QApplication::activeModalWidget() == dialog_;
+      use(*dialog_);
+    });
+    form_->findChild<QAction*>(QStringLiteral("N5"))->trigger();
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(dialog_->isVisible());
+  }
+
+  Session& session() { return form_->GetSession(); }
+
+  TempConfigHome home_;
+  WorkDir dir_;
+  test::ErrorBoxCatcher errors_;
+  FixedClock clock_{1700000000};
+  std::unique_ptr<sim::VirtualInstrument> instrument_;
+  std::vector<std::unique_ptr<sim::SilentPort>> silent_;
+  std::unique_ptr<ProgramWindows> windows_;  // goes first, closing its port
+  TForm1* form_ = nullptr;
+  TForm2* dialog_ = nullptr;
+};
+
+TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowOnTheNextTick) {
+  sim::SilentPort& com1 = Silent(1);
+  sim::SilentPort& com2 = Silent(2);
+  Instrument(3);
+  instrument_->SetFirmware("VI-01 test firmware");
+  Start();
+  dialog_->ProgressBar1->setValue(77);
+
+  form_->Timer2Timer();
+
+  EXPECT_TRUE(form_->StartupDone());
+  EXPECT_TRUE(windows_->Form5->isVisible());  // Russian splash
+  EXPECT_FALSE(windows_->Form6->isVisible());
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(form_->Timer2()->interval(), 3000);
+  EXPECT_EQ(session().PortNumber, 3);
+  EXPECT_EQ(session().Link.OpenPortNumber(), 3);
+  EXPECT_EQ(form_->PanelText(3), "COM3");
+  EXPECT_EQ(form_->PanelText(1), "VI-01 test firmware");  // the settings were read
+  EXPECT_EQ(dialog_->ProgressBar1->value(), 0);
+  EXPECT_EQ(dialog_->ComboBox1->currentText(), "3");
+  EXPECT_GT(com1.BytesReceived(), 0u);
+  EXPECT_GT(com2.BytesReceived(), 0u);
+  EXPECT_TRUE(form_->Timer1()->isActive());
+  EXPECT_GT(form_->Archive()->ArchiveCapacity(), 0);
+
+  form_->Timer2Timer();
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(windows_->Form5->isVisible());
+  EXPECT_FALSE(windows_->Form6->isVisible());
+  EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);  // later ticks search nothing
+}
+
+TEST_F(ConnectionE2e, StartupWithoutAnInstrumentSaysSoInTheLanguageOfTheSplash) {
+  const struct {
+    const char* ini;
+    const char* text;
+    bool english;
+  } cases[] = {{"[Common]\nLanguage=0\n", "Прибор не обнаружен", false},
+               {"[Common]\nLanguage=1\n", "No device", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    WriteBytes(dir_.File("prog.ini"), c.ini);
+    Start();
+    form_->Timer2Timer();
+    EXPECT_EQ(windows_->Form5->isVisible(), !c.english);
+    EXPECT_EQ(windows_->Form6->isVisible(), c.english);
+    EXPECT_EQ(session().PortNumber, 0);
+    EXPECT_EQ(form_->PanelText(3), "---");
+    EXPECT_EQ(form_->PanelText(0), c.text);
+    windows_.reset();
+  }
+}
+
+TEST_F(ConnectionE2e, OkWithItemFiveTriesOnlyComFive) {
+  sim::SilentPort& com3 = Silent(3);
+  sim::SilentPort& com4 = Silent(4);
+  Instrument(5);
+  Start();
+
+  ConnectThroughDialog([](TForm2& dialog) {
+    dialog.ComboBox1->setCurrentIndex(4);
+    dialog.Button1->click();
+  });
+
+  EXPECT_EQ(dialog_->ConnectMode, 0);
+  EXPECT_EQ(session().PortNumber, 5);
+  EXPECT_EQ(form_->PanelText(3), "COM5");
+  EXPECT_EQ(com3.BytesReceived(), 0u);
+  EXPECT_EQ(com4.BytesReceived(), 0u);
+  EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);
+}
+
+TEST_F(ConnectionE2e, AutoDetectAfterTheInstrumentWasUnpluggedEndsWithoutAPort) {
+  Instrument(3);
+  Start();
+  form_->Timer2Timer();
+  ASSERT_EQ(session().PortNumber, 3);
+
+  instrument_->Unplug();
+  ConnectThroughDialog([](TForm2& dialog) { dialog.Button2->click(); });
+
+  EXPECT_EQ(dialog_->ConnectMode, 1);
+  EXPECT_EQ(session().PortNumber, 0);
+  EXPECT_FALSE(session().Link.PortOpen());
+  EXPECT_EQ(form_->PanelText(3), "---");
+  EXPECT_EQ(form_->PanelText(0), "Прибор не обнаружен");
+  EXPECT_EQ(dialog_->ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(dialog_->ProgressBar1->value(), 254);  // the whole range was tried
+}
+
+TEST_F(ConnectionE2e, ClosingTheDialogByItsWindowButtonConnectsWithThePreviousMode) {
+  sim::SilentPort& com1 = Silent(1);
+  Instrument(2);
+  Start();
+
+  // The first time the previous mode is the chosen port, item "1".
+  ConnectThroughDialog([](TForm2& dialog) { dialog.close(); });
+  EXPECT_EQ(session().PortNumber, 0);
+  EXPECT_GT(com1.BytesReceived(), 0u);
+  EXPECT_EQ(instrument_->RequestsSeen(IdService), 0u);
+
+  ConnectThroughDialog([](TForm2& dialog) { dialog.Button2->click(); });
+  ASSERT_EQ(session().PortNumber, 2);
+  EXPECT_EQ(dialog_->ComboBox1->currentText(), "2");
+
+  // Still searching: COM1 is tried again before the instrument on COM2,
+  // which the chosen item "2" alone would not do.
+  const uint64_t before = com1.BytesReceived();
+  ConnectThroughDialog([](TForm2& dialog) { dialog.close(); });
+  EXPECT_EQ(session().PortNumber, 2);
+  EXPECT_GT(com1.BytesReceived(), before);
+}
+
+TEST_F(ConnectionE2e, NoSelectionInTheListEndsWithoutAPort) {
+  Instrument(3);
+  Start();
+  form_->Timer2Timer();
+  ASSERT_EQ(form_->PanelText(3), "COM3");
+  const uint64_t requests = instrument_->TotalRequests();
+
+  ConnectThroughDialog([](TForm2& dialog) {
+    dialog.ComboBox1->setCurrentIndex(-1);
+    dialog.Button1->click();
+  });
+
+  EXPECT_EQ(session().PortNumber, 0);
+  EXPECT_FALSE(session().Link.PortOpen());
+  EXPECT_EQ(form_->PanelText(3), "---");
+  EXPECT_EQ(form_->PanelText(0), "Прибор не обнаружен");
+  EXPECT_EQ(instrument_->TotalRequests(), requests);
+}
+
+TEST_F(ConnectionE2e, FoundPortBeyondTheListIsAddedAndSelectedAndOkUsesIt) {
+  Instrument(23);
+  Start();
+
+  ConnectThroughDialog([](TForm2& dialog) { dialog.Button2->click(); });
+  ASSERT_EQ(session().PortNumber, 23);
+  EXPECT_EQ(dialog_->ComboBox1->currentIndex(), 22);
+  EXPECT_EQ(dialog_->ComboBox1->currentText(), "23");
+  EXPECT_EQ(form_->PanelText(3), "COM23");
+
+  const uint32_t reads = instrument_->RequestsSeen(IdService);
+  ConnectThroughDialog([](TForm2& dialog) {
+    EXPECT_TRUE(dialog.Label3->text().contains("/dev/pts/"));
+    dialog.Button1->click();
+  });
+  EXPECT_EQ(session().PortNumber, 23);
+  EXPECT_EQ(instrument_->RequestsSeen(IdService), reads + 1);
+}
+
+TEST_F(ConnectionE2e, LiveTabPollsTheFoundInstrumentOnceItIsShown) {
+  Instrument(3);
+  instrument_->SetBackground(2.5);
+  instrument_->SetDeviceClock(clock_.ToLocal(clock_.Now()));  // no clock write on the poll
+  Start();
+  form_->Timer2Timer();
+  form_->Timer2Timer();
+  ASSERT_EQ(session().PortNumber, 3);
+
+  form_->Measure()->Timer1Timer();  // the settings tab is in front: no poll
+  EXPECT_EQ(instrument_->RequestsSeen(IdMeasurement), 0u);
+
+  form_->PageControl()->setCurrentIndex(0);
+  instrument_->AdvanceSeconds(2);
+  clock_.Advance(2);
+  form_->Measure()->Timer1Timer();
+
+  EXPECT_EQ(instrument_->RequestsSeen(IdMeasurement), 1u);
+  EXPECT_EQ(form_->PanelText(0), "Чтение");
+  EXPECT_NE(form_->Measure()->findChild<QLabel*>(QStringLiteral("Label2"))->text(), "- - -");
+}
+
+}  // namespace
+}  // namespace vantor
