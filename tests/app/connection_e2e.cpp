@@ -19,6 +19,7 @@
 #include "ArchivePage.h"
 #include "CalendarClock.h"
 #include "MeasurePage.h"
+#include "PortMap.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -48,6 +49,14 @@ class ConnectionE2e : public ::testing::Test {
     silent_.push_back(std::make_unique<sim::SilentPort>(port));
     EXPECT_TRUE(silent_.back()->Ok());
     return *silent_.back();
+  }
+
+  void SetUp() override {
+    // A pinned map, so the machine's own ports are never looked at: COM200
+    // names a device that does not exist.
+    bool pinned = false;
+    PinPort(200, home_.Path() + "/absent", &pinned);
+    ASSERT_TRUE(pinned);
   }
 
   // The program's windows, with the main window shown as the entry shows it.

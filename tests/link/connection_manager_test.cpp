@@ -10,6 +10,7 @@
 #include "CalendarClock.h"
 #include "ConnectionManager.h"
 #include "CoreApplication.h"
+#include "PortMap.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 
@@ -20,6 +21,11 @@ class ConnectionManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::EnsureCoreApplication();
+    // A pinned map, so the machine's own ports are never looked at: COM200
+    // names a device that does not exist.
+    bool pinned = false;
+    PinPort(200, home.Path() + "/absent", &pinned);
+    ASSERT_TRUE(pinned);
     session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
     steps.TestPort = [this] {
       tested.push_back(session.Link.OpenPortNumber());
