@@ -14,11 +14,12 @@ void LoadDesignFonts() {
   if (QFontDatabase::hasFamily("Tahoma")) {
     return;
   }
-  for (const char* path :
-       {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
-    if (QFile::exists(path)) {
-      QFontDatabase::addApplicationFont(path);
-    }
+  // Only the regular face: the bold face of this metric-compatible Tahoma
+  // draws its strokes no heavier than the regular one, while the regular face
+  // emboldened by the font engine reads as bold on the live tab.
+  const char* path = "/usr/share/wine/fonts/tahoma.ttf";
+  if (QFile::exists(path)) {
+    QFontDatabase::addApplicationFont(path);
   }
 }
 
