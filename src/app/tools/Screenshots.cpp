@@ -1,8 +1,8 @@
 // Renders the main window (each tab, both languages), the About and splash
 // windows and the connection dialog to PNG files in the directory given.
-// The main window talks to a virtual instrument pinned as COM3, as after a
-// successful start-up: settings read, a minute of live readings on the
-// chart, the archive read. Run it with a private XDG_CONFIG_HOME.
+// The main window finds a virtual instrument pinned as COM3 through its own
+// start-up sequence (connected.png), then shows a minute of live readings on
+// the chart and the archive read. Run it with a private XDG_CONFIG_HOME.
 //   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
 #include <QDateTime>
 #include <QDir>
@@ -47,18 +47,25 @@ int main(int argc, char** argv) {
   }
   instrument.PrefillArchive(40, 2);
 
+  bool ok = true;
   vantor::FixedClock clock(QDateTime::currentSecsSinceEpoch(),
                            -QDateTime::currentDateTime().offsetFromUtc());
   vantor::ProgramWindows windows(&clock);
   vantor::TForm1& form = *windows.Form1;
   vantor::Session& session = form.GetSession();
-  form.Timer1()->stop();  // ticks are driven below
 
-  session.Link.OpenPort(port);
-  if (form.Settings()->ReadSettingsPage() == 1) {
-    session.PortNumber = port;
-    form.SetPanelText(3, QStringLiteral("COM%1").arg(port));
+  // The start-up sequence as the program runs it: the first tick searches
+  // the ports behind the splash window, the next one shows the main window.
+  form.show();
+  form.Timer2Timer();
+  form.Timer2Timer();
+  form.Timer1()->stop();  // ticks are driven below
+  if (session.PortNumber != port) {
+    std::fprintf(stderr, "the start-up did not find the virtual instrument on COM%d\n", port);
+    return 1;
   }
+  ok &= Save(&form, dir, QStringLiteral("connected.png"));
+
   form.PageControl()->setCurrentIndex(0);
   for (int second = 0; second < 60; ++second) {
     instrument.AdvanceSeconds(1);
@@ -71,7 +78,6 @@ int main(int argc, char** argv) {
   form.Archive()->Button4Click();
 
   const char* tabs[] = {"measure", "settings", "archive"};
-  bool ok = true;
   for (const char* language : {"ru", "en"}) {
     if (QByteArray(language) == "ru") {
       form.N4Click();
