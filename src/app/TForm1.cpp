@@ -7,6 +7,7 @@
 #include <QChartView>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -16,6 +17,9 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QValueAxis>
+#include <QWindow>
+#include <chrono>
+#include <thread>
 
 #include "AboutWindows.h"
 #include "ArchivePage.h"
@@ -73,6 +77,22 @@ void SetLeftAxisTitle(QWidget* scope, const QString& text) {
   if (!axes.isEmpty()) {
     axes.front()->setTitleText(text);
   }
+}
+
+// Shows a window and has it on screen before a long blocking step (the port
+// search): a window just shown is painted only once the window system has
+// mapped it, which it reports through the event loop, so wait for that
+// briefly, then paint.
+void ShowAndPaintNow(QWidget* window) {
+  window->show();
+  QElapsedTimer waited;
+  waited.start();
+  while (window->windowHandle() != nullptr && !window->windowHandle()->isExposed() &&
+         waited.elapsed() < 250) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  window->repaint();
 }
 
 }  // namespace
@@ -353,6 +373,10 @@ void TForm1::Timer2Timer() {
     return;
   }
 
+  // Paused while the splash window comes up, so that wait cannot run this
+  // tick a second time; it starts again when the tick ends.
+  const bool running = timer2_->isActive();
+  timer2_->stop();
   QWidget* splash = nullptr;
   if (session_->LanguageIndex == 0) {
     splash = form5_;
@@ -360,8 +384,7 @@ void TForm1::Timer2Timer() {
     splash = form6_;
   }
   if (splash != nullptr) {
-    splash->show();
-    splash->repaint();
+    ShowAndPaintNow(splash);
   }
   hide();
   timer2_->setInterval(3000);
@@ -384,7 +407,7 @@ void TForm1::Timer2Timer() {
   measure_->ClearChartSeries();
   // The main window comes back 3 s after the search has ended, however long
   // it took.
-  if (timer2_->isActive()) {
+  if (running) {
     timer2_->start();
   }
 }
@@ -398,8 +421,7 @@ void TForm1::N5Click() {
   // connection follows either way.
   form2_->exec();
   // Shown again, not modally, so its progress bar is seen during the search.
-  form2_->show();
-  form2_->repaint();
+  ShowAndPaintNow(form2_);
   ConnectDevice(form2_->ConnectMode);
   if (session_->PortNumber != 0) {
     ShowConnectedPort();

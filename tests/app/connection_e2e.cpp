@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -125,6 +126,27 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   EXPECT_FALSE(windows_->Form5->isVisible());
   EXPECT_FALSE(windows_->Form6->isVisible());
   EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);  // later ticks search nothing
+}
+
+TEST_F(ConnectionE2e, RunningStartupTimerSearchesOnceAndWaitsThreeSecondsFromTheEndOfTheSearch) {
+  Silent(1);
+  Silent(2);  // a search of about a quarter second
+  Instrument(3);
+  Start();
+  form_->Timer2()->start();  // as the program entry does
+
+  QElapsedTimer waited;
+  waited.start();
+  while (!form_->StartupDone() && waited.elapsed() < 5000) {
+    QApplication::processEvents();
+  }
+  ASSERT_TRUE(form_->StartupDone());
+  EXPECT_EQ(session().PortNumber, 3);
+  EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);  // the 1 ms timer did not run it again
+  EXPECT_TRUE(form_->Timer2()->isActive());
+  EXPECT_EQ(form_->Timer2()->interval(), 3000);
+  EXPECT_GT(form_->Timer2()->remainingTime(), 2900);
+  form_->Timer2()->stop();
 }
 
 TEST_F(ConnectionE2e, StartupWithoutAnInstrumentSaysSoInTheLanguageOfTheSplash) {
