@@ -4,7 +4,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 
 #include "PortMap.h"
 #include "TForm2.h"
@@ -42,27 +41,6 @@ TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMap) {
   PinPort(41, QStringLiteral("/dev/null"));
   dialog.show();
   EXPECT_EQ(dialog.ComboBox1->count(), 41);
-}
-
-TEST(ConnectionDialog, ButtonsSetTheModeAndCloseAndFoundPortsAreSelected) {
-  TempConfigHome home;
-  PinPort(200, home.Path() + "/absent");  // the machine's own ports stay out of it
-  TForm2 dialog;
-  EXPECT_EQ(dialog.ConnectMode, 0);
-  dialog.show();
-  dialog.Button2->click();
-  EXPECT_EQ(dialog.ConnectMode, 1);
-  EXPECT_FALSE(dialog.isVisible());
-  dialog.show();
-  dialog.Button1->click();
-  EXPECT_EQ(dialog.ConnectMode, 0);
-  EXPECT_FALSE(dialog.isVisible());
-
-  dialog.SelectPort(254);
-  EXPECT_EQ(dialog.ComboBox1->count(), 254);
-  EXPECT_EQ(dialog.ChosenPort(), 254);
-  dialog.SelectPort(0);  // nothing found
-  EXPECT_EQ(dialog.ChosenPort(), 1);
 }
 
 }  // namespace
