@@ -356,6 +356,9 @@ void MeasurePage::UpdateTimeAxis() {
     last = first + 1000;  // a single point still needs a span
   }
   const bool overDay = last - first > 86400000LL;
+  // Ticks at least a second apart, so no two labels read the same.
+  const qint64 seconds = (last - first) / 1000;
+  bottomAxis_->setTickCount(static_cast<int>(std::clamp<qint64>(seconds + 1, 2, 7)));
   bottomAxis_->setFormat(overDay ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss"));
   bottomAxis_->setRange(QDateTime::fromMSecsSinceEpoch(first),
                         QDateTime::fromMSecsSinceEpoch(last));
