@@ -129,9 +129,12 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
 }
 
 TEST_F(ConnectionE2e, RunningStartupTimerSearchesOnceAndWaitsThreeSecondsFromTheEndOfTheSearch) {
-  Silent(1);
-  Silent(2);  // a search of about a quarter second
-  Instrument(3);
+  // Six silent ports make a search of about 0.8 s: a timer restarted when
+  // the tick began would have at most about 2.2 s left when it ends.
+  for (int port = 1; port <= 6; ++port) {
+    Silent(port);
+  }
+  Instrument(7);
   Start();
   form_->Timer2()->start();  // as the program entry does
 
@@ -141,11 +144,12 @@ TEST_F(ConnectionE2e, RunningStartupTimerSearchesOnceAndWaitsThreeSecondsFromThe
     QApplication::processEvents();
   }
   ASSERT_TRUE(form_->StartupDone());
-  EXPECT_EQ(session().PortNumber, 3);
+  EXPECT_EQ(session().PortNumber, 7);
   EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);  // the 1 ms timer did not run it again
   EXPECT_TRUE(form_->Timer2()->isActive());
   EXPECT_EQ(form_->Timer2()->interval(), 3000);
-  EXPECT_GT(form_->Timer2()->remainingTime(), 2900);
+  // Slack for a loaded machine between the restart and this check.
+  EXPECT_GT(form_->Timer2()->remainingTime(), 2600);
   form_->Timer2()->stop();
 }
 
