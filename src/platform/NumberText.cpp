@@ -67,9 +67,8 @@ QString Scientific(const Decimal& d) {
 }
 
 [[noreturn]] void Fail(const QString& text, const char* kind) {
-  throw ConversionError(QStringLiteral("'%1' is not a valid %2 value")
-                            .arg(text, QLatin1String(kind))
-                            .toStdString());
+  throw ConversionError(
+      QStringLiteral("'%1' is not a valid %2 value").arg(text, QLatin1String(kind)).toStdString());
 }
 
 }  // namespace
@@ -82,7 +81,9 @@ QChar DecimalSeparator() {
   return point.isEmpty() ? QChar('.') : point.at(0);
 }
 
-void SetDecimalSeparator(QChar separator) { pinnedSeparator = separator; }
+void SetDecimalSeparator(QChar separator) {
+  pinnedSeparator = separator;
+}
 
 QString FormatFixed(double value, int decimals) {
   if (!std::isfinite(value)) {
@@ -101,7 +102,7 @@ QString FormatFixed(double value, int decimals) {
     digits.insert(0, static_cast<size_t>(1 - point), '0');
     point = 1;
   }
-  const size_t keep = static_cast<size_t>(point + decimals);
+  const size_t keep = static_cast<size_t>(point) + static_cast<size_t>(decimals);
   if (digits.size() > keep) {
     const bool up = digits[keep] >= '5';
     digits.resize(keep);
@@ -118,7 +119,7 @@ QString FormatFixed(double value, int decimals) {
       }
     }
   }
-  digits.resize(static_cast<size_t>(point + decimals), '0');
+  digits.resize(static_cast<size_t>(point) + static_cast<size_t>(decimals), '0');
   QString text = (d.negative && !AllZero(digits)) ? QStringLiteral("-") : QString();
   text += QString::fromLatin1(digits.c_str(), point);
   if (decimals > 0) {
@@ -161,7 +162,9 @@ QString FormatGeneral(double value, int digits) {
   return text;
 }
 
-QString FormatPrintf(const char* format, double value) { return QString::asprintf(format, value); }
+QString FormatPrintf(const char* format, double value) {
+  return QString::asprintf(format, value);
+}
 
 QString FormatPrintf(const char* format, long long value) {
   // The formats in use ("%i", "%d", "%hd") take an int-sized argument; "%hd"
@@ -186,10 +189,8 @@ int64_t StrToInt(const QString& text) {
     ++i;
   }
   int base = 10;
-  if (i < n && text[i] == QLatin1Char('$')) {
-    base = 16;
-    ++i;
-  } else if (i < n && (text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
+  if (i < n &&
+      (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
     base = 16;
     ++i;
   } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
@@ -224,7 +225,8 @@ int64_t StrToInt(const QString& text) {
     const auto pattern = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
     return negative ? -static_cast<int64_t>(pattern) : pattern;
   }
-  const int64_t signedValue = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  const int64_t signedValue =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (signedValue < std::numeric_limits<int32_t>::min() ||
       signedValue > std::numeric_limits<int32_t>::max()) {
     Fail(text, "integer");
@@ -235,7 +237,8 @@ int64_t StrToInt(const QString& text) {
 double StrToFloat(const QString& text) {
   const QString separator = QRegularExpression::escape(QString(DecimalSeparator()));
   const QRegularExpression pattern(
-      QStringLiteral("^\\s*([+-]?(?:\\d+(?:%1\\d*)?|%1\\d+)(?:[eE][+-]?\\d+)?)\\s*$").arg(separator));
+      QStringLiteral("^\\s*([+-]?(?:\\d+(?:%1\\d*)?|%1\\d+)(?:[eE][+-]?\\d+)?)\\s*$")
+          .arg(separator));
   const QRegularExpressionMatch match = pattern.match(text);
   if (!match.hasMatch()) {
     Fail(text, "floating point");

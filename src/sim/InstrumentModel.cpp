@@ -104,8 +104,11 @@ bool IsSeparator(const ArchiveRecordValue& r) {
 }
 
 bool SameRecord(const ArchiveRecordValue& a, const ArchiveRecordValue& b) {
-  return std::memcmp(&a.Value, &b.Value, sizeof a.Value) == 0 && a.Flags == b.Flags &&
-         a.Date == b.Date;
+  // Records are compared as the bytes they travel as: -0.0 is not a zero
+  // record.
+  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
+  const bool sameValue = std::memcmp(&a.Value, &b.Value, sizeof a.Value) == 0;
+  return sameValue && a.Flags == b.Flags && a.Date == b.Date;
 }
 
 UserSettings FactoryUserSettings() {
