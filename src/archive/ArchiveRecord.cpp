@@ -36,8 +36,10 @@ ArchiveLayout ComputeArchiveLayoutSizes() {
   for (uint16_t size : RecordLayout) {
     layout.RecordSize = static_cast<uint16_t>(layout.RecordSize + size);
   }
-  layout.Capacity =
-      static_cast<uint16_t>((ArchiveMemoryEnd - ArchiveMemoryStart) / layout.RecordSize);
+  if (layout.RecordSize > 0) {
+    layout.Capacity =
+        static_cast<uint16_t>((ArchiveMemoryEnd - ArchiveMemoryStart) / layout.RecordSize);
+  }
   return layout;
 }
 

@@ -21,7 +21,7 @@ class StringGridModel : public QAbstractTableModel {
     if (role != Qt::DisplayRole || !index.isValid()) {
       return {};
     }
-    return cells_[static_cast<size_t>(index.row() + 1)][static_cast<size_t>(index.column() + 1)];
+    return cells_[static_cast<size_t>(index.row()) + 1][static_cast<size_t>(index.column()) + 1];
   }
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (role != Qt::DisplayRole) {

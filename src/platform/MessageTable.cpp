@@ -4,6 +4,7 @@ namespace vantor {
 
 // Row k in language L is entry 2k + L. Rows keep this numbering: several
 // texts are picked by adding a computed offset to a first row.
+// clang-format off
 const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /*  0 */ "МАЭД", "EDR",
     /*  1 */ "Бета", "Beta",
@@ -99,13 +100,15 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 91 */ "Прошивка", "Firmware",
     /* 92 */ "COM-порт", "COM-port",
 }};
+// clang-format on
 
 QString MessageText(int row, uint8_t languageIndex) {
   if (row < 0 || row >= MessageRowCount) {
     return {};
   }
   const int language = languageIndex == 1 ? 1 : 0;
-  return QString::fromUtf8(MessageTable[static_cast<size_t>(2 * row + language)]);
+  return QString::fromUtf8(
+      MessageTable[2 * static_cast<size_t>(row) + static_cast<size_t>(language)]);
 }
 
 }  // namespace vantor
