@@ -22,7 +22,9 @@ LocalTime FromTm(const std::tm& tm) {
 
 }  // namespace
 
-int64_t SystemClock::Now() const { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t SystemClock::Now() const {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 LocalTime SystemClock::ToLocal(int64_t seconds) const {
   const std::time_t t = static_cast<std::time_t>(seconds);

@@ -18,7 +18,9 @@ struct ScaledValue {
 ScaledValue ScaleReading(float reading);
 
 // Measurement modes 0..4; any other mode reads as mode 0.
-inline int ClampMeasurementMode(int mode) { return mode >= 0 && mode <= 4 ? mode : 0; }
+inline int ClampMeasurementMode(int mode) {
+  return mode >= 0 && mode <= 4 ? mode : 0;
+}
 
 // Modes 1 and 2 measure a flux whose unit has no prefix.
 inline bool IsFluxMode(int mode) {

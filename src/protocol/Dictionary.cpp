@@ -18,7 +18,8 @@ constexpr uint16_t At(size_t outer, size_t inner, size_t element = 0) {
 #define US(field) At<ValueStorage, uint8_t>(VS(Settings), offsetof(UserSettings, field))
 #define USF(field, i) At<ValueStorage, float>(VS(Settings), offsetof(UserSettings, field), i)
 #define AR(field) At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, field))
-#define CLK(i) At<ValueStorage, uint8_t>(VS(Measurement), offsetof(MeasurementRecord, DeviceClock), i)
+#define CLK(i) \
+  At<ValueStorage, uint8_t>(VS(Measurement), offsetof(MeasurementRecord, DeviceClock), i)
 
 const MemberDescriptor MeasurementMembers[14] = {
     {nullptr, nullptr, TypeFloat, MR(DoseRate)},
@@ -96,10 +97,14 @@ const MemberDescriptor DiagnosticsMembers[14] = {
 const MemberDescriptor ArchiveMembers[6] = {
     {nullptr, nullptr, TypeFloat, AR(Value)},
     {nullptr, nullptr, TypeInt8, AR(Flags)},
-    {nullptr, nullptr, TypeInt8, At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 0)},
-    {nullptr, nullptr, TypeInt8, At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 1)},
-    {nullptr, nullptr, TypeInt8, At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 2)},
-    {nullptr, nullptr, TypeInt8, At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 3)},
+    {nullptr, nullptr, TypeInt8,
+     At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 0)},
+    {nullptr, nullptr, TypeInt8,
+     At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 1)},
+    {nullptr, nullptr, TypeInt8,
+     At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 2)},
+    {nullptr, nullptr, TypeInt8,
+     At<ValueStorage, uint8_t>(VS(Archive), offsetof(ArchiveRecordValue, Date), 3)},
 };
 
 const ArrayDescriptor FloatsArray{TypeFloat, static_cast<uint16_t>(VS(Floats)), 20};
@@ -112,7 +117,8 @@ constexpr uint8_t RW = AccessRead | AccessWrite;
 
 const std::array<VariableDescriptor, VariableCount> VariableDictionary = {{
     {AccessWrite, IdCommand, TypeInt8, static_cast<uint16_t>(VS(Command)), nullptr, nullptr, 0},
-    {RW, IdStationAddress, TypeAddr24, static_cast<uint16_t>(VS(StationAddress)), nullptr, nullptr, 0},
+    {RW, IdStationAddress, TypeAddr24, static_cast<uint16_t>(VS(StationAddress)), nullptr, nullptr,
+     0},
     {RW, IdService, TypeStruct, 0, ServiceMembers, nullptr, 14},
     {RW, IdSettings, TypeStruct, 0, SettingsMembers, nullptr, 13},
     {RW, IdFirmware, TypeText, static_cast<uint16_t>(VS(Firmware)), nullptr, nullptr, 0},

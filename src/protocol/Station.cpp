@@ -17,7 +17,8 @@ uint16_t PayloadSizeOf(const VariableDescriptor& entry, const ValueStorage& valu
       return size;
     }
     case TypeArray:
-      return static_cast<uint16_t>(2 + entry.Array->Count * TypeSize(entry.Array->ElementType, nullptr));
+      return static_cast<uint16_t>(2 + entry.Array->Count *
+                                           TypeSize(entry.Array->ElementType, nullptr));
     default:
       return static_cast<uint16_t>(
           1 + TypeSize(entry.Type, FieldOf(values, entry.Offset), FirmwareTextCapacity));
@@ -71,7 +72,8 @@ uint16_t Station::EncodeValue(uint8_t index, uint8_t* payload) const {
     case TypeArray: {
       const ArrayDescriptor& array = *entry.Array;
       *out++ = array.ElementType;
-      std::memcpy(out, FieldOf(Values, array.Offset), array.Count * TypeSize(array.ElementType, nullptr));
+      std::memcpy(out, FieldOf(Values, array.Offset),
+                  array.Count * TypeSize(array.ElementType, nullptr));
       break;
     }
     default:

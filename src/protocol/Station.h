@@ -48,7 +48,8 @@ class Station {
   // stores nothing.
   int ParseReply(FrameBuffer& frame, size_t length,
                  std::optional<uint8_t> requestedIndex = std::nullopt);
-  int StoreReadReply(const FrameBuffer& frame, std::optional<uint8_t> requestedIndex = std::nullopt);
+  int StoreReadReply(const FrameBuffer& frame,
+                     std::optional<uint8_t> requestedIndex = std::nullopt);
 
   // Answering side.
   int HandleRequest(FrameBuffer& frame, size_t length);

@@ -54,8 +54,8 @@ struct UserSettings {
   std::array<float, 3> DoseRateAlarm{};
   uint8_t DoseAlarmNumber = 0;
   std::array<float, 3> DoseAlarm{};
-  uint16_t ArchivePeriod = 0;  // seconds
-  uint8_t Unused9 = 0;         // carried back unchanged on write
+  uint16_t ArchivePeriod = 0;   // seconds
+  uint8_t Unused9 = 0;          // carried back unchanged on write
   uint8_t DisplayLanguage = 0;  // 0 English, 1 Russian
   uint8_t Brightness = 0;       // 0..250 in steps of 25
   uint32_t Flags = 0;           // bit 0 sound on
@@ -74,17 +74,17 @@ inline constexpr int ScreenBytes = 1024;
 // The local copy of every variable. A value type: the program owns one and
 // every virtual instrument owns another.
 struct ValueStorage {
-  uint8_t Command = 0;                        // variable 8
-  std::array<uint8_t, 3> StationAddress{};    // variable 9, low byte first
-  ServiceParameters Service;                  // variable 3
-  UserSettings Settings;                      // variable 4
+  uint8_t Command = 0;                                // variable 8
+  std::array<uint8_t, 3> StationAddress{};            // variable 9, low byte first
+  ServiceParameters Service;                          // variable 3
+  UserSettings Settings;                              // variable 4
   std::array<char, FirmwareTextCapacity> Firmware{};  // variable 10
-  MeasurementRecord Measurement;              // variable 0 (and 6)
-  CountingDiagnostics Diagnostics;            // variable 1
-  std::array<float, 20> Floats{};             // variable 2
-  ArchiveRecordValue Archive;                 // variable 5
-  std::array<uint8_t, ScreenBytes> Screen{};  // variable 231
-  std::array<uint8_t, 20> DeviceData{};       // variable 12
+  MeasurementRecord Measurement;                      // variable 0 (and 6)
+  CountingDiagnostics Diagnostics;                    // variable 1
+  std::array<float, 20> Floats{};                     // variable 2
+  ArchiveRecordValue Archive;                         // variable 5
+  std::array<uint8_t, ScreenBytes> Screen{};          // variable 231
+  std::array<uint8_t, 20> DeviceData{};               // variable 12
 };
 
 }  // namespace vantor

@@ -88,8 +88,8 @@ TEST(StrToInt, AcceptsBlanksSignsAndThreeHexadecimalPrefixes) {
 }
 
 TEST(StrToInt, RefusesEverythingElseWithTheRuntimesMessage) {
-  for (const char* bad : {"", " ", "12 ", "1.5", "abc", "0x", "$", "--1", "2147483648", "1e3",
-                          "$123456789"}) {
+  for (const char* bad :
+       {"", " ", "12 ", "1.5", "abc", "0x", "$", "--1", "2147483648", "1e3", "$123456789"}) {
     try {
       StrToInt(QString::fromUtf8(bad));
       ADD_FAILURE() << "accepted '" << bad << "'";
