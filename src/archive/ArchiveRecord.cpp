@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CalendarClock.h"
 #include "NumberText.h"
 #include "Scaling.h"
 
@@ -13,16 +14,6 @@ namespace {
 constexpr std::array<uint16_t, 3> RecordLayout = {4, 4, 1};
 constexpr uint32_t ArchiveMemoryStart = 0x08080082;
 constexpr uint32_t ArchiveMemoryEnd = 0x08083000;
-
-// Days from 1970-01-01 to a proleptic Gregorian date (month 1..12).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 QString TwoDigits(int value) {
   return value >= 0 && value < 10 ? QStringLiteral("0") + QString::number(value)
@@ -127,11 +118,7 @@ std::optional<double> ArchivePointDate(const ArchiveTime& t) {
   }
   // Month 0 is December of the year before, month 13 January of the next;
   // day 0 is the last day of the month before, and so on for the clock.
-  int64_t year = 2000 + t.YearOffset;
-  int64_t month0 = t.Month - 1;
-  year += month0 >= 0 ? month0 / 12 : (month0 - 11) / 12;
-  month0 = ((month0 % 12) + 12) % 12;
-  const int64_t days = DaysFromCivil(year, static_cast<int>(month0 + 1), 1) + (t.Day - 1);
+  const int64_t days = DaysFromCivil(2000 + int64_t{t.YearOffset}, t.Month, t.Day);
   const int64_t seconds = int64_t{t.Hour} * 3600 + int64_t{t.Minute} * 60 + t.Second;
   return static_cast<double>(days) + 25569.0 + static_cast<double>(seconds) / 86400.0;
 }

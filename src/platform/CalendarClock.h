@@ -53,6 +53,13 @@ class FixedClock : public CalendarClock {
   int64_t offset_;
 };
 
+// Days since 1970-01-01 of a proleptic Gregorian date. Months out of 1..12
+// roll into the neighbouring years and days out of the month into the
+// neighbouring months (day 0 is the last day of the month before).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day);
+// The date of a day count since 1970-01-01.
+void CivilFromDays(int64_t days, int& year, int& month, int& day);
+
 // Days since 1899-12-30 for a count of seconds since 1970 (the chart's x).
 inline double DateTimeFromSeconds(int64_t seconds) {
   return static_cast<double>(seconds) / 86400.0 + 25569.0;

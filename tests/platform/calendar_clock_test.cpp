@@ -40,3 +40,16 @@ TEST(MessageTable, RowsKeepTheirTextsAndNumbering) {
   EXPECT_EQ(MessageText(92, 7), QString::fromUtf8("COM-порт")) << "other indexes read Russian";
   EXPECT_TRUE(MessageText(93, 0).isEmpty());
 }
+
+TEST(CivilDays, CountFromNineteenSeventyAndRollFieldsOver) {
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(2025, 1, 31), 20119);
+  EXPECT_EQ(DaysFromCivil(2024, 13, 1), DaysFromCivil(2025, 1, 1));
+  EXPECT_EQ(DaysFromCivil(2025, 0, 1), DaysFromCivil(2024, 12, 1));
+  EXPECT_EQ(DaysFromCivil(2024, 3, 0), DaysFromCivil(2024, 2, 29)) << "leap year";
+  int y = 0;
+  int m = 0;
+  int d = 0;
+  CivilFromDays(DaysFromCivil(2000, 2, 29), y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
+}
