@@ -1,4 +1,5 @@
 #pragma once
+#include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,16 @@ class WorkDir {
   QTemporaryDir dir_;
   QString previous_;
 };
+
+// The program's own application object, once for the whole test process.
+inline void EnsureVantorApplication() {
+  if (QApplication::instance() == nullptr) {
+    static int argc = 1;
+    static char name[] = "app_e2e";
+    static char* argv[] = {name, nullptr};
+    new VantorApplication(argc, argv);
+  }
+}
 
 inline void WriteBytes(const QString& path, const QByteArray& bytes) {
   QFile file(path);

@@ -33,14 +33,7 @@ using test::WriteBytes;
 
 class ConnectionE2e : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char name[] = "app_e2e";
-      static char* argv[] = {name, nullptr};
-      new VantorApplication(argc, argv);
-    }
-  }
+  static void SetUpTestSuite() { test::EnsureVantorApplication(); }
 
   void Instrument(int port) {
     instrument_ = std::make_unique<sim::VirtualInstrument>();

@@ -37,14 +37,7 @@ bool InstrumentPixel(const ScreenBuffer& image, int x, int y) {
 // on a real pseudo-terminal; files land in a temporary working directory.
 class ScreenCaptureE2e : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char name[] = "app_e2e";
-      static char* argv[] = {name, nullptr};
-      new VantorApplication(argc, argv);
-    }
-  }
+  static void SetUpTestSuite() { test::EnsureVantorApplication(); }
 
   void SetUp() override {
     ASSERT_TRUE(sim_.PinAs(Port));

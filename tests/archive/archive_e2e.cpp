@@ -15,18 +15,12 @@
 #include "StringGrid.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
+#include "WidgetApplication.h"
 
 namespace vantor {
 namespace {
 
 constexpr int Port = 4;
-
-void EnsureApplication() {
-  static int argc = 1;
-  static char name[] = "archive_e2e";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-}
 
 ArchiveRecordValue Record(float value, int day, int hour, int minute) {
   return sim::MakeArchiveRecord(value, 0, LocalTime{2025, 3, day, hour, minute, 0});
@@ -36,7 +30,7 @@ ArchiveRecordValue Record(float value, int day, int hour, int minute) {
 // pressing the real buttons.
 class ArchiveE2e : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { EnsureApplication(); }
+  static void SetUpTestSuite() { test::EnsureApplication(); }
 
   void SetUp() override {
     ASSERT_TRUE(sim.PinAs(Port));

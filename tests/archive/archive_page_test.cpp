@@ -16,16 +16,15 @@
 #include "MemoryFilling.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
+#include "WidgetApplication.h"
 
 namespace vantor {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "archive_page_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+// Widgets need the application object before the page is built.
+int App() {
+  test::EnsureApplication();
+  return 0;
 }
 
 ArchiveRecord At(int year, int month, int day, int hour, int minute, int second, float value,

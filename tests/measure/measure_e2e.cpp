@@ -16,7 +16,7 @@
 #include "NumberText.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
-#include "WidgetApp.h"
+#include "WidgetApplication.h"
 
 namespace vantor {
 namespace {

@@ -17,7 +17,7 @@
 #include "MessageTable.h"
 #include "NumberText.h"
 #include "Session.h"
-#include "WidgetApp.h"
+#include "WidgetApplication.h"
 
 namespace vantor {
 namespace {

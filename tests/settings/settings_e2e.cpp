@@ -15,7 +15,7 @@
 #include "SettingsPage.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
-#include "WidgetTest.h"
+#include "WidgetApplication.h"
 #include "Windows1251.h"
 
 namespace vantor {
