@@ -48,12 +48,8 @@ uint8_t FindRequestStart(const uint8_t* buffer, size_t length, const Address& ow
   return NoStart;
 }
 
-bool CheckFrame(const uint8_t* frame, size_t length, ParseResult& result) {
-  result = ParseResult{};
-  if (length < HeaderSize || length > FrameBufferSize) {
-    return false;
-  }
-  if (Checksum32(frame, 10) != ReadLe32(frame + 10)) {
+bool ReadFrameHeader(const uint8_t* frame, size_t length, ParseResult& result) {
+  if (length < HeaderSize || Checksum32(frame, 10) != ReadLe32(frame + 10)) {
     return false;
   }
   for (int i = 0; i < 3; ++i) {
@@ -63,12 +59,20 @@ bool CheckFrame(const uint8_t* frame, size_t length, ParseResult& result) {
   result.Opcode = frame[6];
   result.TypeByte = frame[7];
   result.PayloadLength = ReadLe16(frame + 8);
+  return true;
+}
+
+bool CheckFrame(const uint8_t* frame, size_t length, ParseResult& result) {
+  result = ParseResult{};
+  if (length > FrameBufferSize || !ReadFrameHeader(frame, length, result)) {
+    return false;
+  }
   const uint16_t l = result.PayloadLength;
   if (l == 0) {
     result.Status = StatusOk;
   } else if (l > MaxPayload) {
     result.Status = StatusTooLong;
-  } else if (length < HeaderSize + l + 4U) {
+  } else if (length < HeaderSize + BytesAfterHeader(l)) {
     result.Status = StatusChecksum;
   } else {
     const bool match = Checksum32(frame + HeaderSize, l) == ReadLe32(frame + HeaderSize + l);

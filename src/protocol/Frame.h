@@ -65,6 +65,18 @@ uint8_t FindReplyStart(const uint8_t* buffer, size_t length, const Address& stat
 // starts, or NoStart.
 uint8_t FindRequestStart(const uint8_t* buffer, size_t length, const Address& ownAddress);
 
+// The fields of a frame's 14-byte header, read into `result` (its Status is
+// left alone). False when fewer than 14 bytes are there or the header
+// checksum does not match: nothing in such a header can be trusted, not even
+// the length it announces.
+bool ReadFrameHeader(const uint8_t* frame, size_t length, ParseResult& result);
+
+// How many bytes follow a header that announces `payloadLength`: none for an
+// empty payload, otherwise the payload and its 4-byte checksum.
+constexpr size_t BytesAfterHeader(uint16_t payloadLength) {
+  return payloadLength == 0 ? 0 : payloadLength + 4U;
+}
+
 // Checks the header checksum and classifies the payload of a frame of `length`
 // received bytes. The payload must have fully arrived: a cut payload is a
 // checksum error whatever stale bytes the buffer holds. Returns false when the

@@ -198,6 +198,15 @@ int Station::StoreReadReply(const FrameBuffer& frame, std::optional<uint8_t> req
   return DecodeValue(index, frame.data() + HeaderSize + 1, l - 1U) ? 1 : 0;
 }
 
+ReplyExpectation Station::ExpectReply(uint8_t index, bool write) const {
+  ReplyExpectation e;
+  e.RequestOpcode = write ? OpWrite : OpRead;
+  e.ValueLength = encodedSize_[index];
+  e.AnyValueLength = VariableDictionary[index].Type == TypeText;
+  e.StationAddress = OwnAddressOnWire();
+  return e;
+}
+
 int Station::HandleRequest(FrameBuffer& frame, size_t length) {
   if (!CheckFrame(frame.data(), length, lastParse_)) {
     return 0;
@@ -213,10 +222,10 @@ int Station::HandleRequest(FrameBuffer& frame, size_t length) {
       }
       return 1;
     case StatusChecksum:
-      SendError(frame, ErrChecksum);
+      BuildError(frame, ErrChecksum);
       return 1;
     default:
-      SendError(frame, ErrLength);
+      BuildError(frame, ErrLength);
       return 1;
   }
 }
@@ -224,13 +233,13 @@ int Station::HandleRequest(FrameBuffer& frame, size_t length) {
 void Station::AnswerRead(FrameBuffer& frame) {
   const uint8_t typeByte = frame[7];
   if (lastParse_.PayloadLength == 0) {
-    SendError(frame, ErrRefused);
+    BuildError(frame, ErrRefused);
     return;
   }
   const uint8_t index = LookupIndex(frame[HeaderSize]);
   const VariableDescriptor& entry = VariableDictionary[index];
   if ((typeByte & 1) == 0 || (entry.Access & AccessRead) == 0) {
-    SendError(frame, ErrRefused);
+    BuildError(frame, ErrRefused);
     return;
   }
   const uint16_t size = EncodeValue(index, frame.data() + HeaderSize);
@@ -241,17 +250,17 @@ void Station::AnswerWrite(FrameBuffer& frame) {
   const uint8_t typeByte = frame[7];
   const uint16_t l = lastParse_.PayloadLength;
   if (l == 0) {
-    SendError(frame, ErrLength);
+    BuildError(frame, ErrLength);
     return;
   }
   const uint8_t index = LookupIndex(frame[HeaderSize]);
   const VariableDescriptor& entry = VariableDictionary[index];
   if ((typeByte & 1) == 0 || (entry.Access & AccessWrite) == 0) {
-    SendError(frame, ErrRefused);
+    BuildError(frame, ErrRefused);
     return;
   }
   if (l != encodedSize_[index]) {
-    SendError(frame, ErrLength);
+    BuildError(frame, ErrLength);
     return;
   }
   lastStoredId_ = entry.Id;
@@ -259,7 +268,7 @@ void Station::AnswerWrite(FrameBuffer& frame) {
     storedPending_ = true;
     BuildReply(frame, OpAck, typeByte, 0);
   } else {
-    SendError(frame, ErrRefused);
+    BuildError(frame, ErrRefused);
   }
 }
 
@@ -278,7 +287,7 @@ void Station::BuildReply(FrameBuffer& frame, uint8_t opcode, uint8_t typeByte,
   storedPending_ = false;
 }
 
-void Station::SendError(FrameBuffer& frame, uint8_t code) {
+void Station::BuildError(FrameBuffer& frame, uint8_t code) {
   frame[HeaderSize] = code;
   BuildReply(frame, OpError, 0, 1);
 }

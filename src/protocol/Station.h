@@ -7,6 +7,7 @@
 
 #include "Dictionary.h"
 #include "Frame.h"
+#include "ReplyReader.h"
 #include "ValueStorage.h"
 
 namespace vantor {
@@ -50,12 +51,16 @@ class Station {
                  std::optional<uint8_t> requestedIndex = std::nullopt);
   int StoreReadReply(const FrameBuffer& frame,
                      std::optional<uint8_t> requestedIndex = std::nullopt);
+  // What a reply to a read (or write) of entry `index` can look like.
+  ReplyExpectation ExpectReply(uint8_t index, bool write) const;
 
   // Answering side.
   int HandleRequest(FrameBuffer& frame, size_t length);
   void AnswerRead(FrameBuffer& frame);
   void AnswerWrite(FrameBuffer& frame);
   void BuildReply(FrameBuffer& frame, uint8_t opcode, uint8_t typeByte, uint16_t payloadLength);
+  // An OpError reply carrying `code`.
+  void BuildError(FrameBuffer& frame, uint8_t code);
 
   // Variable 9 as it travels on the wire (most significant byte first).
   Address OwnAddressOnWire() const;
@@ -65,8 +70,6 @@ class Station {
   uint8_t LastStoredId() const { return lastStoredId_; }
 
  private:
-  void SendError(FrameBuffer& frame, uint8_t code);
-
   std::array<uint8_t, 256> idIndexMap_{};
   std::array<uint16_t, VariableCount> encodedSize_{};
   bool initialised_ = false;
