@@ -379,6 +379,7 @@ void InstrumentModel::ResetCounters() {
   writesSeen_.fill(0);
   totalRequests_ = 0;
   lastRequest_.clear();
+  requestLog_.clear();
 }
 
 void InstrumentModel::Publish() {
@@ -413,6 +414,10 @@ void InstrumentModel::Publish() {
 }
 
 void InstrumentModel::RenderScreen() {
+  if (frozenScreen_) {
+    station_.Values.Screen = *frozenScreen_;
+    return;
+  }
   DisplayState state;
   state.Clock = CivilTime(clock_);
   state.Mode = mode_;
@@ -444,24 +449,19 @@ std::optional<Fault> InstrumentModel::PickFault(int id) {
   return std::nullopt;
 }
 
-std::vector<uint8_t> InstrumentModel::ErrorFrame(uint8_t code) const {
-  std::vector<uint8_t> f(HeaderSize + 1 + 4);
-  const Address own = station_.OwnAddressOnWire();
-  std::copy(HostAddress.begin(), HostAddress.end(), f.begin());
-  std::copy(own.begin(), own.end(), f.begin() + 3);
-  f[6] = OpError;
-  f[7] = 0;
-  f[8] = 1;
-  f[9] = 0;
-  WriteLe32(f.data() + 10, Checksum32(f.data(), 10));
-  f[HeaderSize] = code;
-  WriteLe32(f.data() + HeaderSize + 1, Checksum32(f.data() + HeaderSize, 1));
-  return f;
+std::vector<uint8_t> InstrumentModel::ErrorFrame(uint8_t code) {
+  captured_.clear();
+  station_.BuildError(frame_, code);
+  return captured_;
 }
 
 Reply InstrumentModel::Answer(const uint8_t* request, size_t length) {
   ++totalRequests_;
   lastRequest_.assign(request, request + length);
+  requestLog_.push_back(lastRequest_);
+  if (requestLog_.size() > RequestLogLimit) {
+    requestLog_.pop_front();
+  }
   const uint8_t opcode = length > 6 ? request[6] : 0;
   const uint16_t payload = length >= 10 ? ReadLe16(request + 8) : 0;
   int id = -1;
@@ -510,18 +510,17 @@ Reply InstrumentModel::Answer(const uint8_t* request, size_t length) {
     ApplyWrite(station_.LastStoredId());
   }
 
+  // What the instrument does once its reply has gone out. It cannot know
+  // whether the reply survives the line: a reply spoilt or lost on the way
+  // has moved the transfer on all the same.
   const bool readAnswered = captured_.size() > 6 && captured_[6] == OpReadReply;
-  if (!fault) {
-    // What the instrument does once a reply has gone out whole.
-    if (readAnswered && id == IdMeasurement) {
-      newMeasurement_ = false;
-      Publish();
-    } else if (readAnswered && id == IdArchive && transferCursor_ < archive_.size()) {
-      ++transferCursor_;
-    }
-  } else {
-    // A spoilt reply leaves the transfer where it was, so the record the
-    // program did not get comes again on its next read.
+  if (readAnswered && id == IdMeasurement) {
+    newMeasurement_ = false;
+    Publish();
+  } else if (readAnswered && id == IdArchive && transferCursor_ < archive_.size()) {
+    ++transferCursor_;
+  }
+  if (fault) {
     const size_t size = captured_.size();
     switch (*fault) {
       case Fault::Garble:
@@ -533,6 +532,8 @@ Reply InstrumentModel::Answer(const uint8_t* request, size_t length) {
       case Fault::Cut:
         captured_.resize(size > HeaderSize ? HeaderSize + (size - HeaderSize - 4) / 2 : 10);
         break;
+      case Fault::LostReply:
+        return {};
       default:
         break;
     }

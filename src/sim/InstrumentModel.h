@@ -27,6 +27,7 @@ enum class Fault : uint8_t {
   StrayByte,   // one extra byte before the reply
   Cut,         // the reply stops half way
   ErrorReply,  // OpError "refused" instead of the answer; the request is not acted on
+  LostReply,   // the reply goes out but never arrives; the request is acted on
 };
 
 inline constexpr int AnyVariable = -1;
@@ -129,16 +130,23 @@ class InstrumentModel {
   void InjectFault(const FaultRule& rule) { faults_.push_back(rule); }
   void ClearFaults() { faults_.clear(); }
 
-  // What arrived: requests per wire id (reads and writes), writes per id, and
-  // the raw bytes of the last request.
+  // What arrived: requests per wire id (reads and writes), writes per id,
+  // the raw bytes of the last request and of the latest requests in order.
   uint32_t RequestsSeen(uint8_t id) const { return requestsSeen_[id]; }
   uint32_t WritesSeen(uint8_t id) const { return writesSeen_[id]; }
   uint64_t TotalRequests() const { return totalRequests_; }
   const std::vector<uint8_t>& LastRequest() const { return lastRequest_; }
+  const std::deque<std::vector<uint8_t>>& RequestLog() const { return requestLog_; }
+  static constexpr size_t RequestLogLimit = 4096;
   void ResetCounters();
 
   // Draws the instrument's display into variable 231.
   void RenderScreen();
+  // Shows `screen` instead of its own drawing from now on (nothing: its own
+  // drawing again).
+  void FreezeScreen(std::optional<std::array<uint8_t, ScreenBytes>> screen) {
+    frozenScreen_ = screen;
+  }
 
  private:
   void Publish();  // internal state -> variable 0 (and 1)
@@ -146,7 +154,7 @@ class InstrumentModel {
   void RunCommand(uint8_t command);
   void LogArchive();
   std::optional<Fault> PickFault(int id);
-  std::vector<uint8_t> ErrorFrame(uint8_t code) const;
+  std::vector<uint8_t> ErrorFrame(uint8_t code);
   double Sensitivity() const;  // uSv/h per count per second
   double ReadingFromCountRate(double countsPerSecond) const;
 
@@ -175,6 +183,7 @@ class InstrumentModel {
   uint32_t secondsSinceLog_ = 0;
   bool newRunPending_ = false;
 
+  std::optional<std::array<uint8_t, ScreenBytes>> frozenScreen_;
   std::chrono::milliseconds latency_{0};
   std::vector<FaultRule> faults_;
   std::uniform_real_distribution<double> chance_{0.0, 1.0};
@@ -183,6 +192,7 @@ class InstrumentModel {
   std::array<uint32_t, 256> writesSeen_{};
   uint64_t totalRequests_ = 0;
   std::vector<uint8_t> lastRequest_;
+  std::deque<std::vector<uint8_t>> requestLog_;
 };
 
 }  // namespace vantor::sim

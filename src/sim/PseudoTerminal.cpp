@@ -21,18 +21,18 @@ PseudoTerminal::~PseudoTerminal() {
   Close();
 }
 
-bool PseudoTerminal::Open() {
+bool PseudoTerminal::Open(bool raw) {
   if (IsOpen()) {
     return true;
   }
   int master = -1;
   int slave = -1;
   char name[256] = {};
-  termios raw{};
-  cfmakeraw(&raw);
-  cfsetispeed(&raw, B115200);
-  cfsetospeed(&raw, B115200);
-  if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+  termios settings{};
+  cfmakeraw(&settings);
+  cfsetispeed(&settings, B115200);
+  cfsetospeed(&settings, B115200);
+  if (::openpty(&master, &slave, name, raw ? &settings : nullptr, nullptr) != 0) {
     return false;
   }
   ::fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -68,10 +68,15 @@ void PseudoTerminal::Close() {
   DropPending();
 }
 
-void PseudoTerminal::Send(std::vector<uint8_t> bytes, Clock::time_point when) {
+void PseudoTerminal::Send(std::vector<uint8_t> bytes, Clock::time_point when,
+                          Clock::duration byteTime) {
   {
     std::lock_guard<std::mutex> lock(queueMutex_);
-    queue_.emplace(when, std::move(bytes));
+    Pending pending;
+    pending.Bytes = std::move(bytes);
+    pending.Earliest = when;
+    pending.ByteTime = byteTime;
+    queue_.push_back(std::move(pending));
   }
   Wake();
 }
@@ -91,13 +96,41 @@ void PseudoTerminal::Wake() {
 void PseudoTerminal::FlushDue() {
   for (;;) {
     std::vector<uint8_t> bytes;
+    bool finished = false;
     {
       std::lock_guard<std::mutex> lock(queueMutex_);
-      if (queue_.empty() || queue_.begin()->first > Clock::now()) {
+      if (queue_.empty()) {
         return;
       }
-      bytes = std::move(queue_.begin()->second);
-      queue_.erase(queue_.begin());
+      Pending& p = queue_.front();
+      const Clock::time_point now = Clock::now();
+      if (!p.Started) {
+        if (now < p.Earliest) {
+          return;
+        }
+        // One transmitter: a reply starts once the one before has gone out.
+        p.Start = std::max(p.Earliest, lineFreeAt_);
+        p.Started = true;
+      }
+      // A byte is there once its last bit is.
+      size_t due = p.Bytes.size();
+      if (p.ByteTime > Clock::duration::zero()) {
+        const auto elapsed = now - p.Start;
+        due = elapsed < Clock::duration::zero()
+                  ? 0
+                  : std::min(p.Bytes.size(), static_cast<size_t>(elapsed / p.ByteTime));
+      }
+      if (due <= p.Sent) {
+        return;
+      }
+      bytes.assign(p.Bytes.begin() + static_cast<std::ptrdiff_t>(p.Sent),
+                   p.Bytes.begin() + static_cast<std::ptrdiff_t>(due));
+      p.Sent = due;
+      if (p.Sent == p.Bytes.size()) {
+        lineFreeAt_ = p.Start + p.ByteTime * static_cast<int64_t>(p.Bytes.size());
+        queue_.pop_front();
+        finished = true;
+      }
     }
     size_t done = 0;
     while (done < bytes.size()) {
@@ -110,26 +143,41 @@ void PseudoTerminal::FlushDue() {
         break;  // nobody takes it: lost, as on a real line
       }
     }
+    if (!finished) {
+      return;
+    }
   }
+}
+
+PseudoTerminal::Clock::duration PseudoTerminal::UntilDue() {
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  if (queue_.empty()) {
+    return milliseconds(200);
+  }
+  const Pending& p = queue_.front();
+  Clock::time_point due;
+  if (!p.Started) {
+    due = std::max(p.Earliest, lineFreeAt_);
+  } else {
+    due = p.Start + p.ByteTime * static_cast<int64_t>(p.Sent + 1);
+  }
+  return std::max(due - Clock::now(), Clock::duration::zero());
 }
 
 void PseudoTerminal::Serve() {
   uint8_t buffer[4096];
   while (!stop_) {
-    milliseconds wait{200};
+    Clock::duration wait = milliseconds(200);
     if (onIdle_) {
-      wait = std::min(wait, onIdle_());
+      wait = std::min<Clock::duration>(wait, onIdle_());
     }
-    {
-      std::lock_guard<std::mutex> lock(queueMutex_);
-      if (!queue_.empty()) {
-        const auto due = queue_.begin()->first - Clock::now();
-        wait =
-            std::min(wait, std::chrono::ceil<milliseconds>(std::max(due, Clock::duration::zero())));
-      }
-    }
+    // To the microsecond: a paced byte is due every 86.8 us.
+    wait = std::min(wait, UntilDue());
+    const auto micros = std::chrono::ceil<std::chrono::microseconds>(wait).count();
+    const timespec timeout{static_cast<time_t>(micros / 1000000),
+                           static_cast<long>(micros % 1000000) * 1000};
     pollfd fds[2] = {{master_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, static_cast<int>(wait.count()));
+    const int ready = ::ppoll(fds, 2, &timeout, nullptr);
     if (stop_) {
       break;
     }

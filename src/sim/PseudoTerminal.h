@@ -2,8 +2,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,9 +13,11 @@ namespace vantor::sim {
 
 // A pseudo-terminal whose master side is served by a thread of its own. The
 // slave path is what a serial port opens; the bytes written there come to
-// `OnBytes` on the serving thread, and `Send` puts bytes on the line at a
-// given moment, as a slow instrument would. The slave is kept open here as
-// well, in raw mode, so the line stays up while no program has it open.
+// `OnBytes` on the serving thread, and `Send` puts bytes on the line from a
+// given moment on, one after the other at a given byte time, as a real
+// serial line delivers them. The slave is kept open here as well, so the line
+// stays up while no program has it open: in raw mode, or left at the
+// kernel's default terminal settings as a port nobody has configured yet.
 class PseudoTerminal {
  public:
   using Clock = std::chrono::steady_clock;
@@ -30,23 +32,39 @@ class PseudoTerminal {
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
   // Creates the terminal and starts serving it; false when none could be made.
-  bool Open();
+  // `raw` false leaves it at the kernel's default settings (echo, canonical
+  // input, XON/XOFF), for whoever opens it to set up.
+  bool Open(bool raw = true);
   // Stops serving and closes both sides: the device is gone for whoever has
   // it open, and its path disappears.
   void Close();
   bool IsOpen() const { return master_ >= 0; }
   std::string SlavePath() const { return slavePath_; }
 
-  // Queues bytes to go out at `when` (any thread). Output the line cannot
-  // take is dropped, as a real transmitter's would be.
-  void Send(std::vector<uint8_t> bytes, Clock::time_point when);
+  // Queues bytes to go out from `when` on (any thread), after whatever is
+  // queued before them, each `byteTime` after the one before (all at once
+  // when zero). Output the line cannot take is dropped, as a real
+  // transmitter's would be.
+  void Send(std::vector<uint8_t> bytes, Clock::time_point when,
+            Clock::duration byteTime = Clock::duration::zero());
   // Forgets queued output that has not gone out yet.
   void DropPending();
 
  private:
+  struct Pending {
+    std::vector<uint8_t> Bytes;
+    Clock::time_point Earliest;
+    Clock::duration ByteTime{};
+    Clock::time_point Start;  // when its first byte began, once started
+    bool Started = false;
+    size_t Sent = 0;
+  };
+
   void Serve();
   void Wake();
   void FlushDue();
+  // How long the serving thread may sleep before output is due again.
+  Clock::duration UntilDue();
 
   BytesHandler onBytes_;
   IdleHandler onIdle_;
@@ -57,7 +75,8 @@ class PseudoTerminal {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::mutex queueMutex_;
-  std::multimap<Clock::time_point, std::vector<uint8_t>> queue_;
+  std::deque<Pending> queue_;
+  Clock::time_point lineFreeAt_{};  // when the last byte sent has fully gone out
 };
 
 }  // namespace vantor::sim

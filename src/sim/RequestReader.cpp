@@ -24,15 +24,15 @@ bool RequestReader::Next(const Address& own, std::vector<uint8_t>& frame) {
       buffer_.erase(buffer_.begin(), buffer_.begin() + start);
       continue;
     }
-    if (Checksum32(buffer_.data(), 10) != ReadLe32(buffer_.data() + 10)) {
+    ParseResult header;
+    if (!ReadFrameHeader(buffer_.data(), buffer_.size(), header)) {
       buffer_.erase(buffer_.begin());
       continue;
     }
-    const uint16_t payload = ReadLe16(buffer_.data() + 8);
     // An announced payload beyond the limit is not waited for: the header
     // alone gets its "too long" answer.
-    const size_t total =
-        payload == 0 || payload > MaxPayload ? HeaderSize : HeaderSize + payload + 4U;
+    const uint16_t payload = header.PayloadLength;
+    const size_t total = HeaderSize + (payload > MaxPayload ? 0 : BytesAfterHeader(payload));
     if (buffer_.size() < total) {
       return false;
     }

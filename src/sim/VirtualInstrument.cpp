@@ -15,11 +15,12 @@ namespace {
 constexpr int64_t CatchUpLimit = 7 * 86400;
 }  // namespace
 
-VirtualInstrument::VirtualInstrument(TimeMode mode) : mode_(mode), lastTick_(Clock::now()) {
+VirtualInstrument::VirtualInstrument(TimeMode mode, LineOptions line)
+    : mode_(mode), line_(line), lastTick_(Clock::now()) {
   pty_ = std::make_unique<PseudoTerminal>(
       [this](const uint8_t* bytes, size_t count) { OnBytes(bytes, count); },
       [this] { return OnIdle(); });
-  pty_->Open();
+  pty_->Open(!line_.KernelDefaultTerminal);
 }
 
 VirtualInstrument::~VirtualInstrument() {
@@ -31,7 +32,7 @@ VirtualInstrument::~VirtualInstrument() {
 }
 
 bool VirtualInstrument::PinAs(int number) {
-  if (!pty_->IsOpen() && !pty_->Open()) {
+  if (!pty_->IsOpen() && !pty_->Open(!line_.KernelDefaultTerminal)) {
     return false;
   }
   bool ok = false;
@@ -62,7 +63,7 @@ void VirtualInstrument::Unplug() {
 }
 
 bool VirtualInstrument::Plug() {
-  if (!pty_->Open()) {
+  if (!pty_->Open(!line_.KernelDefaultTerminal)) {
     return false;
   }
   if (pinned_ != 0) {
@@ -101,21 +102,41 @@ void VirtualInstrument::CatchUp() {
 
 void VirtualInstrument::OnBytes(const uint8_t* bytes, size_t count) {
   const auto now = Clock::now();
-  std::vector<std::pair<Clock::time_point, std::vector<uint8_t>>> out;
+  struct Out {
+    Clock::time_point When;
+    std::vector<uint8_t> Bytes;
+  };
+  std::vector<Out> out;
+  Clock::duration byteTime = Clock::duration::zero();
+  milliseconds pause{0};
   {
     std::lock_guard<std::mutex> lock(mutex_);
     CatchUp();
+    if (line_.Paced) {
+      byteTime = std::chrono::duration_cast<Clock::duration>(LineByteTime);
+    }
+    pause = line_.HeaderPause;
     reader_.Feed(bytes, count, now);
     std::vector<uint8_t> frame;
     while (reader_.Next(model_.OwnAddress(), frame)) {
+      // On a paced line the request is whole only once its last byte is in.
+      const auto received = now + byteTime * static_cast<int64_t>(frame.size());
       Reply reply = model_.Answer(frame.data(), frame.size());
       if (!reply.Bytes.empty()) {
-        out.emplace_back(now + reply.Delay, std::move(reply.Bytes));
+        out.push_back({received + reply.Delay, std::move(reply.Bytes)});
       }
     }
   }
-  for (auto& [when, bytes] : out) {
-    pty_->Send(std::move(bytes), when);
+  for (Out& o : out) {
+    if (pause > milliseconds(0) && o.Bytes.size() > HeaderSize) {
+      std::vector<uint8_t> rest(o.Bytes.begin() + HeaderSize, o.Bytes.end());
+      o.Bytes.resize(HeaderSize);
+      pty_->Send(std::move(o.Bytes), o.When, byteTime);
+      pty_->Send(std::move(rest), o.When + byteTime * static_cast<int64_t>(HeaderSize) + pause,
+                 byteTime);
+    } else {
+      pty_->Send(std::move(o.Bytes), o.When, byteTime);
+    }
   }
 }
 
@@ -145,6 +166,16 @@ InstrumentSnapshot VirtualInstrument::Snapshot() {
 
 void VirtualInstrument::SetLatency(milliseconds latency) {
   WithLock([&](InstrumentModel& m) { m.SetLatency(latency); });
+}
+
+void VirtualInstrument::SetPaced(bool paced) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  line_.Paced = paced;
+}
+
+void VirtualInstrument::SetHeaderPause(milliseconds pause) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  line_.HeaderPause = pause;
 }
 
 void VirtualInstrument::InjectFault(Fault kind, int id, int count, double probability) {
@@ -203,6 +234,12 @@ std::vector<uint8_t> VirtualInstrument::LastRequest() {
   return WithLock([](InstrumentModel& m) { return m.LastRequest(); });
 }
 
+std::vector<std::vector<uint8_t>> VirtualInstrument::RequestLog() {
+  return WithLock([](InstrumentModel& m) {
+    return std::vector<std::vector<uint8_t>>(m.RequestLog().begin(), m.RequestLog().end());
+  });
+}
+
 void VirtualInstrument::ResetCounters() {
   WithLock([](InstrumentModel& m) { m.ResetCounters(); });
 }
@@ -212,12 +249,26 @@ ValueStorage VirtualInstrument::Values() {
 }
 
 SilentPort::SilentPort(int number)
-    : pty_([this](const uint8_t*, size_t count) { received_ += count; }), number_(number) {
+    : pty_([this](const uint8_t* bytes, size_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.insert(received_.end(), bytes, bytes + count);
+      }),
+      number_(number) {
   if (pty_.Open()) {
     bool ok = false;
     previousTarget_ = PinPort(number_, QString::fromStdString(pty_.SlavePath()), &ok).toStdString();
     ok_ = ok;
   }
+}
+
+uint64_t SilentPort::BytesReceived() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_.size();
+}
+
+std::vector<uint8_t> SilentPort::Received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
 }
 
 SilentPort::~SilentPort() {

@@ -26,6 +26,23 @@ struct InstrumentSnapshot {
   std::vector<uint8_t> LastRequest;
 };
 
+// How the line between the instrument and the program behaves.
+struct LineOptions {
+  // Bytes go out one after the other at the line rate (10 bits a byte at
+  // 115200 baud), the request's as well as the reply's, as on a real line.
+  // Off only where a test needs raw speed.
+  bool Paced = true;
+  // A pause between a reply's header and the rest of it.
+  std::chrono::milliseconds HeaderPause{0};
+  // The terminal is left at the kernel's default settings (XON/XOFF, echo,
+  // canonical input) for the program to set up, as a port nobody has
+  // configured yet.
+  bool KernelDefaultTerminal = false;
+};
+
+// 115200 baud, one start bit, 8 data bits, one stop bit.
+inline constexpr std::chrono::nanoseconds LineByteTime{86806};
+
 // The dosimeter on a pseudo-terminal. A thread serves the terminal and
 // answers the program's requests while the owner reads and changes the
 // instrument from its own thread; every access goes through one lock.
@@ -40,7 +57,7 @@ class VirtualInstrument {
  public:
   enum class TimeMode { Manual, RealTime };
 
-  explicit VirtualInstrument(TimeMode mode = TimeMode::Manual);
+  explicit VirtualInstrument(TimeMode mode = TimeMode::Manual, LineOptions line = {});
   ~VirtualInstrument();  // stops serving and takes its entry out of the port map
   VirtualInstrument(const VirtualInstrument&) = delete;
   VirtualInstrument& operator=(const VirtualInstrument&) = delete;
@@ -72,6 +89,8 @@ class VirtualInstrument {
 
   // Shorthands for what tests change most.
   void SetLatency(std::chrono::milliseconds latency);
+  void SetPaced(bool paced);
+  void SetHeaderPause(std::chrono::milliseconds pause);
   void InjectFault(Fault kind, int id = AnyVariable, int count = EveryReply,
                    double probability = 1.0);
   void ClearFaults();
@@ -88,6 +107,8 @@ class VirtualInstrument {
   uint32_t WritesSeen(uint8_t id);
   uint64_t TotalRequests();
   std::vector<uint8_t> LastRequest();
+  // The latest requests, oldest first.
+  std::vector<std::vector<uint8_t>> RequestLog();
   void ResetCounters();
   ValueStorage Values();  // a copy
 
@@ -100,6 +121,7 @@ class VirtualInstrument {
   InstrumentModel model_;
   RequestReader reader_;
   TimeMode mode_;
+  LineOptions line_;
   std::chrono::steady_clock::time_point lastTick_;
   std::unique_ptr<PseudoTerminal> pty_;
   int pinned_ = 0;
@@ -118,10 +140,12 @@ class SilentPort {
 
   std::string Path() const { return pty_.SlavePath(); }
   bool Ok() const { return ok_; }
-  uint64_t BytesReceived() const { return received_; }
+  uint64_t BytesReceived() const;
+  std::vector<uint8_t> Received() const;
 
  private:
-  std::atomic<uint64_t> received_{0};
+  mutable std::mutex mutex_;
+  std::vector<uint8_t> received_;
   PseudoTerminal pty_;
   int number_;
   bool ok_ = false;

@@ -32,6 +32,11 @@ void PrintHelp() {
       "  --background USVH     dose rate of the surroundings in uSv/h (default 0.12)\n"
       "  --mode M              measurement mode 0..4 (default 0)\n"
       "  --latency MS          delay before every reply in milliseconds (default 0)\n"
+      "  --header-pause MS     pause between a reply's header and the rest of it\n"
+      "  --unpaced             send each reply at once instead of at the line rate\n"
+      "                        (115200 baud, 86.8 us a byte)\n"
+      "  --default-terminal    leave the terminal at the kernel's default settings\n"
+      "                        (XON/XOFF, echo) for the program to set up\n"
       "  --archive COUNT[,RUNS]  start with COUNT archive records (separators\n"
       "                        included, at most 1350) in RUNS runs (default 1)\n"
       "  --archive-period S    archive recording period in seconds (default 60)\n"
@@ -39,10 +44,14 @@ void PrintHelp() {
       "  --clock-offset S      instrument clock this many seconds ahead of the\n"
       "                        computer's (negative: behind)\n"
       "  --seed N              seed of the counting statistics\n"
-      "  --fault KIND[:ID][@P] spoil replies: KIND is silence, garble, stray, cut\n"
-      "                        or error; ID limits it to one variable id; P is the\n"
-      "                        share of replies hit, 0..1 (default every reply).\n"
-      "                        May be given more than once.\n"
+      "  --fault KIND[:ID][@P] spoil replies: KIND is silence (request lost),\n"
+      "                        garble, stray (a byte before the reply), cut, lost\n"
+      "                        (the reply is lost on the way) or error (refused);\n"
+      "                        ID limits it to one variable id; P is the share of\n"
+      "                        replies hit, 0..1 (default every reply). May be\n"
+      "                        given more than once. As on a real line, the\n"
+      "                        instrument acts on a request whose reply is then\n"
+      "                        spoilt or lost.\n"
       "  --help                this text\n"
       "\n"
       "While running, SIGUSR1 unplugs the instrument (its terminal goes away) and\n"
@@ -99,6 +108,8 @@ FaultRule ParseFault(const std::string& spec) {
     rule.Kind = Fault::Cut;
   } else if (kind == "error") {
     rule.Kind = Fault::ErrorReply;
+  } else if (kind == "lost") {
+    rule.Kind = Fault::LostReply;
   } else {
     Fail("unknown fault: " + spec);
   }
@@ -121,6 +132,7 @@ int main(int argc, char** argv) {
   bool haveSeed = false;
   unsigned long seed = 0;
   std::vector<FaultRule> faults;
+  LineOptions line;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -141,6 +153,16 @@ int main(int argc, char** argv) {
       mode = static_cast<int>(ParseLong(value(), "--mode"));
     } else if (arg == "--latency") {
       latency = ParseLong(value(), "--latency");
+    } else if (arg == "--header-pause") {
+      const long pause = ParseLong(value(), "--header-pause");
+      if (pause < 0) {
+        Fail("option value out of range");
+      }
+      line.HeaderPause = std::chrono::milliseconds(pause);
+    } else if (arg == "--unpaced") {
+      line.Paced = false;
+    } else if (arg == "--default-terminal") {
+      line.KernelDefaultTerminal = true;
     } else if (arg == "--archive") {
       std::string spec = value();
       const size_t comma = spec.find(',');
@@ -182,7 +204,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  VirtualInstrument sim(VirtualInstrument::TimeMode::RealTime);
+  VirtualInstrument sim(VirtualInstrument::TimeMode::RealTime, line);
   sim.WithLock([&](InstrumentModel& m) {
     if (haveSeed) {
       m.SetSeed(static_cast<uint32_t>(seed));
