@@ -156,6 +156,15 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
   session_->Link.SetOutcomeHandler(
       [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
+  // An unplugged instrument: "---" while its port is gone, the port again
+  // once the link has opened it by itself.
+  session_->Link.OnPortPresence = [this](bool present) {
+    if (present) {
+      ShowConnectedPort();
+    } else {
+      SetPanelText(3, QStringLiteral("---"));
+    }
+  };
 
   measure_->OnMemoryFilling = [this](uint32_t count, bool full) {
     archive_->ShowMemoryFilling(count, full);
@@ -175,6 +184,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 TForm1::~TForm1() {
   // The pages hold a reference to the session: they go first.
   session_->Link.SetOutcomeHandler([](int) {});
+  session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
   delete takeCentralWidget();
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Frame.h"
+#include "LineTransport.h"
 #include "Station.h"
 
 namespace vantor {
@@ -22,6 +23,19 @@ class DeviceLink {
     Fixed,   // sleep the full 100 ms first, as the original pace did
   };
 
+  using Clock = LineTransport::Clock;
+  static constexpr std::chrono::milliseconds QuietGap{10};
+  static constexpr std::chrono::milliseconds ReplyWindow{100};  // the instrument answers within
+  static constexpr std::chrono::milliseconds ReadConstant{2};   // read time-out: 2 ms ...
+  static constexpr std::chrono::milliseconds ReadPerByte{1};    // ... plus 1 ms per byte
+  static constexpr std::chrono::milliseconds WriteConstant{100};
+  static constexpr std::chrono::milliseconds WritePerByte{1};
+  // After a failed exchange the next request waits until this long after the
+  // failed one went out, so a reply that comes too late is thrown away
+  // instead of being taken for the answer to the next request.
+  static constexpr std::chrono::milliseconds LateReplyBound{250};
+  static constexpr int RetryAttempts = 21;
+
   DeviceLink();
   ~DeviceLink();
   DeviceLink(const DeviceLink&) = delete;
@@ -30,16 +44,38 @@ class DeviceLink {
   // Closes any open port, then opens COM`number` through the port map at
   // 115200 8N1. A port that does not exist or will not open leaves no port.
   void OpenPort(int number);
+  // How a COM number becomes an open line; by default the port map and a
+  // serial port. Tests put an in-memory line here. An empty result means the
+  // port does not exist or will not open.
+  using LineOpener = std::function<std::unique_ptr<LineTransport>(int number)>;
+  void SetLineOpener(LineOpener opener) { opener_ = std::move(opener); }
   void ClosePort();
   bool PortOpen() const;       // PortHandle is not none
   int OpenPortNumber() const;  // 0 when none
+  // The port in use whose device went away (unplugged), 0 when none. Every
+  // later exchange tries that port again, and only that one, so the line
+  // comes back by itself when the device does.
+  int LostPortNumber() const { return lostNumber_; }
+  // Called when the port in use goes away (false) and when it is back (true).
+  std::function<void(bool present)> OnPortPresence;
 
   int ReadVariable(uint8_t id);
   int WriteVariable(uint8_t id);
   int ReadVariableWithRetry(uint8_t id);   // up to 21 attempts
   int WriteVariableWithRetry(uint8_t id);  // up to 21 attempts
+  // Called after every failed attempt of a retrying operation, so a long
+  // operation can show that it is still trying.
+  std::function<void()> OnAttemptFailed;
 
   uint16_t ReceivedLength() const { return receivedLength_; }
+
+  // What came back for the last request. A spoilt answer still tells that
+  // the request reached the instrument, which acted on it; an intact refusal
+  // that it did not; nothing at all that it may or may not have.
+  enum class ReplyKind : uint8_t { Nothing, Spoilt, Refusal, Accepted };
+  ReplyKind LastReply() const { return lastReply_; }
+  // The message row the last operation reported.
+  int LastOutcomeRow() const { return lastRow_; }
 
   Station& Protocol() { return station_; }
   ValueStorage& Values() { return station_.Values; }
@@ -56,20 +92,38 @@ class DeviceLink {
   uint64_t ExchangeCount() const { return exchanges_; }
 
  private:
-  struct Port;
-  // Sends `length` bytes of the frame buffer and leaves the reply in it.
-  void Exchange(size_t length);
-  // Waits until `want` bytes are buffered or `deadline` passes; false when
-  // the device vanished meanwhile (the port is then closed).
-  bool WaitForBytes(size_t want, std::chrono::steady_clock::time_point deadline);
-  int Finish(uint8_t index, bool write);
-  void Report(int row) const;
+  // Sends `length` bytes of the frame buffer and leaves the reply in it;
+  // false when no reply that fits the request arrived whole.
+  bool Exchange(size_t length, const ReplyExpectation& expectation);
+  bool ReceiveReply(const ReplyExpectation& expectation, Clock::time_point writeEnd);
+  // The gap before a request. After a failed exchange it lasts until the
+  // line has been quiet for a whole gap, and, when no reply came at all, at
+  // least until a late reply would have come and gone.
+  void QuietGapBeforeRequest();
+  void Lose();
+  bool Reopen();
+  int Operate(uint8_t id, bool write);
+  void Report(int row);
 
   Station station_;
   FrameBuffer frame_{};
   uint16_t receivedLength_ = 0;
   Address deviceAddress_ = DefaultDeviceAddress;
-  std::unique_ptr<Port> port_;
+  LineOpener opener_;
+  std::unique_ptr<LineTransport> line_;
+  int number_ = 0;
+  int lostNumber_ = 0;
+  enum class Settle : uint8_t {
+    None,   // the last exchange went well
+    Quiet,  // a spoilt reply came: let the rest of it pass
+    Late,   // nothing (whole) came in time: a late reply may still come
+  };
+  Settle settle_ = Settle::None;
+  Clock::time_point lastWriteEnd_;  // when the last request had gone out
+  size_t lastHeard_ = 0;            // bytes the last exchange got back
+  bool refusedHeader_ = false;      // a whole header came that was no reply to it
+  ReplyKind lastReply_ = ReplyKind::Nothing;
+  int lastRow_ = 0;
   OutcomeHandler outcome_;
   Pace pace_ = Pace::Prompt;
   uint64_t exchanges_ = 0;

@@ -1,0 +1,168 @@
+#include "SerialTransport.h"
+
+#include <QFile>
+#include <algorithm>
+#include <thread>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace vantor {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Milliseconds left until `deadline`, rounded up so a wait never ends early;
+// 0 once it has passed.
+int RemainingMs(LineTransport::Clock::time_point deadline) {
+  const auto left = deadline - LineTransport::Clock::now();
+  if (left <= LineTransport::Clock::duration::zero()) {
+    return 0;
+  }
+  return static_cast<int>(std::chrono::ceil<milliseconds>(left).count());
+}
+
+#ifndef Q_OS_WIN
+// Whether the port was set to hardware flow control before we open it; that
+// is the one setting of the port's own that opening keeps. The descriptor
+// stays open until the real open is done, so its close is never the last one
+// (which would drop DTR).
+struct PreviousLineSettings {
+  int fd = -1;
+  bool hardwareFlow = false;
+
+  explicit PreviousLineSettings(const QString& path) {
+    fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
+      hardwareFlow = (tio.c_cflag & CRTSCTS) != 0;
+    }
+  }
+  ~PreviousLineSettings() {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  PreviousLineSettings(const PreviousLineSettings&) = delete;
+  PreviousLineSettings& operator=(const PreviousLineSettings&) = delete;
+};
+
+// A binary line: no byte may be taken as a control character, translated or
+// echoed, whatever the terminal was set to before.
+bool MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    return false;
+  }
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | IGNBRK | BRKINT | PARMRK | ISTRIP |
+                                        INLCR | IGNCR | ICRNL);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+#endif
+
+}  // namespace
+
+std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
+  std::unique_ptr<SerialTransport> line(new SerialTransport);
+  QSerialPort& serial = line->serial_;
+  serial.setPortName(path);
+  serial.setFlowControl(QSerialPort::NoFlowControl);
+#ifndef Q_OS_WIN
+  const PreviousLineSettings previous(path);
+  if (previous.hardwareFlow) {
+    serial.setFlowControl(QSerialPort::HardwareControl);
+  }
+#endif
+  serial.setBaudRate(115200);
+  serial.setDataBits(QSerialPort::Data8);
+  serial.setParity(QSerialPort::NoParity);
+  serial.setStopBits(QSerialPort::OneStop);
+  serial.setReadBufferSize(ReadBufferLimit);
+  if (!serial.open(QIODevice::ReadWrite)) {
+    return nullptr;
+  }
+#ifndef Q_OS_WIN
+  if (!MakeRaw(static_cast<int>(serial.handle()))) {
+    return nullptr;
+  }
+#endif
+  SerialTransport* self = line.get();
+  QObject::connect(&serial, &QSerialPort::readyRead, &serial, [self] { self->DropUnasked(); });
+  return line;
+}
+
+SerialTransport::~SerialTransport() {
+  serial_.close();
+}
+
+void SerialTransport::DropUnasked() {
+  // Between exchanges nobody asked for anything: whatever comes is noise or
+  // a late reply, and must not pile up while the window idles.
+  if (!waiting_) {
+    serial_.clear(QSerialPort::Input);
+  }
+}
+
+LineTransport::Clock::time_point SerialTransport::Now() const {
+  return Clock::now();
+}
+
+void SerialTransport::SleepFor(Clock::duration duration) {
+  std::this_thread::sleep_for(duration);
+}
+
+void SerialTransport::Purge() {
+  serial_.clearError();
+  serial_.clear();
+}
+
+bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_point deadline) {
+  if (serial_.write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count)) !=
+      static_cast<qint64>(count)) {
+    serial_.clear(QSerialPort::Output);
+    return false;
+  }
+  while (serial_.bytesToWrite() > 0) {
+    const int left = RemainingMs(deadline);
+    if (left == 0 || Lost()) {
+      break;
+    }
+    serial_.waitForBytesWritten(left);
+  }
+  if (serial_.bytesToWrite() > 0 || Lost()) {
+    serial_.clear(QSerialPort::Output);
+    return false;
+  }
+  return true;
+}
+
+size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
+  waiting_ = true;
+  while (static_cast<size_t>(serial_.bytesAvailable()) < want && !Lost()) {
+    const int left = RemainingMs(deadline);
+    if (left == 0) {
+      break;
+    }
+    serial_.waitForReadyRead(left);
+  }
+  waiting_ = false;
+  return static_cast<size_t>(serial_.bytesAvailable());
+}
+
+size_t SerialTransport::Read(uint8_t* into, size_t count) {
+  const qint64 got = serial_.read(reinterpret_cast<char*>(into), static_cast<qint64>(count));
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool SerialTransport::Lost() const {
+  const QSerialPort::SerialPortError e = serial_.error();
+  return e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+         e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_.isOpen();
+}
+
+}  // namespace vantor
