@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ArchiveRead.h"
 #include "Dictionary.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
@@ -288,45 +289,33 @@ void ArchivePage::Button4Click() {
   // The program's copy has 1353 slots; a larger count cannot be held.
   const int count = static_cast<int>(std::min<uint32_t>(reported, ArchiveBuffer::Slots));
 
-  BeginViewUpdate();
+  // The old page goes as the read starts, not when it ends.
   ClearArchiveView();
   buffer_.Clear();
   recordsRead_ = 0;
 
-  // The start command's outcome does not matter: reading goes on regardless.
-  link.Values().Command = CommandStartArchiveTransfer;
-  link.WriteVariableWithRetry(IdCommandAlias);
-
   progressBar2_->setMaximum(count);
   progressBar2_->setValue(0);
   progressBar2_->show();
-
-  int k = 0;
-  int failedInRow = 0;
-  bool lost = false;
-  while (k < count) {
-    link.Values().Archive = ArchiveRecordValue{};
-    if (!link.ReadVariableWithRetry(IdArchive)) {
-      // The same slot is asked for again, but an instrument that stays
-      // silent must not hold the window for ever.
-      if (++failedInRow >= MaxFailedRecords) {
-        lost = true;
-        break;
-      }
-      continue;
-    }
-    failedInRow = 0;
-    buffer_.Store(k, ArchiveRecord::From(link.Values().Archive));
-    // The bar shows the share of the instrument's memory read so far.
-    progressBar2_->setValue(std::min(k * count / layout_.Capacity, count));
+  const ArchiveReadResult read = ReadArchive(link, count, [this, count](int known, int) {
+    // The bar shows the share of the instrument's memory read so far, up to
+    // the last slot filled.
+    const int filled = std::max(0, known - 1);
+    progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
     if (RepaintDuringRead) {
       RepaintDuringRead();
     }
-    ++k;
+  });
+  // Records that never arrived leave no gap: the rest keep their order, and
+  // carry their own times.
+  for (const std::optional<ArchiveRecord>& slot : read.Slots) {
+    if (slot) {
+      buffer_.Store(recordsRead_++, *slot);
+    }
   }
-  recordsRead_ = k;
 
   progressBar2_->hide();
+  BeginViewUpdate();
   grid_->SetRowCount(recordsRead_ + 1);
   int separators = 0;
   for (int i = 0; i < recordsRead_; ++i) {
@@ -341,13 +330,17 @@ void ArchivePage::Button4Click() {
   ApplyViewChoice();
   edit6_->setText(paging_.Text());
 
-  if (lost) {
-    session_.SetPanel(0, MessageText(RowConnectionError, session_.LanguageIndex));
-  } else if (reported > static_cast<uint32_t>(count)) {
-    session_.SetPanel(0, QString::fromUtf8(BoundedCountText[session_.LanguageIndex == 1 ? 1 : 0])
-                             .arg(count)
-                             .arg(reported));
+  const uint8_t language = session_.LanguageIndex;
+  QString outcome = MessageText(link.LastOutcomeRow(), language);
+  if (read.Missing > 0) {
+    outcome += MessageText(RowArchiveMissing, language).arg(read.Missing).arg(count);
+  } else if (read.Retried > 0) {
+    outcome += MessageText(RowArchiveRetried, language).arg(read.Retried);
   }
+  if (reported > static_cast<uint32_t>(count) && read.Missing == 0) {
+    outcome = QString::fromUtf8(BoundedCountText[language == 1 ? 1 : 0]).arg(count).arg(reported);
+  }
+  session_.SetPanel(0, outcome);
 }
 
 void ArchivePage::ShowArchivePage() {
@@ -383,13 +376,14 @@ void ArchivePage::BitBtn2Click() {
 }
 
 void ArchivePage::Button5Click() {
-  ClearArchiveView();
   DeviceLink& link = session_.Link;
   link.Values().Command = CommandEraseArchive;
   if (!link.WriteVariable(IdCommandAlias)) {
+    // Nothing was erased: the view stays as it was.
     session_.SetPanel(0, QStringLiteral("Ошибка связи "));
     return;
   }
+  ClearArchiveView();
   session_.SetPanel(0, QStringLiteral("Записано "));
   paging_.Reset(0);
   progressBar1_->setValue(0);

@@ -64,12 +64,9 @@ class ArchivePage : public QWidget {
   StringGrid* Grid() const { return grid_; }
   QLineSeries* Series() const { return series_; }
 
-  // A read gives up after this many records in a row that failed every
-  // attempt of the retrying read; the records read so far are kept.
-  static constexpr int MaxFailedRecords = 5;
-
-  // Called after each record of a read so the progress shows; the default
-  // repaints the window. Benchmarks and tests may replace it.
+  // Called after each attempt of a read, failed or not, so the progress
+  // shows; the default repaints the window. Benchmarks and tests may replace
+  // it.
   std::function<void()> RepaintDuringRead;
 
  private:

@@ -99,6 +99,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 90 */ "Состояние", "",
     /* 91 */ "Прошивка", "Firmware",
     /* 92 */ "COM-порт", "COM-port",
+    /* 93 */ " — повторено чтений: %1", " — %1 reads repeated",
+    /* 94 */ " — не получено записей: %1 из %2", " — %1 of %2 records not received",
 }};
 // clang-format on
 

@@ -5,13 +5,16 @@
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 93;
+inline constexpr int MessageRowCount = 95;
 
 // Rows that several places pick by number.
 enum MessageRow : int {
   RowConnectionError = 39,
   RowDone = 40,
   RowReading = 41,
+  // After an archive read, following the last read's own outcome.
+  RowArchiveRetried = 93,  // %1 failed reads, made up for
+  RowArchiveMissing = 94,  // %1 of %2 records never arrived
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
