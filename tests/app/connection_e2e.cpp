@@ -109,8 +109,21 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   EXPECT_EQ(form_->PanelText(1), "VI-01 test firmware");  // the settings were read
   EXPECT_EQ(dialog_->ProgressBar1->value(), 0);
   EXPECT_EQ(dialog_->ComboBox1->currentText(), "3");
-  EXPECT_GT(com1.BytesReceived(), 0u);
-  EXPECT_GT(com2.BytesReceived(), 0u);
+  // Each silent port got one read of variable 3, and nothing else.
+  const std::vector<uint8_t> readService = {0x02, 0x00, 0x00, 0x01, 0x01, 0x01, 0x06,
+                                            0x7D, 0x01, 0x00, 0xA0, 0x4A, 0x04, 0x20,
+                                            0x03, 0x03, 0x00, 0x00, 0x00};
+  EXPECT_EQ(com1.Received(), readService);
+  EXPECT_EQ(com2.Received(), readService);
+  // The instrument was read as the settings tab reads it: 3, 4, 12, 10.
+  std::vector<int> ids;
+  for (const std::vector<uint8_t>& request : instrument_->RequestLog()) {
+    ASSERT_EQ(request.size(), 19U);
+    EXPECT_EQ(request[6], 6) << "a read";
+    ids.push_back(request[14]);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{3, 4, 12, 10}));
+  EXPECT_EQ(instrument_->RequestLog().front(), readService);
   EXPECT_TRUE(form_->Timer1()->isActive());
   EXPECT_GT(form_->Archive()->ArchiveCapacity(), 0);
 

@@ -84,8 +84,17 @@ TEST_F(SettingsE2e, ReadFillsEveryControlAndTheFirmwarePanel) {
   s.Flags = 0x08;  // sound off, another flag on
   SetInstrumentSettings(s);
   sim.SetFirmware(ToWindows1251(QString::fromUtf8("ДЗ-1 в.2.14")).toStdString());
+  sim.ResetCounters();
 
   Press("Button1");
+
+  // Read on the wire exactly as 3, 4, 12, 10, one request each.
+  std::vector<int> ids;
+  for (const std::vector<uint8_t>& request : sim.RequestLog()) {
+    EXPECT_EQ(request.size(), 19U);
+    ids.push_back(request.size() > 14 && request[6] == 6 ? request[14] : -1);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{3, 4, 12, 10}));
 
   EXPECT_EQ(panels[0], "Считать");
   EXPECT_EQ(panels[1], "ДЗ-1 в.2.14");

@@ -1,0 +1,252 @@
+// The link's timing rules on an in-memory line with a manual clock: every
+// wait is checked to the microsecond and nothing really waits.
+#include <gtest/gtest.h>
+
+#include "DeviceLink.h"
+#include "MemoryLine.h"
+#include "MessageTable.h"
+
+namespace vantor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::MemoryLine;
+using Clock = LineTransport::Clock;
+using Bytes = std::vector<uint8_t>;
+
+// A reply frame from the instrument (02 00 00) with `payload`.
+Bytes Reply(uint8_t opcode, uint8_t typeByte, const Bytes& payload) {
+  Bytes f = {0x01,
+             0x01,
+             0x01,
+             0x02,
+             0x00,
+             0x00,
+             opcode,
+             typeByte,
+             static_cast<uint8_t>(payload.size()),
+             static_cast<uint8_t>(payload.size() >> 8)};
+  f.resize(HeaderSize);
+  WriteLe32(f.data() + 10, Checksum32(f.data(), 10));
+  if (!payload.empty()) {
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.resize(f.size() + 4);
+    WriteLe32(f.data() + HeaderSize + payload.size(),
+              Checksum32(payload.data(), static_cast<uint16_t>(payload.size())));
+  }
+  return f;
+}
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+class LinkTiming : public ::testing::Test {
+ protected:
+  // A new link, for a test that tries several lines.
+  void Fresh() { owned_ = std::make_unique<DeviceLink>(); }
+  // Attaches a line on which `peer` answers, as COM1.
+  MemoryLine& Attach(MemoryLine::Peer peer) {
+    auto line = std::make_unique<MemoryLine>(std::move(peer));
+    MemoryLine& ref = *line;
+    link().SetLineOpener(test::OpenerFor(std::move(line), 1));
+    link().OpenPort(1);
+    link().InitDictionary();
+    link().SetOutcomeHandler([this](int row) { rows.push_back(row); });
+    return ref;
+  }
+  // Attaches the virtual instrument's model.
+  MemoryLine& AttachInstrument(test::InstrumentPeer peer = {}) {
+    peer.Model = &model;
+    return Attach(peer.AsPeer());
+  }
+  // A peer that answers every request with `reply` after `delay`, at once or
+  // paced.
+  MemoryLine& AttachScripted(Bytes reply, Clock::duration delay,
+                             Clock::duration byteTime = Clock::duration::zero()) {
+    return Attach([=](const Bytes&, Clock::time_point at) {
+      return std::vector<MemoryLine::Delivery>{{at + delay, reply, byteTime}};
+    });
+  }
+
+  DeviceLink& link() { return *owned_; }
+
+  sim::InstrumentModel model;
+  std::vector<int> rows;
+
+ private:
+  std::unique_ptr<DeviceLink> owned_ = std::make_unique<DeviceLink>();
+};
+
+TEST_F(LinkTiming, RequestGoesOutAfterAQuietGapOfTenMillisecondsBetweenTwoPurges) {
+  MemoryLine& line = AttachInstrument();
+  ASSERT_EQ(link().ReadVariable(IdMeasurement), 1);
+  ASSERT_EQ(line.Writes().size(), 1U);
+  const Bytes golden = {0x02, 0x00, 0x00, 0x01, 0x01, 0x01, 0x06, 0x7D, 0x01, 0x00,
+                        0xA0, 0x4A, 0x04, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(line.Writes()[0].Bytes, golden);
+  const std::vector<Clock::time_point> purges = line.Purges();
+  ASSERT_GE(purges.size(), 2U);
+  EXPECT_EQ(purges[purges.size() - 1] - purges[purges.size() - 2], 10ms);
+  EXPECT_EQ(purges.back(), line.Writes()[0].At);
+
+  // A successful exchange costs the next one nothing but its own gap.
+  const Clock::time_point end = line.Now();
+  ASSERT_EQ(link().ReadVariable(IdSettings), 1);
+  EXPECT_EQ(line.Writes()[1].At - end, 10ms);
+}
+
+TEST_F(LinkTiming, HeaderIsTakenUpToTheReplyWindowPlusItsReadTimeOut) {
+  // The acknowledgement of a command write, arriving whole at once.
+  const Bytes ack = Reply(OpAck, TypeInt8, {});
+  for (const auto& [delay, accepted] :
+       std::vector<std::pair<Clock::duration, bool>>{{0ms, true}, {116ms, true}, {117ms, false}}) {
+    Fresh();
+    AttachScripted(ack, delay);
+    link().Values().Command = CommandResetDose;
+    EXPECT_EQ(link().WriteVariable(IdCommandAlias), accepted ? 1 : 0) << Ms(delay) << " ms";
+    EXPECT_EQ(rows.back(), accepted ? RowDone : RowConnectionError);
+  }
+}
+
+TEST_F(LinkTiming, PayloadAfterAPauseInsideTheWindowIsAccepted) {
+  // The header comes at once, the rest 80 ms later: the whole reply is in
+  // well inside the window, so the prompt read must take it as the fixed
+  // pace does.
+  test::InstrumentPeer peer;
+  peer.HeaderPause = 80ms;
+  AttachInstrument(peer);
+  EXPECT_EQ(link().ReadVariable(IdService), 1);
+  EXPECT_EQ(link().Values().Service.HvDac, sim::FactoryServiceParameters().HvDac);
+  link().SetPace(DeviceLink::Pace::Fixed);
+  EXPECT_EQ(link().ReadVariable(IdSettings), 1);
+}
+
+TEST_F(LinkTiming, PayloadDeadlineCountsFromTheLaterOfHeaderAndWindow) {
+  // Variable 4 read reply: header at 1 ms, payload L + 4 bytes later.
+  model.Protocol().InitDictionary();
+  const uint16_t size = model.Protocol().EncodedSize(model.Protocol().LookupIndex(IdSettings));
+  Bytes payload(size);
+  payload[0] = IdSettings;
+  model.Protocol().EncodeValue(model.Protocol().LookupIndex(IdSettings), payload.data());
+  const Bytes whole = Reply(OpReadReply, TypeStruct, payload);
+  const Bytes header(whole.begin(), whole.begin() + HeaderSize);
+  const Bytes rest(whole.begin() + HeaderSize, whole.end());
+  const auto deadline = 100ms + 2ms + std::chrono::milliseconds(rest.size());
+  for (const auto& [late, accepted] :
+       std::vector<std::pair<Clock::duration, bool>>{{deadline, true}, {deadline + 1ms, false}}) {
+    Fresh();
+    Attach([&, late = late](const Bytes&, Clock::time_point at) {
+      return std::vector<MemoryLine::Delivery>{{at + 1ms, header, {}}, {at + late, rest, {}}};
+    });
+    EXPECT_EQ(link().ReadVariable(IdSettings), accepted ? 1 : 0) << Ms(late) << " ms";
+  }
+}
+
+TEST_F(LinkTiming, AHeaderAnnouncingAnotherLengthFailsAtOnce) {
+  // A checksummed header that announces 15999 bytes for a 2-byte value.
+  Bytes header = Reply(OpReadReply, TypeText, {});
+  header[8] = 0x7F;
+  header[9] = 0x3E;
+  WriteLe32(header.data() + 10, Checksum32(header.data(), 10));
+  MemoryLine& line = AttachScripted(header, 1ms);
+  link().Values().Settings.Brightness = 77;
+  EXPECT_EQ(link().ReadVariable(IdSettings), 0);
+  EXPECT_LT(line.Now() - line.Writes()[0].At, 5ms);  // no wait for 16 kB
+  EXPECT_EQ(link().Values().Settings.Brightness, 77);
+}
+
+TEST_F(LinkTiming, AReadAnsweredWithoutItsValueFailsAndStoresNothing) {
+  for (const Bytes& reply : {Reply(OpAck, TypeStruct, {}),
+                             // A read reply whose type byte says it carries no value.
+                             Reply(OpReadReply, 0, {IdScreen})}) {
+    Fresh();
+    AttachScripted(reply, 1ms);
+    link().Values().Screen.fill(0x5A);
+    EXPECT_EQ(link().ReadVariable(IdScreen), 0);
+    EXPECT_EQ(rows.back(), RowConnectionError);
+    EXPECT_EQ(link().Values().Screen[0], 0x5A);
+  }
+}
+
+TEST_F(LinkTiming, LateRepliesAreNeverTakenForTheNextRequestsReply) {
+  for (const auto latency : {140ms, 200ms}) {
+    sim::InstrumentModel late;
+    late.PrefillArchive(20);
+    late.SetLatency(latency);
+    Fresh();
+    test::InstrumentPeer peer;
+    peer.Model = &late;
+    MemoryLine& line = Attach(peer.AsPeer());
+    for (int i = 0; i < 6; ++i) {
+      link().Values().Archive = ArchiveRecordValue{};
+      EXPECT_EQ(link().ReadVariable(IdArchive), 0) << latency.count() << " ms, read " << i;
+      EXPECT_TRUE(sim::IsSeparator(link().Values().Archive));
+    }
+    // After a failure the next request waits until a late reply has come
+    // and gone.
+    const auto& w = line.Writes();
+    for (size_t i = 1; i < w.size(); ++i) {
+      EXPECT_GE(w[i].At - w[i - 1].At, DeviceLink::LateReplyBound);
+    }
+  }
+}
+
+TEST_F(LinkTiming, RetryingFormsMakeTwentyOneAttemptsAndSayEachFailure) {
+  MemoryLine& line = Attach({});  // nothing answers
+  int told = 0;
+  link().OnAttemptFailed = [&] { ++told; };
+  EXPECT_EQ(link().ReadVariableWithRetry(IdService), 0);
+  EXPECT_EQ(line.Writes().size(), 21U);
+  EXPECT_EQ(told, 21);
+  EXPECT_EQ(rows.size(), 21U);
+  EXPECT_EQ(link().LastReply(), DeviceLink::ReplyKind::Nothing);
+}
+
+TEST_F(LinkTiming, ASpoiltReplyIsToldFromSilenceAndFromARefusal) {
+  model.InjectFault({sim::Fault::Garble, sim::AnyVariable, 1});
+  model.InjectFault({sim::Fault::ErrorReply, sim::AnyVariable, 1});
+  model.InjectFault({sim::Fault::Silence, sim::AnyVariable, 1});
+  AttachInstrument();
+  EXPECT_EQ(link().ReadVariable(IdService), 0);
+  EXPECT_EQ(link().LastReply(), DeviceLink::ReplyKind::Spoilt);
+  EXPECT_EQ(link().ReadVariable(IdService), 0);
+  EXPECT_EQ(link().LastReply(), DeviceLink::ReplyKind::Refusal);
+  EXPECT_EQ(link().ReadVariable(IdService), 0);
+  EXPECT_EQ(link().LastReply(), DeviceLink::ReplyKind::Nothing);
+  EXPECT_EQ(link().ReadVariable(IdService), 1);
+  EXPECT_EQ(link().LastReply(), DeviceLink::ReplyKind::Accepted);
+}
+
+TEST_F(LinkTiming, APortThatWentAwayIsOpenedAgainByItselfWhenItIsBack) {
+  test::InstrumentPeer peer;
+  peer.Model = &model;
+  auto first = std::make_unique<MemoryLine>(peer.AsPeer());
+  MemoryLine* firstLine = first.get();
+  std::unique_ptr<MemoryLine> second;  // the device once it is back
+  std::vector<int> asked;
+  link().SetLineOpener([&](int number) -> std::unique_ptr<LineTransport> {
+    asked.push_back(number);
+    if (first) {
+      return std::move(first);
+    }
+    return std::move(second);
+  });
+  std::vector<bool> presence;
+  link().OnPortPresence = [&](bool present) { presence.push_back(present); };
+  link().OpenPort(3);
+  ASSERT_EQ(link().ReadVariable(IdMeasurement), 1);
+
+  firstLine->Unplug();
+  EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);
+  EXPECT_EQ(link().LostPortNumber(), 3);
+  EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);  // still gone: one cheap look
+  second = std::make_unique<MemoryLine>(peer.AsPeer());
+  EXPECT_EQ(link().ReadVariable(IdMeasurement), 1);
+  EXPECT_EQ(link().OpenPortNumber(), 3);
+  EXPECT_EQ(presence, (std::vector<bool>{false, true}));
+  EXPECT_EQ(asked, (std::vector<int>{3, 3, 3}));  // only the port that was in use
+}
+
+}  // namespace
+}  // namespace vantor
