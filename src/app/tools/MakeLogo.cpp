@@ -2,7 +2,8 @@
 // it as a 354 x 152 true-colour PNG: a radiation trefoil on a yellow disc
 // beside the name. With --icons it draws the trefoil alone as the desktop
 // icon instead, laid out as in the hicolor theme: PNGs in its sizes and a
-// scalable SVG of the same shapes. Run by hand; the pictures are kept in the repository.
+// scalable SVG of the same shapes. Run by hand; the pictures are kept in the
+// repository.
 //   vantor-make-logo src/app/logo.png
 //   vantor-make-logo --icons packaging/icons
 #include <QDir>
@@ -19,22 +20,30 @@
 
 namespace {
 
+// The trefoil's proportions, as shares of the disc's radius.
+constexpr double RimWidth = 0.06;
+constexpr double HubRadius = 0.15;
+constexpr double BladeInner = 0.24;
+constexpr double BladeOuter = 0.80;
+// Three blades 60 degrees wide, one pointing down.
+constexpr double BladeMiddles[] = {30.0, 150.0, 270.0};
+
 void DrawTrefoil(QPainter& painter, QPointF centre, double radius) {
   // Disc with a dark rim.
-  painter.setPen(QPen(QColor(0x1B, 0x1F, 0x24), radius * 0.06));
+  painter.setPen(QPen(QColor(0x1B, 0x1F, 0x24), radius * RimWidth));
   painter.setBrush(QColor(0xF6, 0xC3, 0x1C));
   painter.drawEllipse(centre, radius, radius);
 
-  // Three blades 60 degrees wide around a small hub, one pointing down.
-  const double hub = radius * 0.15;
-  const double inner = radius * 0.24;
-  const double outer = radius * 0.80;
+  // The blades around a small hub.
+  const double hub = radius * HubRadius;
+  const double inner = radius * BladeInner;
+  const double outer = radius * BladeOuter;
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(0x1B, 0x1F, 0x24));
   painter.drawEllipse(centre, hub, hub);
   const QRectF outerBox(centre.x() - outer, centre.y() - outer, 2 * outer, 2 * outer);
   const QRectF innerBox(centre.x() - inner, centre.y() - inner, 2 * inner, 2 * inner);
-  for (double middle : {30.0, 150.0, 270.0}) {
+  for (double middle : BladeMiddles) {
     QPainterPath blade;
     blade.arcMoveTo(outerBox, middle - 30);
     blade.arcTo(outerBox, middle - 30, 60);
@@ -64,8 +73,8 @@ bool WriteSvgIcon(const QString& dir) {
   const double size = 256;
   const double c = size / 2;
   const double radius = size * IconRadius;
-  const double inner = radius * 0.24;
-  const double outer = radius * 0.80;
+  const double inner = radius * BladeInner;
+  const double outer = radius * BladeOuter;
   auto point = [c](double r, double degrees) {
     // Counter-clockwise from three o'clock, as QPainterPath::arcTo counts.
     const double a = qDegreesToRadians(degrees);
@@ -74,7 +83,7 @@ bool WriteSvgIcon(const QString& dir) {
         .arg(c - r * std::sin(a), 0, 'f', 2);
   };
   QString blades;
-  for (double middle : {30.0, 150.0, 270.0}) {
+  for (double middle : BladeMiddles) {
     blades += QStringLiteral("M%1A%2 %2 0 0 0 %3L%4A%5 %5 0 0 1 %6Z")
                   .arg(point(outer, middle - 30))
                   .arg(outer, 0, 'f', 2)
@@ -94,11 +103,12 @@ bool WriteSvgIcon(const QString& dir) {
           "</svg>\n")
           .arg(c, 0, 'f', 2)
           .arg(radius, 0, 'f', 2)
-          .arg(radius * 0.06, 0, 'f', 2)
-          .arg(radius * 0.15, 0, 'f', 2)
+          .arg(radius * RimWidth, 0, 'f', 2)
+          .arg(radius * HubRadius, 0, 'f', 2)
           .arg(blades);
+  const QByteArray bytes = svg.toUtf8();
   QFile file(QStringLiteral("%1/scalable/apps/%2.svg").arg(dir, IconName));
-  return file.open(QIODevice::WriteOnly) && file.write(svg.toUtf8()) == svg.toUtf8().size();
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int WriteIcons(const QString& dir) {
