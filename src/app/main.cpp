@@ -1,11 +1,47 @@
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTimer>
+#include <cstdio>
 #include <exception>
 
 #include "ErrorBox.h"
 #include "ProgramWindows.h"
 
+#ifndef VANTOR_VERSION
+#error "VANTOR_VERSION comes from the project version in CMake"
+#endif
+
 int main(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("Vantor"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
+  // Lets the desktop match the windows to the installed menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.vantor.Vantor"));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Service program for portable radiation dosimeters on a serial port."));
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
+
+  // --help and --version answer without a display. Anything else waits for
+  // the application object, which takes the toolkit's own options (-platform,
+  // -style, ...) out of the command line first.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments << QString::fromLocal8Bit(argv[i]);
+  }
+  if (parser.parse(arguments) && (parser.isSet(help) || parser.isSet(version))) {
+    QCoreApplication console(argc, argv);
+    parser.process(console);  // prints and exits
+  }
+
   vantor::VantorApplication app(argc, argv);
+  parser.process(app);  // an unknown option prints the error and exits with 1
+  if (!parser.positionalArguments().isEmpty()) {
+    std::fprintf(stderr, "Vantor: Unknown argument '%s'.\n",
+                 qPrintable(parser.positionalArguments().constFirst()));
+    return 1;
+  }
   try {
     vantor::ProgramWindows windows;
     windows.Form1->show();
