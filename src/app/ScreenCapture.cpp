@@ -104,8 +104,8 @@ bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer) {
 }
 
 QString SaveScreenFiles(const ScreenBuffer& buffer) {
-  const QString bitmapName = QString::fromLatin1(ScreenBitmapFileName);
-  const QString textName = QString::fromLatin1(ScreenTextFileName);
+  QString bitmapName = QString::fromLatin1(ScreenBitmapFileName);
+  QString textName = QString::fromLatin1(ScreenTextFileName);
   // The new picture is put on disk first without replacing the old one;
   // only once the dump is in does it take the old picture's place.
   StagedFileWrite picture(bitmapName);
