@@ -133,8 +133,8 @@ TEST_F(ScreenCaptureE2e, AClosedDirectoryGetsThePictureInPlaceOrNeitherFileAndIs
   PressPrintScreen();
   const QByteArray first = ReadBytes(dir_.File("screen.bmp"));
   ASSERT_EQ(first.size(), ScreenBitmapSize);
-  test::ClosedDirectory closed(dir_.Path());
-  if (!closed.Closed()) {
+  test::WriteProtected closed(dir_.Path());
+  if (!closed.Protected()) {
     GTEST_SKIP() << closed.Why().toStdString();
   }
 
@@ -149,8 +149,8 @@ TEST_F(ScreenCaptureE2e, AClosedDirectoryGetsThePictureInPlaceOrNeitherFileAndIs
   EXPECT_TRUE(dump.endsWith(ScreenTextBytes(shown.data(), shown.size())));
 
   {
-    test::LockedFile locked(dir_.File("screen.bmp"));
-    if (!locked.Locked()) {
+    test::WriteProtected locked(dir_.File("screen.bmp"));
+    if (!locked.Protected()) {
       GTEST_SKIP() << locked.Why().toStdString();
     }
     sim_.AdvanceSeconds(90);

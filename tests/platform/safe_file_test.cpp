@@ -10,9 +10,9 @@
 #include "SafeFile.h"
 
 using namespace vantor;
-using vantor::test::ClosedDirectory;
 using vantor::test::DirectoryEntries;
 using vantor::test::SmallFilesystem;
+using vantor::test::WriteProtected;
 
 namespace {
 
@@ -57,8 +57,8 @@ TEST(SafeFile, InAClosedDirectoryTheFileIsRewrittenInPlaceAndADiscardPutsItBack)
   QTemporaryDir dir;
   const QString path = dir.filePath("a.bin");
   ASSERT_TRUE(WriteFileWhole(path, "first, long"));
-  ClosedDirectory closed(dir.path());
-  if (!closed.Closed()) {
+  WriteProtected closed(dir.path());
+  if (!closed.Protected()) {
     GTEST_SKIP() << closed.Why().toStdString();
   }
   QString error;
@@ -104,8 +104,8 @@ TEST(SafeFile, OnAFullDiskNothingIsReportedDoneAndEveryOldFileStaysWhole) {
   EXPECT_EQ(DirectoryEntries(disk.Path()), (QStringList{"filler", "log.txt", "whole.bin"}));
 
   // In place, the bytes that did not fit are taken back out.
-  ClosedDirectory closed(disk.Path());
-  if (!closed.Closed()) {
+  WriteProtected closed(disk.Path());
+  if (!closed.Protected()) {
     GTEST_SKIP() << closed.Why().toStdString();
   }
   EXPECT_FALSE(WriteFileWhole(whole, big, &error));

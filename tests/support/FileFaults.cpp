@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
@@ -44,8 +45,14 @@ bool SetImmutable(const QString& path, bool on) {
   return ok;
 }
 
-bool CanCreateIn(const QString& dir) {
-  const QString probe = dir + QStringLiteral("/.probe");
+// Whether a new file can be made in `path` (a directory) or `path` (a file)
+// opened for writing; nothing is changed either way.
+bool Writable(const QString& path, bool directory) {
+  if (!directory) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+  }
+  const QString probe = path + QStringLiteral("/.probe");
   QFile file(probe);
   if (file.open(QIODevice::WriteOnly)) {
     file.close();
@@ -104,61 +111,34 @@ bool SmallFilesystem::Fill() {
   return true;
 }
 
-ClosedDirectory::ClosedDirectory(const QString& path) : path_(path) {
+WriteProtected::WriteProtected(const QString& path)
+    : path_(path), directory_(QFileInfo(path).isDir()) {
 #ifdef Q_OS_LINUX
   const QByteArray name = QFile::encodeName(path);
-  if (::chmod(name.constData(), 0500) == 0 && !CanCreateIn(path)) {
-    closed_ = true;
+  if (::chmod(name.constData(), directory_ ? 0500 : 0400) == 0 && !Writable(path, directory_)) {
+    protected_ = true;
     return;
   }
-  ::chmod(name.constData(), 0700);
   if (SetImmutable(path, true)) {
     immutable_ = true;
-    closed_ = !CanCreateIn(path);
-    if (!closed_) {
-      why_ = QStringLiteral("the immutable directory still takes new files");
+    protected_ = !Writable(path, directory_);
+    if (!protected_) {
+      why_ = QStringLiteral("an immutable path still takes writes");
     }
     return;
   }
-  why_ = ErrnoText("cannot close the directory to new files (immutable attribute)");
+  why_ = ErrnoText("cannot protect the path from writes (immutable attribute)");
 #else
-  why_ = QStringLiteral("a closed directory is made only on Linux");
+  why_ = QStringLiteral("write protection is made only on Linux");
 #endif
 }
 
-ClosedDirectory::~ClosedDirectory() {
+WriteProtected::~WriteProtected() {
 #ifdef Q_OS_LINUX
   if (immutable_) {
     SetImmutable(path_, false);
   }
-  ::chmod(QFile::encodeName(path_).constData(), 0700);
-#endif
-}
-
-LockedFile::LockedFile(const QString& path) : path_(path) {
-#ifdef Q_OS_LINUX
-  const QByteArray name = QFile::encodeName(path);
-  if (::chmod(name.constData(), 0400) == 0 && ::access(name.constData(), W_OK) != 0) {
-    locked_ = true;
-    return;
-  }
-  if (SetImmutable(path, true)) {
-    immutable_ = true;
-    locked_ = true;
-    return;
-  }
-  why_ = ErrnoText("cannot make the file unwritable (immutable attribute)");
-#else
-  why_ = QStringLiteral("a locked file is made only on Linux");
-#endif
-}
-
-LockedFile::~LockedFile() {
-#ifdef Q_OS_LINUX
-  if (immutable_) {
-    SetImmutable(path_, false);
-  }
-  ::chmod(QFile::encodeName(path_).constData(), 0600);
+  ::chmod(QFile::encodeName(path_).constData(), directory_ ? 0700 : 0600);
 #endif
 }
 

@@ -31,42 +31,25 @@ class SmallFilesystem {
   QString why_;
 };
 
-// Makes a directory refuse new files while the files in it stay writable:
-// permissions for an ordinary user, the immutable attribute for root (whom
-// permissions do not stop). Closed() false with Why() where neither works.
-// The directory opens again when the object goes.
-class ClosedDirectory {
+// Makes `path` refuse writes: a directory then takes no new file (the files
+// in it stay writable), a file can no longer be written. Permissions do it
+// for an ordinary user, the immutable attribute for root (whom permissions
+// do not stop); Protected() is false with Why() where neither works. The
+// path is writable again when the object goes.
+class WriteProtected {
  public:
-  explicit ClosedDirectory(const QString& path);
-  ~ClosedDirectory();
-  ClosedDirectory(const ClosedDirectory&) = delete;
-  ClosedDirectory& operator=(const ClosedDirectory&) = delete;
+  explicit WriteProtected(const QString& path);
+  ~WriteProtected();
+  WriteProtected(const WriteProtected&) = delete;
+  WriteProtected& operator=(const WriteProtected&) = delete;
 
-  bool Closed() const { return closed_; }
+  bool Protected() const { return protected_; }
   const QString& Why() const { return why_; }
 
  private:
   QString path_;
-  bool closed_ = false;
-  bool immutable_ = false;
-  QString why_;
-};
-
-// Makes one file unwritable even for root (immutable attribute, or
-// permissions for an ordinary user). Locked() false with Why() otherwise.
-class LockedFile {
- public:
-  explicit LockedFile(const QString& path);
-  ~LockedFile();
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
-
-  bool Locked() const { return locked_; }
-  const QString& Why() const { return why_; }
-
- private:
-  QString path_;
-  bool locked_ = false;
+  bool directory_ = false;
+  bool protected_ = false;
   bool immutable_ = false;
   QString why_;
 };
