@@ -1,5 +1,6 @@
 #include "ErrorBox.h"
 
+#include <QDir>
 #include <QMessageBox>
 #include <exception>
 
@@ -21,7 +22,13 @@ void ShowErrorBox(const QString& message) {
     return;
   }
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Vantor"), message, QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
+}
+
+QString FileWriteErrorText(const QString& path) {
+  return QStringLiteral("Unable to write to %1")
+      .arg(QDir::toNativeSeparators(QDir::current().absoluteFilePath(path)));
 }
 
 ErrorBoxHook SetErrorBoxHook(ErrorBoxHook hook) {

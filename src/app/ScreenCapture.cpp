@@ -1,9 +1,10 @@
 #include "ScreenCapture.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include "Dictionary.h"
+#include "ErrorBox.h"
+#include "SafeFile.h"
 
 namespace vantor {
 
@@ -95,37 +96,39 @@ QByteArray ScreenTextBytes(const uint8_t* buffer, size_t length) {
 }
 
 bool AppendScreenText(const uint8_t* buffer, size_t length) {
-  QFile file(QString::fromLatin1(ScreenTextFileName));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-    return false;
-  }
-  // A dump cut short would shift every later one; take it back instead.
-  const qint64 start = file.size();
-  const QByteArray bytes = ScreenTextBytes(buffer, length);
-  if (file.write(bytes) != bytes.size() || !file.flush()) {
-    file.resize(start);
-    return false;
-  }
-  return true;
+  return AppendFileWhole(QString::fromLatin1(ScreenTextFileName), ScreenTextBytes(buffer, length));
 }
 
 bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer) {
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly)) {
-    return false;
-  }
-  const QByteArray bytes = ScreenBitmapBytes(buffer);
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  // commit() renames over the old picture only when every byte reached disk.
-  return file.commit();
+  return WriteFileWhole(fileName, ScreenBitmapBytes(buffer));
 }
 
-void SaveScreenFiles(const ScreenBuffer& buffer) {
-  AppendScreenText(buffer.data(), buffer.size());
-  WriteScreenBitmap(QString::fromLatin1(ScreenBitmapFileName), buffer);
+QString SaveScreenFiles(const ScreenBuffer& buffer) {
+  QString bitmapName = QString::fromLatin1(ScreenBitmapFileName);
+  QString textName = QString::fromLatin1(ScreenTextFileName);
+  // The new picture is put on disk first without replacing the old one;
+  // only once the dump is in does it take the old picture's place.
+  StagedFileWrite picture(bitmapName);
+  if (!picture.Stage(ScreenBitmapBytes(buffer))) {
+    return bitmapName;
+  }
+  const bool dumpExisted = PathTaken(textName);
+  qint64 dumpStart = 0;
+  if (!AppendFileWhole(textName, ScreenTextBytes(buffer.data(), buffer.size()), nullptr,
+                       &dumpStart)) {
+    picture.Discard();
+    return textName;
+  }
+  if (!picture.Commit()) {
+    // The picture could not take its place after all: take the dump back.
+    if (dumpExisted) {
+      TruncateFile(textName, dumpStart);
+    } else {
+      QFile::remove(textName);
+    }
+    return bitmapName;
+  }
+  return QString();
 }
 
 void CaptureScreen(Session& session) {
@@ -134,7 +137,10 @@ void CaptureScreen(Session& session) {
   if (session.Link.ReadVariable(IdScreen) != 1) {
     return;
   }
-  SaveScreenFiles(buffer);
+  const QString failed = SaveScreenFiles(buffer);
+  if (!failed.isEmpty()) {
+    session.ShowError(FileWriteErrorText(failed));
+  }
 }
 
 }  // namespace vantor

@@ -46,19 +46,26 @@ QByteArray ScreenTextBytes(const uint8_t* buffer, size_t length);
 bool AppendScreenText(const uint8_t* buffer, size_t length);
 
 // Writes the bitmap under `fileName` (relative names are in the current
-// directory). The picture goes to a temporary file beside it that then
-// replaces the old one, so an interrupted write never leaves a cut file.
-// False when nothing could be written.
+// directory), whole or not at all: the old picture is replaced only once
+// every new byte is on disk, in place where the directory allows no new file.
+// False when it could not be written; the old picture is then as it was.
 bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer);
 
-// Writes both files from a display image: the dump first, then the picture.
-// A dump that cannot be written does not stop the picture.
-void SaveScreenFiles(const ScreenBuffer& buffer);
+// Writes both files from a display image, both or neither, so screen.txt's
+// last dump is always the picture in screen.bmp. The picture is written
+// first beside the old one (or over it, keeping the old bytes, when the
+// directory allows no new file), then the dump is appended, and only then
+// does the new picture take the old one's place. A dump that cannot be
+// appended takes the new picture back; a picture that cannot take its place
+// takes the dump back. Returns the name of the file that could not be
+// written, empty when both were.
+QString SaveScreenFiles(const ScreenBuffer& buffer);
 
 // The PrintScreen button (Button13Click): one read of variable 231 into the
 // link's storage, which is cleared first so a failed read leaves zeros; only
-// a successful read writes screen.txt and screen.bmp. Failures stay silent
-// apart from the read's own outcome in status panel 0.
+// a successful read writes screen.txt and screen.bmp. A failed read shows
+// only its outcome in status panel 0; files that cannot be written are
+// reported in the error box, naming the file.
 void CaptureScreen(Session& session);
 
 }  // namespace vantor

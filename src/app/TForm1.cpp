@@ -236,6 +236,8 @@ void TForm1::BuildStatusBar(QWidget* client) {
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setContentsMargins(2, 0, 2, 0);
+    // The firmware text and the port come from outside: never markup.
+    panel->setTextFormat(Qt::PlainText);
     panel->setGeometry(left, 1, PanelWidths[i] - 2, height - 1);
     left += PanelWidths[i];
     panels_[i] = panel;
@@ -259,8 +261,7 @@ void TForm1::FormClose() {
   const QString path = SettingsFilePath();
   const QByteArray value = QByteArray::number(session_->LanguageIndex);
   if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
-    session_->ShowError(
-        QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
+    session_->ShowError(FileWriteErrorText(path));
   }
   session_->Link.ClosePort();
 }

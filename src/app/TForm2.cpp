@@ -121,7 +121,7 @@ void TForm2::RefreshPortList() {
   }
   for (const PortEntry& entry : entries) {
     if (entry.Number <= ComboBox1->count()) {
-      ComboBox1->setItemData(entry.Number - 1, PortEntryText(entry), Qt::ToolTipRole);
+      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry)), Qt::ToolTipRole);
     }
   }
   DescribeSelection();
@@ -138,7 +138,7 @@ void TForm2::DescribeSelection() {
     if (entry != entries.end()) {
       path = entry->DevicePath;
       what = entry->Description;
-      Label3->setToolTip(PortEntryText(*entry));
+      Label3->setToolTip(PlainToolTip(PortEntryText(*entry)));
     } else {
       what = QStringLiteral("нет такого порта");
       Label3->setToolTip(NoSuchPortText(port));

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QTextDocument>
 #include <QWidget>
 
 namespace vantor {
@@ -66,6 +67,10 @@ void PaintWhite(QWidget* window) {
   palette.setColor(QPalette::Window, Qt::white);
   window->setPalette(palette);
   window->setAutoFillBackground(true);
+}
+
+QString PlainToolTip(const QString& text) {
+  return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 }  // namespace vantor

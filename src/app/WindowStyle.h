@@ -27,6 +27,10 @@ QFont FitFont(QFont font, const QString& text, int width);
 // Places a top-level window at the centre of the desktop.
 void CenterOnScreen(QWidget* window);
 
+// A tooltip that shows `text` as it is: a tooltip that looks like markup
+// would otherwise be rendered as such, so such a text is escaped.
+QString PlainToolTip(const QString& text);
+
 // Plain white background for a window.
 void PaintWhite(QWidget* window);
 

@@ -1,8 +1,7 @@
 #include "IniFile.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "SafeFile.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -224,12 +223,8 @@ std::optional<int> ParseIniInteger(const QByteArray& text) {
 
 int ReadIniInteger(const QString& path, const QByteArray& section, const QByteArray& key,
                    int defaultValue) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return defaultValue;
-  }
-  const QByteArray content = file.readAll();
-  if (file.error() != QFile::NoError) {
+  QByteArray content;
+  if (!ReadRegularFile(path, content, IniFileLimit)) {
     return defaultValue;
   }
   const std::optional<QByteArray> value = FindIniValue(content, section, key);
@@ -242,33 +237,21 @@ int ReadIniInteger(const QString& path, const QByteArray& section, const QByteAr
 bool WriteIniString(const QString& path, const QByteArray& section, const QByteArray& key,
                     const QByteArray& value) {
   QByteArray content;
-  const bool exists = QFileInfo::exists(path);
-  if (exists) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-      return false;
-    }
-    content = file.readAll();
-    if (file.error() != QFile::NoError) {
-      return false;
-    }
+  // Whatever is at the path and cannot be read as a settings file (a
+  // directory, a device, a FIFO, a file too large) is left alone: rewriting
+  // it blind would lose it.
+  const bool exists = PathTaken(path);
+  if (exists && !ReadRegularFile(path, content, IniFileLimit)) {
+    return false;
   }
   const QByteArray updated = SetIniValue(content, section, key, value);
   if (exists && updated == content) {
     return true;
   }
-  // Written beside the old file and renamed over it, so an interrupted write
-  // never leaves half a file; where the directory forbids that, in place.
-  QSaveFile file(path);
-  file.setDirectWriteFallback(true);
-  if (!file.open(QIODevice::WriteOnly)) {
-    return false;
-  }
-  if (file.write(updated) != updated.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  // Written beside the old file and renamed over it, so an interrupted or
+  // refused write never leaves half a file; where the directory forbids
+  // that, in place, with the old bytes put back on failure.
+  return WriteFileWhole(path, updated);
 }
 
 }  // namespace vantor

@@ -28,13 +28,18 @@ QByteArray SetIniValue(const QByteArray& content, const QByteArray& section, con
 // within 32 bits; nothing for any other text.
 std::optional<int> ParseIniInteger(const QByteArray& text);
 
-// Reads an integer; `defaultValue` when the file cannot be read, the section
-// or key is missing, or the value is not an integer.
+// Settings files larger than this are not read (nor overwritten).
+inline constexpr qint64 IniFileLimit = 1 << 20;
+
+// Reads an integer; `defaultValue` when the file is not a regular file of at
+// most IniFileLimit bytes, cannot be read, lacks the section or key, or the
+// value is not an integer. Never blocks on a FIFO or a device.
 int ReadIniInteger(const QString& path, const QByteArray& section, const QByteArray& key,
                    int defaultValue);
 
 // Writes one key, creating the file when missing. Returns false when the
-// file cannot be written, and also when it exists but cannot be read, since
+// file cannot be written (the old file then stays as it was), and also when
+// something is at the path that ReadIniInteger would not read, since
 // rewriting it blind would lose its other lines. A file that already holds
 // the value is left untouched.
 bool WriteIniString(const QString& path, const QByteArray& section, const QByteArray& key,

@@ -207,7 +207,7 @@ int64_t StrToInt(const QString& text) {
     int value = -1;
     if (digit >= 0 && text[i].unicode() < 128) {
       value = digit;
-    } else if (base == 16) {
+    } else if (base == 16 && text[i].unicode() < 128) {
       const char c = static_cast<char>(text[i].toLower().unicode());
       if (c >= 'a' && c <= 'f') {
         value = 10 + (c - 'a');

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
+#include <utility>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -21,78 +23,175 @@ void SetError(QString* error, const QString& text) {
   }
 }
 
-// Writes every byte and makes sure it left the program's buffers: a buffered
-// write that the disk refused only shows up at the flush.
-bool WriteAndFlush(QFileDevice& file, const QByteArray& bytes) {
-  return file.write(bytes) == bytes.size() && file.flush() && file.error() == QFileDevice::NoError;
-}
-
-// Rewrites an existing file in place (its directory forbids a new file). The
-// old bytes are kept so a failed write can put them back.
-bool WriteInPlace(const QString& path, const QByteArray& bytes, QString* error) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadWrite)) {
-    SetError(error, file.errorString());
+// Every byte written and accepted by the disk. Files are opened unbuffered:
+// bytes a refused write left in a buffer would otherwise go out later (at a
+// seek or at close), after the file has been put back. A network or failing
+// disk may refuse bytes only at the sync.
+bool WriteAndSync(QFileDevice& file, const QByteArray& bytes) {
+  if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
     return false;
   }
-  const QByteArray old = file.readAll();
-  if (file.error() != QFileDevice::NoError || !file.seek(0)) {
-    SetError(error, file.errorString());
+#ifndef Q_OS_WIN
+  if (::fsync(file.handle()) != 0 && errno != EINVAL && errno != EROFS) {
+    // EINVAL/EROFS: the file cannot be synced at all (a special file), which
+    // says nothing about the bytes.
     return false;
   }
-  if (WriteAndFlush(file, bytes) && file.resize(bytes.size())) {
-    return true;
-  }
-  SetError(error, file.errorString());
-  file.unsetError();
-  if (file.seek(0)) {
-    WriteAndFlush(file, old);
-    file.resize(old.size());
-  }
-  return false;
+#endif
+  return true;
 }
 
 }  // namespace
 
-bool WriteFileWhole(const QString& path, const QByteArray& bytes, QString* error,
-                    bool allowInPlace) {
-  QSaveFile file(path);
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly)) {
-    if (allowInPlace && QFileInfo(path).isFile()) {
-      return WriteInPlace(path, bytes, error);
+StagedFileWrite::StagedFileWrite(QString path, bool allowInPlace)
+    : path_(std::move(path)), allowInPlace_(allowInPlace) {}
+
+StagedFileWrite::~StagedFileWrite() {
+  Discard();
+}
+
+bool StagedFileWrite::Stage(const QByteArray& bytes) {
+  Discard();
+  error_.clear();
+  temp_ = std::make_unique<QSaveFile>(path_);
+  temp_->setDirectWriteFallback(false);
+  if (!temp_->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    const QString reason = temp_->errorString();
+    temp_.reset();
+    if (allowInPlace_ && QFileInfo(path_).isFile()) {
+      return StageInPlace(bytes);
     }
-    SetError(error, file.errorString());
+    error_ = reason;
     return false;
   }
-  if (!WriteAndFlush(file, bytes)) {
-    SetError(error, file.errorString());
-    file.cancelWriting();
-    return false;
-  }
-  // commit() renames over the old file only now that every byte is out.
-  if (!file.commit()) {
-    SetError(error, file.errorString());
+  if (!WriteAndSync(*temp_, bytes)) {
+    error_ = temp_->errorString();
+    temp_.reset();  // removes the temporary file
     return false;
   }
   return true;
 }
 
-bool AppendFileWhole(const QString& path, const QByteArray& bytes, QString* error) {
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-    SetError(error, file.errorString());
+bool StagedFileWrite::StageInPlace(const QByteArray& bytes) {
+  inPlace_ = std::make_unique<QFile>(path_);
+  if (!inPlace_->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    error_ = inPlace_->errorString();
+    inPlace_.reset();
     return false;
   }
-  // A piece cut short would shift everything appended later; take it back.
-  const qint64 start = file.size();
-  if (!WriteAndFlush(file, bytes)) {
-    SetError(error, file.errorString());
-    file.unsetError();
-    file.resize(start);
+  oldSize_ = inPlace_->size();
+  newSize_ = bytes.size();
+  // Only what the new bytes cover needs keeping; the rest stays on disk.
+  oldPrefix_ = inPlace_->read(std::min(oldSize_, newSize_));
+  if (inPlace_->error() != QFileDevice::NoError ||
+      oldPrefix_.size() != std::min(oldSize_, newSize_) || !inPlace_->seek(0)) {
+    error_ = inPlace_->errorString();
+    inPlace_.reset();
+    return false;
+  }
+  if (!WriteAndSync(*inPlace_, bytes)) {
+    error_ = inPlace_->errorString();
+    RestoreInPlace();
     return false;
   }
   return true;
+}
+
+void StagedFileWrite::RestoreInPlace() {
+  // The old bytes go back over blocks the file already has, then the file is
+  // cut back to its old length: no new disk space is needed.
+  inPlace_->unsetError();
+  if (inPlace_->seek(0)) {
+    WriteAndSync(*inPlace_, oldPrefix_);
+  }
+  inPlace_->resize(oldSize_);
+  inPlace_.reset();
+  oldPrefix_.clear();
+}
+
+bool StagedFileWrite::Commit() {
+  if (temp_) {
+    // commit() renames over the old file only now that every byte is out.
+    const bool done = temp_->commit();
+    if (!done) {
+      error_ = temp_->errorString();
+    }
+    temp_.reset();
+    return done;
+  }
+  if (inPlace_) {
+    // A longer old file keeps its tail until here, so a discard never has
+    // to grow the file again.
+    const bool done = newSize_ >= oldSize_ || inPlace_->resize(newSize_);
+    if (!done) {
+      error_ = inPlace_->errorString();
+      RestoreInPlace();
+      return false;
+    }
+    inPlace_.reset();
+    oldPrefix_.clear();
+    return true;
+  }
+  return false;
+}
+
+void StagedFileWrite::Discard() {
+  temp_.reset();
+  if (inPlace_) {
+    RestoreInPlace();
+  }
+}
+
+bool WriteFileWhole(const QString& path, const QByteArray& bytes, QString* error,
+                    bool allowInPlace) {
+  StagedFileWrite write(path, allowInPlace);
+  if (write.Stage(bytes) && write.Commit()) {
+    return true;
+  }
+  SetError(error, write.Error());
+  return false;
+}
+
+bool AppendFileWhole(const QString& path, const QByteArray& bytes, QString* error,
+                     qint64* previousSize) {
+  const bool existed = PathTaken(path);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    SetError(error, file.errorString());
+    return false;
+  }
+  // A piece cut short would shift everything appended later; take it back,
+  // and a file this call created goes again.
+  const qint64 start = file.size();
+  if (previousSize != nullptr) {
+    *previousSize = start;
+  }
+  if (!WriteAndSync(file, bytes)) {
+    SetError(error, file.errorString());
+    file.unsetError();
+    if (!file.isSequential()) {
+      file.resize(start);
+    }
+    file.close();
+    if (!existed) {
+      QFile::remove(path);
+    }
+    return false;
+  }
+  return true;
+}
+
+bool TruncateFile(const QString& path, qint64 size) {
+  return QFile::resize(path, size);
+}
+
+bool PathTaken(const QString& path) {
+#ifndef Q_OS_WIN
+  struct stat info {};
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+#else
+  return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+#endif
 }
 
 bool ReadRegularFile(const QString& path, QByteArray& out, qint64 limit, bool* tooLarge) {
@@ -101,13 +200,19 @@ bool ReadRegularFile(const QString& path, QByteArray& out, qint64 limit, bool* t
     *tooLarge = false;
   }
 #ifndef Q_OS_WIN
-  // Opened without blocking, so a FIFO with no writer cannot hold the
-  // program; only a regular file is read at all.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const QByteArray name = QFile::encodeName(path);
+  // Looked at before it is opened: opening a device (a serial port, a tape)
+  // can act on it, and a FIFO with no writer would hold the program.
+  struct stat info {};
+  if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  // Opened without blocking and checked again, in case the path was swapped
+  // for something else in between.
+  const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     return false;
   }
-  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return false;
@@ -136,13 +241,6 @@ bool ReadRegularFile(const QString& path, QByteArray& out, qint64 limit, bool* t
       return false;
     }
     got += n;
-    if (got > limit) {
-      ::close(fd);
-      if (tooLarge != nullptr) {
-        *tooLarge = true;
-      }
-      return false;
-    }
   }
   ::close(fd);
   if (got == bytes.size()) {

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QTextDocument>
 
 #include "PortMap.h"
 #include "TForm2.h"
@@ -41,6 +42,26 @@ TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMap) {
   PinPort(41, QStringLiteral("/dev/null"));
   dialog.show();
   EXPECT_EQ(dialog.ComboBox1->count(), 41);
+}
+
+// A device path is the user's file name: a tooltip shows it as it is, even
+// when it looks like markup.
+TEST(ConnectionDialog, ATooltipShowsADevicePathThatLooksLikeMarkupLiterally) {
+  TempConfigHome home;
+  const QString device = home.Path() + QStringLiteral("/<b>tty</b>");
+  PinPort(2, device);
+  TForm2 dialog;
+  dialog.ComboBox1->setCurrentIndex(1);
+  for (const QString& tip :
+       {dialog.Label3->toolTip(), dialog.ComboBox1->itemData(1, Qt::ToolTipRole).toString()}) {
+    QTextDocument shown;
+    if (Qt::mightBeRichText(tip)) {
+      shown.setHtml(tip);
+    } else {
+      shown.setPlainText(tip);
+    }
+    EXPECT_TRUE(shown.toPlainText().contains(device)) << tip.toStdString();
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -91,7 +92,7 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   sim::SilentPort& com1 = Silent(1);
   sim::SilentPort& com2 = Silent(2);
   Instrument(3);
-  instrument_->SetFirmware("VI-01 test firmware");
+  instrument_->SetFirmware("<h1>BIG</h1> v1.0");  // markup from outside, shown as it is
   Start();
   dialog_->ProgressBar1->setValue(77);
 
@@ -106,7 +107,13 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   EXPECT_EQ(session().PortNumber, 3);
   EXPECT_EQ(session().Link.OpenPortNumber(), 3);
   EXPECT_EQ(form_->PanelText(3), "COM3");
-  EXPECT_EQ(form_->PanelText(1), "VI-01 test firmware");  // the settings were read
+  EXPECT_EQ(form_->PanelText(1), "<h1>BIG</h1> v1.0");  // the settings were read
+  // Drawn as the literal text: as wide as its characters, one line high.
+  const auto* panel1 = form_->findChild<QLabel*>(QStringLiteral("Panel1"));
+  ASSERT_NE(panel1, nullptr);
+  const QFontMetrics metrics(panel1->font());
+  EXPECT_GE(panel1->sizeHint().width(), metrics.horizontalAdvance("<h1>BIG</h1> v1.0"));
+  EXPECT_LT(panel1->sizeHint().height(), 2 * metrics.height());
   EXPECT_EQ(dialog_->ProgressBar1->value(), 0);
   EXPECT_EQ(dialog_->ComboBox1->currentText(), "3");
   // Each silent port got one read of variable 3, and nothing else.

@@ -11,9 +11,13 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QValueAxis>
+#include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "AppTestSupport.h"
+#include "FileFaults.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -23,6 +27,7 @@
 using namespace vantor;
 using vantor::test::ErrorBoxCatcher;
 using vantor::test::ReadBytes;
+using vantor::test::SmallFilesystem;
 using vantor::test::WorkDir;
 using vantor::test::WriteBytes;
 
@@ -263,17 +268,72 @@ TEST_F(MainWindowTest, AVeryLongWorkingDirectoryPathWorks) {
   EXPECT_EQ(ReadBytes(path + "/prog.ini"), QByteArray("[Common]\nLanguage=0\n"));
 }
 
-TEST_F(MainWindowTest, AnUnwritableFileIsReportedByNameAndTheWindowStillCloses) {
-  ASSERT_TRUE(QDir(dir_.Path()).mkdir("prog.ini"));  // not a file: reads and writes fail
+// Whatever sits at prog.ini's place and is not a settings file to read is
+// neither waited for nor read into memory at start-up, and is left as it is
+// at close, which says so; the window still closes.
+TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsLeftAloneAndReportedAtClose) {
+  const QString path = dir_.File("prog.ini");
+  const QByteArray head = "[Common]\r\nLanguage=1\r\n";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    std::function<bool()> untouched;
+  } cases[] = {
+      {"a directory", [&] { QDir(dir_.Path()).mkdir("prog.ini"); },
+       [&] { return QFileInfo(path).isDir(); }},
+      {"a link to /dev/zero", [&] { QFile::link("/dev/zero", path); },
+       [&] { return QFileInfo(path).symLinkTarget() == "/dev/zero"; }},
+      {"a FIFO with no writer", [&] { ::mkfifo(QFile::encodeName(path).constData(), 0600); },
+       [&] {
+         struct stat info {};
+         return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+       }},
+      {"100 MB",
+       [&] {
+         QFile file(path);
+         file.open(QIODevice::WriteOnly);
+         file.write(head);
+         file.resize(100'000'000);
+       },
+       [&] { return QFileInfo(path).size() == 100'000'000 && ReadBytes(path).startsWith(head); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.make();
+    Start();
+    EXPECT_EQ(form_->GetSession().LanguageIndex, 0);
+    form_->show();
+    Find<QAction>("English1")->trigger();
+    EXPECT_TRUE(form_->close());
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(c.untouched());
+    ASSERT_EQ(errors_.Messages.size(), 1);
+    EXPECT_EQ(errors_.Messages.front(), "Unable to write to " + QDir::toNativeSeparators(path));
+    errors_.Messages.clear();
+    windows_.reset();
+    QDir(path).removeRecursively();
+    QFile::remove(path);
+  }
+}
+
+TEST_F(MainWindowTest, OnAFullDiskTheSettingsFileStaysWholeAndTheUserIsTold) {
+  SmallFilesystem disk(64);
+  if (!disk.Mounted()) {
+    GTEST_SKIP() << disk.Why().toStdString();
+  }
+  ASSERT_TRUE(QDir::setCurrent(disk.Path()));
+  const QByteArray before = "; kept\r\n[Common]\r\nLanguage=0\r\n";
+  WriteBytes(disk.File("prog.ini"), before);
   Start();
-  EXPECT_EQ(form_->GetSession().LanguageIndex, 0);
   form_->show();
-  ASSERT_TRUE(form_->isVisible());
+  Find<QAction>("English1")->trigger();
+  ASSERT_TRUE(disk.Fill());
   EXPECT_TRUE(form_->close());
-  EXPECT_FALSE(form_->isVisible());
-  ASSERT_EQ(errors_.Messages.size(), 1);
-  EXPECT_TRUE(errors_.Messages.front().contains(QDir::toNativeSeparators(dir_.File("prog.ini"))))
-      << errors_.Messages.front().toStdString();
+  EXPECT_EQ(ReadBytes(disk.File("prog.ini")), before);
+  EXPECT_EQ(errors_.Messages,
+            QStringList{"Unable to write to " + QDir::toNativeSeparators(disk.File("prog.ini"))});
+  windows_.reset();
+  QDir::setCurrent(dir_.Path());
 }
 
 TEST_F(MainWindowTest, ReturningToTheMeasurementTabClearsPanelZeroAndRestartsThePoll) {

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "CalendarClock.h"
 #include "ErrorBox.h"
+#include "FileFaults.h"
 #include "ScreenCapture.h"
 #include "TForm1.h"
 #include "TempConfigHome.h"
@@ -19,6 +22,7 @@
 namespace vantor {
 namespace {
 
+using test::ErrorBoxCatcher;
 using test::ReadBytes;
 using test::WorkDir;
 
@@ -119,6 +123,79 @@ TEST_F(ScreenCaptureE2e, SilentInstrumentLeavesTheFilesAsTheyWere) {
   EXPECT_EQ(ReadBytes(dir_.File("screen.bmp")), picture);
   EXPECT_EQ(ReadBytes(dir_.File("screen.txt")), dump);
   EXPECT_EQ(form_->GetSession().Link.Values().Screen, ScreenBuffer{});
+}
+
+// A directory that takes no new file (the files in it still writable) gets
+// the new picture in place; where the picture cannot be written at all,
+// neither file changes and the box names the picture.
+TEST_F(ScreenCaptureE2e, AClosedDirectoryGetsThePictureInPlaceOrNeitherFileAndIsNamed) {
+  ErrorBoxCatcher errors;
+  PressPrintScreen();
+  const QByteArray first = ReadBytes(dir_.File("screen.bmp"));
+  ASSERT_EQ(first.size(), ScreenBitmapSize);
+  test::WriteProtected closed(dir_.Path());
+  if (!closed.Protected()) {
+    GTEST_SKIP() << closed.Why().toStdString();
+  }
+
+  sim_.AdvanceSeconds(90);
+  PressPrintScreen();
+  EXPECT_TRUE(errors.Messages.isEmpty());
+  const ScreenBuffer shown = sim_.Values().Screen;
+  const QByteArray picture = ReadBytes(dir_.File("screen.bmp"));
+  EXPECT_NE(picture, first);
+  EXPECT_EQ(picture, ScreenBitmapBytes(shown));
+  const QByteArray dump = ReadBytes(dir_.File("screen.txt"));
+  EXPECT_TRUE(dump.endsWith(ScreenTextBytes(shown.data(), shown.size())));
+
+  {
+    test::WriteProtected locked(dir_.File("screen.bmp"));
+    if (!locked.Protected()) {
+      GTEST_SKIP() << locked.Why().toStdString();
+    }
+    sim_.AdvanceSeconds(90);
+    PressPrintScreen();
+  }
+  EXPECT_EQ(form_->PanelText(0), "Чтение");
+  EXPECT_EQ(errors.Messages,
+            QStringList{"Unable to write to " + QDir::toNativeSeparators(dir_.File("screen.bmp"))});
+  EXPECT_EQ(ReadBytes(dir_.File("screen.bmp")), picture);
+  EXPECT_EQ(ReadBytes(dir_.File("screen.txt")), dump);
+}
+
+// A dump that cannot be appended takes the new picture back; a full disk
+// that refuses the picture leaves the dump alone. Either way the box names
+// the file that failed.
+TEST_F(ScreenCaptureE2e, AFailedWriteLeavesBothFilesAsTheyWereAndNamesTheFile) {
+  ErrorBoxCatcher errors;
+  PressPrintScreen();
+  const QByteArray picture = ReadBytes(dir_.File("screen.bmp"));
+  ASSERT_TRUE(QFile::remove(dir_.File("screen.txt")));
+  ASSERT_TRUE(QFile::link("/dev/full", dir_.File("screen.txt")));  // every write refused
+  sim_.AdvanceSeconds(90);
+  PressPrintScreen();
+  EXPECT_EQ(errors.Messages,
+            QStringList{"Unable to write to " + QDir::toNativeSeparators(dir_.File("screen.txt"))});
+  EXPECT_EQ(ReadBytes(dir_.File("screen.bmp")), picture);
+
+  test::SmallFilesystem disk(64);
+  if (!disk.Mounted()) {
+    GTEST_SKIP() << disk.Why().toStdString();
+  }
+  ASSERT_TRUE(QDir::setCurrent(disk.Path()));
+  errors.Messages.clear();
+  PressPrintScreen();
+  ASSERT_TRUE(errors.Messages.isEmpty());
+  const QByteArray onDisk = ReadBytes(disk.File("screen.bmp"));
+  const QByteArray dump = ReadBytes(disk.File("screen.txt"));
+  ASSERT_TRUE(disk.Fill());
+  sim_.AdvanceSeconds(90);
+  PressPrintScreen();
+  EXPECT_EQ(errors.Messages,
+            QStringList{"Unable to write to " + QDir::toNativeSeparators(disk.File("screen.bmp"))});
+  EXPECT_EQ(ReadBytes(disk.File("screen.bmp")), onDisk);
+  EXPECT_EQ(ReadBytes(disk.File("screen.txt")), dump);
+  QDir::setCurrent(dir_.Path());
 }
 
 }  // namespace

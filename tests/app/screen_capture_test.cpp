@@ -140,7 +140,7 @@ TEST(ScreenText, DumpIsRawBytesThenSpaceAndCrLf) {
 }
 
 TEST_F(ScreenFiles, ZeroImageWritesBlankPictureAndAppendsZeroDump) {
-  SaveScreenFiles(ScreenBuffer{});
+  EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "");
   const QByteArray bmp = ReadAll("screen.bmp");
   ASSERT_EQ(bmp.size(), 8310);
   EXPECT_EQ(bmp.mid(118), QByteArray(8192, '\0'));
@@ -171,24 +171,38 @@ TEST_F(ScreenFiles, TwoCapturesKeepBothDumpsAndOnlyTheSecondPicture) {
             (QStringList{"screen.bmp", "screen.txt"}));
 }
 
-TEST_F(ScreenFiles, DumpThatCannotBeOpenedStillLeavesThePicture) {
-  ASSERT_TRUE(QDir(".").mkdir("screen.txt"));  // a directory cannot be opened as the dump
-  ScreenBuffer buffer{};
-  buffer[8] = 0x02;
-  EXPECT_FALSE(AppendScreenText(buffer.data(), buffer.size()));
-  SaveScreenFiles(buffer);
-  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(buffer));
+// The two files always tell of the same captures: a file that cannot be
+// written keeps the other one from changing too.
+TEST_F(ScreenFiles, ADumpThatCannotBeWrittenKeepsTheOldPicture) {
+  ScreenBuffer first{};
+  first[0] = 0x01;
+  ASSERT_EQ(SaveScreenFiles(first), "");
+
+  ScreenBuffer second{};
+  second[8] = 0x02;
+  ASSERT_TRUE(QFile::remove("screen.txt"));
+  ASSERT_TRUE(QFile::link("/dev/full", "screen.txt"));  // every write refused
+  EXPECT_FALSE(AppendScreenText(second.data(), second.size()));
+  EXPECT_EQ(SaveScreenFiles(second), "screen.txt");
+  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(first));
+
+  ASSERT_TRUE(QFile::remove("screen.txt"));
+  ASSERT_TRUE(QDir(".").mkdir("screen.txt"));  // cannot even be opened
+  EXPECT_EQ(SaveScreenFiles(second), "screen.txt");
+  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(first));
+  EXPECT_EQ(QDir(".").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{"screen.bmp", "screen.txt"}));
 }
 
-TEST_F(ScreenFiles, PictureThatCannotBeCreatedEndsQuietlyAfterTheDump) {
+TEST_F(ScreenFiles, APictureThatCannotBeWrittenLeavesTheDumpAloneToo) {
   ASSERT_TRUE(QDir(".").mkdir("screen.bmp"));
   EXPECT_FALSE(WriteScreenBitmap("screen.bmp", ScreenBuffer{}));
-  SaveScreenFiles(ScreenBuffer{});
-  EXPECT_EQ(ReadAll("screen.txt").size(), 1027);
+  EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "screen.bmp");
+  EXPECT_FALSE(QFileInfo::exists("screen.txt"));
   EXPECT_TRUE(QFileInfo("screen.bmp").isDir());
 }
 
-TEST_F(ScreenFiles, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
+TEST_F(ScreenFiles, AVanishedWorkingDirectoryGetsNoFiles) {
   // A working directory that has been removed refuses every new file, even to
   // root, which permission bits do not stop.
   ASSERT_TRUE(QDir(".").mkdir("gone"));
@@ -196,7 +210,7 @@ TEST_F(ScreenFiles, VanishedWorkingDirectoryGetsNoFilesAndNoError) {
   ASSERT_TRUE(QDir(dir_.path()).rmdir("gone"));
 
   EXPECT_FALSE(WriteScreenBitmap("screen.bmp", ScreenBuffer{}));
-  SaveScreenFiles(ScreenBuffer{});
+  EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "screen.bmp");
   EXPECT_TRUE(QDir(dir_.path())
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                   .isEmpty());

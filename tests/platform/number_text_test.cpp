@@ -89,7 +89,8 @@ TEST(StrToInt, AcceptsBlanksSignsAndThreeHexadecimalPrefixes) {
 
 TEST(StrToInt, RefusesEverythingElseWithTheRuntimesMessage) {
   for (const char* bad :
-       {"", " ", "12 ", "1.5", "abc", "0x", "$", "--1", "2147483648", "1e3", "$123456789"}) {
+       {"", " ", "12 ", "1.5", "abc", "0x", "$", "--1", "2147483648", "1e3", "$123456789",
+        "$\u0161", "x1\u0162", "\u0661"}) {  // letters whose low byte is a hex digit
     try {
       StrToInt(QString::fromUtf8(bad));
       ADD_FAILURE() << "accepted '" << bad << "'";

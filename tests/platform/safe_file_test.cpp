@@ -6,9 +6,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "FileFaults.h"
 #include "SafeFile.h"
 
 using namespace vantor;
+using vantor::test::DirectoryEntries;
+using vantor::test::SmallFilesystem;
+using vantor::test::WriteProtected;
 
 namespace {
 
@@ -25,34 +29,98 @@ void Put(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
-TEST(SafeFile, ReplacesWholeOrRewritesInPlaceWhenTheDirectoryIsClosed) {
+TEST(SafeFile, AStagedWriteShowsOnlyOnCommitAndADiscardLeavesNoTrace) {
   QTemporaryDir dir;
   const QString path = dir.filePath("a.bin");
-  ASSERT_TRUE(WriteFileWhole(path, "first"));
-  ASSERT_TRUE(WriteFileWhole(path, "second, longer"));
-  EXPECT_EQ(Contents(path), "second, longer");
-
-  // No new file can be made beside it, but the file itself is writable.
-  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
-  if (::access(QFile::encodeName(dir.path()).constData(), W_OK) == 0) {
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
-    GTEST_SKIP() << "running as root: a closed directory cannot be made";
+  Put(path, "old bytes");
+  {
+    StagedFileWrite write(path);
+    ASSERT_TRUE(write.Stage("new"));
+    EXPECT_EQ(Contents(path), "old bytes");
+    write.Discard();
   }
-  EXPECT_TRUE(WriteFileWhole(path, "third"));
-  EXPECT_EQ(Contents(path), "third");
+  EXPECT_EQ(Contents(path), "old bytes");
+  EXPECT_EQ(DirectoryEntries(dir.path()), QStringList{"a.bin"});
+  {
+    StagedFileWrite write(path);
+    ASSERT_TRUE(write.Stage("new"));
+  }  // gone without a commit
+  EXPECT_EQ(Contents(path), "old bytes");
+  StagedFileWrite write(path);
+  ASSERT_TRUE(write.Stage("new"));
+  ASSERT_TRUE(write.Commit());
+  EXPECT_EQ(Contents(path), "new");
+  EXPECT_EQ(DirectoryEntries(dir.path()), QStringList{"a.bin"});
+}
+
+TEST(SafeFile, InAClosedDirectoryTheFileIsRewrittenInPlaceAndADiscardPutsItBack) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("a.bin");
+  ASSERT_TRUE(WriteFileWhole(path, "first, long"));
+  WriteProtected closed(dir.path());
+  if (!closed.Protected()) {
+    GTEST_SKIP() << closed.Why().toStdString();
+  }
   QString error;
   EXPECT_FALSE(WriteFileWhole(path, "x", &error, /*allowInPlace=*/false));
   EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(Contents(path), "first, long");
+
+  // Shorter and longer than the old bytes: a discard restores both.
+  for (const QByteArray& staged : {QByteArray("ab"), QByteArray("a much longer text")}) {
+    StagedFileWrite write(path);
+    ASSERT_TRUE(write.Stage(staged));
+    write.Discard();
+    EXPECT_EQ(Contents(path), "first, long");
+  }
+  EXPECT_TRUE(WriteFileWhole(path, "third"));
   EXPECT_EQ(Contents(path), "third");
-  ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+  EXPECT_TRUE(WriteFileWhole(path, "fourth, longer"));
+  EXPECT_EQ(Contents(path), "fourth, longer");
+  EXPECT_EQ(DirectoryEntries(dir.path()), QStringList{"a.bin"});
 }
 
-TEST(SafeFile, AWriteToAMissingDirectoryFailsAndSaysWhy) {
+TEST(SafeFile, OnAFullDiskNothingIsReportedDoneAndEveryOldFileStaysWhole) {
+  SmallFilesystem disk(64);
+  if (!disk.Mounted()) {
+    GTEST_SKIP() << disk.Why().toStdString();
+  }
+  const QString whole = disk.File("whole.bin");
+  const QString log = disk.File("log.txt");
+  Put(whole, "old picture");
+  Put(log, "line 1\n");
+  ASSERT_TRUE(disk.Fill());
+  const QByteArray big(16 * 1024, 'n');
+
+  QString error;
+  EXPECT_FALSE(WriteFileWhole(whole, big, &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(Contents(whole), "old picture");
+  EXPECT_FALSE(AppendFileWhole(log, big, &error));
+  EXPECT_EQ(Contents(log), "line 1\n");
+  EXPECT_FALSE(AppendFileWhole(disk.File("new.txt"), big));
+  EXPECT_FALSE(WriteFileWhole(disk.File("new.bin"), big));
+  // No temporary file, no empty new file is left behind.
+  EXPECT_EQ(DirectoryEntries(disk.Path()), (QStringList{"filler", "log.txt", "whole.bin"}));
+
+  // In place, the bytes that did not fit are taken back out.
+  WriteProtected closed(disk.Path());
+  if (!closed.Protected()) {
+    GTEST_SKIP() << closed.Why().toStdString();
+  }
+  EXPECT_FALSE(WriteFileWhole(whole, big, &error));
+  EXPECT_EQ(Contents(whole), "old picture");
+}
+
+TEST(SafeFile, AWriteErrorOrAMissingDirectoryFailsAndSaysWhy) {
   QTemporaryDir dir;
   QString error;
   EXPECT_FALSE(WriteFileWhole(dir.filePath("gone/a.bin"), "x", &error));
   EXPECT_FALSE(error.isEmpty());
   EXPECT_FALSE(AppendFileWhole(dir.filePath("gone/a.txt"), "x", &error));
+  error.clear();
+  EXPECT_FALSE(AppendFileWhole("/dev/full", "x", &error));  // every write refused
+  EXPECT_FALSE(error.isEmpty());
 }
 
 TEST(SafeFile, ReadsOnlyRegularFilesWithinTheLimitAndNeverBlocks) {
@@ -77,4 +145,6 @@ TEST(SafeFile, ReadsOnlyRegularFilesWithinTheLimitAndNeverBlocks) {
   ASSERT_TRUE(QFile::link("/dev/zero", link));
   EXPECT_FALSE(ReadRegularFile(link, out, 1024, &tooLarge));
   EXPECT_TRUE(out.isEmpty());
+  // A file that says it is empty but yields bytes is not trusted.
+  EXPECT_FALSE(ReadRegularFile("/proc/self/status", out, 1 << 20, &tooLarge));
 }
