@@ -12,8 +12,6 @@
 #include "FixedColumnGrid.h"
 #include "MessageTable.h"
 #include "NumberText.h"
-#include "ParameterGrid.h"
-#include "SettingsText.h"
 #include "Windows1251.h"
 
 namespace vantor {
@@ -136,10 +134,11 @@ int SettingsPage::ReadSettingsPage() {
   if (link.ReadVariable(IdService) == 0) {
     return 0;
   }
-  FillParameterGrid(*StringGrid1, IdService, link.Values());
+  shownService_ = FillParameterGrid(*StringGrid1, IdService, link.Values());
   if (link.ReadVariable(IdSettings) != 0) {
     lastRead_ = link.Values().Settings;
     FillUserSettings(lastRead_);
+    shownSettings_ = Entries();
   }
   link.ReadVariable(IdDeviceData);  // carried, not shown
   if (link.ReadVariable(IdFirmware) != 0) {
@@ -191,7 +190,8 @@ void SettingsPage::Button1Click() {
 void SettingsPage::Button2Click() {
   UserSettings settings;
   try {
-    settings = CollectUserSettings(Entries(), lastRead_);
+    settings =
+        CollectUserSettings(Entries(), lastRead_, shownSettings_ ? &*shownSettings_ : nullptr);
   } catch (const ConversionError& error) {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
@@ -207,7 +207,8 @@ void SettingsPage::Button7Click() {
 
 void SettingsPage::Button8Click() {
   try {
-    ParseParameterGrid(*StringGrid1, IdService, session_.Link.Values());
+    ParseParameterGrid(*StringGrid1, IdService, session_.Link.Values(),
+                       shownService_ ? &*shownService_ : nullptr);
   } catch (const ConversionError& error) {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;

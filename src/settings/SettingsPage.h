@@ -1,8 +1,11 @@
 #pragma once
 #include <QWidget>
 #include <functional>
+#include <optional>
 
+#include "ParameterGrid.h"
 #include "Session.h"
+#include "SettingsText.h"
 #include "ValueStorage.h"
 
 class QCheckBox;
@@ -14,9 +17,6 @@ class QPushButton;
 class QSlider;
 
 namespace vantor {
-
-class FixedColumnGrid;
-struct UserSettingsEntries;
 
 // The settings tab (TabSheet2): user settings, service parameter grid,
 // factory settings; it also carries the PrintScreen button (Button13), whose
@@ -54,6 +54,11 @@ class SettingsPage : public QWidget {
   // Variable 4 as the last successful read brought it (zeros before any):
   // what a write sends for everything the page does not show.
   UserSettings lastRead_;
+  // The controls as that read left them (none before any): an entry still
+  // showing this sends the value read rather than its converted text.
+  std::optional<UserSettingsEntries> shownSettings_;
+  // The service grid as the last read of variable 3 filled it.
+  std::optional<ShownParameters> shownService_;
 
   QLabel* Label11 = nullptr;
   FixedColumnGrid* StringGrid2 = nullptr;
