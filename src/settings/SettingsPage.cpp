@@ -51,8 +51,8 @@ FixedColumnGrid* MakeGrid(QWidget* parent, const char* name, int firstWidth, int
                           int rows, const QRect& geometry) {
   auto* grid = new FixedColumnGrid(2, rows, GridRowHeight, parent);
   grid->setObjectName(name);
-  grid->setColumnWidth(0, firstWidth);
-  grid->setColumnWidth(1, secondWidth);
+  grid->SetColumnWidth(0, firstWidth);
+  grid->SetColumnWidth(1, secondWidth);
   grid->setGeometry(geometry);
   return grid;
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <map>
 
@@ -332,9 +334,22 @@ TEST_F(SettingsE2e, TheServiceGridShowsItsFormatsAndWritesTheLowBits) {
     p.HvDac = 812;
   });
   Press("Button1");
+  page.show();
+  QApplication::processEvents();
   auto& grid = Grid("StringGrid1");
   ASSERT_EQ(grid.rowCount(), 14);
   EXPECT_EQ(grid.height(), 297);
+  // Rows 21 apart (20 and a grid line), and rows and columns fill the grids
+  // edge to edge with nothing to scroll: no empty strips.
+  for (FixedColumnGrid* shown : {&grid, &Grid("StringGrid2"), &Grid("StringGrid5")}) {
+    SCOPED_TRACE(shown->objectName().toStdString());
+    const int last = shown->rowCount() - 1;
+    EXPECT_EQ(shown->rowViewportPosition(1), 21);
+    EXPECT_EQ(shown->rowViewportPosition(last) + shown->rowHeight(last),
+              shown->viewport()->height());
+    EXPECT_EQ(shown->columnViewportPosition(1) + shown->columnWidth(1), shown->viewport()->width());
+    EXPECT_EQ(shown->verticalScrollBar()->maximum(), 0);
+  }
   EXPECT_EQ(grid.Cell(1, 0), "0,0512");
   EXPECT_EQ(grid.Cell(1, 1), "0,100");
   EXPECT_EQ(grid.Cell(1, 2), "1234,568");
