@@ -17,7 +17,6 @@
 namespace vantor {
 namespace {
 
-constexpr int RowRead = 25;  // "Считать" / "Read"
 constexpr int GridRowHeight = 20;
 
 // Labels get room for the longer English captions the main window may set.
@@ -118,6 +117,7 @@ void SettingsPage::BuildControls() {
     auto* box = new QCheckBox(QString::fromUtf8(screens[i]), GroupBox4);
     box->setObjectName(QStringLiteral("CheckBox%1").arg(6 + i));
     box->setGeometry(10, 20 + i * 24, 110, 17);
+    ScreenChoices[static_cast<size_t>(i)] = box;
   }
   GroupBox4->hide();
 
@@ -127,6 +127,22 @@ void SettingsPage::BuildControls() {
   StringGrid1 = MakeGrid(this, "StringGrid1", 240, 106, 15, {561, 35, 352, 322});
   Button8 = MakeButton(this, "Button8", "Записать", 561, 373, 75, 25);
   Button7 = MakeButton(this, "Button7", "Заводские настройки", 791, 373, 129, 25);
+}
+
+void SettingsPage::ApplyLanguage(uint8_t language) {
+  SetCaptions({{Label11, RowDoseRateAlarmCaption},
+               {Label12, RowDoseAlarmCaption},
+               {Label32, RowLanguage},
+               {Label33, RowSound},
+               {Label36, RowBrightness},
+               {Button1, RowRead},
+               {Button2, RowWrite},
+               {ScreenChoices[0], RowScreenMain},
+               {ScreenChoices[1], RowScreenShort},
+               {ScreenChoices[2], RowScreenSearch},
+               {ScreenChoices[3], RowScreenSpectrum},
+               {ScreenChoices[4], RowScreenDose}},
+              language);
 }
 
 int SettingsPage::ReadSettingsPage() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -41,6 +42,10 @@ class SettingsPage : public QWidget {
   // "Записать" under the service grid: sends the service parameters.
   void Button8Click();
 
+  // Captions of the tab in `language` (0 Russian, 1 English); the threshold
+  // names follow at the next read.
+  void ApplyLanguage(uint8_t language);
+
   // Called when "Считать" fails; the main window connects it to the live
   // tab's ResetLiveDisplay.
   std::function<void()> OnReadFailed;
@@ -77,6 +82,7 @@ class SettingsPage : public QWidget {
   QLabel* Label36 = nullptr;
   QSlider* TrackBar1 = nullptr;
   QGroupBox* GroupBox4 = nullptr;
+  std::array<QCheckBox*, 5> ScreenChoices{};  // CheckBox6..CheckBox10
   QPushButton* Button1 = nullptr;
   QPushButton* Button2 = nullptr;
   QPushButton* Button13 = nullptr;
