@@ -1,14 +1,10 @@
 #include "TForm1.h"
 
 #include <QAbstractButton>
-#include <QAbstractSeries>
 #include <QAction>
-#include <QChart>
-#include <QChartView>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,7 +12,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QValueAxis>
 #include <QWindow>
 #include <chrono>
 #include <thread>
@@ -38,46 +33,6 @@ namespace {
 
 constexpr char SettingsSection[] = "Common";
 constexpr char LanguageKey[] = "Language";
-
-// A caption by the control's kind; labels grow or shrink with their text.
-void SetCaption(QWidget* control, const QString& text) {
-  if (auto* label = qobject_cast<QLabel*>(control)) {
-    label->setText(text);
-    label->adjustSize();
-  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-    button->setText(text);
-  } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-    group->setTitle(text);
-  }
-}
-
-// Controls of the tab pages are found by name, so the shell does not depend
-// on how a page is put together; a control a page does not have is skipped.
-void SetCaption(QWidget* scope, const char* name, const QString& text) {
-  if (scope == nullptr) {
-    return;
-  }
-  if (auto* control = scope->findChild<QWidget*>(QString::fromLatin1(name))) {
-    SetCaption(control, text);
-  }
-}
-
-void SetLeftAxisTitle(QWidget* scope, const QString& text) {
-  auto* view = scope->findChild<QChartView*>(QStringLiteral("Chart1"));
-  if (view == nullptr || view->chart() == nullptr) {
-    return;
-  }
-  const QList<QAbstractAxis*> axes = view->chart()->axes(Qt::Vertical);
-  for (QAbstractAxis* axis : axes) {
-    if (axis->alignment() == Qt::AlignLeft) {
-      axis->setTitleText(text);
-      return;
-    }
-  }
-  if (!axes.isEmpty()) {
-    axes.front()->setTitleText(text);
-  }
-}
 
 // Shows a window and has it on screen before a long blocking step (the port
 // search): a window just shown is painted only once the window system has
@@ -279,61 +234,29 @@ void TForm1::ApplyLanguage(int language) {
     n4_->setChecked(false);
     english1_->setChecked(true);
   }
-  const auto text = [language](int row) {
-    return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
-  };
+  const auto lang = static_cast<uint8_t>(language == 1 ? 1 : 0);
+  const auto text = [lang](MessageRow row) { return MessageText(row, lang); };
 
-  pageControl1_->setTabText(pageControl1_->indexOf(measure_), text(42));
-  pageControl1_->setTabText(pageControl1_->indexOf(settings_), text(43));
-  pageControl1_->setTabText(pageControl1_->indexOf(archive_), text(44));
-  n2_->setTitle(text(47));
-  n5_->setText(text(48));
-  n1_->setTitle(text(49));
-  language1_->setTitle(text(50));
-  n3_->setTitle(text(51));
-  n8_->setText(text(52));
+  pageControl1_->setTabText(pageControl1_->indexOf(measure_), text(RowMeasureTab));
+  pageControl1_->setTabText(pageControl1_->indexOf(settings_), text(RowSettingsTab));
+  pageControl1_->setTabText(pageControl1_->indexOf(archive_), text(RowArchiveTab));
+  n2_->setTitle(text(RowConnectionMenu));
+  n5_->setText(text(RowConnectItem));
+  n1_->setTitle(text(RowViewMenu));
+  language1_->setTitle(text(RowLanguage));
+  n3_->setTitle(text(RowHelpMenu));
+  n8_->setText(text(RowAboutItem));
 
-  auto* label9 = measure_->findChild<QWidget*>(QStringLiteral("Label9"));
-  if (label9 != nullptr) {
-    label9->move(156, label9->y());
+  measure_->ApplyLanguage(lang);
+  settings_->ApplyLanguage(lang);
+  archive_->ApplyLanguage(lang);
+
+  SetCaptions({{label14_, RowFirmware}, {label15_, RowComPort}}, lang);
+  label14_->adjustSize();
+  label15_->adjustSize();
+  if (form2_ != nullptr) {
+    form2_->ApplyLanguage(lang);
   }
-  SetCaption(measure_, "Label1", text(28));
-  SetCaption(measure_, "Label5", text(53));
-  SetCaption(measure_, "Label8", text(54));
-  // The accumulation time reads after its caption; a caption longer than the
-  // room before 156 (the English one) pushes it right instead of under it.
-  auto* label8 = measure_->findChild<QWidget*>(QStringLiteral("Label8"));
-  if (label8 != nullptr && label9 != nullptr && label8->parentWidget() == label9->parentWidget()) {
-    const int clear = label8->x() + label8->width() + 6;
-    if (clear > label9->x()) {
-      label9->move(clear, label9->y());
-    }
-  }
-  SetCaption(measure_, "CheckBox1", text(55));
-  SetCaption(measure_, "Button3", text(56));
-  SetCaption(measure_, "Button6", text(57));
-  SetLeftAxisTitle(measure_, text(29));
-
-  SetCaption(settings_, "Label11", text(58));
-  SetCaption(settings_, "Label12", text(59));
-  SetCaption(settings_, "Label32", text(50));
-  SetCaption(settings_, "Label33", text(60));
-  SetCaption(settings_, "Label36", text(61));
-  SetCaption(settings_, "Button1", text(25));
-  SetCaption(settings_, "Button2", text(63));
-  SetCaption(settings_, "CheckBox6", text(66));
-  SetCaption(settings_, "CheckBox7", text(67));
-  SetCaption(settings_, "CheckBox8", text(68));
-  SetCaption(settings_, "CheckBox9", text(69));
-  SetCaption(settings_, "CheckBox10", text(70));
-
-  SetCaption(archive_, "Button4", text(74));
-  SetCaption(archive_, "Button5", text(75));
-  SetCaption(archive_, "Label58", text(76));
-  SetCaption(archive_, "Label31", text(77));
-
-  SetCaption(label14_, text(91));
-  SetCaption(label15_, text(92));
 }
 
 void TForm1::N4Click() {
@@ -478,6 +401,9 @@ void TForm1::SetPanelText(int panel, const QString& text) {
 void TForm1::SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TForm5* form5,
                                  TForm6* form6) {
   form2_ = form2;
+  if (form2_ != nullptr) {
+    form2_->ApplyLanguage(session_->LanguageIndex);
+  }
   form3_ = form3;
   form4_ = form4;
   form5_ = form5;

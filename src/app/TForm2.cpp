@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "ConnectionManager.h"
+#include "MessageTable.h"
 #include "PortMap.h"
 #include "WindowStyle.h"
 
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int DesignedItems = 20;
 // Tooltip of a number that names no device at the moment.
-QString NoSuchPortText(int port) {
-  return QStringLiteral("COM%1 \u2014 нет такого порта").arg(port);
+QString NoSuchPortText(int port, uint8_t language) {
+  return QStringLiteral("COM%1 \u2014 %2").arg(port).arg(MessageText(RowPortMissing, language));
 }
 
 }  // namespace
@@ -79,6 +80,11 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   CenterOnScreen(this);
 }
 
+void TForm2::ApplyLanguage(uint8_t language) {
+  language_ = language;
+  RefreshPortList();
+}
+
 void TForm2::Button1Click() {
   ConnectMode = ConnectChosenPort;
   accept();
@@ -98,7 +104,7 @@ void TForm2::ExtendList(int port) {
   while (ComboBox1->count() < port) {
     const int number = ComboBox1->count() + 1;
     ComboBox1->addItem(QString::number(number));
-    ComboBox1->setItemData(number - 1, NoSuchPortText(number), Qt::ToolTipRole);
+    ComboBox1->setItemData(number - 1, NoSuchPortText(number, language_), Qt::ToolTipRole);
   }
 }
 
@@ -117,11 +123,11 @@ void TForm2::RefreshPortList() {
     ExtendList(entries.back().Number);
   }
   for (int i = 0; i < ComboBox1->count(); ++i) {
-    ComboBox1->setItemData(i, NoSuchPortText(i + 1), Qt::ToolTipRole);
+    ComboBox1->setItemData(i, NoSuchPortText(i + 1, language_), Qt::ToolTipRole);
   }
   for (const PortEntry& entry : entries) {
     if (entry.Number <= ComboBox1->count()) {
-      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry)), Qt::ToolTipRole);
+      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry, language_)), Qt::ToolTipRole);
     }
   }
   DescribeSelection();
@@ -137,11 +143,11 @@ void TForm2::DescribeSelection() {
                                     [port](const PortEntry& e) { return e.Number == port; });
     if (entry != entries.end()) {
       path = entry->DevicePath;
-      what = entry->Description;
-      Label3->setToolTip(PlainToolTip(PortEntryText(*entry)));
+      what = PortDescription(*entry, language_);
+      Label3->setToolTip(PlainToolTip(PortEntryText(*entry, language_)));
     } else {
-      what = QStringLiteral("нет такого порта");
-      Label3->setToolTip(NoSuchPortText(port));
+      what = MessageText(RowPortMissing, language_);
+      Label3->setToolTip(NoSuchPortText(port, language_));
     }
   } else {
     Label3->setToolTip(QString());

@@ -10,13 +10,17 @@ class QPushButton;
 namespace vantor {
 
 // The connection dialog: a port to try, or a search over all ports with a
-// progress bar. Its texts are Russian in both languages. Beside the port
-// list it says which device the selected number names in the port map.
+// progress bar. Its designed texts are Russian in both languages. Under the
+// port list it says, in the program's language, which device the selected
+// number names in the port map.
 class TForm2 : public QDialog {
   Q_OBJECT
 
  public:
   explicit TForm2(QWidget* parent = nullptr);
+
+  // The language of the device descriptions (0 Russian, 1 English).
+  void ApplyLanguage(uint8_t language);
 
   // "Ок": connect on the chosen port.
   void Button1Click();
@@ -50,6 +54,8 @@ class TForm2 : public QDialog {
  private:
   void DescribeSelection();
   void ExtendList(int port);
+
+  uint8_t language_ = 0;
 };
 
 }  // namespace vantor

@@ -396,4 +396,14 @@ void ArchivePage::Button5Click() {
   recordsRead_ = 0;
 }
 
+void ArchivePage::ApplyLanguage(uint8_t language) {
+  SetCaptions({{button4_, RowReadArchive},
+               {button5_, RowEraseArchive},
+               {label58_, RowPage},
+               {label31_, RowMemoryFilling}},
+              language);
+  label58_->adjustSize();
+  label31_->adjustSize();
+}
+
 }  // namespace vantor

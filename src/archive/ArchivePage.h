@@ -39,6 +39,8 @@ class ArchivePage : public QWidget {
   void ShowMemoryFilling(uint32_t count, bool full);
   // Empties the table's data rows and the archive chart.
   void ClearArchiveView();
+  // Captions of the tab in `language` (0 Russian, 1 English).
+  void ApplyLanguage(uint8_t language);
 
   // "Чтение архива": copies the instrument's archive into ArchiveBuffer and
   // shows page 1.

@@ -1,6 +1,9 @@
 #include "StringGrid.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyleOptionHeader>
 #include <algorithm>
 
 namespace vantor {
@@ -112,7 +115,46 @@ class StringGridModel : public QAbstractTableModel {
   bool dirty_ = false;
 };
 
+namespace {
+
+// The fixed column: the style draws each section's shade and frame, and the
+// record number goes where the texts of its row go: centred in the row above
+// its grid line, on whole pixels as an item view places a row's text. The
+// style's own header label stood a pixel or two lower.
+class FixedColumnHeader : public QHeaderView {
+ public:
+  explicit FixedColumnHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
+
+ protected:
+  void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+    if (!rect.isValid()) {
+      return;
+    }
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    option.rect = rect;
+    option.section = logicalIndex;
+    style()->drawControl(QStyle::CE_HeaderSection, &option, painter, this);
+    const QRect label = style()->subElementRect(QStyle::SE_HeaderLabel, &option, this);
+    const QRect row(label.left(), rect.top(), label.width(), rect.height() - GridLine);
+    const QFontMetrics metrics(font());
+    const QRect line = QStyle::alignedRect(layoutDirection(), Qt::AlignLeft | Qt::AlignVCenter,
+                                           QSize(row.width(), metrics.height()), row);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::ButtonText));
+    painter->drawText(line.left(), line.top() + metrics.ascent(),
+                      model()->headerData(logicalIndex, orientation()).toString());
+    painter->restore();
+  }
+
+ private:
+  static constexpr int GridLine = 1;
+};
+
+}  // namespace
+
 StringGrid::StringGrid(QWidget* parent) : QTableView(parent), model_(new StringGridModel(this)) {
+  setVerticalHeader(new FixedColumnHeader(this));
   setModel(model_);
   setCornerButtonEnabled(false);
   setWordWrap(false);

@@ -18,14 +18,6 @@ int UnscaledDecimals(float v) {
   return v < 100 ? 1 : 0;
 }
 
-enum : int {
-  RowDayOne = 13,
-  RowDayFew = 14,
-  RowDayMany = 15,
-  RowHours = 17,
-  RowMinutes = 18,
-};
-
 }  // namespace
 
 ReadingText RateReadingText(float reading, int mode) {
@@ -58,11 +50,11 @@ QString AccumulationTimeText(uint32_t seconds, uint8_t languageIndex) {
   const uint32_t days = seconds / 86400;
   const uint32_t hours = (seconds - 86400 * days) / 3600;
   const uint32_t minutes = (seconds - 86400 * days - 3600 * hours) / 60;
-  const auto text = [languageIndex](int row) { return MessageText(row, languageIndex); };
+  const auto text = [languageIndex](MessageRow row) { return MessageText(row, languageIndex); };
   const QString tail =
       QString::number(hours) + text(RowHours) + QString::number(minutes) + text(RowMinutes);
   if (days > 0) {
-    const int dayRow = days == 1 ? RowDayOne : (days <= 4 ? RowDayFew : RowDayMany);
+    const MessageRow dayRow = days == 1 ? RowDayOne : (days <= 4 ? RowDayFew : RowDayMany);
     return QLatin1Char(' ') + QString::number(days) + QLatin1Char(' ') + text(dayRow) +
            QLatin1Char(' ') + tail;
   }

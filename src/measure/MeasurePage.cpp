@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -27,12 +28,13 @@ namespace {
 
 constexpr uint16_t NewMeasurementFlag = 1u << 4;
 constexpr uint16_t MemoryFullFlag = 1u << 0;
-
-enum : int {
-  RowRateCaption = 0,  // + mode
-  RowDoseCaption = 5,  // + mode
-  RowDoseUnit = 10,    // + prefix
-};
+constexpr int Gap = 6;        // between a caption and its value
+constexpr int ColumnGap = 4;  // between the time and the buttons right of it
+// Design places of the right-hand column: the chart switch and two buttons.
+constexpr int CheckBox1X = 376;
+constexpr int ButtonsX = 360;
+// The longest accumulation time the column keeps clear of: 9999 days.
+constexpr uint32_t LongestTime = 9999u * 86400u + 23u * 3600u + 59u * 60u;
 
 QFont PanelFont(int pixels) {
   QFont font(QStringLiteral("Tahoma"));
@@ -61,8 +63,29 @@ void SetLabelText(QLabel* label, const QString& text) {
 // text there has grown into it (another language, a wider font than the
 // design's).
 void KeepRightOf(QLabel* label, const QWidget* before, int designX) {
-  constexpr int Gap = 6;
   label->move(std::max(designX, before->geometry().right() + 1 + Gap), label->y());
+}
+
+// Width of `label` showing the widest accumulation time up to 9999 days:
+// the longest text with every digit as wide as the widest digit.
+int WidestTimeWidth(const QLabel& label, uint8_t language) {
+  const QFontMetrics metrics(label.font());
+  QChar widest = QLatin1Char('0');
+  for (char digit = '1'; digit <= '9'; ++digit) {
+    if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest)) {
+      widest = QLatin1Char(digit);
+    }
+  }
+  QString text = AccumulationTimeText(LongestTime, language);
+  for (QChar& c : text) {
+    if (c.isDigit()) {
+      c = widest;
+    }
+  }
+  // Measured as the label itself measures its text.
+  QLabel probe(text);
+  probe.setFont(label.font());
+  return probe.sizeHint().width();
 }
 
 // A black plus-minus sign, 9 x 12 pixels, on a transparent 16 x 13 picture.
@@ -109,21 +132,21 @@ void MeasurePage::BuildPanel() {
 
   CheckBox1 = new QCheckBox(QStringLiteral("На график"), Panel1);
   CheckBox1->setObjectName("CheckBox1");
-  CheckBox1->setGeometry(376, 12, 97, 17);
+  CheckBox1->setGeometry(CheckBox1X, 12, 97, 17);
   CheckBox1->setChecked(true);
 
   Button3 = new QPushButton(QStringLiteral("Сбросить дозу"), Panel1);
   Button3->setObjectName("Button3");
-  Button3->setGeometry(360, 40, 121, 25);
+  Button3->setGeometry(ButtonsX, 40, 121, 25);
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
 
   Button6 = new QPushButton(QStringLiteral("Очистить график"), Panel1);
   Button6->setObjectName("Button6");
-  Button6->setGeometry(360, 71, 121, 25);
+  Button6->setGeometry(ButtonsX, 71, 121, 25);
   connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
 
-  // Captions change from outside too (the language switch), so the panel
-  // places its labels again whenever one of them asks for a new size.
+  // The panel places its labels again whenever one of them asks for a new
+  // size (a wider font than the design's, a new caption).
   Panel1->installEventFilter(this);
   FitLabels();
 }
@@ -147,6 +170,30 @@ void MeasurePage::FitLabels() {
   KeepRightOf(Label6, Label5, 79);
   KeepRightOf(Label7, Label6, 137);
   KeepRightOf(Label9, Label8, 156);
+  // The column right of the time keeps clear of the longest time the
+  // language can show, so a growing time never runs under "Очистить график"
+  // and the buttons do not move as it grows; only the language moves them.
+  const uint8_t language = session_.LanguageIndex == 1 ? 1 : 0;
+  if (widestTime_[language] < 0) {
+    widestTime_[language] = WidestTimeWidth(*Label9, language);
+  }
+  const int timeWidth = std::max(widestTime_[language], Label9->width());
+  const int shift = std::max(0, Label9->x() + timeWidth + ColumnGap - ButtonsX);
+  CheckBox1->move(CheckBox1X + shift, CheckBox1->y());
+  Button3->move(ButtonsX + shift, Button3->y());
+  Button6->move(ButtonsX + shift, Button6->y());
+}
+
+void MeasurePage::ApplyLanguage(uint8_t language) {
+  SetCaptions({{Label1, RowLiveRateCaption},
+               {Label5, RowLiveDoseCaption},
+               {Label8, RowAccumulationCaption},
+               {CheckBox1, RowToTheChart},
+               {Button3, RowResetDose},
+               {Button6, RowClearChart}},
+              language);
+  leftAxis_->setTitleText(MessageText(RowLiveAxisTitle, language));
+  FitLabels();
 }
 
 void MeasurePage::BuildChart() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -36,6 +37,10 @@ class MeasurePage : public QWidget {
   void ResetLiveDisplay();
   // Empties Series1 and Series3 (start-up).
   void ClearChartSeries();
+  // Captions of the tab in `language` (0 Russian, 1 English). The time
+  // value keeps right of its caption, and the buttons right of the longest
+  // time the language can show.
+  void ApplyLanguage(uint8_t language);
 
   // Called with the archive record count and the memory-full flag each time
   // the live display is refreshed; the main window connects it to the
@@ -88,6 +93,8 @@ class MeasurePage : public QWidget {
   LiveChart chart_;
   bool liveRefreshPending_ = false;
   bool clockSyncPending_ = false;
+  // Width of the longest accumulation time, by language; -1 until measured.
+  std::array<int, 2> widestTime_{-1, -1};
 
   QFrame* Panel1 = nullptr;
   QLabel* Label1 = nullptr;

@@ -1,5 +1,8 @@
 #include "MessageTable.h"
 
+#include <QObject>
+#include <QVariant>
+
 namespace vantor {
 
 // Row k in language L is entry 2k + L. Rows keep this numbering: several
@@ -99,8 +102,16 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 90 */ "Состояние", "",
     /* 91 */ "Прошивка", "Firmware",
     /* 92 */ "COM-порт", "COM-port",
-    /* 93 */ " — повторено чтений: %1", " — %1 reads repeated",
-    /* 94 */ " — не получено записей: %1 из %2", " — %1 of %2 records not received",
+    /* 93 */ "псевдотерминал", "pseudo-terminal",
+    /* 94 */ "USB-адаптер", "USB serial",
+    /* 95 */ "USB-модем (ACM)", "USB modem (ACM)",
+    /* 96 */ "порт Bluetooth", "Bluetooth serial",
+    /* 97 */ "последовательный порт", "serial port",
+    /* 98 */ "последовательное устройство", "serial device",
+    /* 99 */ "не подключено", "not connected",
+    /* 100 */ "нет такого порта", "no such port",
+    /* 101 */ " — повторено чтений: %1", " — %1 reads repeated",
+    /* 102 */ " — не получено записей: %1 из %2", " — %1 of %2 records not received",
 }};
 // clang-format on
 
@@ -111,6 +122,12 @@ QString MessageText(int row, uint8_t languageIndex) {
   const int language = languageIndex == 1 ? 1 : 0;
   return QString::fromUtf8(
       MessageTable[2 * static_cast<size_t>(row) + static_cast<size_t>(language)]);
+}
+
+void SetCaptions(std::initializer_list<CaptionRow> captions, uint8_t languageIndex) {
+  for (const CaptionRow& caption : captions) {
+    caption.Control->setProperty("text", MessageText(caption.Row, languageIndex));
+  }
 }
 
 }  // namespace vantor

@@ -2,19 +2,73 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+
+class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 95;
+inline constexpr int MessageRowCount = 103;
 
-// Rows that several places pick by number.
+// The rows the program picks, by name. Rows that head a group are picked
+// with an offset added: a measurement mode (0..4), a unit prefix (0..2).
 enum MessageRow : int {
+  RowRateCaption = 0,  // + measurement mode
+  RowDoseCaption = 5,  // + measurement mode
+  RowDoseUnit = 10,    // + unit prefix: micro, milli, none
+  RowDayOne = 13,
+  RowDayFew = 14,
+  RowDayMany = 15,
+  RowHours = 17,
+  RowMinutes = 18,
+  RowRead = 25,
+  RowLiveRateCaption = 28,
+  RowLiveAxisTitle = 29,
   RowConnectionError = 39,
   RowDone = 40,
   RowReading = 41,
+  RowMeasureTab = 42,
+  RowSettingsTab = 43,
+  RowArchiveTab = 44,
+  RowConnectionMenu = 47,
+  RowConnectItem = 48,
+  RowViewMenu = 49,
+  RowLanguage = 50,
+  RowHelpMenu = 51,
+  RowAboutItem = 52,
+  RowLiveDoseCaption = 53,
+  RowAccumulationCaption = 54,
+  RowToTheChart = 55,
+  RowResetDose = 56,
+  RowClearChart = 57,
+  RowDoseRateAlarmCaption = 58,
+  RowDoseAlarmCaption = 59,
+  RowSound = 60,
+  RowBrightness = 61,
+  RowWrite = 63,
+  RowScreenMain = 66,
+  RowScreenShort = 67,
+  RowScreenSearch = 68,
+  RowScreenSpectrum = 69,
+  RowScreenDose = 70,
+  RowReadArchive = 74,
+  RowEraseArchive = 75,
+  RowPage = 76,
+  RowMemoryFilling = 77,
+  RowFirmware = 91,
+  RowComPort = 92,
+  // What the connection dialog says of the device behind a port number.
+  RowPortPseudoTerminal = 93,
+  RowPortUsbSerial = 94,
+  RowPortUsbModem = 95,
+  RowPortBluetooth = 96,
+  RowPortSerial = 97,
+  RowPortSerialDevice = 98,
+  RowPortNotConnected = 99,
+  RowPortMissing = 100,
   // After an archive read, following the last read's own outcome.
-  RowArchiveRetried = 93,  // %1 failed reads, made up for
-  RowArchiveMissing = 94,  // %1 of %2 records never arrived
+  RowArchiveRetried = 101,  // %1 failed reads, made up for
+  RowArchiveMissing = 102,  // %1 of %2 records never arrived
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
@@ -23,5 +77,15 @@ extern const std::array<const char*, MessageRowCount * 2> MessageTable;
 
 // Text of `row` in `languageIndex`; any index other than 1 reads Russian.
 QString MessageText(int row, uint8_t languageIndex);
+
+// A control whose caption is a row of the table.
+struct CaptionRow {
+  QObject* Control;
+  MessageRow Row;
+};
+
+// Sets the "text" property (labels, buttons, check boxes, menu actions) of
+// each control to its row in `languageIndex`.
+void SetCaptions(std::initializer_list<CaptionRow> captions, uint8_t languageIndex);
 
 }  // namespace vantor

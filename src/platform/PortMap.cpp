@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "MessageTable.h"
+
 #ifndef Q_OS_WIN
 #include <unistd.h>
 
@@ -50,24 +52,24 @@ bool NaturalLess(const QString& a, const QString& b) {
   return (a.size() - i) < (b.size() - j);
 }
 
-QString DescribeDevicePath(const QString& path) {
+PortKind KindOfDevicePath(const QString& path) {
   const QString name = QFileInfo(path).fileName();
   if (path.startsWith(QLatin1String("/dev/pts/"))) {
-    return QStringLiteral("virtual instrument");
+    return PortKind::PseudoTerminal;
   }
   if (name.startsWith(QLatin1String("ttyUSB"))) {
-    return QStringLiteral("USB serial");
+    return PortKind::UsbSerial;
   }
   if (name.startsWith(QLatin1String("ttyACM"))) {
-    return QStringLiteral("USB modem (ACM)");
+    return PortKind::UsbModem;
   }
   if (name.startsWith(QLatin1String("rfcomm"))) {
-    return QStringLiteral("Bluetooth serial");
+    return PortKind::Bluetooth;
   }
   if (name.startsWith(QLatin1String("ttyS"))) {
-    return QStringLiteral("serial port");
+    return PortKind::Serial;
   }
-  return QStringLiteral("serial device");
+  return PortKind::SerialDevice;
 }
 
 bool IsAdapter(const QString& name) {
@@ -88,11 +90,8 @@ std::vector<PortEntry> EnumerateSystemPorts() {
     PortEntry entry;
     entry.Number = static_cast<int>(entries.size()) + 1;
     entry.DevicePath = info.systemLocation();
-    entry.Description = DescribeDevicePath(entry.DevicePath);
-    const QString detail = info.description().trimmed();
-    if (!detail.isEmpty()) {
-      entry.Description += QStringLiteral(", ") + detail;
-    }
+    entry.Kind = KindOfDevicePath(entry.DevicePath);
+    entry.Detail = info.description().trimmed();
     entries.push_back(entry);
   }
   return entries;
@@ -157,10 +156,8 @@ std::vector<PortEntry> PinnedEntries() {
     PortEntry entry;
     entry.Number = number;
     entry.DevicePath = EntryTarget(info);
-    entry.Description = DescribeDevicePath(entry.DevicePath);
-    if (!QFileInfo::exists(entry.DevicePath)) {
-      entry.Description = QStringLiteral("not connected");
-    }
+    entry.Kind = QFileInfo::exists(entry.DevicePath) ? KindOfDevicePath(entry.DevicePath)
+                                                     : PortKind::NotConnected;
     entries.push_back(entry);
   }
   std::sort(entries.begin(), entries.end(),
@@ -218,7 +215,7 @@ std::vector<PortEntry> PortMapEntries() {
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     const int number = PortNumberFromName(info.portName());
     if (number != 0) {
-      entries.push_back({number, info.portName(), info.description()});
+      entries.push_back({number, info.portName(), PortKind::Serial, info.description()});
     }
   }
   std::sort(entries.begin(), entries.end(),
@@ -249,12 +246,41 @@ QString PortPath(int number) {
 #endif
 }
 
-QString PortEntryText(const PortEntry& entry) {
-  QString text = QStringLiteral("COM%1 \u2014 %2").arg(entry.Number).arg(entry.DevicePath);
-  if (!entry.Description.isEmpty()) {
-    text += QStringLiteral(", ") + entry.Description;
+QString PortDescription(const PortEntry& entry, uint8_t languageIndex) {
+  MessageRow row = RowPortSerialDevice;
+  switch (entry.Kind) {
+    case PortKind::PseudoTerminal:
+      row = RowPortPseudoTerminal;
+      break;
+    case PortKind::UsbSerial:
+      row = RowPortUsbSerial;
+      break;
+    case PortKind::UsbModem:
+      row = RowPortUsbModem;
+      break;
+    case PortKind::Bluetooth:
+      row = RowPortBluetooth;
+      break;
+    case PortKind::Serial:
+      row = RowPortSerial;
+      break;
+    case PortKind::SerialDevice:
+      break;
+    case PortKind::NotConnected:
+      row = RowPortNotConnected;
+      break;
+  }
+  QString text = MessageText(row, languageIndex);
+  if (!entry.Detail.isEmpty()) {
+    text += QStringLiteral(", ") + entry.Detail;
   }
   return text;
+}
+
+QString PortEntryText(const PortEntry& entry, uint8_t languageIndex) {
+  return QStringLiteral("COM%1 \u2014 %2, %3")
+      .arg(entry.Number)
+      .arg(entry.DevicePath, PortDescription(entry, languageIndex));
 }
 
 QString PinPort(int number, const QString& devicePath, bool* ok) {

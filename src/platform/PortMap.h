@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 namespace vantor {
@@ -17,10 +18,22 @@ namespace vantor {
 inline constexpr int FirstPortNumber = 1;
 inline constexpr int LastPortNumber = 254;
 
+// What a device path is, as far as its name tells.
+enum class PortKind {
+  PseudoTerminal,  // /dev/pts/N: a program on the other end, answering or not
+  UsbSerial,       // ttyUSB
+  UsbModem,        // ttyACM
+  Bluetooth,       // rfcomm
+  Serial,          // ttyS: a built-in port
+  SerialDevice,    // anything else
+  NotConnected,    // a pinned entry whose device is not there
+};
+
 struct PortEntry {
   int Number = 0;
-  QString DevicePath;   // what the port opens
-  QString Description;  // "USB serial", "virtual instrument", ...
+  QString DevicePath;  // what the port opens
+  PortKind Kind = PortKind::SerialDevice;
+  QString Detail;  // the system's own description of the device, if any
 };
 
 // $XDG_CONFIG_HOME/vantor/ports, or ~/.config/vantor/ports when the variable
@@ -36,8 +49,12 @@ std::vector<PortEntry> PortMapEntries();
 // Device path of COM`number`; empty when the map has no such port.
 QString PortPath(int number);
 
+// What the device is, in `languageIndex` (0 Russian, 1 English), followed by
+// the system's own description: "USB serial, FT232R USB UART".
+QString PortDescription(const PortEntry& entry, uint8_t languageIndex);
+
 // "COM3 — /dev/ttyUSB0, USB serial", as the connection dialog lists a port.
-QString PortEntryText(const PortEntry& entry);
+QString PortEntryText(const PortEntry& entry, uint8_t languageIndex);
 
 // Makes COM`number` point at `devicePath` in the port map directory (created
 // when missing), replacing any entry of that number atomically. Returns the

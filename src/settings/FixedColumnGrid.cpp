@@ -3,13 +3,24 @@
 #include <QHeaderView>
 
 namespace vantor {
+namespace {
+
+constexpr int GridLine = 1;
+constexpr int BorderWidth = 2;
+
+}  // namespace
 
 FixedColumnGrid::FixedColumnGrid(int columns, int rows, int defaultRowHeight, QWidget* parent)
     : QTableWidget(rows, columns, parent), defaultRowHeight_(defaultRowHeight) {
+  setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  setLineWidth(BorderWidth);
+  // Sized to their rows by design: nothing to scroll.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   horizontalHeader()->hide();
   verticalHeader()->hide();
   verticalHeader()->setMinimumSectionSize(1);
-  verticalHeader()->setDefaultSectionSize(defaultRowHeight);
+  verticalHeader()->setDefaultSectionSize(defaultRowHeight + GridLine);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
@@ -34,10 +45,29 @@ void FixedColumnGrid::SetRowCount(int rows) {
   PrepareRows(old);
 }
 
+void FixedColumnGrid::SetColumnWidth(int column, int width) {
+  setColumnWidth(column, width + GridLine);
+}
+
+void FixedColumnGrid::FitLastRow() {
+  const int rows = rowCount();
+  if (rows == 0) {
+    return;
+  }
+  const int pitch = defaultRowHeight_ + GridLine;
+  const bool tight = rows * pitch - contentsRect().height() == GridLine;
+  setRowHeight(rows - 1, tight ? defaultRowHeight_ : pitch);
+}
+
+void FixedColumnGrid::resizeEvent(QResizeEvent* event) {
+  QTableWidget::resizeEvent(event);
+  FitLastRow();
+}
+
 void FixedColumnGrid::PrepareRows(int first) {
   const QBrush fixedShade = palette().button();
   for (int row = first; row < rowCount(); ++row) {
-    setRowHeight(row, defaultRowHeight_);
+    setRowHeight(row, defaultRowHeight_ + GridLine);
     for (int column = 0; column < columnCount(); ++column) {
       auto* cell = new QTableWidgetItem;
       if (column == 0) {
@@ -47,6 +77,7 @@ void FixedColumnGrid::PrepareRows(int first) {
       setItem(row, column, cell);
     }
   }
+  FitLastRow();
 }
 
 }  // namespace vantor

@@ -17,6 +17,15 @@ const VariableDescriptor* StructById(uint8_t id) {
   return nullptr;
 }
 
+// Column 1 of every row.
+QStringList ValueTexts(const FixedColumnGrid& grid) {
+  QStringList texts;
+  for (int row = 0; row < grid.rowCount(); ++row) {
+    texts.append(grid.Cell(1, row));
+  }
+  return texts;
+}
+
 }  // namespace
 
 std::vector<const MemberDescriptor*> GridMembers(uint8_t id) {
@@ -31,22 +40,33 @@ std::vector<const MemberDescriptor*> GridMembers(uint8_t id) {
   return rows;
 }
 
-void ParseParameterTexts(uint8_t id, const QStringList& texts, ValueStorage& storage) {
+void ParseParameterTexts(uint8_t id, const QStringList& texts, ValueStorage& storage,
+                         const ShownParameters* shown) {
   ValueStorage scratch = storage;
   const std::vector<const MemberDescriptor*> rows = GridMembers(id);
+  const auto sizeOf = [](const ValueStorage& values, const MemberDescriptor& member) {
+    return TypeSize(member.Type, FieldOf(values, member.Offset),
+                    sizeof(ValueStorage) - member.Offset);
+  };
   for (size_t row = 0; row < rows.size(); ++row) {
-    const QString text = row < static_cast<size_t>(texts.size()) ? texts[row] : QString();
-    StoreParameter(rows[row]->Type, text, FieldOf(scratch, rows[row]->Offset));
+    const MemberDescriptor& member = *rows[row];
+    const auto index = static_cast<qsizetype>(row);
+    const QString text = index < texts.size() ? texts[index] : QString();
+    if (shown != nullptr && index < shown->Texts.size() && text == shown->Texts[index]) {
+      std::memcpy(FieldOf(scratch, member.Offset), FieldOf(shown->Values, member.Offset),
+                  sizeOf(shown->Values, member));
+    } else {
+      StoreParameter(member.Type, text, FieldOf(scratch, member.Offset));
+    }
   }
   // Only the members of this variable come back from the scratch copy.
   for (const MemberDescriptor* member : rows) {
-    const uint16_t size = TypeSize(member->Type, FieldOf(scratch, member->Offset),
-                                   sizeof(ValueStorage) - member->Offset);
-    std::memcpy(FieldOf(storage, member->Offset), FieldOf(scratch, member->Offset), size);
+    std::memcpy(FieldOf(storage, member->Offset), FieldOf(scratch, member->Offset),
+                sizeOf(scratch, *member));
   }
 }
 
-void FillParameterGrid(FixedColumnGrid& grid, uint8_t id, const ValueStorage& storage) {
+ShownParameters FillParameterGrid(FixedColumnGrid& grid, uint8_t id, const ValueStorage& storage) {
   const std::vector<const MemberDescriptor*> rows = GridMembers(id);
   grid.SetRowCount(static_cast<int>(rows.size()));
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -61,14 +81,12 @@ void FillParameterGrid(FixedColumnGrid& grid, uint8_t id, const ValueStorage& st
   }
   grid.resize(grid.width(), grid.rowCount() * (grid.DefaultRowHeight() + 1) + 3);
   grid.setVisible(true);
+  return {ValueTexts(grid), storage};
 }
 
-void ParseParameterGrid(const FixedColumnGrid& grid, uint8_t id, ValueStorage& storage) {
-  QStringList texts;
-  for (int row = 0; row < grid.rowCount(); ++row) {
-    texts.append(grid.Cell(1, row));
-  }
-  ParseParameterTexts(id, texts, storage);
+void ParseParameterGrid(const FixedColumnGrid& grid, uint8_t id, ValueStorage& storage,
+                        const ShownParameters* shown) {
+  ParseParameterTexts(id, ValueTexts(grid), storage, shown);
 }
 
 }  // namespace vantor

@@ -12,14 +12,11 @@
 #include "FixedColumnGrid.h"
 #include "MessageTable.h"
 #include "NumberText.h"
-#include "ParameterGrid.h"
-#include "SettingsText.h"
 #include "Windows1251.h"
 
 namespace vantor {
 namespace {
 
-constexpr int RowRead = 25;  // "Считать" / "Read"
 constexpr int GridRowHeight = 20;
 
 // Labels get room for the longer English captions the main window may set.
@@ -53,8 +50,8 @@ FixedColumnGrid* MakeGrid(QWidget* parent, const char* name, int firstWidth, int
                           int rows, const QRect& geometry) {
   auto* grid = new FixedColumnGrid(2, rows, GridRowHeight, parent);
   grid->setObjectName(name);
-  grid->setColumnWidth(0, firstWidth);
-  grid->setColumnWidth(1, secondWidth);
+  grid->SetColumnWidth(0, firstWidth);
+  grid->SetColumnWidth(1, secondWidth);
   grid->setGeometry(geometry);
   return grid;
 }
@@ -120,6 +117,7 @@ void SettingsPage::BuildControls() {
     auto* box = new QCheckBox(QString::fromUtf8(screens[i]), GroupBox4);
     box->setObjectName(QStringLiteral("CheckBox%1").arg(6 + i));
     box->setGeometry(10, 20 + i * 24, 110, 17);
+    ScreenChoices[static_cast<size_t>(i)] = box;
   }
   GroupBox4->hide();
 
@@ -131,15 +129,32 @@ void SettingsPage::BuildControls() {
   Button7 = MakeButton(this, "Button7", "Заводские настройки", 791, 373, 129, 25);
 }
 
+void SettingsPage::ApplyLanguage(uint8_t language) {
+  SetCaptions({{Label11, RowDoseRateAlarmCaption},
+               {Label12, RowDoseAlarmCaption},
+               {Label32, RowLanguage},
+               {Label33, RowSound},
+               {Label36, RowBrightness},
+               {Button1, RowRead},
+               {Button2, RowWrite},
+               {ScreenChoices[0], RowScreenMain},
+               {ScreenChoices[1], RowScreenShort},
+               {ScreenChoices[2], RowScreenSearch},
+               {ScreenChoices[3], RowScreenSpectrum},
+               {ScreenChoices[4], RowScreenDose}},
+              language);
+}
+
 int SettingsPage::ReadSettingsPage() {
   DeviceLink& link = session_.Link;
   if (link.ReadVariable(IdService) == 0) {
     return 0;
   }
-  FillParameterGrid(*StringGrid1, IdService, link.Values());
+  shownService_ = FillParameterGrid(*StringGrid1, IdService, link.Values());
   if (link.ReadVariable(IdSettings) != 0) {
     lastRead_ = link.Values().Settings;
     FillUserSettings(lastRead_);
+    shownSettings_ = Entries();
   }
   link.ReadVariable(IdDeviceData);  // carried, not shown
   if (link.ReadVariable(IdFirmware) != 0) {
@@ -191,7 +206,8 @@ void SettingsPage::Button1Click() {
 void SettingsPage::Button2Click() {
   UserSettings settings;
   try {
-    settings = CollectUserSettings(Entries(), lastRead_);
+    settings =
+        CollectUserSettings(Entries(), lastRead_, shownSettings_ ? &*shownSettings_ : nullptr);
   } catch (const ConversionError& error) {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
@@ -207,7 +223,8 @@ void SettingsPage::Button7Click() {
 
 void SettingsPage::Button8Click() {
   try {
-    ParseParameterGrid(*StringGrid1, IdService, session_.Link.Values());
+    ParseParameterGrid(*StringGrid1, IdService, session_.Link.Values(),
+                       shownService_ ? &*shownService_ : nullptr);
   } catch (const ConversionError& error) {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;

@@ -1,8 +1,12 @@
 #pragma once
 #include <QWidget>
+#include <array>
 #include <functional>
+#include <optional>
 
+#include "ParameterGrid.h"
 #include "Session.h"
+#include "SettingsText.h"
 #include "ValueStorage.h"
 
 class QCheckBox;
@@ -14,9 +18,6 @@ class QPushButton;
 class QSlider;
 
 namespace vantor {
-
-class FixedColumnGrid;
-struct UserSettingsEntries;
 
 // The settings tab (TabSheet2): user settings, service parameter grid,
 // factory settings; it also carries the PrintScreen button (Button13), whose
@@ -41,6 +42,10 @@ class SettingsPage : public QWidget {
   // "Записать" under the service grid: sends the service parameters.
   void Button8Click();
 
+  // Captions of the tab in `language` (0 Russian, 1 English); the threshold
+  // names follow at the next read.
+  void ApplyLanguage(uint8_t language);
+
   // Called when "Считать" fails; the main window connects it to the live
   // tab's ResetLiveDisplay.
   std::function<void()> OnReadFailed;
@@ -54,6 +59,11 @@ class SettingsPage : public QWidget {
   // Variable 4 as the last successful read brought it (zeros before any):
   // what a write sends for everything the page does not show.
   UserSettings lastRead_;
+  // The controls as that read left them (none before any): an entry still
+  // showing this sends the value read rather than its converted text.
+  std::optional<UserSettingsEntries> shownSettings_;
+  // The service grid as the last read of variable 3 filled it.
+  std::optional<ShownParameters> shownService_;
 
   QLabel* Label11 = nullptr;
   FixedColumnGrid* StringGrid2 = nullptr;
@@ -72,6 +82,7 @@ class SettingsPage : public QWidget {
   QLabel* Label36 = nullptr;
   QSlider* TrackBar1 = nullptr;
   QGroupBox* GroupBox4 = nullptr;
+  std::array<QCheckBox*, 5> ScreenChoices{};  // CheckBox6..CheckBox10
   QPushButton* Button1 = nullptr;
   QPushButton* Button2 = nullptr;
   QPushButton* Button13 = nullptr;

@@ -64,25 +64,43 @@ int ItemIndexFromNumber(uint32_t number, int itemCount) {
   return number < static_cast<uint32_t>(itemCount) ? static_cast<int>(number) : -1;
 }
 
-UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead) {
+UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead,
+                                 const UserSettingsEntries* shown) {
+  const UserSettingsEntries& before = shown != nullptr ? *shown : entries;
+  const auto changed = [shown](const auto& now, const auto& then) {
+    return shown == nullptr || now != then;
+  };
   UserSettings out = lastRead;
-  out.DoseRateAlarmNumber = ItemOr(entries.DoseRateAlarmIndex, lastRead.DoseRateAlarmNumber);
+  if (changed(entries.DoseRateAlarmIndex, before.DoseRateAlarmIndex)) {
+    out.DoseRateAlarmNumber = ItemOr(entries.DoseRateAlarmIndex, lastRead.DoseRateAlarmNumber);
+  }
   for (size_t i = 0; i < out.DoseRateAlarm.size(); ++i) {
-    out.DoseRateAlarm[i] = FloatFromText(entries.DoseRateAlarms[i]);
+    if (changed(entries.DoseRateAlarms[i], before.DoseRateAlarms[i])) {
+      out.DoseRateAlarm[i] = FloatFromText(entries.DoseRateAlarms[i]);
+    }
   }
-  out.DoseAlarmNumber = ItemOr(entries.DoseAlarmIndex, lastRead.DoseAlarmNumber);
+  if (changed(entries.DoseAlarmIndex, before.DoseAlarmIndex)) {
+    out.DoseAlarmNumber = ItemOr(entries.DoseAlarmIndex, lastRead.DoseAlarmNumber);
+  }
   for (size_t i = 0; i < out.DoseAlarm.size(); ++i) {
-    out.DoseAlarm[i] = FloatFromText(entries.DoseAlarms[i]);
+    if (changed(entries.DoseAlarms[i], before.DoseAlarms[i])) {
+      out.DoseAlarm[i] = FloatFromText(entries.DoseAlarms[i]);
+    }
   }
-  out.ArchivePeriod = static_cast<uint16_t>(StrToInt(entries.ArchivePeriod));
-  out.Brightness = BrightnessFromSlider(entries.SliderPosition);
-  out.DisplayLanguage = ItemOr(entries.DisplayLanguageIndex, lastRead.DisplayLanguage);
+  if (changed(entries.ArchivePeriod, before.ArchivePeriod)) {
+    out.ArchivePeriod = static_cast<uint16_t>(StrToInt(entries.ArchivePeriod));
+  }
+  if (changed(entries.SliderPosition, before.SliderPosition)) {
+    out.Brightness = BrightnessFromSlider(entries.SliderPosition);
+  }
+  if (changed(entries.DisplayLanguageIndex, before.DisplayLanguageIndex)) {
+    out.DisplayLanguage = ItemOr(entries.DisplayLanguageIndex, lastRead.DisplayLanguage);
+  }
   // Only the sound bit is the page's; the instrument's other flags go back
   // as they came.
-  if (entries.SoundIndex >= 0) {
+  if (changed(entries.SoundIndex, before.SoundIndex) && entries.SoundIndex >= 0) {
     out.Flags = (lastRead.Flags & ~uint32_t{1}) | (entries.SoundIndex == 1 ? 1u : 0u);
   }
-  out.Unused9 = lastRead.Unused9;
   return out;
 }
 

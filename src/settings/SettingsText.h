@@ -43,12 +43,17 @@ struct UserSettingsEntries {
 };
 
 // Builds the user settings to send from the page. `lastRead` is what the
-// last successful read brought (zeros before any): it supplies member 9,
-// every flag bit but the sound bit, and the value of any box without a
-// selection, so a write changes nothing the page does not show. Throws
-// ConversionError at the first entry that does not convert, in the order
-// thresholds of the dose rate, thresholds of the dose, period.
-UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead);
+// last successful read brought (zeros before any) and `shown` what the page
+// showed right after that read (null before any). An entry still as shown
+// sends the value read, bit for bit: the page's formats do not show every
+// value exactly (0.001 reads "0,00", a brightness of 130 lies between two
+// slider steps), and a value the user did not touch must not change. An
+// entry the user changed is converted. Member 9, every flag bit but the sound
+// bit, and a box without a selection go back as last read. Throws
+// ConversionError at the first changed entry that does not convert, in the
+// order thresholds of the dose rate, thresholds of the dose, period.
+UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead,
+                                 const UserSettingsEntries* shown = nullptr);
 
 // Service grid: a float below 0.1 (so every negative one) in general format
 // with 3 significant digits, otherwise fixed with 3 decimals.

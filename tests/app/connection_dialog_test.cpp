@@ -4,19 +4,26 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTextDocument>
 
 #include "PortMap.h"
+#include "PseudoTerminal.h"
 #include "TForm2.h"
 #include "TempConfigHome.h"
 
 namespace vantor {
 namespace {
 
-TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMap) {
+TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMapInTheProgramsLanguage) {
   TempConfigHome home;
   PinPort(3, QStringLiteral("/dev/ttyUSB7"));  // an adapter that is not plugged in
   PinPort(30, QStringLiteral("/dev/null"));
+  // A pseudo-terminal with nothing answering on it.
+  sim::PseudoTerminal silent([](const uint8_t*, size_t) {});
+  ASSERT_TRUE(silent.Open());
+  const QString pty = QString::fromStdString(silent.SlavePath());
+  PinPort(5, pty);
   TForm2 dialog;
   dialog.show();
 
@@ -28,10 +35,19 @@ TEST(ConnectionDialog, DescribesTheSelectedNumberFromThePortMap) {
 
   dialog.ComboBox1->setCurrentIndex(2);
   EXPECT_EQ(dialog.ChosenPort(), 3);
-  EXPECT_EQ(dialog.Label3->text(), "/dev/ttyUSB7\nnot connected");
-  EXPECT_EQ(dialog.Label3->toolTip(), "COM3 \u2014 /dev/ttyUSB7, not connected");
+  EXPECT_EQ(dialog.Label3->text(), "/dev/ttyUSB7\nне подключено");
+  dialog.ComboBox1->setCurrentIndex(4);
+  EXPECT_EQ(dialog.Label3->text(), pty + "\nпсевдотерминал");
+
+  // The device line follows the language; the designed captions stay.
+  dialog.ApplyLanguage(1);
+  EXPECT_EQ(dialog.Label3->text(), pty + "\npseudo-terminal");
+  EXPECT_EQ(dialog.Label3->toolTip(), "COM5 \u2014 " + pty + ", pseudo-terminal");
   EXPECT_EQ(dialog.ComboBox1->itemData(2, Qt::ToolTipRole).toString(),
             "COM3 \u2014 /dev/ttyUSB7, not connected");
+  EXPECT_EQ(dialog.ComboBox1->itemData(0, Qt::ToolTipRole).toString(), "COM1 \u2014 no such port");
+  EXPECT_EQ(dialog.Button2->text(), "Автоопределение");
+  EXPECT_EQ(dialog.windowTitle(), "Установление связи");
 
   dialog.ComboBox1->setCurrentIndex(-1);
   EXPECT_EQ(dialog.ChosenPort(), 0);

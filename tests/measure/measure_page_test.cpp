@@ -94,7 +94,10 @@ TEST_F(PageTest, ControlsAreBuiltAsDesigned) {
   EXPECT_TRUE(check->isChecked());
   EXPECT_EQ(check->text(), "На график");
   EXPECT_EQ(page->findChild<QPushButton*>("Button3")->text(), "Сбросить дозу");
-  EXPECT_EQ(page->findChild<QPushButton*>("Button6")->geometry(), QRect(360, 71, 121, 25));
+  const QRect button6 = page->findChild<QPushButton*>("Button6")->geometry();
+  EXPECT_GE(button6.x(), 360);  // right of the longest time (Tahoma: at 360)
+  EXPECT_EQ(button6.y(), 71);
+  EXPECT_EQ(button6.size(), QSize(121, 25));
 
   auto* view = page->findChild<QChartView*>("Chart1");
   ASSERT_NE(view, nullptr);
@@ -157,17 +160,46 @@ TEST_F(PageTest, DisplayShowsTheRecordWithPrefixesAndModeCaptions) {
   EXPECT_EQ(Text("Label3"), "uSv/h");
 }
 
-TEST_F(PageTest, CaptionsChangedFromOutsideKeepClearOfTheirValues) {
+TEST_F(PageTest, EveryTimeUpTo9999DaysStaysWholeAndClearOfItsCaptionAndTheButtons) {
   page->resize(945, 490);
   page->show();
   QApplication::processEvents();
-  // The language switch writes the captions without telling the page.
-  Label("Label8")->setText("Dose accumulation time ");
-  Label("Label1")->setText("EDR");
-  QApplication::processEvents();
-  EXPECT_LT(Label("Label8")->geometry().right(), Label("Label9")->x());
-  EXPECT_GE(Label("Label8")->width(), Label("Label8")->sizeHint().width());
-  EXPECT_EQ(Label("Label2")->x(), 79);  // a short caption leaves the design place
+  const QWidget* check = page->findChild<QCheckBox*>("CheckBox1");
+  const QWidget* button3 = page->findChild<QPushButton*>("Button3");
+  const QWidget* button6 = page->findChild<QPushButton*>("Button6");
+  const uint32_t day = 86400;
+  const uint32_t lastMinute = 23 * 3600 + 59 * 60;
+  const uint32_t times[] = {0,
+                            59,
+                            lastMinute,
+                            4 * day + lastMinute,
+                            21 * day,
+                            999 * day + lastMinute,
+                            1000 * day,
+                            8888 * day + 22 * 3600 + 58 * 60,
+                            9999 * day + lastMinute};
+  for (const uint8_t language : {uint8_t{0}, uint8_t{1}}) {
+    session.LanguageIndex = language;
+    page->ApplyLanguage(language);
+    int buttonsX = -1;  // where the first time of the language puts them
+    for (const uint32_t t : times) {
+      SCOPED_TRACE(testing::Message() << "language " << int(language) << ", " << t << " s");
+      Record().AccumulationTime = t;
+      page->ShowMeasurement();
+      QApplication::processEvents();
+      const QLabel* time = Label("Label9");
+      EXPECT_GE(time->width(), time->sizeHint().width());  // not cut
+      EXPECT_LT(Label("Label8")->geometry().right(), time->x());
+      for (const QWidget* control : {check, button3, button6}) {
+        EXPECT_LT(time->geometry().right(), control->x()) << control->objectName().toStdString();
+      }
+      // The buttons stay put however long the time grows.
+      buttonsX = buttonsX < 0 ? button6->x() : buttonsX;
+      EXPECT_EQ(button6->x(), buttonsX);
+      EXPECT_EQ(button3->x(), buttonsX);
+    }
+  }
+  EXPECT_EQ(Label("Label2")->x(), 79);  // "EDR" leaves the design place
   page->hide();
 }
 

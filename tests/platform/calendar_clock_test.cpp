@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "CalendarClock.h"
-#include "MessageTable.h"
 
 using namespace vantor;
 
@@ -25,20 +24,6 @@ TEST(FixedClock, BreaksDownInItsOwnZoneAndRollsFieldsOver) {
 TEST(DateTimeFromSeconds, CountsDaysFromTheEndOf1899) {
   EXPECT_DOUBLE_EQ(DateTimeFromSeconds(0), 25569.0);
   EXPECT_DOUBLE_EQ(DateTimeFromSeconds(86400 + 43200), 25570.5);
-}
-
-TEST(MessageTable, RowsKeepTheirTextsAndNumbering) {
-  EXPECT_EQ(MessageText(RowConnectionError, 0), QString::fromUtf8("Ошибка связи"));
-  EXPECT_EQ(MessageText(RowConnectionError, 1), "Connection error");
-  EXPECT_EQ(MessageText(RowDone, 1), "Done");
-  EXPECT_EQ(MessageText(RowReading, 0), QString::fromUtf8("Чтение"));
-  EXPECT_EQ(MessageText(13, 0), QString::fromUtf8("день "));
-  EXPECT_EQ(MessageText(43, 1), "Setings ");
-  EXPECT_EQ(MessageText(20, 0), QString::fromUtf8("Аккумулятор Талир:  "));
-  EXPECT_EQ(MessageText(90, 1), "");
-  EXPECT_EQ(MessageText(92, 1), "COM-port");
-  EXPECT_EQ(MessageText(92, 7), QString::fromUtf8("COM-порт")) << "other indexes read Russian";
-  EXPECT_TRUE(MessageText(MessageRowCount, 0).isEmpty());
 }
 
 TEST(CivilDays, CountFromNineteenSeventyAndRollFieldsOver) {

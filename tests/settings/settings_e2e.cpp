@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <map>
 
 #include "CalendarClock.h"
+#include "Dictionary.h"
 #include "FixedColumnGrid.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -174,29 +177,80 @@ TEST_F(SettingsE2e, AFailedReadEmptiesTheLiveDisplayAndLeavesThePageAlone) {
   EXPECT_EQ(sim.RequestsSeen(IdSettings), 1u);
 }
 
-TEST_F(SettingsE2e, AnUnchangedWriteArrivesAsTheInstrumentHadIt) {
-  UserSettings s = sim::FactoryUserSettings();
-  s.ArchivePeriod = 40000;
-  s.DoseRateAlarm = {12.5f, 123456789.0f, 0.3f};
-  s.Unused9 = 0xA5;
-  s.Flags = 0xDEADBEEF;
-  s.Brightness = 225;
-  SetInstrumentSettings(s);
+// Every member of a structured variable as it travels, nameless ones too.
+QByteArray MemberBytes(const ValueStorage& values, VariableIndex index) {
+  const VariableDescriptor& entry = VariableDictionary[index];
+  QByteArray bytes;
+  for (int m = 0; m < entry.MemberCount; ++m) {
+    const uint8_t* field = FieldOf(values, entry.Members[m].Offset);
+    bytes.append(reinterpret_cast<const char*>(field), TypeSize(entry.Members[m].Type, field));
+  }
+  return bytes;
+}
+
+// Values that no format on the page shows exactly.
+void LoadUnshowableValues(sim::VirtualInstrument& sim) {
+  sim.WithLock([](sim::InstrumentModel& m) {
+    UserSettings& s = m.Values().Settings;
+    s.DoseRateAlarm = {0.001f, 0.125f, 1234.5678f};
+    s.DoseAlarm = {1.0005f, 0.004999f, 123456789.0f};
+    s.Brightness = 130;
+    s.ArchivePeriod = 40000;
+    s.Unused9 = 0xA5;
+    s.Flags = 0xDEADBEEF;
+    ServiceParameters& p = m.Values().Service;
+    p.Floats[0] = 0.05123456f;
+    p.Floats[1] = 1.23456f;
+    p.Floats[3] = -0.000123456f;
+    p.Floats[6] = 6.5432f;
+    p.Floats[9] = 123456789.0f;
+  });
+}
+
+TEST_F(SettingsE2e, AnUntouchedPageWritesBackExactlyWhatItRead) {
+  LoadUnshowableValues(sim);
+  const ValueStorage before = sim.Values();
   Press("Button1");
-  ASSERT_EQ(Find<QLineEdit>("LabeledEdit1")->text(), "-25536");
+  ASSERT_EQ(Grid("StringGrid2").Cell(1, 0), "0,00");
+  ASSERT_EQ(Find<QSlider>("TrackBar1")->value(), 5);
+  ASSERT_EQ(Grid("StringGrid1").Cell(1, 6), "6,543");
 
   Press("Button2");
+  Press("Button8");
+  // A second press still sends what was read, not what the first one sent.
+  Press("Button2");
+  Press("Button8");
 
   EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-  EXPECT_EQ(panels[0], "Выполнено");
-  EXPECT_EQ(sim.WritesSeen(IdSettings), 1u);
-  const UserSettings after = InstrumentSettings();
-  EXPECT_EQ(after.ArchivePeriod, 40000);
-  EXPECT_EQ(after.DoseRateAlarm, s.DoseRateAlarm);
-  EXPECT_EQ(after.DoseAlarm, s.DoseAlarm);
-  EXPECT_EQ(after.Brightness, 225);
-  EXPECT_EQ(after.Unused9, 0xA5);
-  EXPECT_EQ(after.Flags, 0xDEADBEEFu);
+  EXPECT_EQ(sim.WritesSeen(IdSettings), 2u);
+  EXPECT_EQ(sim.WritesSeen(IdService), 2u);
+  const ValueStorage after = sim.Values();
+  EXPECT_EQ(MemberBytes(after, IndexSettings).toHex(), MemberBytes(before, IndexSettings).toHex());
+  EXPECT_EQ(MemberBytes(after, IndexService).toHex(), MemberBytes(before, IndexService).toHex());
+}
+
+TEST_F(SettingsE2e, AnEditedEntrySendsItsTextAndOnlyThatMemberChanges) {
+  LoadUnshowableValues(sim);
+  ValueStorage expected = sim.Values();
+  Press("Button1");
+  Grid("StringGrid5").SetCell(1, 0, "2,5");
+  Find<QSlider>("TrackBar1")->setValue(6);
+  Grid("StringGrid1").SetCell(1, 1, "1,5");
+  // Edited and put back: the text is as shown, so the value read goes.
+  Grid("StringGrid1").SetCell(1, 6, "7");
+  Grid("StringGrid1").SetCell(1, 6, "6,543");
+
+  Press("Button2");
+  Press("Button8");
+
+  ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  expected.Settings.DoseAlarm[0] = 2.5f;
+  expected.Settings.Brightness = 150;
+  expected.Service.Floats[1] = 1.5f;
+  const ValueStorage after = sim.Values();
+  EXPECT_EQ(MemberBytes(after, IndexSettings).toHex(),
+            MemberBytes(expected, IndexSettings).toHex());
+  EXPECT_EQ(MemberBytes(after, IndexService).toHex(), MemberBytes(expected, IndexService).toHex());
 }
 
 TEST_F(SettingsE2e, EditedControlsArriveInTheirMembersAndOnlyTheSoundBitChanges) {
@@ -289,9 +343,22 @@ TEST_F(SettingsE2e, TheServiceGridShowsItsFormatsAndWritesTheLowBits) {
     p.HvDac = 812;
   });
   Press("Button1");
+  page.show();
+  QApplication::processEvents();
   auto& grid = Grid("StringGrid1");
   ASSERT_EQ(grid.rowCount(), 14);
   EXPECT_EQ(grid.height(), 297);
+  // Rows 21 apart (20 and a grid line), and rows and columns fill the grids
+  // edge to edge with nothing to scroll: no empty strips.
+  for (FixedColumnGrid* shown : {&grid, &Grid("StringGrid2"), &Grid("StringGrid5")}) {
+    SCOPED_TRACE(shown->objectName().toStdString());
+    const int last = shown->rowCount() - 1;
+    EXPECT_EQ(shown->rowViewportPosition(1), 21);
+    EXPECT_EQ(shown->rowViewportPosition(last) + shown->rowHeight(last),
+              shown->viewport()->height());
+    EXPECT_EQ(shown->columnViewportPosition(1) + shown->columnWidth(1), shown->viewport()->width());
+    EXPECT_EQ(shown->verticalScrollBar()->maximum(), 0);
+  }
   EXPECT_EQ(grid.Cell(1, 0), "0,0512");
   EXPECT_EQ(grid.Cell(1, 1), "0,100");
   EXPECT_EQ(grid.Cell(1, 2), "1234,568");

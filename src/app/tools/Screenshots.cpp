@@ -91,6 +91,15 @@ int main(int argc, char** argv) {
       ok &= Save(&form, dir, QStringLiteral("main-%1-%2.png").arg(language, tabs[tab]));
     }
   }
+  // Still in English: the longest accumulation time the live tab shows.
+  instrument.WithLock([](vantor::sim::InstrumentModel& model) {
+    model.SetAccumulationTime(9999u * 86400u + 23u * 3600u + 59u * 60u);
+  });
+  form.PageControl()->setCurrentIndex(0);
+  form.Measure()->SetLiveRefreshPending();
+  form.Measure()->Timer1Timer();
+  ok &= Save(&form, dir, QStringLiteral("main-en-measure-long-time.png"));
+
   ok &= Save(windows.Form3.get(), dir, QStringLiteral("about-ru.png"));
   ok &= Save(windows.Form4.get(), dir, QStringLiteral("about-en.png"));
   ok &= Save(windows.Form5.get(), dir, QStringLiteral("splash-ru.png"));

@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "AppTestSupport.h"
 #include "IniFile.h"
+#include "WorkDir.h"
 
 using namespace vantor;
 using vantor::test::ReadBytes;

@@ -44,7 +44,7 @@ TEST(PortMap, PinnedEntriesAreTheWholeMap) {
   EXPECT_EQ(entries[0].Number, 3);
   EXPECT_EQ(entries[1].Number, 7);
   EXPECT_EQ(entries[2].Number, 12);
-  EXPECT_EQ(entries[1].Description, "not connected");
+  EXPECT_EQ(entries[1].Kind, PortKind::NotConnected);
 
   EXPECT_EQ(PortPath(3), "/dev/null");
   EXPECT_EQ(PortPath(12), "/dev/zero");
@@ -65,9 +65,11 @@ TEST(PortMap, RelativeLinksResolveAgainstTheDirectory) {
   EXPECT_EQ(PortPath(2), PortMapDirectory() + "/dev/ttyFAKE0");
 }
 
-TEST(PortMap, EntryTextNamesNumberPathAndKind) {
-  EXPECT_EQ(PortEntryText({3, "/dev/ttyUSB0", "USB serial"}),
-            QString::fromUtf8("COM3 \u2014 /dev/ttyUSB0, USB serial"));
+TEST(PortMap, EntryTextNamesNumberPathAndKindInTheLanguage) {
+  EXPECT_EQ(PortEntryText({3, "/dev/ttyUSB0", PortKind::UsbSerial, "FT232R USB UART"}, 1),
+            QString::fromUtf8("COM3 \u2014 /dev/ttyUSB0, USB serial, FT232R USB UART"));
+  EXPECT_EQ(PortEntryText({3, "/dev/ttyUSB0", PortKind::UsbSerial, ""}, 0),
+            QString::fromUtf8("COM3 \u2014 /dev/ttyUSB0, USB-адаптер"));
 }
 
 TEST(PortMap, PinningReplacesAndUnpinningRestores) {
@@ -77,7 +79,7 @@ TEST(PortMap, PinningReplacesAndUnpinningRestores) {
   EXPECT_EQ(PinPort(3, "/dev/pts/77", &ok), "/dev/ttyUSB0");
   EXPECT_TRUE(ok);
   EXPECT_EQ(PortPath(3), "/dev/pts/77");
-  EXPECT_EQ(PortMapEntries()[0].Description, "not connected");
+  EXPECT_EQ(PortMapEntries()[0].Kind, PortKind::NotConnected);
 
   // Someone else re-pinned the number meanwhile: leave their entry alone.
   PinPort(3, "/dev/pts/78");

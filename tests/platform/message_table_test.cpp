@@ -1,0 +1,128 @@
+// The bilingual texts, every row in both languages, as literal data: a typo
+// in the program's table fails here.
+#include <gtest/gtest.h>
+
+#include "MessageTable.h"
+
+namespace vantor {
+namespace {
+
+struct Row {
+  int Number;
+  const char* Russian;
+  const char* English;
+};
+
+// Row 40's English text is the program's own choice.
+const Row Expected[] = {
+    {0, "МАЭД", "EDR"},
+    {1, "Бета", "Beta"},
+    {2, "Альфа", "Alpha"},
+    {3, "МАЭД", "EDR"},
+    {4, "МАЭД", "EDR"},
+    {5, "АЭД", "Dose rate"},
+    {6, " ", " "},
+    {7, " ", "Alpha"},
+    {8, "АЭД", "Dose rate"},
+    {9, "АЭД", "Dose rate"},
+    {10, "мкЗв", "uSv"},
+    {11, "мЗв", "mSv"},
+    {12, "Зв", "Sv"},
+    {13, "день ", "day "},
+    {14, "дня ", "days "},
+    {15, "дней ", "days "},
+    {16, "№", "#"},
+    {17, "ч ", "hr "},
+    {18, "мин", "min"},
+    {19, "ток заряда", "charge current"},
+    {20, "Аккумулятор Талир:  ", "Talir Battery:  "},
+    {21, "% зарядка", "% charging"},
+    {22, "мА", "mA"},
+    {23, "Ток потребления:", "Current consumption:"},
+    {24, "Аккумулятор Мирен:  ", "Miren Battery:  "},
+    {25, "Считать", "Read"},
+    {26, "Введите значение порога < 1e7", "Enter value < 1e7"},
+    {27, "Время, с", "Time, sec"},
+    {28, "МАЭД", "EDR"},
+    {29, "МАЭД, мкЗв/ч", "Dose rate, uSv/h"},
+    {30, "Бета, 1/(мин*см2)", "Beta, 1/(min*cm2)"},
+    {31, "Альфа, 1/(мин*см2)", "Alpha, 1/(min*cm2)"},
+    {32, "Время работы", "Working time"},
+    {33, "Измерений", "Measurements"},
+    {34, "Максимум", "Maximum"},
+    {35, "Минимум", "Minimum"},
+    {36, "Среднее", "Average"},
+    {37, "Ошибка чтения", "Connection error"},
+    {38, "Чтение архива", "Archive reading"},
+    {39, "Ошибка связи", "Connection error"},
+    {40, "Выполнено", "Done"},
+    {41, "Чтение", "Reading"},
+    {42, "Результаты измерения", "Measurement results"},
+    {43, "Настройки", "Setings "},
+    {44, "Архив", "History "},
+    {45, "Спектр", "Spectrum "},
+    {46, "Аккумуляторы", "Batteries"},
+    {47, "Связь", "Connection"},
+    {48, "Установить", "Make"},
+    {49, "Вид", "View "},
+    {50, "Язык", "Language "},
+    {51, "Справка", "Help "},
+    {52, "О программе", "About"},
+    {53, "ЭД", "ED "},
+    {54, "Время набора", "Dose accumulation time "},
+    {55, "На график", "To the graph "},
+    {56, "Сбросить дозу", "Dose reset"},
+    {57, "Очистить график", "Clear the graph"},
+    {58, "Порог МЭД, мкЗв/ч", "EDR Alarm, uSv/h "},
+    {59, "Порог ЭД, мкЗв", "ED Alarm, uSv "},
+    {60, "Звук", "Sound "},
+    {61, "Яркость дисплея", "Display brightness"},
+    {62, "Автояркость", "Auto brightness"},
+    {63, "Записать", "Write"},
+    {64, "Запись в архив", "Logging"},
+    {65, "Отображаемые экраны", "Displayed Screens"},
+    {66, "Основной", "Main"},
+    {67, "Краткий", "Short"},
+    {68, "Поиск", "Search"},
+    {69, "Спектр", "Spectrum"},
+    {70, "Доза", "Dose"},
+    {71, "Адрес Нелан №1 (Hex)", "Network address Nelan #1 (Hex)"},
+    {72, "Адрес Нелан №2 (Hex)", "Network address Nelan #2 (Hex)"},
+    {73, "Адрес пульта Мирен (Hex)", "Network address Miren (Hex)"},
+    {74, "Чтение архива", "Read history"},
+    {75, "Стереть архив", "Erase history"},
+    {76, "Страница", "Page"},
+    {77, "Заполнение памяти", "Memory filling"},
+    {78, "Канал", "Channel"},
+    {79, "Энергия, МэВ", "Energy, MeV"},
+    {80, "Импульсы", "Counts"},
+    {81, "Сумма:", "Summ:"},
+    {82, "Интеграл", "Integral"},
+    {83, "Сброс", "Reset"},
+    {84, "Мирен", "Miren"},
+    {85, "Талир", "Talir"},
+    {86, "Заряд", "Charge"},
+    {87, "Температура", "Temperature"},
+    {88, "Оставшееся время работы", "Remaining operating time"},
+    {89, "Ток потребления", "Current consumption"},
+    {90, "Состояние", ""},
+    {91, "Прошивка", "Firmware"},
+    {92, "COM-порт", "COM-port"},
+};
+
+TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
+  for (const Row& row : Expected) {
+    SCOPED_TRACE(row.Number);
+    EXPECT_EQ(MessageText(row.Number, 0), QString::fromUtf8(row.Russian));
+    EXPECT_EQ(MessageText(row.Number, 1), QString::fromUtf8(row.English));
+  }
+}
+
+TEST(MessageTable, OtherIndexesReadRussianAndRowsOutsideTheTableAreEmpty) {
+  EXPECT_EQ(MessageText(92, 7), QString::fromUtf8("COM-порт"));
+  EXPECT_TRUE(MessageText(-1, 0).isEmpty());
+  EXPECT_TRUE(MessageText(MessageRowCount, 1).isEmpty());
+}
+
+}  // namespace
+}  // namespace vantor
