@@ -323,6 +323,8 @@ void TForm1::ApplyLanguage(int language) {
 
   SetCaption(label14_, text(91));
   SetCaption(label15_, text(92));
+  measure_->ChartView()->ApplyLanguage(language == 1 ? 1 : 0);
+  archive_->ChartView()->ApplyLanguage(language == 1 ? 1 : 0);
 }
 
 void TForm1::N4Click() {

@@ -99,6 +99,15 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 90 */ "Состояние", "",
     /* 91 */ "Прошивка", "Firmware",
     /* 92 */ "COM-порт", "COM-port",
+    /* 93 */ "Целиком", "Fit",
+    /* 94 */ "Колесо мыши — масштаб по времени, перетаскивание — сдвиг, Shift и рамка — увеличить выделенное, двойной щелчок — весь график", "Mouse wheel: zoom the time axis; drag: pan; Shift+drag: zoom into a box; double-click: whole chart",
+    /* 95 */ "Точек: %1", "Points: %1",
+    /* 96 */ "среднее %1   σ %2   мин %3   макс %4 %5", "mean %1   σ %2   min %3   max %4 %5",
+    /* 97 */ "доза %1 %2", "dose %1 %2",
+    /* 98 */ "Полоса ±2σ вокруг среднего видимого интервала", "Band of ±2σ around the mean of the visible interval",
+    /* 99 */ "Сохранить картинку графика (PNG)", "Save the chart as a picture (PNG)",
+    /* 100 */ "Сохранить точки видимого интервала (CSV)", "Save the visible points (CSV)",
+    /* 101 */ "Не удалось сохранить %1: %2", "Could not save %1: %2",
 }};
 // clang-format on
 

@@ -38,7 +38,7 @@ TEST(MessageTable, RowsKeepTheirTextsAndNumbering) {
   EXPECT_EQ(MessageText(90, 1), "");
   EXPECT_EQ(MessageText(92, 1), "COM-port");
   EXPECT_EQ(MessageText(92, 7), QString::fromUtf8("COM-порт")) << "other indexes read Russian";
-  EXPECT_TRUE(MessageText(93, 0).isEmpty());
+  EXPECT_TRUE(MessageText(MessageRowCount, 0).isEmpty());
 }
 
 TEST(CivilDays, CountFromNineteenSeventyAndRollFieldsOver) {
