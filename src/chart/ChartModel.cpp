@@ -377,7 +377,8 @@ ChartPoints::Reduction ChartPoints::Reduce(double from, double to, int columns,
 
 size_t ChartPoints::BytesUsed() const {
   size_t bytes = chunks_.size() * ChunkSize * sizeof(StoredPoint) +
-                 chunks_.capacity() * sizeof(chunks_[0]) + levels_.capacity() * sizeof(levels_[0]);
+                 chunks_.capacity() * sizeof(std::unique_ptr<StoredPoint[]>) +
+                 levels_.capacity() * sizeof(std::vector<Node>);
   for (const std::vector<Node>& level : levels_) {
     bytes += level.capacity() * sizeof(Node);
   }

@@ -154,7 +154,6 @@ void TimeChart::BuildTools() {
     button->setObjectName(QLatin1String(name));
     button->setText(text);
     button->setFont(small);
-    button->setAutoRaise(true);
     return button;
   };
   fitButton_ = tool("ChartFit", QString());
@@ -195,7 +194,6 @@ void TimeChart::Retranslate() {
   bandSwitch_->setToolTip(Tr(RowChartBand, language_));
   pngButton_->setToolTip(Tr(RowChartSavePng, language_));
   csvButton_->setToolTip(Tr(RowChartSaveCsv, language_));
-  setToolTip(Tr(RowChartHelp, language_));
   readOut_->hide();
   PlaceTools();
 }
@@ -349,7 +347,10 @@ void TimeChart::Refresh() {
   UpdateValueAxis();
   UpdateStatistics(from, to);
   pointSeries_->replace(shown);
-  readOut_->hide();
+  // A read-out on display names the point now nearest the cursor.
+  if (readOut_->isVisible()) {
+    ShowReadOut(hoverAt_);
+  }
 }
 
 void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
@@ -436,6 +437,7 @@ void TimeChart::mousePressEvent(QMouseEvent* event) {
 void TimeChart::mouseMoveEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   if (drag_ == Drag::None) {
+    hoverAt_ = at;
     ShowReadOut(at);
     return;
   }

@@ -145,6 +145,7 @@ class TimeChart : public QChartView {
   std::pair<double, double> pressTime_;
   std::pair<double, double> pressValues_;
   bool moved_ = false;
+  QPoint hoverAt_;
 
   QChart* chart_ = nullptr;
   QLineSeries* pointSeries_ = nullptr;
