@@ -1,7 +1,8 @@
-// Live chart at a day and a week of points (one a second): the time to add
-// one more point and repaint the chart offscreen, and the memory per point.
+// Live chart at a day, a week and a month of points (one a second), side by
+// side: the time to add one more point and repaint the chart offscreen, the
+// time to zoom or pan to a range and repaint, and the memory per point.
 //
-//   bench_chart [--repeat N]
+//   bench_chart [--repeat N] [--no-unreduced]
 #include <QApplication>
 #include <QPixmap>
 #include <QtCharts/QChartView>
@@ -18,7 +19,6 @@
 #include <vector>
 
 #include "CalendarClock.h"
-#include "LiveTexts.h"
 #include "MeasurePage.h"
 #include "Session.h"
 
@@ -63,30 +63,45 @@ float Reading(std::mt19937& random, int64_t i) {
   return (i % 20000 == 19999) ? 35.0f : std::max(0.0f, scatter(random));
 }
 
-void Run(vantor::MeasurePage& page, int64_t points, int repeat) {
+void Repaint(vantor::MeasurePage& page) {
+  QCoreApplication::processEvents();
+  if (page.ChartView()->grab().isNull()) {
+    std::fprintf(stderr, "grab gave no picture\n");
+    std::exit(1);
+  }
+}
+
+struct Result {
+  const char* Name = "";
+  int64_t Points = 0;
+  double Fill = 0;
+  double FirstDraw = 0;
+  Figures Add, Paint, Total, Cpu, Zoom, Pan, ZoomedAdd;
+  double ModelBytes = 0;
+  double ResidentBytes = 0;
+  size_t Drawn = 0;
+};
+
+Result Run(vantor::MeasurePage& page, const char* name, int64_t points, int repeat) {
+  Result r;
+  r.Name = name;
+  r.Points = points;
   std::mt19937 random(1);
+  vantor::TimeChart& chart = *page.ChartView();
   page.ClearChart();
   vantor::ChartPoints& model = page.ChartState().Points();
   const long before = ResidentBytes();
+  auto t0 = Clock::now();
   for (int64_t i = 0; i < points; ++i) {
-    model.Add(vantor::PointTimeFor(Start + i, 0), Reading(random, i));
+    model.Add(Start + i, Reading(random, i));
   }
+  r.Fill = Ms(Clock::now() - t0);
   const long after = ResidentBytes();
 
-  auto t0 = Clock::now();
-  page.RefreshChart();
-  QCoreApplication::processEvents();
-  QPixmap first = page.ChartView()->grab();
-  const double firstDraw = Ms(Clock::now() - t0);
-
-  // A new plot width rescans every point once.
   t0 = Clock::now();
-  const int columns = model.Columns();
-  model.SetColumns(columns - 1);
-  model.DrawIndexes();
-  const double rescan = Ms(Clock::now() - t0);
-  model.SetColumns(columns);
-  const size_t drawn = model.DrawIndexes().size();
+  page.RefreshChart();
+  Repaint(page);
+  r.FirstDraw = Ms(Clock::now() - t0);
 
   std::vector<double> add;
   std::vector<double> paint;
@@ -99,40 +114,89 @@ void Run(vantor::MeasurePage& page, int64_t points, int repeat) {
     page.AddChartPoint(Reading(random, next), next);
     ++next;
     const auto b = Clock::now();
-    QCoreApplication::processEvents();
-    QPixmap picture = page.ChartView()->grab();
+    Repaint(page);
     const auto c = Clock::now();
     cpu.push_back(CpuMs() - cpuStart);
-    if (picture.isNull()) {
-      std::fprintf(stderr, "grab gave no picture\n");
-      std::exit(1);
-    }
     add.push_back(Ms(b - a));
     paint.push_back(Ms(c - b));
     total.push_back(Ms(c - a));
   }
-  const Figures fa = Summarise(add);
-  const Figures fp = Summarise(paint);
-  const Figures ft = Summarise(total);
-  const Figures fc = Summarise(cpu);
+  r.Drawn = page.PointSeries()->count();
+
+  // Zoom to ranges from a minute to the whole span, anywhere; then pan each
+  // by a tenth of its span; then add points while zoomed in.
+  const double first = static_cast<double>(model.FirstSecond()) * 1000.0;
+  const double last = static_cast<double>(model.LastSecond()) * 1000.0;
+  std::uniform_real_distribution<double> share(0.0, 1.0);
+  std::vector<double> zoom;
+  std::vector<double> pan;
+  for (int i = 0; i < repeat; ++i) {
+    const double span = 60000.0 * std::pow((last - first) / 60000.0, share(random));
+    const double from = first + share(random) * (last - first - span);
+    auto a = Clock::now();
+    chart.ZoomTime(from, from + span);
+    Repaint(page);
+    zoom.push_back(Ms(Clock::now() - a));
+    a = Clock::now();
+    chart.ZoomTime(from + span / 10, from + span * 1.1);
+    Repaint(page);
+    pan.push_back(Ms(Clock::now() - a));
+  }
+  chart.ZoomTime(last - 3600000.0, last - 1800000.0);
+  std::vector<double> zoomedAdd;
+  for (int i = 0; i < repeat; ++i) {
+    const auto a = Clock::now();
+    page.AddChartPoint(Reading(random, next), next);
+    ++next;
+    Repaint(page);
+    zoomedAdd.push_back(Ms(Clock::now() - a));
+  }
+  chart.Fit();
+
+  r.Add = Summarise(add);
+  r.Paint = Summarise(paint);
+  r.Total = Summarise(total);
+  r.Cpu = Summarise(cpu);
+  r.Zoom = Summarise(zoom);
+  r.Pan = Summarise(pan);
+  r.ZoomedAdd = Summarise(zoomedAdd);
   const double n = static_cast<double>(model.Size());
-  std::printf("%lld points (%s)\n", static_cast<long long>(points),
-              points == 86400    ? "a day"
-              : points == 604800 ? "a week"
-                                 : "custom");
-  std::printf("  add one point:            median %7.3f ms, max %7.3f ms\n", fa.Median, fa.Max);
-  std::printf("  repaint (grab):           median %7.3f ms, max %7.3f ms\n", fp.Median, fp.Max);
-  std::printf("  add + repaint:            median %7.3f ms, max %7.3f ms  (goal < 16 ms)\n",
-              ft.Median, ft.Max);
-  std::printf("  add + repaint, CPU time:  median %7.3f ms, max %7.3f ms\n", fc.Median, fc.Max);
-  std::printf("  first draw after filling: %7.3f ms; rescan for a new width: %7.3f ms\n", firstDraw,
-              rescan);
-  std::printf("  points drawn: %zu of %.0f (plot %d px wide, %d columns summarised)\n", drawn, n,
-              static_cast<int>(page.ChartView()->chart()->plotArea().width()), model.Columns());
-  std::printf("  memory: model %.1f bytes/point, resident growth %.1f bytes/point (goal < 64)\n",
-              static_cast<double>(model.BytesUsed()) / n,
-              static_cast<double>(after - before) / static_cast<double>(points));
-  (void)first;
+  r.ModelBytes = static_cast<double>(model.BytesUsed()) / n;
+  r.ResidentBytes = static_cast<double>(after - before) / static_cast<double>(points);
+  return r;
+}
+
+void Print(const std::vector<Result>& results) {
+  std::printf("%-34s", "");
+  for (const Result& r : results) {
+    std::printf(" %18s", r.Name);
+  }
+  std::printf("\n%-34s", "points");
+  for (const Result& r : results) {
+    std::printf(" %18lld", static_cast<long long>(r.Points));
+  }
+  const auto row = [&](const char* label, auto value) {
+    std::printf("\n%-34s", label);
+    for (const Result& r : results) {
+      value(r);
+    }
+  };
+  const auto figures = [](const Figures& f) { std::printf("     %6.2f / %6.2f", f.Median, f.Max); };
+  std::printf("\n  (times in ms, median / max)");
+  row("add one point", [&](const Result& r) { figures(r.Add); });
+  row("repaint (grab)", [&](const Result& r) { figures(r.Paint); });
+  row("add + repaint (goal 8 / 16)", [&](const Result& r) { figures(r.Total); });
+  row("add + repaint, CPU time", [&](const Result& r) { figures(r.Cpu); });
+  row("zoom to a range + repaint (16)", [&](const Result& r) { figures(r.Zoom); });
+  row("pan + repaint (16)", [&](const Result& r) { figures(r.Pan); });
+  row("add + repaint while zoomed in", [&](const Result& r) { figures(r.ZoomedAdd); });
+  row("fill the model (all points)", [](const Result& r) { std::printf(" %18.1f", r.Fill); });
+  row("first draw after filling", [](const Result& r) { std::printf(" %18.1f", r.FirstDraw); });
+  row("points drawn at the whole range", [](const Result& r) { std::printf(" %18zu", r.Drawn); });
+  row("model bytes/point (goal 12)", [](const Result& r) { std::printf(" %18.2f", r.ModelBytes); });
+  row("resident growth bytes/point",
+      [](const Result& r) { std::printf(" %18.2f", r.ResidentBytes); });
+  std::printf("\n");
 }
 
 // What drawing every point straight through the chart component would cost.
@@ -196,8 +260,11 @@ int main(int argc, char** argv) {
   page.resize(945, 490);
   QCoreApplication::processEvents();
 
-  Run(page, 86400, repeat);
-  Run(page, 604800, repeat);
+  std::vector<Result> results;
+  results.push_back(Run(page, "a day", 86400, repeat));
+  results.push_back(Run(page, "a week", 604800, repeat));
+  results.push_back(Run(page, "a month", 2592000, repeat));
+  Print(results);
   if (unreduced) {
     RunUnreduced(86400);
   }

@@ -8,11 +8,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QtCharts/QChart>
-#include <QtCharts/QChartView>
-#include <QtCharts/QDateTimeAxis>
-#include <QtCharts/QLineSeries>
-#include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 
@@ -51,9 +46,9 @@ QString BarStyle(const QColor& colour) {
 }
 
 // A day count of the record's local date and time as the chart's x: the
-// moment that local time names, in milliseconds since 1970, which is what
-// the date-time axis labels back as local time.
-qreal ChartX(double days) {
+// moment that local time names, in seconds since 1970, which is what the
+// date-time axis labels back as local time.
+int64_t ChartSecond(double days) {
   const double whole = std::floor(days);
   int seconds = static_cast<int>(std::lround((days - whole) * 86400.0));
   QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
@@ -61,8 +56,7 @@ qreal ChartX(double days) {
     seconds -= 86400;
     date = date.addDays(1);
   }
-  return static_cast<qreal>(
-      QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000)).toMSecsSinceEpoch());
+  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000)).toSecsSinceEpoch();
 }
 
 }  // namespace
@@ -142,27 +136,20 @@ void ArchivePage::BuildControls() {
   grid_->SetDefaultRowHeight(16);
   grid_->hide();
 
-  series_ = new QLineSeries;
-  series_->setObjectName("LineSeries1");
-  series_->setPointsVisible(true);
-  series_->setMarkerSize(2);
-  auto* chart = new QChart;
-  chart->legend()->hide();
-  chart->addSeries(series_);
-  axisX_ = new QDateTimeAxis;
-  axisX_->setFormat(QStringLiteral("dd.MM.yy hh:mm"));
-  axisX_->setTickCount(6);
-  axisY_ = new QValueAxis;
-  axisY_->setLabelFormat(QStringLiteral("%g"));
-  chart->addAxis(axisX_, Qt::AlignBottom);
-  chart->addAxis(axisY_, Qt::AlignLeft);
-  series_->attachAxis(axisX_);
-  series_->attachAxis(axisY_);
-  UpdateChartRange();
-  chart4_ = new QChartView(chart, this);
+  TimeChartOptions options;
+  options.PointSeriesName = QStringLiteral("LineSeries1");
+  options.MarkerSize = 2;
+  options.NiceValueRange = true;
+  options.MinimumFitSeconds = 60;  // a single moment still gets a readable span
+  options.ShortFormat = QStringLiteral("dd.MM.yy hh:mm:ss");
+  options.DayFormat = QStringLiteral("dd.MM.yy hh:mm");
+  options.LongFormat = options.DayFormat;
+  options.MaxTicks = 6;
+  chart4_ = new TimeChart(chartPoints_, options, session_.LanguageIndex, this);
   chart4_->setObjectName("Chart4");
   chart4_->setGeometry(3, 49, 917, 431);
   chart4_->hide();
+  UpdateChartRange();
 
   connect(button4_, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(button5_, &QPushButton::clicked, this, [this] { Button5Click(); });
@@ -192,9 +179,8 @@ void ArchivePage::ShowMemoryFilling(uint32_t count, bool full) {
 
 void ArchivePage::ClearArchiveView() {
   grid_->ClearColumns(0, StringGrid::ColumnCount - 1);
-  points_.clear();
+  chartPoints_.Clear();
   if (viewBatch_ == 0) {
-    series_->clear();
     UpdateChartRange();
   }
 }
@@ -207,55 +193,37 @@ void ArchivePage::BeginViewUpdate() {
 void ArchivePage::EndViewUpdate() {
   grid_->EndUpdate();
   if (viewBatch_ > 0 && --viewBatch_ == 0) {
-    // One replace with the sorted points instead of an append per record.
-    series_->replace(QList<QPointF>(points_.begin(), points_.end()));
+    // One redraw for the whole page instead of one per record.
     UpdateChartRange();
   }
 }
 
 void ArchivePage::UpdateChartRange() {
-  if (points_.empty()) {
-    const QDateTime now = QDateTime::currentDateTime();
-    axisX_->setRange(now.addSecs(-3600), now);
-    axisY_->setRange(0, 1);
-    return;
+  if (chartPoints_.Empty()) {
+    const double now = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
+    chart4_->SetIdleRange(now - 3600000.0, now);
+    chart4_->SetValueRange(0, 1);
+  } else {
+    const double yMin = std::min(0.0, static_cast<double>(chartPoints_.MinY()));
+    double yMax = std::max(0.0, static_cast<double>(chartPoints_.MaxY()));
+    if (yMax <= yMin) {
+      yMax = yMin + 1;
+    }
+    chart4_->SetValueRange(yMin, yMax + (yMax - yMin) / 7);
   }
-  qreal xMin = points_.front().x();
-  qreal xMax = points_.back().x();
-  if (xMax - xMin < 60000) {  // a single moment still gets a readable span
-    xMin -= 30 * 60000;
-    xMax += 30 * 60000;
-  }
-  axisX_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(xMin)),
-                   QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(xMax)));
-  qreal yMin = 0;
-  qreal yMax = 0;
-  for (const QPointF& p : points_) {
-    yMin = std::min(yMin, p.y());
-    yMax = std::max(yMax, p.y());
-  }
-  if (yMax <= yMin) {
-    yMax = yMin + 1;
-  }
-  axisY_->setRange(yMin, yMax + (yMax - yMin) / 7);
-  axisY_->applyNiceNumbers();  // ticks at round values
+  chart4_->Refresh();
 }
 
 void ArchivePage::AddArchivePoint(const ArchiveTime& time, float value) {
   const std::optional<double> days = ArchivePointDate(time);
-  // No point for an all-zero time, nor for a value that is no number: a
-  // single infinity or NaN would flatten or break the whole axis.
-  if (!days || !std::isfinite(value)) {
+  // No point for an all-zero time; the chart refuses a value that is no
+  // number, which would flatten or break the whole axis.
+  if (!days) {
     return;
   }
-  const QPointF point(ChartX(*days), static_cast<qreal>(value));
-  // Records usually come in time order, so this mostly appends at the end.
-  const auto at =
-      std::upper_bound(points_.begin(), points_.end(), point,
-                       [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
-  points_.insert(at, point);
+  // Records usually come in time order; the chart sorts those that do not.
+  chartPoints_.Add(ChartSecond(*days), value);
   if (viewBatch_ == 0) {
-    series_->replace(QList<QPointF>(points_.begin(), points_.end()));
     UpdateChartRange();
   }
 }
@@ -404,6 +372,7 @@ void ArchivePage::ApplyLanguage(uint8_t language) {
               language);
   label58_->adjustSize();
   label31_->adjustSize();
+  chart4_->ApplyLanguage(language);
 }
 
 }  // namespace vantor

@@ -1,12 +1,13 @@
 #pragma once
-#include <QPointF>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 #include "ArchiveRecord.h"
+#include "ChartModel.h"
 #include "Session.h"
+#include "TimeChart.h"
 
 class QComboBox;
 class QLabel;
@@ -15,10 +16,7 @@ class QProgressBar;
 class QPushButton;
 
 QT_BEGIN_NAMESPACE
-class QChartView;
-class QDateTimeAxis;
 class QLineSeries;
-class QValueAxis;
 QT_END_NAMESPACE
 
 namespace vantor {
@@ -64,7 +62,8 @@ class ArchivePage : public QWidget {
   int RecordsRead() const { return recordsRead_; }
 
   StringGrid* Grid() const { return grid_; }
-  QLineSeries* Series() const { return series_; }
+  QLineSeries* Series() const { return chart4_->PointSeries(); }
+  TimeChart* ChartView() const { return chart4_; }
 
   // Called after each attempt of a read, failed or not, so the progress
   // shows; the default repaints the window. Benchmarks and tests may replace
@@ -84,7 +83,7 @@ class ArchivePage : public QWidget {
   ArchivePaging paging_;
   int recordsRead_ = 0;  // slots filled by the last read
 
-  std::vector<QPointF> points_;  // chart points in ascending x
+  ChartPoints chartPoints_;  // the page's points, seconds since 1970
   int viewBatch_ = 0;
 
   QPushButton* button4_ = nullptr;
@@ -99,10 +98,7 @@ class ArchivePage : public QWidget {
   QLabel* label41_ = nullptr;
   QComboBox* comboBox5_ = nullptr;
   StringGrid* grid_ = nullptr;
-  QChartView* chart4_ = nullptr;
-  QLineSeries* series_ = nullptr;
-  QDateTimeAxis* axisX_ = nullptr;
-  QValueAxis* axisY_ = nullptr;
+  TimeChart* chart4_ = nullptr;  // LineSeries1 the points
 };
 
 }  // namespace vantor

@@ -48,10 +48,4 @@ bool ClockOutOfStep(const CalendarClock& clock, int64_t now, int hour, int minut
 // day, hour, minute, second, 0, 0.
 std::array<uint8_t, 8> ClockSettingFor(const LocalTime& local);
 
-// The chart's x for a step at `seconds` since 1970: local standard time as
-// days since 30 December 1899. `utcMinusLocal` is the standard-time offset.
-inline double PointTimeFor(int64_t seconds, int64_t utcMinusLocal) {
-  return static_cast<double>(seconds - utcMinusLocal) / 86400.0 + 25569.0;
-}
-
 }  // namespace vantor

@@ -1,7 +1,6 @@
 #include "MeasurePage.h"
 
 #include <QCheckBox>
-#include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
@@ -10,10 +9,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QtCharts/QChart>
-#include <QtCharts/QChartView>
-#include <QtCharts/QDateTimeAxis>
-#include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -192,54 +187,22 @@ void MeasurePage::ApplyLanguage(uint8_t language) {
                {Button3, RowResetDose},
                {Button6, RowClearChart}},
               language);
-  leftAxis_->setTitleText(MessageText(RowLiveAxisTitle, language));
+  Chart1->LeftAxis()->setTitleText(MessageText(RowLiveAxisTitle, language));
+  Chart1->ApplyLanguage(language);
   FitLabels();
 }
 
 void MeasurePage::BuildChart() {
-  chartScene_ = new QChart();
-  chartScene_->legend()->hide();
-  chartScene_->setBackgroundRoundness(0);
-  chartScene_->setMargins(QMargins(4, 4, 12, 4));
-
-  Series1 = new QLineSeries(chartScene_);
-  Series1->setObjectName("Series1");
-  Series1->setPointsVisible(true);
-  Series1->setMarkerSize(4);
-  Series3 = new QLineSeries(chartScene_);
-  Series3->setObjectName("Series3");
-  chartScene_->addSeries(Series1);
-  chartScene_->addSeries(Series3);
-  // The theme's colour in a one-pixel line, which also draws far faster
-  // than the theme's wider pen.
-  QPen linePen = Series1->pen();
-  linePen.setWidth(1);
-  Series1->setPen(linePen);
-  QPen meanPen(QColor(243, 156, 53));
-  meanPen.setWidth(2);
-  Series3->setPen(meanPen);
-
-  bottomAxis_ = new QDateTimeAxis(chartScene_);
-  bottomAxis_->setObjectName("BottomAxis");
-  bottomAxis_->setFormat(QStringLiteral("hh:mm:ss"));
-  bottomAxis_->setTickCount(7);
-  leftAxis_ = new QValueAxis(chartScene_);
-  leftAxis_->setObjectName("LeftAxis");
-  leftAxis_->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
-  leftAxis_->setRange(0, 1);
-  chartScene_->addAxis(bottomAxis_, Qt::AlignBottom);
-  chartScene_->addAxis(leftAxis_, Qt::AlignLeft);
-  for (QLineSeries* series : {Series1, Series3}) {
-    series->attachAxis(bottomAxis_);
-    series->attachAxis(leftAxis_);
-  }
-  const QDateTime now = QDateTime::fromSecsSinceEpoch(session_.Clock ? session_.Clock->Now() : 0);
-  bottomAxis_->setRange(now, now.addSecs(60));
-
-  Chart1 = new QChartView(chartScene_, this);
+  TimeChartOptions options;
+  options.PointSeriesName = QStringLiteral("Series1");
+  options.MeanSeriesName = QStringLiteral("Series3");
+  options.ShowIntegral = true;
+  Chart1 = new TimeChart(chart_.Points(), options, session_.LanguageIndex, this);
   Chart1->setObjectName("Chart1");
   Chart1->setGeometry(0, 119, 934, 368);
-  connect(chartScene_, &QChart::plotAreaChanged, this, [this] { OnPlotAreaChanged(); });
+  Chart1->LeftAxis()->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
+  const double now = 1000.0 * static_cast<double>(session_.Clock ? session_.Clock->Now() : 0);
+  Chart1->SetIdleRange(now, now + 60000.0);
 }
 
 bool MeasurePage::IsOnDisplay() const {
@@ -341,7 +304,7 @@ void MeasurePage::ResetLiveDisplay() {
   session_.SetPanel(1, NoValueText);
   session_.SetPanel(2, NoValueText);
   chart_.ResetMeanAndPeak();
-  RedrawMean();
+  RedrawChart(false);
 }
 
 void MeasurePage::ClearChartSeries() {
@@ -349,79 +312,21 @@ void MeasurePage::ClearChartSeries() {
   RedrawChart(false);
 }
 
-// Series coordinates are milliseconds since 1970 in UTC, which the time axis
-// labels in the computer's local time.
-double MeasurePage::ChartMsec(double pointTime) const {
-  return (pointTime - 25569.0) * 86400000.0 + 1000.0 * session_.Clock->StandardOffset();
-}
-
-// Every axis change redoes the geometry of every series, so the axes move
-// while Series1 is empty and its points go in last, in one piece.
 void MeasurePage::RedrawChart(bool leftAxis) {
-  ChartPoints& points = chart_.Points();
-  const std::vector<uint32_t> indexes = points.DrawIndexes();
-  QList<QPointF> shown;
-  shown.reserve(static_cast<qsizetype>(indexes.size()));
-  for (const uint32_t i : indexes) {
-    shown.append(QPointF(ChartMsec(points.X(i)), points.Y(i)));
-  }
-  Series1->clear();
-  // Markers stand for single measurements; once a column summarises
-  // several, the line alone is drawn.
-  Series1->setPointsVisible(points.Level() == 0);
-  RedrawMean();
-  UpdateTimeAxis();
   if (leftAxis) {
     UpdateLeftAxis();
   }
-  Series1->replace(shown);
+  Chart1->SetMeanShown(chart_.MeanShown());
+  Chart1->Refresh();
 }
 
 void MeasurePage::RefreshChart() {
   RedrawChart(true);
 }
 
-void MeasurePage::RedrawMean() {
-  const ChartPoints& points = chart_.Points();
-  if (!chart_.MeanShown()) {
-    Series3->clear();
-    return;
-  }
-  const double mean = points.Mean();
-  Series3->replace(QList<QPointF>{QPointF(ChartMsec(points.FirstX()), mean),
-                                  QPointF(ChartMsec(points.LastX()), mean)});
-}
-
-void MeasurePage::UpdateTimeAxis() {
-  const ChartPoints& points = chart_.Points();
-  if (points.Empty()) {
-    return;
-  }
-  const qint64 first = std::llround(ChartMsec(points.FirstX()));
-  qint64 last = std::llround(ChartMsec(points.LastX()));
-  if (last <= first) {
-    last = first + 1000;  // a single point still needs a span
-  }
-  const bool overDay = last - first > 86400000LL;
-  // Ticks at least a second apart, so no two labels read the same.
-  const qint64 seconds = (last - first) / 1000;
-  bottomAxis_->setTickCount(static_cast<int>(std::clamp<qint64>(seconds + 1, 2, 7)));
-  bottomAxis_->setFormat(overDay ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("hh:mm:ss"));
-  bottomAxis_->setRange(QDateTime::fromMSecsSinceEpoch(first),
-                        QDateTime::fromMSecsSinceEpoch(last));
-}
-
 void MeasurePage::UpdateLeftAxis() {
   const std::optional<double> fixed = chart_.AxisMaximum();
-  leftAxis_->setRange(0, fixed ? *fixed : AutomaticAxisMaximum(chart_.Points()));
-}
-
-void MeasurePage::OnPlotAreaChanged() {
-  const int columns = static_cast<int>(chartScene_->plotArea().width());
-  if (columns > 0 && columns != chart_.Points().Columns()) {
-    chart_.Points().SetColumns(columns);
-    RedrawChart(false);
-  }
+  Chart1->SetValueRange(0, fixed ? *fixed : AutomaticAxisMaximum(chart_.Points()));
 }
 
 }  // namespace vantor

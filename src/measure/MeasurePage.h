@@ -6,14 +6,12 @@
 
 #include "ChartModel.h"
 #include "Session.h"
+#include "TimeChart.h"
 
 class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
-class QChart;
-class QChartView;
-class QDateTimeAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -70,10 +68,10 @@ class MeasurePage : public QWidget {
   // bring the series and axes up to date with RefreshChart().
   LiveChart& ChartState() { return chart_; }
   void RefreshChart();
-  QChartView* ChartView() const { return Chart1; }
-  QLineSeries* PointSeries() const { return Series1; }
-  QLineSeries* MeanSeries() const { return Series3; }
-  QValueAxis* LeftAxis() const { return leftAxis_; }
+  TimeChart* ChartView() const { return Chart1; }
+  QLineSeries* PointSeries() const { return Chart1->PointSeries(); }
+  QLineSeries* MeanSeries() const { return Chart1->MeanSeries(); }
+  QValueAxis* LeftAxis() const { return Chart1->LeftAxis(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,11 +81,7 @@ class MeasurePage : public QWidget {
   void FitLabels();
   void BuildChart();
   void RedrawChart(bool leftAxis);
-  void RedrawMean();
-  void UpdateTimeAxis();
   void UpdateLeftAxis();
-  double ChartMsec(double pointTime) const;
-  void OnPlotAreaChanged();
 
   Session& session_;
   LiveChart chart_;
@@ -110,12 +104,7 @@ class MeasurePage : public QWidget {
   QCheckBox* CheckBox1 = nullptr;
   QPushButton* Button3 = nullptr;
   QPushButton* Button6 = nullptr;
-  QChartView* Chart1 = nullptr;
-  QChart* chartScene_ = nullptr;
-  QLineSeries* Series1 = nullptr;
-  QLineSeries* Series3 = nullptr;
-  QDateTimeAxis* bottomAxis_ = nullptr;
-  QValueAxis* leftAxis_ = nullptr;
+  TimeChart* Chart1 = nullptr;  // Series1 the points, Series3 their mean
 };
 
 }  // namespace vantor

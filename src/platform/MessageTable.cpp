@@ -112,6 +112,15 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 100 */ "нет такого порта", "no such port",
     /* 101 */ " — повторено чтений: %1", " — %1 reads repeated",
     /* 102 */ " — не получено записей: %1 из %2", " — %1 of %2 records not received",
+    /* 103 */ "Целиком", "Fit",
+    /* 104 */ "Колесо мыши — масштаб по времени, перетаскивание — сдвиг, Shift и рамка — увеличить выделенное, двойной щелчок — весь график", "Mouse wheel: zoom the time axis; drag: pan; Shift+drag: zoom into a box; double-click: whole chart",
+    /* 105 */ "Точек: %1", "Points: %1",
+    /* 106 */ "среднее %1   σ %2   мин %3   макс %4 %5", "mean %1   σ %2   min %3   max %4 %5",
+    /* 107 */ "доза %1 %2", "dose %1 %2",
+    /* 108 */ "Полоса ±2σ вокруг среднего видимого интервала", "Band of ±2σ around the mean of the visible interval",
+    /* 109 */ "Сохранить картинку графика (PNG)", "Save the chart as a picture (PNG)",
+    /* 110 */ "Сохранить точки видимого интервала (CSV)", "Save the visible points (CSV)",
+    /* 111 */ "Не удалось сохранить %1: %2", "Could not save %1: %2",
 }};
 // clang-format on
 

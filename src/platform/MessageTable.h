@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 103;
+inline constexpr int MessageRowCount = 112;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -69,6 +69,16 @@ enum MessageRow : int {
   // After an archive read, following the last read's own outcome.
   RowArchiveRetried = 101,  // %1 failed reads, made up for
   RowArchiveMissing = 102,  // %1 of %2 records never arrived
+  // The chart tools.
+  RowChartFit = 103,
+  RowChartHelp = 104,
+  RowChartCount = 105,
+  RowChartSpread = 106,
+  RowChartDose = 107,
+  RowChartBand = 108,
+  RowChartSavePng = 109,
+  RowChartSaveCsv = 110,
+  RowChartSaveFailed = 111,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

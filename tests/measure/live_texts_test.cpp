@@ -146,12 +146,5 @@ TEST(ClockCheck, SettingCarriesTheLocalDateAndTime) {
   EXPECT_EQ(ClockSettingFor({2025, 3, 10, 23, 59, 7}), expected);
 }
 
-TEST(ChartTime, IsLocalStandardTimeInDaysSince1899) {
-  EXPECT_DOUBLE_EQ(PointTimeFor(0, 0), 25569.0);
-  // Three hours east of Greenwich, 1970-01-01 00:00 UTC is 03:00 local.
-  EXPECT_DOUBLE_EQ(PointTimeFor(0, MoscowOffset), 25569.125);
-  EXPECT_DOUBLE_EQ(PointTimeFor(86400 + 3600, 3600), 25570.0);
-}
-
 }  // namespace
 }  // namespace vantor

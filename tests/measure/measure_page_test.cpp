@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QWheelEvent>
 #include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <map>
@@ -222,6 +225,41 @@ TEST_F(PageTest, ResetLiveDisplayBlanksValuesAndMeanButKeepsPoints) {
   page->AddChartPoint(1, Start + 2);
   ASSERT_EQ(page->MeanSeries()->count(), 2);
   EXPECT_DOUBLE_EQ(page->MeanSeries()->at(0).y(), 3.0);
+}
+
+TEST_F(PageTest, ZoomedChartStaysPutWhileReadingsArriveAndTheWholeRangeFollows) {
+  page->resize(945, 490);
+  page->show();
+  for (int i = 0; i < 120; ++i) {
+    page->AddChartPoint(1.0f + static_cast<float>(i % 5), Start + i);
+  }
+  QApplication::processEvents();
+  TimeChart* chart = page->ChartView();
+  const auto axis = [chart] {
+    return std::pair{chart->BottomAxis()->min().toMSecsSinceEpoch(),
+                     chart->BottomAxis()->max().toMSecsSinceEpoch()};
+  };
+  const QPointF at = chart->chart()->plotArea().center();
+  QWheelEvent notch(at, chart->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(chart->viewport(), &notch);
+  ASSERT_TRUE(chart->Zoomed());
+  const auto zoomed = axis();
+  const qsizetype drawn = page->PointSeries()->count();
+
+  for (int i = 120; i < 180; ++i) {
+    page->AddChartPoint(2.0f, Start + i);
+  }
+  EXPECT_EQ(axis(), zoomed);
+  EXPECT_EQ(page->PointSeries()->count(), drawn);
+  ASSERT_EQ(page->MeanSeries()->count(), 2);
+  EXPECT_EQ(page->MeanSeries()->at(1).x(), (Start + 179) * 1000.0) << "the mean of every point";
+
+  chart->Fit();
+  EXPECT_GE(axis().second, (Start + 179) * 1000);
+  page->AddChartPoint(3.0f, Start + 180);
+  EXPECT_GE(axis().second, (Start + 180) * 1000) << "the whole range follows the newest point";
+  page->hide();
 }
 
 TEST_F(PageTest, PollRunsOnlyWhileTheTabIsOnDisplay) {

@@ -2,8 +2,12 @@
 // windows and the connection dialog to PNG files in the directory given.
 // The main window finds a virtual instrument pinned as COM3 through its own
 // start-up sequence (connected.png), then shows a minute of live readings on
-// the chart and the archive read. Run it with a private XDG_CONFIG_HOME.
+// the chart and the archive read. Last, a quarter of an hour of readings
+// with a source held near the instrument for two minutes, the live chart
+// zoomed in on it with its statistics and the ±2σ band (chart-zoomed-*.png).
+// Run it with a private XDG_CONFIG_HOME.
 //   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QTabWidget>
@@ -15,6 +19,7 @@
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
 #include "SettingsPage.h"
+#include "TimeChart.h"
 #include "VirtualInstrument.h"
 
 namespace {
@@ -99,6 +104,38 @@ int main(int argc, char** argv) {
   form.Measure()->SetLiveRefreshPending();
   form.Measure()->Timer1Timer();
   ok &= Save(&form, dir, QStringLiteral("main-en-measure-long-time.png"));
+  // The live chart zoomed in on a source: readings every second for a
+  // quarter of an hour, the source near the instrument from minute 6 to 8.
+  form.PageControl()->setCurrentIndex(0);
+  vantor::MeasurePage& measure = *form.Measure();
+  measure.ClearChart();
+  const int64_t sourceFrom = clock.Now() + 360;
+  for (int second = 0; second < 900; ++second) {
+    if (second == 360) {
+      instrument.SetBackground(0.45, false);
+    } else if (second == 480) {
+      instrument.SetBackground(0.12, false);
+    }
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    measure.Timer1Timer();
+  }
+  vantor::TimeChart& chart = *measure.ChartView();
+  chart.BandSwitch()->setChecked(true);
+  chart.ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
+                 1000.0 * static_cast<double>(sourceFrom + 300));
+  for (const char* language : {"ru", "en"}) {
+    if (QByteArray(language) == "ru") {
+      form.N4Click();
+    } else {
+      form.English1Click();
+    }
+    // One more reading, in that language; the zoomed view stays put.
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    measure.Timer1Timer();
+    ok &= Save(&form, dir, QStringLiteral("chart-zoomed-%1.png").arg(language));
+  }
 
   ok &= Save(windows.Form3.get(), dir, QStringLiteral("about-ru.png"));
   ok &= Save(windows.Form4.get(), dir, QStringLiteral("about-en.png"));

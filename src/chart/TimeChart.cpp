@@ -1,0 +1,643 @@
+#include "TimeChart.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QRubberBand>
+#include <QToolButton>
+#include <QWheelEvent>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "Csv.h"
+#include "MessageTable.h"
+#include "NumberText.h"
+#include "SafeFile.h"
+#include "Scaling.h"
+
+namespace vantor {
+namespace {
+
+constexpr int ToolStrip = 24;           // height of the strip above the plot
+constexpr double MinimumSpanMs = 5000;  // the closest a user can zoom in
+constexpr double WheelStep = 0.8;       // span kept per wheel notch
+
+QString Tr(int row, int language) {
+  return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
+}
+
+QString Number(double value) {
+  return FormatGeneral(value, 4);
+}
+
+// The dose-rate unit as plotted (micro, unscaled).
+QString RateUnit(int language) {
+  return QString::fromUtf8(DoseRateUnit(0, 0, language));
+}
+
+}  // namespace
+
+QLocale ChartNumberLocale() {
+  const QChar separator = DecimalSeparator();
+  QLocale locale = QLocale::system();
+  if (locale.decimalPoint() != QString(separator)) {
+    locale = separator == QLatin1Char(',') ? QLocale(QLocale::German) : QLocale::c();
+  }
+  locale.setNumberOptions(QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int language,
+                     QWidget* parent)
+    : QChartView(parent), points_(points), options_(options), language_(language) {
+  setFrameShape(QFrame::NoFrame);
+  // A marker at the plot's edge reaches past the series' own area; a partial
+  // repaint would leave bits of it behind when the axes move.
+  setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+  setRenderHint(QPainter::Antialiasing, false);
+  viewport()->setMouseTracking(true);
+  setMouseTracking(true);
+
+  chart_ = new QChart();
+  chart_->legend()->hide();
+  chart_->setBackgroundRoundness(0);
+  chart_->setMargins(QMargins(4, ToolStrip, 12, 4));
+  chart_->setLocalizeNumbers(true);
+  chart_->setLocale(ChartNumberLocale());
+
+  bandUpper_ = new QLineSeries(this);
+  bandLower_ = new QLineSeries(this);
+  band_ = new QAreaSeries(bandUpper_, bandLower_);
+  band_->setObjectName(QStringLiteral("Band"));
+  band_->setColor(QColor(70, 130, 200, 45));
+  band_->setBorderColor(QColor(70, 130, 200, 110));
+  band_->setVisible(false);
+  chart_->addSeries(band_);
+
+  pointSeries_ = new QLineSeries();
+  pointSeries_->setObjectName(options_.PointSeriesName);
+  pointSeries_->setPointsVisible(true);
+  pointSeries_->setMarkerSize(options_.MarkerSize);
+  chart_->addSeries(pointSeries_);
+  // The theme's colour in a one-pixel line, which also draws far faster
+  // than the theme's wider pen.
+  QPen linePen = pointSeries_->pen();
+  linePen.setWidth(1);
+  pointSeries_->setPen(linePen);
+  if (!options_.MeanSeriesName.isEmpty()) {
+    meanSeries_ = new QLineSeries();
+    meanSeries_->setObjectName(options_.MeanSeriesName);
+    chart_->addSeries(meanSeries_);
+    QPen meanPen(QColor(243, 156, 53));
+    meanPen.setWidth(2);
+    meanSeries_->setPen(meanPen);
+  }
+
+  bottomAxis_ = new QDateTimeAxis(chart_);
+  bottomAxis_->setObjectName(QStringLiteral("BottomAxis"));
+  bottomAxis_->setFormat(options_.DayFormat);
+  bottomAxis_->setTickCount(options_.MaxTicks);
+  leftAxis_ = new QValueAxis(chart_);
+  leftAxis_->setObjectName(QStringLiteral("LeftAxis"));
+  leftAxis_->setRange(0, 1);
+  chart_->addAxis(bottomAxis_, Qt::AlignBottom);
+  chart_->addAxis(leftAxis_, Qt::AlignLeft);
+  for (QAbstractSeries* series : chart_->series()) {
+    series->attachAxis(bottomAxis_);
+    series->attachAxis(leftAxis_);
+  }
+  setChart(chart_);
+
+  BuildTools();
+  Retranslate();
+  connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
+    // The reduction depends on the plot's width; a new height only moves
+    // pixels.
+    if (static_cast<int>(area.width()) != static_cast<int>(lastPlotWidth_)) {
+      lastPlotWidth_ = area.width();
+      Refresh();
+    }
+  });
+  AskPath = [this](const QString& suggested, const QString& filter) {
+    return QFileDialog::getSaveFileName(this, QString(), suggested, filter);
+  };
+  ShowError = [this](const QString& message) { QMessageBox::warning(this, QString(), message); };
+}
+
+void TimeChart::BuildTools() {
+  QFont small = font();
+  small.setPixelSize(11);
+
+  statistics_ = new QLabel(this);
+  statistics_->setObjectName(QStringLiteral("ChartStatistics"));
+  statistics_->setFont(small);
+  statistics_->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+  bandSwitch_ = new QCheckBox(QStringLiteral("±2σ"), this);
+  bandSwitch_->setObjectName(QStringLiteral("ChartBand"));
+  bandSwitch_->setFont(small);
+  connect(bandSwitch_, &QCheckBox::toggled, this, [this] { Refresh(); });
+
+  const auto tool = [this, &small](const char* name, const QString& text) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(QLatin1String(name));
+    button->setText(text);
+    button->setFont(small);
+    return button;
+  };
+  fitButton_ = tool("ChartFit", QString());
+  pngButton_ = tool("ChartPng", QStringLiteral("PNG…"));
+  csvButton_ = tool("ChartCsv", QStringLiteral("CSV…"));
+  connect(fitButton_, &QToolButton::clicked, this, [this] { Fit(); });
+  connect(pngButton_, &QToolButton::clicked, this, [this] { SavePngClicked(); });
+  connect(csvButton_, &QToolButton::clicked, this, [this] { SaveCsvClicked(); });
+
+  readOut_ = new QLabel(this);
+  readOut_->setObjectName(QStringLiteral("ChartReadOut"));
+  readOut_->setFont(small);
+  readOut_->setStyleSheet(
+      QStringLiteral("QLabel { background: #ffffe1; border: 1px solid #767676; padding: 2px; }"));
+  readOut_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  readOut_->hide();
+
+  rubberBand_ = new QRubberBand(QRubberBand::Rectangle, viewport());
+  rubberBand_->hide();
+}
+
+void TimeChart::PlaceTools() {
+  const int height = ToolStrip - 4;
+  int right = width() - 12;
+  for (QWidget* tool : {static_cast<QWidget*>(csvButton_), static_cast<QWidget*>(pngButton_),
+                        static_cast<QWidget*>(fitButton_), static_cast<QWidget*>(bandSwitch_)}) {
+    const int w = tool->sizeHint().width();
+    right -= w;
+    tool->setGeometry(right, 2, w, height);
+    right -= 4;
+  }
+  statistics_->setGeometry(8, 2, std::max(0, right - 12), height);
+}
+
+void TimeChart::Retranslate() {
+  fitButton_->setText(Tr(RowChartFit, language_));
+  fitButton_->setToolTip(Tr(RowChartHelp, language_));
+  bandSwitch_->setToolTip(Tr(RowChartBand, language_));
+  pngButton_->setToolTip(Tr(RowChartSavePng, language_));
+  csvButton_->setToolTip(Tr(RowChartSaveCsv, language_));
+  readOut_->hide();
+  PlaceTools();
+}
+
+void TimeChart::ApplyLanguage(int language) {
+  language_ = language;
+  chart_->setLocale(ChartNumberLocale());
+  Retranslate();
+  Refresh();
+}
+
+void TimeChart::resizeEvent(QResizeEvent* event) {
+  QChartView::resizeEvent(event);
+  PlaceTools();
+}
+
+int TimeChart::Columns() const {
+  const int width = static_cast<int>(chart_->plotArea().width());
+  return width > 0 ? width : 800;
+}
+
+// Every point from the first to the last, a lone point in the middle of a
+// short span, with room for the markers at both ends.
+std::pair<double, double> TimeChart::WholeRange() const {
+  if (points_.Empty()) {
+    return idleRange_;
+  }
+  double first = static_cast<double>(points_.FirstSecond()) * 1000.0;
+  double last = static_cast<double>(points_.LastSecond()) * 1000.0;
+  const double minimum = options_.MinimumFitSeconds * 1000.0;
+  if (last - first < minimum) {
+    const double middle = (first + last) / 2;
+    first = middle - minimum / 2;
+    last = middle + minimum / 2;
+  }
+  const double margin = options_.MarkerSize / 2.0 + 2.0;
+  double pad = (last - first) * margin / std::max(1.0, Columns() - 2 * margin);
+  // Short spans keep their ends on whole seconds, so the time labels at
+  // evenly spaced ticks read true.
+  if (last - first < 60000.0) {
+    pad = std::ceil(pad / 1000.0) * 1000.0;
+  }
+  return {first - pad, last + pad};
+}
+
+std::pair<double, double> TimeChart::TimeRange() const {
+  return fitted_ ? WholeRange() : std::pair<double, double>{viewFrom_, viewTo_};
+}
+
+std::pair<double, double> TimeChart::ValueRange() const {
+  return valueZoom_ ? *valueZoom_ : std::pair<double, double>{leftAxis_->min(), leftAxis_->max()};
+}
+
+std::pair<size_t, size_t> TimeChart::VisiblePoints() const {
+  const auto [from, to] = TimeRange();
+  return points_.Within(from / 1000.0, to / 1000.0);
+}
+
+IntervalStatistics TimeChart::VisibleStatistics() const {
+  const auto [first, end] = VisiblePoints();
+  return points_.Statistics(first, end);
+}
+
+void TimeChart::SetValueRange(double low, double high) {
+  baseValues_ = {low, high};
+  UpdateValueAxis();
+}
+
+void TimeChart::SetIdleRange(double fromMs, double toMs) {
+  idleRange_ = {fromMs, toMs};
+  if (points_.Empty()) {
+    UpdateTimeAxis(fromMs, toMs);
+  }
+}
+
+void TimeChart::Fit() {
+  fitted_ = true;
+  valueZoom_.reset();
+  Refresh();
+}
+
+void TimeChart::SetTimeView(double fromMs, double toMs) {
+  if (!(toMs > fromMs)) {
+    return;
+  }
+  if (toMs - fromMs < MinimumSpanMs) {
+    const double middle = (fromMs + toMs) / 2;
+    fromMs = middle - MinimumSpanMs / 2;
+    toMs = middle + MinimumSpanMs / 2;
+  }
+  const auto [first, last] = WholeRange();
+  // Zoomed out past every point: the whole range, following new ones.
+  if (fromMs <= first && toMs >= last && !valueZoom_) {
+    fitted_ = true;
+    return;
+  }
+  fitted_ = false;
+  viewFrom_ = fromMs;
+  viewTo_ = toMs;
+}
+
+void TimeChart::ZoomTime(double fromMs, double toMs) {
+  SetTimeView(fromMs, toMs);
+  Refresh();
+}
+
+void TimeChart::ZoomValues(double low, double high) {
+  if (high > low) {
+    valueZoom_ = std::pair<double, double>{low, high};
+    if (fitted_) {
+      std::tie(viewFrom_, viewTo_) = WholeRange();
+      fitted_ = false;
+    }
+  }
+  Refresh();
+}
+
+void TimeChart::Refresh() {
+  if (points_.Clears() != clearsSeen_ || points_.Empty()) {
+    // New points altogether (a clear, another archive page): the view
+    // starts from the whole range again.
+    clearsSeen_ = points_.Clears();
+    fitted_ = true;
+    valueZoom_.reset();
+  }
+  const auto [from, to] = TimeRange();
+  reduction_ = points_.Reduce(from / 1000.0, to / 1000.0, Columns(), &reduction_);
+  const std::vector<uint32_t>& drawn = reduction_.Indexes;
+  QList<QPointF> shown;
+  shown.reserve(static_cast<qsizetype>(drawn.size()));
+  for (const uint32_t i : drawn) {
+    shown.append(QPointF(static_cast<double>(points_.Second(i)) * 1000.0, points_.Y(i)));
+  }
+  // Every axis change redoes the geometry of every series, so the axes move
+  // while the point series is empty and its points go in last, in one piece.
+  pointSeries_->clear();
+  // Markers stand for single measurements; once a bucket summarises
+  // several, the line alone is drawn.
+  pointSeries_->setPointsVisible(reduction_.BucketSeconds == 0);
+  if (meanSeries_ != nullptr) {
+    if (meanShown_ && !points_.Empty()) {
+      const double mean = points_.Mean();
+      meanSeries_->replace(
+          QList<QPointF>{QPointF(static_cast<double>(points_.FirstSecond()) * 1000.0, mean),
+                         QPointF(static_cast<double>(points_.LastSecond()) * 1000.0, mean)});
+    } else {
+      meanSeries_->clear();
+    }
+  }
+  UpdateTimeAxis(from, to);
+  UpdateValueAxis();
+  UpdateStatistics(from, to);
+  pointSeries_->replace(shown);
+  // A read-out on display names the point now nearest the cursor.
+  if (readOut_->isVisible()) {
+    ShowReadOut(hoverAt_);
+  }
+}
+
+void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
+  const double span = toMs - fromMs;
+  const QString& format = span < 600000.0      ? options_.ShortFormat
+                          : span <= 86400000.0 ? options_.DayFormat
+                                               : options_.LongFormat;
+  // Ticks at least a label's resolution apart, so no two labels read the
+  // same.
+  const double resolution = format.contains(QLatin1String("ss")) ? 1000.0 : 60000.0;
+  const double ticks = std::floor(span / resolution) + 1;
+  bottomAxis_->setTickCount(static_cast<int>(std::clamp(ticks, 2.0, double(options_.MaxTicks))));
+  bottomAxis_->setFormat(format);
+  bottomAxis_->setRange(QDateTime::fromMSecsSinceEpoch(std::llround(fromMs)),
+                        QDateTime::fromMSecsSinceEpoch(std::llround(toMs)));
+}
+
+void TimeChart::UpdateValueAxis() {
+  if (valueZoom_) {
+    leftAxis_->setRange(valueZoom_->first, valueZoom_->second);
+    return;
+  }
+  leftAxis_->setRange(baseValues_.first, baseValues_.second);
+  if (options_.NiceValueRange) {
+    leftAxis_->applyNiceNumbers();
+  }
+}
+
+void TimeChart::UpdateStatistics(double fromMs, double toMs) {
+  const auto [first, end] = points_.Within(fromMs / 1000.0, toMs / 1000.0);
+  const IntervalStatistics stats = points_.Statistics(first, end);
+  QString text = Tr(RowChartCount, language_).arg(stats.Count);
+  if (stats.Count > 0) {
+    text +=
+        QStringLiteral("   ") + Tr(RowChartSpread, language_)
+                                    .arg(Number(stats.Mean), Number(stats.StdDev),
+                                         Number(stats.Min), Number(stats.Max), RateUnit(language_));
+    if (options_.ShowIntegral) {
+      text += QStringLiteral("   ") +
+              Tr(RowChartDose, language_)
+                  .arg(Number(stats.Integral), MessageText(10, static_cast<uint8_t>(language_)));
+    }
+  }
+  statistics_->setText(text);
+  UpdateBand(fromMs, toMs, stats);
+}
+
+void TimeChart::UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats) {
+  const bool shown = bandSwitch_->isChecked() && stats.Count >= 2;
+  band_->setVisible(shown);
+  if (!shown) {
+    return;
+  }
+  const double high = stats.Mean + 2 * stats.StdDev;
+  const double low = stats.Mean - 2 * stats.StdDev;
+  bandUpper_->replace(QList<QPointF>{QPointF(fromMs, high), QPointF(toMs, high)});
+  bandLower_->replace(QList<QPointF>{QPointF(fromMs, low), QPointF(toMs, low)});
+}
+
+QPointF TimeChart::ValueAt(const QPoint& at) const {
+  return chart_->mapToValue(chart_->mapFromScene(mapToScene(at)), pointSeries_);
+}
+
+void TimeChart::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QChartView::mousePressEvent(event);
+    return;
+  }
+  pressAt_ = event->position().toPoint();
+  pressTime_ = TimeRange();
+  pressValues_ = ValueRange();
+  moved_ = false;
+  readOut_->hide();
+  if ((event->modifiers() & Qt::ShiftModifier) != 0) {
+    drag_ = Drag::Box;
+    rubberBand_->setGeometry(QRect(pressAt_, QSize()));
+    rubberBand_->show();
+  } else {
+    drag_ = Drag::Pan;
+  }
+  event->accept();
+}
+
+void TimeChart::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint at = event->position().toPoint();
+  if (drag_ == Drag::None) {
+    hoverAt_ = at;
+    ShowReadOut(at);
+    return;
+  }
+  moved_ = moved_ || at != pressAt_;
+  if (drag_ == Drag::Box) {
+    rubberBand_->setGeometry(QRect(pressAt_, at).normalized());
+  } else if (moved_) {
+    const QRectF area = chart_->plotArea();
+    const double msPerPixel = (pressTime_.second - pressTime_.first) / std::max(1.0, area.width());
+    const double shift = -(at.x() - pressAt_.x()) * msPerPixel;
+    if (valueZoom_) {
+      const double perPixel =
+          (pressValues_.second - pressValues_.first) / std::max(1.0, area.height());
+      const double rise = (at.y() - pressAt_.y()) * perPixel;
+      valueZoom_ = std::pair<double, double>{pressValues_.first + rise, pressValues_.second + rise};
+    }
+    // Panning keeps the span, so it never turns back into "whole range".
+    fitted_ = false;
+    viewFrom_ = pressTime_.first + shift;
+    viewTo_ = pressTime_.second + shift;
+    Refresh();
+  }
+  event->accept();
+}
+
+void TimeChart::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || drag_ == Drag::None) {
+    QChartView::mouseReleaseEvent(event);
+    return;
+  }
+  if (drag_ == Drag::Box) {
+    rubberBand_->hide();
+    const QRect box = QRect(pressAt_, event->position().toPoint()).normalized();
+    if (box.width() >= 3 && box.height() >= 3) {
+      const QPointF a = ValueAt(box.topLeft());
+      const QPointF b = ValueAt(box.bottomRight());
+      SetTimeView(std::min(a.x(), b.x()), std::max(a.x(), b.x()));
+      ZoomValues(std::min(a.y(), b.y()), std::max(a.y(), b.y()));
+    }
+  }
+  drag_ = Drag::None;
+  event->accept();
+}
+
+void TimeChart::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    drag_ = Drag::None;
+    Fit();
+    event->accept();
+    return;
+  }
+  QChartView::mouseDoubleClickEvent(event);
+}
+
+void TimeChart::wheelEvent(QWheelEvent* event) {
+  const int notches = event->angleDelta().y();
+  if (notches == 0 || points_.Empty()) {
+    event->ignore();
+    return;
+  }
+  const QRectF area = chart_->plotArea();
+  const QPointF scene = mapToScene(event->position().toPoint());
+  const QPointF inChart = chart_->mapFromScene(scene);
+  const double x = std::clamp(inChart.x(), area.left(), area.right());
+  const auto [from, to] = TimeRange();
+  // The moment under the cursor stays under it.
+  const double share = (x - area.left()) / std::max(1.0, area.width());
+  const double pivot = from + share * (to - from);
+  const double factor = std::pow(WheelStep, notches / 120.0);
+  SetTimeView(pivot - (pivot - from) * factor, pivot + (to - pivot) * factor);
+  Refresh();
+  event->accept();
+}
+
+void TimeChart::leaveEvent(QEvent* event) {
+  readOut_->hide();
+  QChartView::leaveEvent(event);
+}
+
+// The drawn point nearest the cursor on screen, with its time and value.
+void TimeChart::ShowReadOut(const QPoint& at) {
+  const std::vector<uint32_t>& drawn = reduction_.Indexes;
+  const QRectF area = chart_->plotArea();
+  const QPointF inChart = chart_->mapFromScene(mapToScene(at));
+  if (drawn.empty() || !area.contains(inChart)) {
+    readOut_->hide();
+    return;
+  }
+  const auto [from, to] = TimeRange();
+  const auto [low, high] = ValueRange();
+  const double xScale = area.width() / std::max(1e-9, to - from);
+  const double yScale = area.height() / std::max(1e-12, high - low);
+  const double cursorMs = from + (inChart.x() - area.left()) / xScale;
+  const double cursorY = high - (inChart.y() - area.top()) / yScale;
+  const auto distance = [&](uint32_t i) {
+    const double dx = (static_cast<double>(points_.Second(i)) * 1000.0 - cursorMs) * xScale;
+    const double dy = (static_cast<double>(points_.Y(i)) - cursorY) * yScale;
+    return std::hypot(dx, dy);
+  };
+  // Outward from the nearest time; beyond the best distance on the time
+  // axis alone no point can be nearer.
+  const auto split = std::lower_bound(
+      drawn.begin(), drawn.end(), cursorMs,
+      [&](uint32_t i, double ms) { return static_cast<double>(points_.Second(i)) * 1000.0 < ms; });
+  size_t best = drawn.size();
+  double bestDistance = 1e300;
+  const auto consider = [&](size_t k) {
+    const double dx =
+        std::abs((static_cast<double>(points_.Second(drawn[k])) * 1000.0 - cursorMs) * xScale);
+    if (dx > bestDistance) {
+      return false;
+    }
+    const double d = distance(drawn[k]);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = k;
+    }
+    return true;
+  };
+  const size_t mid = static_cast<size_t>(split - drawn.begin());
+  for (size_t k = mid; k < drawn.size() && consider(k); ++k) {
+  }
+  for (size_t k = mid; k > 0 && consider(k - 1); --k) {
+  }
+  if (best == drawn.size()) {
+    readOut_->hide();
+    return;
+  }
+  const uint32_t i = drawn[best];
+  const QDateTime time = QDateTime::fromSecsSinceEpoch(points_.Second(i));
+  readOut_->setText(time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) + QLatin1Char('\n') +
+                    FormatGeneral(points_.Y(i), 6) + QLatin1Char(' ') + RateUnit(language_));
+  readOut_->adjustSize();
+  QPoint place = at + QPoint(14, 14);
+  place.setX(std::min(place.x(), width() - readOut_->width() - 2));
+  place.setY(std::min(place.y(), height() - readOut_->height() - 2));
+  readOut_->move(place);
+  readOut_->show();
+  readOut_->raise();
+}
+
+void TimeChart::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(Tr(RowChartFit, language_), this, [this] { Fit(); });
+  menu.addAction(Tr(RowChartSavePng, language_), this, [this] { SavePngClicked(); });
+  menu.addAction(Tr(RowChartSaveCsv, language_), this, [this] { SaveCsvClicked(); });
+  menu.exec(event->globalPos());
+}
+
+QString TimeChart::SuggestedName(const char* extension) const {
+  const auto [from, to] = TimeRange();
+  const QDateTime start = QDateTime::fromMSecsSinceEpoch(std::llround(std::max(from, 0.0)));
+  return QStringLiteral("chart-%1.%2")
+      .arg(start.toString(QStringLiteral("yyyyMMdd-hhmmss")), QLatin1String(extension));
+}
+
+bool TimeChart::SavePng(const QString& path, QString* error) {
+  const bool readOutShown = readOut_->isVisible();
+  readOut_->hide();
+  const QPixmap picture = grab();
+  readOut_->setVisible(readOutShown);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!picture.save(&buffer, "PNG")) {
+    if (error != nullptr) {
+      *error = QStringLiteral("PNG");
+    }
+    return false;
+  }
+  return WriteFileWhole(path, bytes, error);
+}
+
+bool TimeChart::SaveCsv(const QString& path, QString* error) const {
+  const auto [first, end] = VisiblePoints();
+  QByteArray bytes =
+      CsvRecord({QStringLiteral("time"), QStringLiteral("dose rate (uSv/h)")}).toUtf8();
+  bytes.reserve(static_cast<qsizetype>((end - first) * 40 + bytes.size()));
+  for (size_t i = first; i < end; ++i) {
+    bytes += CsvRecord({IsoTime(QDateTime::fromSecsSinceEpoch(points_.Second(i))),
+                        DotNumber(points_.Y(i))})
+                 .toUtf8();
+  }
+  return WriteFileWhole(path, bytes, error);
+}
+
+void TimeChart::SavePngClicked() {
+  const QString path = AskPath(SuggestedName("png"), QStringLiteral("PNG (*.png)"));
+  QString error;
+  if (!path.isEmpty() && !SavePng(path, &error)) {
+    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
+  }
+}
+
+void TimeChart::SaveCsvClicked() {
+  const QString path = AskPath(SuggestedName("csv"), QStringLiteral("CSV (*.csv)"));
+  QString error;
+  if (!path.isEmpty() && !SaveCsv(path, &error)) {
+    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
+  }
+}
+
+}  // namespace vantor

@@ -1,0 +1,171 @@
+#pragma once
+#include <QLocale>
+#include <QtCharts/QChartView>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "ChartModel.h"
+
+class QCheckBox;
+class QLabel;
+class QRubberBand;
+class QToolButton;
+
+QT_BEGIN_NAMESPACE
+class QAreaSeries;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
+namespace vantor {
+
+struct TimeChartOptions {
+  QString PointSeriesName;  // the line through the points
+  QString MeanSeriesName;   // the mean line over every point; none when empty
+  int MarkerSize = 4;
+  bool ShowIntegral = false;     // the dose over the visible interval
+  bool NiceValueRange = false;   // round the left axis' ends to tick values
+  double MinimumFitSeconds = 2;  // the span a lone point is centred in
+  // Time labels by the span shown: under ten minutes, up to a day, longer.
+  QString ShortFormat = QStringLiteral("hh:mm:ss");
+  QString DayFormat = QStringLiteral("hh:mm:ss");
+  QString LongFormat = QStringLiteral("dd.MM hh:mm");
+  int MaxTicks = 7;
+};
+
+// A chart of dose rate over time that a technician can work with, drawn
+// from a ChartPoints model of any size. The mouse wheel zooms the time axis
+// around the cursor, dragging with the left button pans, Shift with the left
+// button draws a box to zoom into, and a double-click or the fit button goes
+// back to the whole range. While it shows the whole range the view follows
+// the newest point; zoomed in, it stays where the user put it. Above the
+// plot: the statistics of the visible interval, the "±2σ" band switch, the
+// fit button and PNG and CSV export of what is visible; hovering shows the
+// time and value of the nearest point.
+class TimeChart : public QChartView {
+  Q_OBJECT
+
+ public:
+  TimeChart(ChartPoints& points, const TimeChartOptions& options, int language,
+            QWidget* parent = nullptr);
+
+  ChartPoints& Points() { return points_; }
+  // Brings the series, axes and statistics up to date with the points.
+  void Refresh();
+  // The left axis while the user has not zoomed into values.
+  void SetValueRange(double low, double high);
+  // The time axis while there is no point.
+  void SetIdleRange(double fromMs, double toMs);
+  // The mean line over every point (drawn at the next Refresh).
+  void SetMeanShown(bool shown) { meanShown_ = shown; }
+  // New texts for the language (0 Russian, 1 English) and the locale's
+  // decimal separator.
+  void ApplyLanguage(int language);
+
+  // The view, times in milliseconds since 1970 as on the time axis.
+  bool Zoomed() const { return !fitted_; }
+  void Fit();
+  void ZoomTime(double fromMs, double toMs);
+  void ZoomValues(double low, double high);
+  std::pair<double, double> TimeRange() const;
+  std::pair<double, double> ValueRange() const;
+  // The points whose time is on the axis, as [first, end).
+  std::pair<size_t, size_t> VisiblePoints() const;
+  IntervalStatistics VisibleStatistics() const;
+
+  // The chart as seen, and the visible points as CSV. On failure `error`
+  // says why; the buttons show it to the user.
+  bool SavePng(const QString& path, QString* error = nullptr);
+  bool SaveCsv(const QString& path, QString* error = nullptr) const;
+  void SavePngClicked();
+  void SaveCsvClicked();
+  // Asks for the file to write (a save dialog unless replaced); empty to
+  // cancel.
+  std::function<QString(const QString& suggested, const QString& filter)> AskPath;
+  // Tells the user that a file could not be written (a message box unless
+  // replaced).
+  std::function<void(const QString& message)> ShowError;
+
+  QLineSeries* PointSeries() const { return pointSeries_; }
+  QLineSeries* MeanSeries() const { return meanSeries_; }
+  QAreaSeries* Band() const { return band_; }
+  QValueAxis* LeftAxis() const { return leftAxis_; }
+  QDateTimeAxis* BottomAxis() const { return bottomAxis_; }
+  QLabel* StatisticsLabel() const { return statistics_; }
+  QLabel* ReadOut() const { return readOut_; }
+  QCheckBox* BandSwitch() const { return bandSwitch_; }
+  QToolButton* FitButton() const { return fitButton_; }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void BuildTools();
+  void PlaceTools();
+  void Retranslate();
+  std::pair<double, double> WholeRange() const;
+  int Columns() const;
+  void UpdateTimeAxis(double fromMs, double toMs);
+  void UpdateValueAxis();
+  void UpdateStatistics(double fromMs, double toMs);
+  void UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats);
+  void ShowReadOut(const QPoint& at);
+  QPointF ValueAt(const QPoint& at) const;
+  void SetTimeView(double fromMs, double toMs);
+  QString SuggestedName(const char* extension) const;
+
+  ChartPoints& points_;
+  TimeChartOptions options_;
+  int language_ = 0;
+  uint64_t clearsSeen_ = 0;
+
+  bool fitted_ = true;
+  double viewFrom_ = 0;
+  double viewTo_ = 0;
+  std::optional<std::pair<double, double>> valueZoom_;
+  std::pair<double, double> baseValues_{0, 1};
+  std::pair<double, double> idleRange_{0, 60000};
+  bool meanShown_ = true;
+  ChartPoints::Reduction reduction_;  // the points the line shows
+  double lastPlotWidth_ = 0;
+
+  enum class Drag { None, Pan, Box };
+  Drag drag_ = Drag::None;
+  QPoint pressAt_;
+  std::pair<double, double> pressTime_;
+  std::pair<double, double> pressValues_;
+  bool moved_ = false;
+  QPoint hoverAt_;
+
+  QChart* chart_ = nullptr;
+  QLineSeries* pointSeries_ = nullptr;
+  QLineSeries* meanSeries_ = nullptr;
+  QLineSeries* bandUpper_ = nullptr;
+  QLineSeries* bandLower_ = nullptr;
+  QAreaSeries* band_ = nullptr;
+  QDateTimeAxis* bottomAxis_ = nullptr;
+  QValueAxis* leftAxis_ = nullptr;
+  QLabel* statistics_ = nullptr;
+  QLabel* readOut_ = nullptr;
+  QCheckBox* bandSwitch_ = nullptr;
+  QToolButton* fitButton_ = nullptr;
+  QToolButton* pngButton_ = nullptr;
+  QToolButton* csvButton_ = nullptr;
+  QRubberBand* rubberBand_ = nullptr;
+};
+
+// The locale the chart numbers its axes with: the user's decimal separator
+// (as everywhere on screen), no thousands separator.
+QLocale ChartNumberLocale();
+
+}  // namespace vantor
