@@ -1,6 +1,9 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <memory>
+
+class QSaveFile;
 
 namespace vantor {
 
@@ -26,5 +29,26 @@ bool AppendFileWhole(const QString& path, const QByteArray& bytes, QString* erro
 // (when given) tells the last case from the others.
 bool ReadRegularFile(const QString& path, QByteArray& out, qint64 limit = 1 << 20,
                      bool* tooLarge = nullptr);
+
+// The same all-or-nothing write for a file too large to build in memory
+// first (an export): the pieces go to a temporary file beside `path`, which
+// replaces it only at Commit, once every byte is out. Destroyed without a
+// successful Commit, it leaves `path` as it was.
+class WholeFileWriter {
+ public:
+  explicit WholeFileWriter(const QString& path);
+  ~WholeFileWriter();
+  WholeFileWriter(const WholeFileWriter&) = delete;
+  WholeFileWriter& operator=(const WholeFileWriter&) = delete;
+
+  bool Open(QString* error = nullptr);
+  // False once any write has failed; Commit then fails too.
+  bool Write(const QByteArray& bytes);
+  bool Commit(QString* error = nullptr);
+
+ private:
+  std::unique_ptr<QSaveFile> file_;
+  bool failed_ = false;
+};
 
 }  // namespace vantor
