@@ -610,14 +610,8 @@ struct HistoryStore::Impl {
     return WriteArchive(std::get<ArchiveItem>(item), txn, error);
   }
 
-  HistoryOutcome Flush(bool force) {
-    if (failing && !force && SteadyClock::now() < retryAt) {
-      return Current();
-    }
-    QString error;
-    if (!EnsureOpen(&error)) {
-      return Fail(error);
-    }
+  // Writes what waits, chunk by chunk, each chunk one transaction.
+  bool WritePending(QString* error) {
     while (!pending.empty()) {
       size_t count = 0;
       int64_t rows = 0;
@@ -627,20 +621,20 @@ struct HistoryStore::Impl {
         ++count;
       }
       Txn txn;
-      if (!Exec(BeginSql(location.Engine), &error)) {
-        return Fail(error);
+      if (!Exec(BeginSql(location.Engine), error)) {
+        return false;
       }
       bool ok = true;
       for (size_t i = 0; i < count && ok; ++i) {
-        ok = Write(pending[i], txn, &error);
+        ok = Write(pending[i], txn, error);
       }
       if (ok && options.BeforeCommit && !options.BeforeCommit()) {
         ok = false;
-        error = QStringLiteral("the commit was refused");
+        *error = QStringLiteral("the commit was refused");
       }
-      if (!ok || !Exec(QStringLiteral("COMMIT"), &error)) {
+      if (!ok || !Exec(QStringLiteral("COMMIT"), error)) {
         Exec(QStringLiteral("ROLLBACK"), nullptr);
-        return Fail(error);
+        return false;
       }
       for (auto it = txn.Instruments.cbegin(); it != txn.Instruments.cend(); ++it) {
         instrumentIds.insert(it.key(), it.value());
@@ -656,7 +650,28 @@ struct HistoryStore::Impl {
         pending.pop_front();
       }
     }
-    return Succeed();
+    return true;
+  }
+
+  HistoryOutcome Flush(bool force) {
+    if (failing && !force && SteadyClock::now() < retryAt) {
+      return Current();
+    }
+    // A server may have dropped a connection that sat idle (a restart, a
+    // network timeout): a fresh one is tried before the store counts as
+    // broken.
+    const bool reconnect = open && location.Engine == HistoryEngine::Postgres;
+    QString error;
+    if (EnsureOpen(&error) && WritePending(&error)) {
+      return Succeed();
+    }
+    if (reconnect) {
+      Close();
+      if (EnsureOpen(&error) && WritePending(&error)) {
+        return Succeed();
+      }
+    }
+    return Fail(error);
   }
 
   void Queue(Item item) {
