@@ -226,9 +226,10 @@ int main(int argc, char** argv) {
     draw.push_back(Ms(Clock::now() - t));
     points = rates.Value.AtMs.size();
   }
-  std::printf("  the last week (%zu readings): fetched in %.0f ms, reduced to %zu points to "
-              "draw in %.0f ms, %.0f ms in all (median of 3)\n",
-              points, Median(fetch), drawn, Median(draw), Median(fetch) + Median(draw));
+  std::printf(
+      "  the last week (%zu readings): fetched in %.0f ms, reduced to %zu points to "
+      "draw in %.0f ms, %.0f ms in all (median of 3)\n",
+      points, Median(fetch), drawn, Median(draw), Median(fetch) + Median(draw));
 
   vantor::HistoryExportRequest request;
   request.What = vantor::HistoryExportKind::Readings;

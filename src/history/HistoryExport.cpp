@@ -46,22 +46,8 @@ void AppendText(QByteArray& out, const QString& text) {
   out.append(CsvField(text).toUtf8());
 }
 
-void AppendHeader(QByteArray& out, const QStringList& names) {
-  out.append(CsvRecord(names).toUtf8());
-}
-
-void EndRow(QByteArray& out) {
-  out.append("\r\n", 2);
-}
-
-// The instrument columns, made once per instrument.
-struct InstrumentColumns {
-  QHash<int64_t, QByteArray> Text;
-
-  void Append(QByteArray& out, int64_t id) const { out.append(Text.value(id, ",")); }
-};
-
-bool Columns(HistoryStore& store, InstrumentColumns& columns, QString* error) {
+// The two instrument cells that begin every row, made once per instrument.
+bool InstrumentCells(HistoryStore& store, QHash<int64_t, QByteArray>& cells, QString* error) {
   const auto instruments = store.Instruments();
   if (!instruments.Outcome.Ok) {
     *error = instruments.Outcome.Error;
@@ -69,153 +55,152 @@ bool Columns(HistoryStore& store, InstrumentColumns& columns, QString* error) {
   }
   for (const StoredInstrument& stored : instruments.Value) {
     const auto& data = stored.Identity.DeviceData;
-    QByteArray text = QByteArray::number(stored.Identity.DeviceType) + ':' +
-                      QByteArray(reinterpret_cast<const char*>(data.data()),
-                                 static_cast<qsizetype>(data.size()))
-                          .toHex() +
-                      ',';
+    QByteArray text =
+        QByteArray::number(stored.Identity.DeviceType) + ':' +
+        QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()))
+            .toHex() +
+        ',';
     AppendText(text, stored.Identity.Firmware);
-    columns.Text.insert(stored.Id, text);
+    cells.insert(stored.Id, text);
   }
   return true;
 }
 
-// Streams rows into the file in pieces.
+// Builds rows a cell at a time and streams them into the file in pieces.
+// A row starts with its instrument; every later cell brings its comma.
 class CsvOut {
  public:
-  explicit CsvOut(WholeFileWriter& file) : file_(file) { row.reserve(PieceBytes + 4096); }
-  void RowDone() {
-    ++rows;
-    if (row.size() >= PieceBytes) {
+  CsvOut(WholeFileWriter& file, const QTimeZone& zone) : file_(file), times_(zone) {
+    buffer_.reserve(PieceBytes + 4096);
+  }
+
+  QHash<int64_t, QByteArray>& Instruments() { return instruments_; }
+  void Header(const QStringList& names) { buffer_.append(CsvRecord(names).toUtf8()); }
+
+  CsvOut& Instrument(int64_t id) {
+    buffer_.append(instruments_.value(id, ","));
+    return *this;
+  }
+  template <class T>
+  CsvOut& Number(T value) {
+    buffer_.append(',');
+    AppendNumber(buffer_, value);
+    return *this;
+  }
+  CsvOut& Number(const std::optional<int64_t>& value) { return value ? Number(*value) : Empty(1); }
+  CsvOut& Time(int64_t ms) {
+    buffer_.append(',');
+    times_.Append(buffer_, ms);
+    return *this;
+  }
+  CsvOut& Time(const std::optional<int64_t>& ms) { return ms ? Time(*ms) : Empty(1); }
+  CsvOut& Text(const QString& text) {
+    buffer_.append(',');
+    AppendText(buffer_, text);
+    return *this;
+  }
+  // Text that never needs quotes.
+  CsvOut& Plain(const QByteArray& text) {
+    buffer_.append(',');
+    buffer_.append(text);
+    return *this;
+  }
+  CsvOut& Empty(int cells) {
+    buffer_.append(QByteArray(cells, ','));
+    return *this;
+  }
+  void End() {
+    buffer_.append("\r\n", 2);
+    ++rows_;
+    if (buffer_.size() >= PieceBytes) {
       Drain();
     }
   }
-  bool Drain() {
-    const bool ok = file_.Write(row);
-    row.clear();
-    return ok;
+  void Drain() {
+    file_.Write(buffer_);  // a failed write fails the commit
+    buffer_.clear();
   }
-
-  QByteArray row;  // the rows not yet handed to the file
-  int64_t rows = 0;
+  int64_t Rows() const { return rows_; }
 
  private:
   WholeFileWriter& file_;
+  IsoTimeWriter times_;
+  QHash<int64_t, QByteArray> instruments_;
+  QByteArray buffer_;
+  int64_t rows_ = 0;
 };
 
+QByteArray Hex(const ArchiveBytes& raw) {
+  return QByteArray(reinterpret_cast<const char*>(raw.data()), static_cast<qsizetype>(raw.size()))
+      .toHex();
+}
+
 HistoryOutcome WriteReadings(HistoryStore& store, const HistoryExportRequest& request,
-                             const InstrumentColumns& columns, IsoTimeWriter& times, CsvOut& out) {
-  AppendHeader(out.row, {QStringLiteral("instrument"), QStringLiteral("firmware"),
-                         QStringLiteral("time"), QStringLiteral("dose rate"),
-                         QStringLiteral("dose rate unit"), QStringLiteral("mode"),
-                         QStringLiteral("uncertainty (%)"), QStringLiteral("dose (uSv)"),
-                         QStringLiteral("accumulation time (s)")});
+                             CsvOut& out) {
+  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("time"),
+              QStringLiteral("dose rate"), QStringLiteral("dose rate unit"), QStringLiteral("mode"),
+              QStringLiteral("uncertainty (%)"), QStringLiteral("dose (uSv)"),
+              QStringLiteral("accumulation time (s)")});
   return store.VisitReadings(request.Instrument, request.Range, [&](const StoredReading& stored) {
     const LiveReading& r = stored.Reading;
-    QByteArray& row = out.row;
-    columns.Append(row, stored.InstrumentId);
-    row.append(',');
-    times.Append(row, r.AtMs);
-    row.append(',');
-    AppendNumber(row, r.DoseRate);
-    row.append(',');
-    row.append(DoseRateUnit(r.Mode, 0, 1));
-    row.append(',');
-    AppendNumber(row, r.Mode);
-    row.append(',');
-    AppendNumber(row, r.Uncertainty);
-    row.append(',');
-    AppendNumber(row, r.Dose);
-    row.append(',');
-    AppendNumber(row, r.AccumulationSeconds);
-    EndRow(row);
-    out.RowDone();
+    out.Instrument(stored.InstrumentId)
+        .Time(r.AtMs)
+        .Number(r.DoseRate)
+        .Plain(DoseRateUnit(r.Mode, 0, 1))
+        .Number(r.Mode)
+        .Number(r.Uncertainty)
+        .Number(r.Dose)
+        .Number(r.AccumulationSeconds)
+        .End();
     return true;
   });
 }
 
-HistoryOutcome WriteArchive(HistoryStore& store, const HistoryExportRequest& request,
-                            const InstrumentColumns& columns, IsoTimeWriter& times, CsvOut& out) {
-  AppendHeader(out.row, {QStringLiteral("instrument"), QStringLiteral("firmware"),
-                         QStringLiteral("run"), QStringLiteral("position"), QStringLiteral("time"),
-                         QStringLiteral("dose rate (uSv/h)"), QStringLiteral("flags"),
-                         QStringLiteral("threshold exceeded"), QStringLiteral("read at"),
-                         QStringLiteral("raw")});
-  return store.VisitArchive(
-      request.Instrument, request.Range, [&](const StoredArchiveRecord& record) {
-        QByteArray& row = out.row;
-        columns.Append(row, record.InstrumentId);
-        row.append(',');
-        AppendNumber(row, record.Run);
-        row.append(',');
-        AppendNumber(row, record.Position);
-        row.append(',');
-        if (record.DeviceMs) {
-          times.Append(row, *record.DeviceMs);
-        }
-        row.append(',');
-        AppendNumber(row, record.Value());
-        row.append(',');
-        AppendNumber(row, record.Flags());
-        row.append((record.Flags() & 4) != 0 ? ",1," : ",0,");
-        times.Append(row, record.ReadMs);
-        row.append(',');
-        row.append(QByteArray(reinterpret_cast<const char*>(record.Raw.data()),
-                              static_cast<qsizetype>(record.Raw.size()))
-                       .toHex());
-        EndRow(row);
-        out.RowDone();
-        return true;
-      });
+HistoryOutcome WriteArchive(HistoryStore& store, const HistoryExportRequest& request, CsvOut& out) {
+  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("run"),
+              QStringLiteral("position"), QStringLiteral("time"),
+              QStringLiteral("dose rate (uSv/h)"), QStringLiteral("flags"),
+              QStringLiteral("threshold exceeded"), QStringLiteral("read at"),
+              QStringLiteral("raw")});
+  return store.VisitArchive(request.Instrument, request.Range,
+                            [&](const StoredArchiveRecord& record) {
+                              out.Instrument(record.InstrumentId)
+                                  .Number(record.Run)
+                                  .Number(record.Position)
+                                  .Time(record.DeviceMs)
+                                  .Number(record.Value())
+                                  .Number(record.Flags())
+                                  .Number((record.Flags() & 4) != 0 ? 1 : 0)
+                                  .Time(record.ReadMs)
+                                  .Plain(Hex(record.Raw))
+                                  .End();
+                              return true;
+                            });
 }
 
-HistoryOutcome WriteEvents(HistoryStore& store, const HistoryExportRequest& request,
-                           const InstrumentColumns& columns, IsoTimeWriter& times, CsvOut& out) {
-  AppendHeader(out.row,
-               {QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("time"),
-                QStringLiteral("event"), QStringLiteral("by"), QStringLiteral("instrument time"),
-                QStringLiteral("drift (s)"), QStringLiteral("record count"),
-                QStringLiteral("member"), QStringLiteral("name"), QStringLiteral("old value"),
-                QStringLiteral("new value")});
+HistoryOutcome WriteEvents(HistoryStore& store, const HistoryExportRequest& request, CsvOut& out) {
+  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("time"),
+              QStringLiteral("event"), QStringLiteral("by"), QStringLiteral("instrument time"),
+              QStringLiteral("drift (s)"), QStringLiteral("record count"), QStringLiteral("member"),
+              QStringLiteral("name"), QStringLiteral("old value"), QStringLiteral("new value")});
   return store.VisitEvents(request.Instrument, request.Range, [&](const StoredEvent& stored) {
     const HistoryEvent& e = stored.Event;
     const size_t rows = std::max<size_t>(1, e.Changes.size());
     for (size_t i = 0; i < rows; ++i) {
-      QByteArray& row = out.row;
-      columns.Append(row, stored.InstrumentId);
-      row.append(',');
-      times.Append(row, e.AtMs);
-      row.append(',');
-      row.append(EventKindName(e.Kind).toLatin1());
-      row.append(',');
-      AppendText(row, e.Actor);
-      row.append(',');
-      if (e.DeviceMs) {
-        times.Append(row, *e.DeviceMs);
-      }
-      row.append(',');
-      if (e.DriftSeconds) {
-        AppendNumber(row, *e.DriftSeconds);
-      }
-      row.append(',');
-      if (e.RecordCount) {
-        AppendNumber(row, *e.RecordCount);
-      }
+      out.Instrument(stored.InstrumentId)
+          .Time(e.AtMs)
+          .Plain(EventKindName(e.Kind).toLatin1())
+          .Text(e.Actor)
+          .Time(e.DeviceMs)
+          .Number(e.DriftSeconds)
+          .Number(e.RecordCount);
       if (i < e.Changes.size()) {
         const MemberChange& change = e.Changes[i];
-        row.append(',');
-        AppendNumber(row, change.Member);
-        row.append(',');
-        AppendText(row, change.Name);
-        row.append(',');
-        AppendText(row, change.Old);
-        row.append(',');
-        AppendText(row, change.New);
+        out.Number(change.Member).Text(change.Name).Text(change.Old).Text(change.New);
       } else {
-        row.append(",,,,", 4);
+        out.Empty(4);
       }
-      EndRow(row);
-      out.RowDone();
+      out.End();
     }
     return true;
   });
@@ -282,26 +267,21 @@ void IsoTimeWriter::Append(QByteArray& out, int64_t ms) {
 HistoryExportResult ExportHistoryCsv(HistoryStore& store, const HistoryExportRequest& request,
                                      const QString& path) {
   HistoryExportResult result;
-  InstrumentColumns columns;
-  if (!Columns(store, columns, &result.Error)) {
-    return result;
-  }
   WholeFileWriter file(path);
-  if (!file.Open(&result.Error)) {
+  CsvOut out(file, request.Zone);
+  if (!InstrumentCells(store, out.Instruments(), &result.Error) || !file.Open(&result.Error)) {
     return result;
   }
-  CsvOut out(file);
-  IsoTimeWriter times(request.Zone);
   HistoryOutcome outcome;
   switch (request.What) {
     case HistoryExportKind::Readings:
-      outcome = WriteReadings(store, request, columns, times, out);
+      outcome = WriteReadings(store, request, out);
       break;
     case HistoryExportKind::Archive:
-      outcome = WriteArchive(store, request, columns, times, out);
+      outcome = WriteArchive(store, request, out);
       break;
     case HistoryExportKind::Events:
-      outcome = WriteEvents(store, request, columns, times, out);
+      outcome = WriteEvents(store, request, out);
       break;
   }
   if (!outcome.Ok) {
@@ -313,7 +293,7 @@ HistoryExportResult ExportHistoryCsv(HistoryStore& store, const HistoryExportReq
     return result;
   }
   result.Ok = true;
-  result.Rows = out.rows;
+  result.Rows = out.Rows();
   return result;
 }
 

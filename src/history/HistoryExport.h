@@ -13,7 +13,7 @@ enum class HistoryExportKind : uint8_t { Archive, Readings, Events };
 struct HistoryExportRequest {
   HistoryExportKind What = HistoryExportKind::Readings;
   std::optional<InstrumentIdentity> Instrument;  // none: every instrument
-  TimeRange Range;  // archive records by their own time
+  TimeRange Range;                               // archive records by their own time
   // Times are written in this zone with their offset.
   QTimeZone Zone = QTimeZone::systemTimeZone();
 };
@@ -38,7 +38,7 @@ HistoryExportResult ExportHistoryCsv(HistoryStore& store, const HistoryExportReq
 // times in order: the zone is asked again only past its next transition.
 class IsoTimeWriter {
  public:
-  explicit IsoTimeWriter(QTimeZone zone) : zone_(std::move(zone)) {}
+  explicit IsoTimeWriter(const QTimeZone& zone) : zone_(zone) {}
   void Append(QByteArray& out, int64_t ms);
 
  private:

@@ -298,9 +298,9 @@ struct HistoryStore::Impl {
       db.setPassword(location.Password);
       db.setDatabaseName(location.Database);
       // A server that went away must not hold the program for minutes.
-      db.setConnectOptions(QStringLiteral(
-          "connect_timeout=5;application_name=vantor;keepalives_idle=10;"
-          "keepalives_interval=5;keepalives_count=2;tcp_user_timeout=15000"));
+      db.setConnectOptions(
+          QStringLiteral("connect_timeout=5;application_name=vantor;keepalives_idle=10;"
+                         "keepalives_interval=5;keepalives_count=2;tcp_user_timeout=15000"));
     }
     if (!db.open()) {
       *error = db.lastError().text();
@@ -582,14 +582,14 @@ struct HistoryStore::Impl {
         settled.Run = run->toLongLong();
       }
       const float value = ArchiveValueOf(row.Raw);
-      if (!Run(InsertRecord,
-               {static_cast<qlonglong>(instrument), raw, row.Ordinal,
-                static_cast<qlonglong>(settled.Run), static_cast<qlonglong>(row.Position),
-                Nullable(ArchiveTimeOf(row.Raw, options.Zone)),
-                std::isfinite(value) ? QVariant(static_cast<double>(value)) : QVariant(),
-                row.Raw[4], static_cast<qlonglong>(settled.DbId),
-                static_cast<qlonglong>(row.ReadMs)},
-               error)) {
+      if (!Run(
+              InsertRecord,
+              {static_cast<qlonglong>(instrument), raw, row.Ordinal,
+               static_cast<qlonglong>(settled.Run), static_cast<qlonglong>(row.Position),
+               Nullable(ArchiveTimeOf(row.Raw, options.Zone)),
+               std::isfinite(value) ? QVariant(static_cast<double>(value)) : QVariant(), row.Raw[4],
+               static_cast<qlonglong>(settled.DbId), static_cast<qlonglong>(row.ReadMs)},
+              error)) {
         return false;
       }
     }
@@ -1035,8 +1035,9 @@ HistoryOutcome HistoryStore::VisitArchive(
     const QString sql = QStringLiteral(
                             "SELECT run, position, raw, device_ms, read_ms FROM archive_records "
                             "WHERE instrument_id = ?") +
-                        (everything ? QString() : QStringLiteral(" AND device_ms >= ? AND "
-                                                                 "device_ms < ?")) +
+                        (everything ? QString()
+                                    : QStringLiteral(" AND device_ms >= ? AND "
+                                                     "device_ms < ?")) +
                         QStringLiteral(" ORDER BY run, position, read_ms");
     const QVariantList values =
         everything ? QVariantList{static_cast<qlonglong>(id)} : RangeValues(id, range);
@@ -1147,8 +1148,8 @@ HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record) {
   ReadState& read = d.reads.at(key_);
   d.Buffer(read, record);
   const bool full = static_cast<int64_t>(read.Buffer.size()) >= d.options.BatchRecords;
-  const bool due = !read.Buffer.empty() &&
-                   SteadyClock::now() - read.LastBatch >= std::chrono::milliseconds(d.options.BatchMs);
+  const bool due = !read.Buffer.empty() && SteadyClock::now() - read.LastBatch >=
+                                               std::chrono::milliseconds(d.options.BatchMs);
   if (!full && !due) {
     return d.Current();
   }

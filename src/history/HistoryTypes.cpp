@@ -79,11 +79,11 @@ std::optional<int64_t> ArchiveTimeOf(const ArchiveBytes& record, const QTimeZone
   int d = 0;
   CivilFromDays(naive / 86400, y, m, d);
   const int64_t secondOfDay = naive % 86400;
-  const QDateTime local(QDate(y, m, d),
-                        QTime(static_cast<int>(secondOfDay / 3600),
-                              static_cast<int>(secondOfDay / 60 % 60),
-                              static_cast<int>(secondOfDay % 60)),
-                        zone);
+  const QDateTime local(
+      QDate(y, m, d),
+      QTime(static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
+            static_cast<int>(secondOfDay % 60)),
+      zone);
   return local.toMSecsSinceEpoch();
 }
 

@@ -27,9 +27,9 @@ InstrumentIdentity IdentityOf(const ValueStorage& values);
 
 // One successful live poll.
 struct LiveReading {
-  int64_t AtMs = 0;     // the computer's time, ms since 1970 UTC
-  float DoseRate = 0;   // unscaled, in the mode's unit (uSv/h or 1/(min*cm2))
-  uint8_t Mode = 0;     // low byte of the measurement mode
+  int64_t AtMs = 0;       // the computer's time, ms since 1970 UTC
+  float DoseRate = 0;     // unscaled, in the mode's unit (uSv/h or 1/(min*cm2))
+  uint8_t Mode = 0;       // low byte of the measurement mode
   float Uncertainty = 0;  // percent
   float Dose = 0;         // uSv
   uint32_t AccumulationSeconds = 0;
@@ -156,7 +156,7 @@ struct ArchiveCoverage {
   // The record count (separators included) of the last complete read, or 0
   // when an erase came after it; none when the archive was never read.
   std::optional<int64_t> Records;
-  int64_t AtMs = 0;  // when that read finished, or the erase
+  int64_t AtMs = 0;     // when that read finished, or the erase
   int64_t Pending = 0;  // records of this instrument not yet in the store
 
   bool Covers(int64_t deviceCount) const {

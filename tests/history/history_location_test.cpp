@@ -15,25 +15,25 @@ namespace {
 
 struct LocationCase {
   const char* Text;
-  HistoryEngine Engine;
   const char* Host;
-  int Port;
   const char* User;
   const char* Password;
   const char* Database;
   const char* Path;
+  int Port;
+  HistoryEngine Engine;
 };
 
 TEST(HistoryLocation, UrlsAndPathsNameTheEngineAndWhereItLives) {
   using E = HistoryEngine;
   const LocationCase cases[] = {
-      {"postgresql://vantor@db.lab:5433/history", E::Postgres, "db.lab", 5433, "vantor", "",
-       "history", ""},
-      {"postgresql://vantor@/history?host=/run/postgresql", E::Postgres, "/run/postgresql", -1,
-       "vantor", "", "history", ""},
-      {"postgres://tech:p%40ss@db/h?port=6000", E::Postgres, "db", 6000, "tech", "p@ss", "h", ""},
-      {"/var/lib/vantor/h.sqlite", E::Sqlite, "", -1, "", "", "", "/var/lib/vantor/h.sqlite"},
-      {"sqlite:///tmp/h%20x.sqlite", E::Sqlite, "", -1, "", "", "", "/tmp/h x.sqlite"},
+      {"postgresql://vantor@db.lab:5433/history", "db.lab", "vantor", "", "history", "", 5433,
+       E::Postgres},
+      {"postgresql://vantor@/history?host=/run/postgresql", "/run/postgresql", "vantor", "",
+       "history", "", -1, E::Postgres},
+      {"postgres://tech:p%40ss@db/h?port=6000", "db", "tech", "p@ss", "h", "", 6000, E::Postgres},
+      {"/var/lib/vantor/h.sqlite", "", "", "", "", "/var/lib/vantor/h.sqlite", -1, E::Sqlite},
+      {"sqlite:///tmp/h%20x.sqlite", "", "", "", "", "/tmp/h x.sqlite", -1, E::Sqlite},
   };
   for (const LocationCase& c : cases) {
     const HistoryLocation location = ParseHistoryLocation(QString::fromUtf8(c.Text));
@@ -53,8 +53,8 @@ TEST(HistoryLocation, UrlsAndPathsNameTheEngineAndWhereItLives) {
   EXPECT_EQ(ParseHistoryLocation("postgresql://vantor@/history?host=/run/postgresql").Text(),
             "postgresql://vantor@/history?host=/run/postgresql");
 
-  for (const char* bad : {"postgresql://db.lab/", "postgresql://db/a?sslmode=x", "mysql://db/h",
-                          "", "postgresql://db:port/h"}) {
+  for (const char* bad : {"postgresql://db.lab/", "postgresql://db/a?sslmode=x", "mysql://db/h", "",
+                          "postgresql://db:port/h"}) {
     EXPECT_FALSE(ParseHistoryLocation(bad).Valid()) << bad;
   }
 }

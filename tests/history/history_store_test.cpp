@@ -12,7 +12,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
-#include <cstring>
+#include <bit>
 #include <limits>
 
 #include "CoreApplication.h"
@@ -40,7 +40,7 @@ void PrintTo(Engine engine, std::ostream* os) {
 }
 
 bool SameBits(float a, float b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
+  return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
 }
 
 LiveReading Reading(int64_t atMs, float rate, uint8_t mode = 0) {
@@ -55,7 +55,7 @@ bool RawSql(const HistoryLocation& location, const QString& sql, QVariant* resul
     QSqlDatabase db = QSqlDatabase::addDatabase(
         location.Engine == HistoryEngine::Sqlite ? "QSQLITE" : "QPSQL", name);
     db.setDatabaseName(location.Engine == HistoryEngine::Sqlite ? location.Path
-                                                                 : location.Database);
+                                                                : location.Database);
     db.setHostName(location.Host);
     db.setUserName(location.User);
     if (db.open()) {
@@ -132,9 +132,9 @@ class History : public ::testing::TestWithParam<Engine> {
       ASSERT_TRUE(QSqlQuery(db).exec("BEGIN IMMEDIATE"));
     } else {
       ASSERT_TRUE(ServerSql("ALTER DATABASE " + location_.Database + " ALLOW_CONNECTIONS false"));
-      ASSERT_TRUE(ServerSql(
-          "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-          location_.Database + "'"));
+      ASSERT_TRUE(
+          ServerSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                    location_.Database + "'"));
       broken_ = true;
     }
   }
@@ -194,6 +194,7 @@ struct RecordAt {
 
 std::vector<RecordAt> Places(const std::vector<StoredArchiveRecord>& records) {
   std::vector<RecordAt> places;
+  places.reserve(records.size());
   for (const auto& r : records) {
     places.push_back({r.Run, r.Position, r.Raw});
   }
@@ -205,8 +206,7 @@ bool operator==(const RecordAt& a, const RecordAt& b) {
 }
 
 void PrintTo(const RecordAt& r, std::ostream* os) {
-  *os << "{run " << r.Run << ", position " << r.Position << ", minute " << (r.Raw[7] & 0x3F)
-      << "}";
+  *os << "{run " << r.Run << ", position " << r.Position << ", minute " << (r.Raw[7] & 0x3F) << "}";
 }
 
 TEST_P(History, ReadingTheSameArchiveAgainAddsNothingWhateverTheLineLost) {
@@ -229,8 +229,8 @@ TEST_P(History, ReadingTheSameArchiveAgainAddsNothingWhateverTheLineLost) {
   // The archive grew by f, a separator and g; this read lost c on the line
   // (the instrument moved on), so everything after it came one place early.
   // It is incomplete and adds only f and g.
-  const std::vector<ArchiveBytes> lossy = {a, b, b, Separator, Separator, Separator,
-                                           e, f, Separator, g};
+  const std::vector<ArchiveBytes> lossy = {a,         b, b, Separator, Separator,
+                                           Separator, e, f, Separator, g};
   now_ += 1000;
   ASSERT_TRUE(store->StoreArchiveRead(device, 11, lossy, false).Ok);
   const std::vector<RecordAt> expected = {{1, 0, a}, {1, 1, b}, {1, 2, b}, {2, 4, c},
@@ -295,10 +295,11 @@ TEST_P(History, ReadingsComeBackBitForBitInTimeOrderWithinTheirRange) {
   ASSERT_TRUE(store->AddReading(one, Reading(T0 + 1000, 5.0f)).Ok);
   // Many at once go in several statements; a few are left over after the
   // full ones.
-  std::vector<LiveReading> many;
+  std::vector<LiveReading> many(150);
   for (int i = 0; i < 150; ++i) {
-    many.push_back({T0 + 10000 + i, 0.1f * static_cast<float>(i), 3, 1.0f * static_cast<float>(i),
-                    2.0f, static_cast<uint32_t>(4000000000U + i)});
+    many[i] = {
+        T0 + 10000 + i, 0.1f * static_cast<float>(i),          3, 1.0f * static_cast<float>(i),
+        2.0f,           static_cast<uint32_t>(4000000000U + i)};
   }
   ASSERT_TRUE(store->AddReadings(two, many).Ok);
 
@@ -331,8 +332,9 @@ TEST_P(History, EventsKeepWhoChangedWhichMemberFromWhatToWhatAndWhen) {
                                               {8, "Период записи в архив, с", "30", "60"}};
   EXPECT_EQ(settings, expected);
   const std::vector<MemberChange> service = ChangedMembers(IdService, before, after);
-  EXPECT_EQ(service, (std::vector<MemberChange>{
-                         {0, "Чувствительность ((мкЗв/ч)/(имп/c))", "0", "0.00123"}}));
+  EXPECT_EQ(
+      service,
+      (std::vector<MemberChange>{{0, "Чувствительность ((мкЗв/ч)/(имп/c))", "0", "0.00123"}}));
 
   auto store = Open();
   const auto device = TestInstrument();
@@ -405,9 +407,9 @@ TEST_P(History, AStoreThatBreaksKeepsWhatWasReadUntilItWorksAgain) {
   ASSERT_TRUE(store->AddReading(device, Reading(T0, 0.1f)).Ok);
   if (GetParam() == Engine::Postgres) {
     // A server that restarted since the last write is no outage.
-    ASSERT_TRUE(ServerSql(
-        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-        location_.Database + "'"));
+    ASSERT_TRUE(
+        ServerSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                  location_.Database + "'"));
     const HistoryOutcome quiet = store->AddReading(device, Reading(T0 + 500, 0.1f));
     EXPECT_TRUE(quiet.Ok) << quiet.Error.toStdString();
     EXPECT_FALSE(quiet.Notify);
@@ -505,10 +507,10 @@ TEST_P(History, ExportedCsvReadsBackAsStored) {
   undated[0] = 0x01;  // a value and no date
   now_ = T0 + 6000;
   ASSERT_TRUE(store
-                  ->StoreArchiveRead(device, 4,
-                                     {TestRecord(1234.5f, 5, 1, 2), Separator, undated,
-                                      TestRecord(0.05f, 0, 3)},
-                                     true)
+                  ->StoreArchiveRead(
+                      device, 4,
+                      {TestRecord(1234.5f, 5, 1, 2), Separator, undated, TestRecord(0.05f, 0, 3)},
+                      true)
                   .Ok);
   HistoryEvent write;
   write.Kind = EventKind::ServiceWrite;
@@ -533,18 +535,17 @@ TEST_P(History, ExportedCsvReadsBackAsStored) {
     EXPECT_TRUE(result.Ok) << result.Error.toStdString();
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    const QList<QStringList> rows = ParseCsv(QString::fromUtf8(file.readAll()));
+    QList<QStringList> rows = ParseCsv(QString::fromUtf8(file.readAll()));
     EXPECT_EQ(result.Rows, rows.size() - 1);
     return rows;
   };
 
-  const QList<QStringList> readings =
-      exportAs(HistoryExportKind::Readings, {T0, T0 + 9000});
+  const QList<QStringList> readings = exportAs(HistoryExportKind::Readings, {T0, T0 + 9000});
   const QList<QStringList> expectedReadings = {
       {"instrument", "firmware", "time", "dose rate", "dose rate unit", "mode", "uncertainty (%)",
        "dose (uSv)", "accumulation time (s)"},
-      {instrument, firmware, "2026-01-01T03:00:01.500+03:00", "0.11", "uSv/h", "0", "7.5",
-       "12.25", "3600"},
+      {instrument, firmware, "2026-01-01T03:00:01.500+03:00", "0.11", "uSv/h", "0", "7.5", "12.25",
+       "3600"},
       {instrument, firmware, "2026-01-01T03:00:02+03:00", "", "1/(min*cm2)", "1", "7.5", "12.25",
        "3600"}};
   EXPECT_EQ(readings, expectedReadings);
@@ -584,9 +585,9 @@ TEST_P(History, AKilledWriterLeavesEveryCommittedBatchAndNothingOfTheRest) {
   const auto device = TestInstrument();
   EXPECT_EQ(store->ArchiveRecordCount(device).Value, 2 * test::CrashTestBatch);
   EXPECT_FALSE(store->Coverage(device).Value.Records.has_value());
-  std::vector<ArchiveBytes> all;
+  std::vector<ArchiveBytes> all(test::CrashTestRecords);
   for (int i = 0; i < test::CrashTestRecords; ++i) {
-    all.push_back(test::CrashTestRecord(i));
+    all[i] = test::CrashTestRecord(i);
   }
   ASSERT_TRUE(store->StoreArchiveRead(device, test::CrashTestRecords, all, true).Ok);
   EXPECT_EQ(store->ArchiveRecordCount(device).Value, test::CrashTestRecords);
