@@ -37,10 +37,7 @@ const std::vector<Step>& Steps() {
            " UNIQUE (device_type, device_data, firmware))",
 
            // One row per read of an archive; `complete` once the read got
-           // every record the instrument counted. Events are unique by
-           // instrument, time and kind, readings by instrument and time: no
-           // instrument does the same thing twice in one millisecond, and a
-           // batch written again after a lost reply adds nothing.
+           // every record the instrument counted.
            "CREATE TABLE archive_reads ("
            " id {id},"
            " instrument_id BIGINT NOT NULL REFERENCES instruments (id),"
@@ -72,8 +69,11 @@ const std::vector<Step>& Steps() {
            " PRIMARY KEY (instrument_id, raw, ordinal))",
            "CREATE INDEX archive_records_order ON archive_records (instrument_id, run, position)",
 
-           // No foreign key here: a check per reading would cost more than
-           // the reading.
+           // Readings are unique by instrument and time, events by
+           // instrument, time and kind: no instrument does the same thing
+           // twice in one millisecond, so a batch written again after a lost
+           // reply adds nothing. No foreign key on readings: a check per
+           // reading would cost more than the reading.
            "CREATE TABLE readings ("
            " instrument_id BIGINT NOT NULL,"
            " at_ms BIGINT NOT NULL,"

@@ -77,7 +77,7 @@ struct MemberChange {
 
 struct HistoryEvent {
   EventKind Kind = EventKind::DoseReset;
-  int64_t AtMs = 0;  // the computer's time, ms since 1970 UTC
+  int64_t AtMs = 0;  // the computer's time, ms since 1970 UTC; 0 for now
   // Clock set: the instrument's clock before (as ms UTC) and how far it was
   // ahead of the computer's, in seconds.
   std::optional<int64_t> DeviceMs;
