@@ -152,6 +152,43 @@ bool WriteFileWhole(const QString& path, const QByteArray& bytes, QString* error
   return false;
 }
 
+WholeFileWriter::WholeFileWriter(const QString& path) : file_(std::make_unique<QSaveFile>(path)) {
+  file_->setDirectWriteFallback(false);
+}
+
+WholeFileWriter::~WholeFileWriter() {
+  if (file_->isOpen()) {
+    file_->cancelWriting();
+  }
+}
+
+bool WholeFileWriter::Open(QString* error) {
+  if (!file_->open(QIODevice::WriteOnly)) {
+    SetError(error, file_->errorString());
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool WholeFileWriter::Write(const QByteArray& bytes) {
+  failed_ = failed_ || !file_->isOpen() || file_->write(bytes) != bytes.size();
+  return !failed_;
+}
+
+bool WholeFileWriter::Commit(QString* error) {
+  if (failed_ || !file_->flush() || file_->error() != QFileDevice::NoError) {
+    SetError(error, file_->errorString());
+    file_->cancelWriting();
+    return false;
+  }
+  if (!file_->commit()) {
+    SetError(error, file_->errorString());
+    return false;
+  }
+  return true;
+}
+
 bool AppendFileWhole(const QString& path, const QByteArray& bytes, QString* error,
                      qint64* previousSize) {
   const bool existed = PathTaken(path);

@@ -74,4 +74,25 @@ bool ReadRegularFile(const QString& path, QByteArray& out, qint64 limit = 1 << 2
 // `path`.
 bool PathTaken(const QString& path);
 
+// The same all-or-nothing write for a file too large to build in memory
+// first (an export): the pieces go to a temporary file beside `path`, which
+// replaces it only at Commit, once every byte is out. Destroyed without a
+// successful Commit, it leaves `path` as it was.
+class WholeFileWriter {
+ public:
+  explicit WholeFileWriter(const QString& path);
+  ~WholeFileWriter();
+  WholeFileWriter(const WholeFileWriter&) = delete;
+  WholeFileWriter& operator=(const WholeFileWriter&) = delete;
+
+  bool Open(QString* error = nullptr);
+  // False once any write has failed; Commit then fails too.
+  bool Write(const QByteArray& bytes);
+  bool Commit(QString* error = nullptr);
+
+ private:
+  std::unique_ptr<QSaveFile> file_;
+  bool failed_ = false;
+};
+
 }  // namespace vantor

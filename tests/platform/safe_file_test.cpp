@@ -123,6 +123,25 @@ TEST(SafeFile, AWriteErrorOrAMissingDirectoryFailsAndSaysWhy) {
   EXPECT_FALSE(error.isEmpty());
 }
 
+TEST(SafeFile, AFileWrittenInPiecesAppearsOnlyWhenCommitted) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("export.csv");
+  Put(path, "old");
+  {
+    WholeFileWriter file(path);
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Write("a,b\r\n"));
+    EXPECT_EQ(Contents(path), "old");
+  }  // abandoned half way
+  EXPECT_EQ(Contents(path), "old");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"export.csv"});
+  WholeFileWriter file(path);
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Write("a,b\r\n") && file.Write("1,2\r\n"));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Contents(path), "a,b\r\n1,2\r\n");
+}
+
 TEST(SafeFile, ReadsOnlyRegularFilesWithinTheLimitAndNeverBlocks) {
   QTemporaryDir dir;
   QByteArray out;

@@ -1,0 +1,125 @@
+#include "HistoryLocation.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace vantor {
+namespace {
+
+HistoryLocation Invalid(const QString& text, const QString& why) {
+  HistoryLocation location;
+  location.Error = QStringLiteral("%1: %2").arg(text, why);
+  return location;
+}
+
+HistoryLocation ParsePostgres(const QString& text) {
+  const QUrl url(text, QUrl::StrictMode);
+  if (!url.isValid()) {
+    return Invalid(text, url.errorString());
+  }
+  HistoryLocation location;
+  location.Engine = HistoryEngine::Postgres;
+  location.User = url.userName(QUrl::FullyDecoded);
+  location.Password = url.password(QUrl::FullyDecoded);
+  location.Host = url.host(QUrl::FullyDecoded);
+  location.Port = url.port(-1);
+  location.Database = url.path(QUrl::FullyDecoded).mid(1);
+  const QUrlQuery query(url);
+  for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+    if (key == QLatin1String("host")) {
+      location.Host = value;
+    } else if (key == QLatin1String("port")) {
+      bool ok = false;
+      location.Port = value.toInt(&ok);
+      if (!ok) {
+        return Invalid(text, QStringLiteral("bad port"));
+      }
+    } else if (key == QLatin1String("user")) {
+      location.User = value;
+    } else {
+      return Invalid(text, QStringLiteral("unknown parameter %1").arg(key));
+    }
+  }
+  if (location.Database.isEmpty() || location.Database.contains(QLatin1Char('/'))) {
+    return Invalid(text, QStringLiteral("no database name"));
+  }
+  return location;
+}
+
+}  // namespace
+
+QString HistoryLocation::Text() const {
+  if (Engine == HistoryEngine::Sqlite) {
+    return Path;
+  }
+  QUrl url;
+  url.setScheme(QStringLiteral("postgresql"));
+  url.setUserName(User);
+  const bool socket = Host.startsWith(QLatin1Char('/'));
+  if (!socket) {
+    url.setHost(Host);
+  }
+  url.setPort(Port);
+  url.setPath(QLatin1Char('/') + Database);
+  if (socket) {
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("host"), Host);
+    url.setQuery(query);
+  }
+  return url.toString();
+}
+
+HistoryLocation ParseHistoryLocation(const QString& text) {
+  const QString trimmed = text.trimmed();
+  if (trimmed.startsWith(QLatin1String("postgresql://")) ||
+      trimmed.startsWith(QLatin1String("postgres://"))) {
+    return ParsePostgres(trimmed);
+  }
+  QString path = trimmed;
+  if (path.startsWith(QLatin1String("sqlite:")) || path.startsWith(QLatin1String("file:"))) {
+    path = QUrl(path).path(QUrl::FullyDecoded);
+  }
+  if (path.isEmpty() || path.contains(QLatin1String("://"))) {
+    return Invalid(text, QStringLiteral("neither a file nor a postgresql:// URL"));
+  }
+  HistoryLocation location;
+  location.Path = QFileInfo(path).absoluteFilePath();
+  return location;
+}
+
+QString DefaultHistoryPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/vantor/history.sqlite");
+}
+
+QString HistoryConfigPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/vantor/vantor.conf");
+}
+
+HistoryLocation ConfiguredHistoryLocation(const QString& explicitUrl) {
+  if (!explicitUrl.isEmpty()) {
+    return ParseHistoryLocation(explicitUrl);
+  }
+  const QSettings settings(HistoryConfigPath(), QSettings::IniFormat);
+  const QString configured = settings.value(QLatin1String(HistoryUrlKey)).toString();
+  if (!configured.trimmed().isEmpty()) {
+    return ParseHistoryLocation(configured);
+  }
+  HistoryLocation location;
+  location.Path = DefaultHistoryPath();
+  return location;
+}
+
+QString HistoryFolder(const HistoryLocation& location) {
+  if (location.Engine != HistoryEngine::Sqlite || !location.Valid()) {
+    return QString();
+  }
+  return QFileInfo(location.Path).absolutePath();
+}
+
+}  // namespace vantor

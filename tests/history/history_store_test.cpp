@@ -1,0 +1,602 @@
+// The store against both engines: SQLite in a temporary folder and the
+// throwaway PostgreSQL server CTest starts (VANTOR_TEST_PG_URL), one fresh
+// database per test.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <bit>
+#include <limits>
+
+#include "CoreApplication.h"
+#include "Csv.h"
+#include "Dictionary.h"
+#include "HistoryExport.h"
+#include "HistoryStore.h"
+#include "HistoryTestData.h"
+#include "MemberChanges.h"
+
+using namespace vantor;
+using test::TestInstrument;
+using test::TestRecord;
+
+namespace {
+
+constexpr int64_t T0 = 1767225600000;  // 2026-01-01T00:00:00Z
+const QTimeZone Moscow(3 * 3600);
+const ArchiveBytes Separator{};
+
+enum class Engine { Sqlite, Postgres };
+
+void PrintTo(Engine engine, std::ostream* os) {
+  *os << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
+bool SameBits(float a, float b) {
+  return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
+}
+
+LiveReading Reading(int64_t atMs, float rate, uint8_t mode = 0) {
+  return {atMs, rate, mode, 7.5f, 12.25f, 3600};
+}
+
+// Runs one SQL statement on a database of the location, outside the store.
+bool RawSql(const HistoryLocation& location, const QString& sql, QVariant* result = nullptr) {
+  const QString name = QUuid::createUuid().toString();
+  bool ok = false;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(
+        location.Engine == HistoryEngine::Sqlite ? "QSQLITE" : "QPSQL", name);
+    db.setDatabaseName(location.Engine == HistoryEngine::Sqlite ? location.Path
+                                                                : location.Database);
+    db.setHostName(location.Host);
+    db.setUserName(location.User);
+    if (db.open()) {
+      QSqlQuery query(db);
+      ok = query.exec(sql);
+      if (!ok) {
+        ADD_FAILURE() << sql.toStdString() << ": " << query.lastError().text().toStdString();
+      }
+      if (ok && result != nullptr && query.next()) {
+        *result = query.value(0);
+      }
+    } else {
+      ADD_FAILURE() << db.lastError().text().toStdString();
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  return ok;
+}
+
+class History : public ::testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override {
+    test::EnsureCoreApplication();
+    ASSERT_TRUE(dir_.isValid());
+    if (GetParam() == Engine::Sqlite) {
+      location_.Path = dir_.path() + "/data/history.sqlite";
+      return;
+    }
+    const QString url = qEnvironmentVariable("VANTOR_TEST_PG_URL");
+    if (url.isEmpty()) {
+      GTEST_SKIP() << "VANTOR_TEST_PG_URL is not set; ctest starts the server and sets it";
+    }
+    server_ = ParseHistoryLocation(url);
+    ASSERT_TRUE(server_.Valid()) << server_.Error.toStdString();
+    location_ = server_;
+    location_.Database = QStringLiteral("h_%1_%2")
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
+    ASSERT_TRUE(ServerSql("CREATE DATABASE " + location_.Database));
+  }
+
+  void TearDown() override {
+    Mend();
+    if (GetParam() == Engine::Postgres && !location_.Database.isEmpty()) {
+      ServerSql("DROP DATABASE IF EXISTS " + location_.Database + " WITH (FORCE)");
+    }
+  }
+
+  bool ServerSql(const QString& sql) { return RawSql(server_, sql); }
+
+  HistoryOptions Options() {
+    HistoryOptions options;
+    options.Zone = Moscow;
+    options.NowMs = [this] { return now_; };
+    options.Actor = QStringLiteral("tester@bench");
+    options.BusyTimeoutMs = 50;
+    return options;
+  }
+  std::unique_ptr<HistoryStore> Open(HistoryOptions options) {
+    return std::make_unique<HistoryStore>(location_, std::move(options));
+  }
+  std::unique_ptr<HistoryStore> Open() { return Open(Options()); }
+
+  // Makes the store's writes fail until Mend(): for SQLite another program
+  // holds the write lock; for PostgreSQL the server cuts the store's
+  // connection and takes no new ones.
+  void Break() {
+    if (GetParam() == Engine::Sqlite) {
+      lock_ = QUuid::createUuid().toString();
+      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", lock_);
+      db.setDatabaseName(location_.Path);
+      ASSERT_TRUE(db.open());
+      ASSERT_TRUE(QSqlQuery(db).exec("BEGIN IMMEDIATE"));
+    } else {
+      ASSERT_TRUE(ServerSql("ALTER DATABASE " + location_.Database + " ALLOW_CONNECTIONS false"));
+      ASSERT_TRUE(
+          ServerSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                    location_.Database + "'"));
+      broken_ = true;
+    }
+  }
+  void Mend() {
+    if (!lock_.isEmpty()) {
+      {
+        QSqlDatabase db = QSqlDatabase::database(lock_);
+        QSqlQuery(db).exec("ROLLBACK");
+        db.close();
+      }
+      QSqlDatabase::removeDatabase(lock_);
+      lock_.clear();
+    }
+    if (broken_) {
+      ServerSql("ALTER DATABASE " + location_.Database + " ALLOW_CONNECTIONS true");
+      broken_ = false;
+    }
+  }
+
+  static std::vector<StoredArchiveRecord> Archive(HistoryStore& store,
+                                                  const InstrumentIdentity& instrument) {
+    std::vector<StoredArchiveRecord> records;
+    EXPECT_TRUE(store
+                    .VisitArchive(instrument, {},
+                                  [&](const StoredArchiveRecord& r) {
+                                    records.push_back(r);
+                                    return true;
+                                  })
+                    .Ok);
+    return records;
+  }
+  static std::vector<StoredReading> Readings(HistoryStore& store, const TimeRange& range = {}) {
+    std::vector<StoredReading> readings;
+    EXPECT_TRUE(store
+                    .VisitReadings(std::nullopt, range,
+                                   [&](const StoredReading& r) {
+                                     readings.push_back(r);
+                                     return true;
+                                   })
+                    .Ok);
+    return readings;
+  }
+
+  QTemporaryDir dir_;
+  HistoryLocation location_;
+  HistoryLocation server_;
+  int64_t now_ = T0;
+  QString lock_;
+  bool broken_ = false;
+};
+
+struct RecordAt {
+  int64_t Run;
+  int64_t Position;
+  ArchiveBytes Raw;
+};
+
+std::vector<RecordAt> Places(const std::vector<StoredArchiveRecord>& records) {
+  std::vector<RecordAt> places;
+  places.reserve(records.size());
+  for (const auto& r : records) {
+    places.push_back({r.Run, r.Position, r.Raw});
+  }
+  return places;
+}
+
+bool operator==(const RecordAt& a, const RecordAt& b) {
+  return a.Run == b.Run && a.Position == b.Position && a.Raw == b.Raw;
+}
+
+void PrintTo(const RecordAt& r, std::ostream* os) {
+  *os << "{run " << r.Run << ", position " << r.Position << ", minute " << (r.Raw[7] & 0x3F) << "}";
+}
+
+TEST_P(History, ReadingTheSameArchiveAgainAddsNothingWhateverTheLineLost) {
+  auto store = Open();
+  const auto device = TestInstrument(1);
+  const ArchiveBytes a = TestRecord(0.11f, 0, 1);
+  const ArchiveBytes b = TestRecord(0.12f, 4, 2);
+  const ArchiveBytes c = TestRecord(0.13f, 0, 3);
+  const ArchiveBytes e = TestRecord(0.15f, 0, 5);
+  const ArchiveBytes f = TestRecord(0.16f, 0, 6);
+  const ArchiveBytes g = TestRecord(0.17f, 0, 7);
+  // b twice: a clock that stood still logs equal records, and both count.
+  const std::vector<ArchiveBytes> first = {a, b, b, Separator, c, Separator, Separator, e};
+  ASSERT_TRUE(store->StoreArchiveRead(device, 8, first, true).Ok);
+  now_ += 1000;
+  ASSERT_TRUE(store->StoreArchiveRead(device, 8, first, true).Ok);
+  EXPECT_EQ(store->ArchiveRecordCount(device).Value, 5);
+  EXPECT_TRUE(store->Coverage(device).Value.Covers(8));
+
+  // The archive grew by f, a separator and g; this read lost c on the line
+  // (the instrument moved on), so everything after it came one place early.
+  // It is incomplete and adds only f and g.
+  const std::vector<ArchiveBytes> lossy = {a,         b, b, Separator, Separator,
+                                           Separator, e, f, Separator, g};
+  now_ += 1000;
+  ASSERT_TRUE(store->StoreArchiveRead(device, 11, lossy, false).Ok);
+  const std::vector<RecordAt> expected = {{1, 0, a}, {1, 1, b}, {1, 2, b}, {2, 4, c},
+                                          {3, 7, e}, {3, 7, f}, {4, 9, g}};
+  EXPECT_EQ(Places(Archive(*store, device)), expected);
+  // An incomplete read says nothing about the archive as a whole.
+  EXPECT_FALSE(store->Coverage(device).Value.Covers(11));
+  EXPECT_EQ(store->Coverage(device).Value.Records, 8);
+
+  // Another instrument with the very same bytes has records of its own.
+  ASSERT_TRUE(store->StoreArchiveRead(TestInstrument(2), 1, {a}, true).Ok);
+  EXPECT_EQ(store->ArchiveRecordCount(TestInstrument(2)).Value, 1);
+  EXPECT_EQ(store->ArchiveRecordCount(device).Value, 7);
+
+  // After an erase the empty archive is covered; its new records start the
+  // next run.
+  now_ += 1000;
+  HistoryEvent erase;
+  erase.Kind = EventKind::ArchiveErase;
+  erase.RecordCount = 11;
+  ASSERT_TRUE(store->AddEvent(device, erase).Ok);
+  EXPECT_TRUE(store->Coverage(device).Value.Covers(0));
+  now_ += 1000;
+  const ArchiveBytes h = TestRecord(0.2f, 0, 30);
+  ASSERT_TRUE(store->StoreArchiveRead(device, 1, {h}, true).Ok);
+  EXPECT_EQ(Places(Archive(*store, device)).back(), (RecordAt{5, 0, h}));
+  EXPECT_TRUE(store->Coverage(device).Value.Covers(1));
+}
+
+TEST_P(History, AnArchiveReadIsCommittedBatchByBatchAndAnUnfinishedOneStaysIncomplete) {
+  HistoryOptions options = Options();
+  options.BatchRecords = 3;
+  options.BatchMs = 3600 * 1000;
+  auto store = Open(options);
+  const auto device = TestInstrument();
+  {
+    ArchiveReadLog log = store->BeginArchiveRead(device, 7);
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_TRUE(log.Add(TestRecord(0.1f, 0, i)).Ok);
+    }
+    // A second store on the same history (its own connection) sees the
+    // committed batch while the read goes on.
+    auto other = Open();
+    EXPECT_EQ(other->ArchiveRecordCount(device).Value, 3);
+    EXPECT_EQ(store->Pending(), 2);
+  }  // unplugged: the log ends without Finish
+  EXPECT_EQ(store->ArchiveRecordCount(device).Value, 5);
+  EXPECT_EQ(store->Pending(), 0);
+  EXPECT_FALSE(store->Coverage(device).Value.Records.has_value());
+}
+
+TEST_P(History, ReadingsComeBackBitForBitInTimeOrderWithinTheirRange) {
+  auto store = Open();
+  const auto one = TestInstrument(1);
+  const auto two = TestInstrument(2);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  ASSERT_TRUE(store->AddReading(one, Reading(T0 + 2000, nan)).Ok);
+  ASSERT_TRUE(store->AddReading(one, Reading(T0 + 1000, 1e-45f, 1)).Ok);
+  ASSERT_TRUE(store->AddReading(two, Reading(T0 + 1500, 0.1f)).Ok);
+  ASSERT_TRUE(store->AddReading(one, Reading(T0 + 3000, 3.4e38f)).Ok);
+  // The same moment again is the same reading.
+  ASSERT_TRUE(store->AddReading(one, Reading(T0 + 1000, 5.0f)).Ok);
+  // Many at once go in several statements; a few are left over after the
+  // full ones.
+  std::vector<LiveReading> many(150);
+  for (int i = 0; i < 150; ++i) {
+    many[i] = {
+        T0 + 10000 + i, 0.1f * static_cast<float>(i),          3, 1.0f * static_cast<float>(i),
+        2.0f,           static_cast<uint32_t>(4000000000U + i)};
+  }
+  ASSERT_TRUE(store->AddReadings(two, many).Ok);
+
+  const auto rates = store->Rates(one, {T0 + 1000, T0 + 3000});
+  ASSERT_TRUE(rates.Outcome.Ok);
+  ASSERT_EQ(rates.Value.AtMs, (std::vector<int64_t>{T0 + 1000, T0 + 2000}));
+  EXPECT_TRUE(SameBits(rates.Value.Rates[0], 1e-45f));
+  EXPECT_TRUE(std::isnan(rates.Value.Rates[1]));
+
+  const auto all = Readings(*store);
+  ASSERT_EQ(all.size(), 154u);
+  EXPECT_EQ(all[0].Reading, Reading(T0 + 1000, 1e-45f, 1));
+  EXPECT_EQ(all[2].Reading, Reading(T0 + 3000, 3.4e38f));
+  EXPECT_EQ(all[3].Reading, Reading(T0 + 1500, 0.1f));
+  EXPECT_NE(all[0].InstrumentId, all[3].InstrumentId);
+  for (size_t i = 0; i < many.size(); ++i) {
+    EXPECT_EQ(all[4 + i].Reading, many[i]) << i;
+  }
+}
+
+TEST_P(History, EventsKeepWhoChangedWhichMemberFromWhatToWhatAndWhen) {
+  ValueStorage before;
+  before.Settings.ArchivePeriod = 30;
+  ValueStorage after = before;
+  after.Settings.ArchivePeriod = 60;
+  after.Settings.DoseRateAlarm[1] = 1.5f;
+  after.Service.Floats[0] = 0.00123f;  // not a member of the settings
+  const std::vector<MemberChange> settings = ChangedMembers(IdSettings, before, after);
+  const std::vector<MemberChange> expected = {{2, "Порог 2", "0", "1.5"},
+                                              {8, "Период записи в архив, с", "30", "60"}};
+  EXPECT_EQ(settings, expected);
+  const std::vector<MemberChange> service = ChangedMembers(IdService, before, after);
+  EXPECT_EQ(
+      service,
+      (std::vector<MemberChange>{{0, "Чувствительность ((мкЗв/ч)/(имп/c))", "0", "0.00123"}}));
+
+  auto store = Open();
+  const auto device = TestInstrument();
+  HistoryEvent write;
+  write.Kind = EventKind::SettingsWrite;
+  write.AtMs = T0 + 5000;
+  write.Changes = settings;
+  HistoryEvent clock;
+  clock.Kind = EventKind::ClockSet;
+  clock.AtMs = T0 + 1000;
+  clock.DeviceMs = T0 + 1000 + 412000;
+  clock.DriftSeconds = 412;
+  clock.Actor = QStringLiteral("service@lab");
+  ASSERT_TRUE(store->AddEvent(device, write).Ok);
+  ASSERT_TRUE(store->AddEvent(device, clock).Ok);
+
+  std::vector<HistoryEvent> events;
+  ASSERT_TRUE(store
+                  ->VisitEvents(device, {},
+                                [&](const StoredEvent& e) {
+                                  events.push_back(e.Event);
+                                  return true;
+                                })
+                  .Ok);
+  write.Actor = QStringLiteral("tester@bench");  // the store's own actor
+  EXPECT_EQ(events, (std::vector<HistoryEvent>{clock, write}));
+}
+
+TEST_P(History, AFailedCommitKeepsEverythingInMemoryAndWritesItOnceLater) {
+  bool refuse = true;
+  HistoryOptions options = Options();
+  options.BeforeCommit = [&refuse] { return !refuse; };
+  auto store = Open(options);
+  const auto device = TestInstrument();
+  const ArchiveBytes a = TestRecord(0.11f, 0, 1);
+  const ArchiveBytes b = TestRecord(0.12f, 0, 2);
+
+  const HistoryOutcome first = store->AddReading(device, Reading(T0, 0.1f));
+  EXPECT_FALSE(first.Ok);
+  EXPECT_TRUE(first.Notify);
+  EXPECT_FALSE(first.Error.isEmpty());
+  EXPECT_EQ(first.Pending, 1);
+  // The same outage is told once.
+  const HistoryOutcome second = store->StoreArchiveRead(device, 3, {a, Separator, b}, true);
+  EXPECT_FALSE(second.Ok);
+  EXPECT_FALSE(second.Notify);
+  EXPECT_EQ(second.Pending, 3);  // a reading and two records
+  const auto coverage = store->Coverage(device);
+  EXPECT_FALSE(coverage.Outcome.Ok);
+  EXPECT_FALSE(coverage.Value.Covers(3));
+  EXPECT_EQ(store->Flush().Pending, 3);  // the commit fails again, nothing lost
+
+  refuse = false;
+  const HistoryOutcome back = store->Flush();
+  EXPECT_TRUE(back.Ok);
+  EXPECT_TRUE(back.Recovered);
+  EXPECT_EQ(back.Pending, 0);
+  EXPECT_EQ(Places(Archive(*store, device)), (std::vector<RecordAt>{{1, 0, a}, {2, 2, b}}));
+  EXPECT_EQ(Readings(*store).size(), 1u);
+  EXPECT_TRUE(store->Coverage(device).Value.Covers(3));
+
+  // A new outage is told again.
+  refuse = true;
+  EXPECT_TRUE(store->AddReading(device, Reading(T0 + 1000, 0.1f)).Notify);
+}
+
+TEST_P(History, AStoreThatBreaksKeepsWhatWasReadUntilItWorksAgain) {
+  auto store = Open();
+  const auto device = TestInstrument();
+  ASSERT_TRUE(store->AddReading(device, Reading(T0, 0.1f)).Ok);
+  if (GetParam() == Engine::Postgres) {
+    // A server that restarted since the last write is no outage.
+    ASSERT_TRUE(
+        ServerSql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                  location_.Database + "'"));
+    const HistoryOutcome quiet = store->AddReading(device, Reading(T0 + 500, 0.1f));
+    EXPECT_TRUE(quiet.Ok) << quiet.Error.toStdString();
+    EXPECT_FALSE(quiet.Notify);
+  }
+  Break();
+  const HistoryOutcome failed = store->AddReading(device, Reading(T0 + 1000, 0.2f));
+  EXPECT_FALSE(failed.Ok);
+  EXPECT_TRUE(failed.Notify);
+  EXPECT_EQ(failed.Pending, 1);
+  // Within the wait the store does not try; asked to, it tries and fails.
+  EXPECT_FALSE(store->AddReading(device, Reading(T0 + 2000, 0.3f)).Notify);
+  const HistoryOutcome still = store->Flush();
+  EXPECT_FALSE(still.Ok);
+  EXPECT_FALSE(still.Notify);
+  EXPECT_EQ(still.Pending, 2);
+  Mend();
+  const HistoryOutcome back = store->Flush();
+  EXPECT_TRUE(back.Ok) << back.Error.toStdString();
+  EXPECT_TRUE(back.Recovered);
+  EXPECT_EQ(Readings(*store).size(), GetParam() == Engine::Postgres ? 4u : 3u);
+}
+
+TEST_P(History, AStoreThatCannotBeOpenedKeepsItemsAndAnExportLeavesTheOldFile) {
+  if (GetParam() == Engine::Sqlite) {
+    // A file where the history's folder should be: not even root can
+    // create the folder.
+    QFile blocker(dir_.path() + "/data");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  } else {
+    ASSERT_TRUE(ServerSql("DROP DATABASE " + location_.Database));
+  }
+  auto store = Open();
+  const auto device = TestInstrument();
+  const HistoryOutcome failed = store->AddReading(device, Reading(T0, 0.1f));
+  EXPECT_FALSE(failed.Ok);
+  EXPECT_TRUE(failed.Notify);
+  EXPECT_EQ(failed.Pending, 1);
+  EXPECT_EQ(store->SchemaVersion(), -1);
+
+  const QString csv = dir_.path() + "/readings.csv";
+  QFile old(csv);
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("old\r\n");
+  old.close();
+  const HistoryExportResult exported = ExportHistoryCsv(*store, {}, csv);
+  EXPECT_FALSE(exported.Ok);
+  EXPECT_FALSE(exported.Error.isEmpty());
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "old\r\n");
+
+  if (GetParam() == Engine::Sqlite) {
+    ASSERT_TRUE(QFile::remove(dir_.path() + "/data"));
+  } else {
+    ASSERT_TRUE(ServerSql("CREATE DATABASE " + location_.Database));
+  }
+  EXPECT_TRUE(store->Flush().Recovered);
+  EXPECT_EQ(Readings(*store).size(), 1u);
+}
+
+TEST_P(History, TheSchemaIsMadeOnFirstUseKeptOnReopenAndANewerOneIsLeftAlone) {
+  const auto device = TestInstrument();
+  {
+    auto store = Open();
+    EXPECT_EQ(store->SchemaVersion(), 1);
+    ASSERT_TRUE(store->AddReading(device, Reading(T0, 0.1f)).Ok);
+  }
+  {
+    auto store = Open();
+    EXPECT_EQ(store->SchemaVersion(), 1);
+    EXPECT_EQ(Readings(*store).size(), 1u);
+  }
+  QVariant versions;
+  ASSERT_TRUE(RawSql(location_, "SELECT COUNT(*) FROM schema_version", &versions));
+  EXPECT_EQ(versions.toInt(), 1);
+
+  ASSERT_TRUE(RawSql(location_, "INSERT INTO schema_version VALUES (99, 0)"));
+  auto store = Open();
+  const HistoryOutcome refused = store->AddReading(device, Reading(T0 + 1000, 0.2f));
+  EXPECT_FALSE(refused.Ok);
+  EXPECT_TRUE(refused.Error.contains("newer")) << refused.Error.toStdString();
+  EXPECT_EQ(refused.Pending, 1);
+  QVariant readings;
+  ASSERT_TRUE(RawSql(location_, "SELECT COUNT(*) FROM readings", &readings));
+  EXPECT_EQ(readings.toInt(), 1);
+}
+
+TEST_P(History, ExportedCsvReadsBackAsStored) {
+  auto store = Open();
+  const auto device = TestInstrument();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  ASSERT_TRUE(store->AddReading(device, Reading(T0 + 1500, 0.11f)).Ok);
+  ASSERT_TRUE(store->AddReading(device, Reading(T0 + 2000, nan, 1)).Ok);
+  ASSERT_TRUE(store->AddReading(device, Reading(T0 + 9000, 1.0f)).Ok);  // out of range
+  ArchiveBytes undated{};
+  undated[0] = 0x01;  // a value and no date
+  now_ = T0 + 6000;
+  ASSERT_TRUE(store
+                  ->StoreArchiveRead(
+                      device, 4,
+                      {TestRecord(1234.5f, 5, 1, 2), Separator, undated, TestRecord(0.05f, 0, 3)},
+                      true)
+                  .Ok);
+  HistoryEvent write;
+  write.Kind = EventKind::ServiceWrite;
+  write.AtMs = T0;
+  write.Changes = {{8, "Напряжение разряженного аккумулятора, В", "3.3", "3.25"},
+                   {9, "Say \"hi\"", "", "x"}};
+  ASSERT_TRUE(store->AddEvent(device, write).Ok);
+  HistoryEvent reset;
+  reset.Kind = EventKind::DoseReset;
+  reset.AtMs = T0 + 60000;
+  ASSERT_TRUE(store->AddEvent(device, reset).Ok);
+
+  const QString instrument = "7:01000000000000000000000000000000000000a5";
+  const QString firmware = "ДКС v1.2";
+  auto exportAs = [&](HistoryExportKind what, TimeRange range) {
+    HistoryExportRequest request;
+    request.What = what;
+    request.Range = range;
+    request.Zone = Moscow;
+    const QString path = dir_.path() + "/export.csv";
+    const HistoryExportResult result = ExportHistoryCsv(*store, request, path);
+    EXPECT_TRUE(result.Ok) << result.Error.toStdString();
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<QStringList> rows = ParseCsv(QString::fromUtf8(file.readAll()));
+    EXPECT_EQ(result.Rows, rows.size() - 1);
+    return rows;
+  };
+
+  const QList<QStringList> readings = exportAs(HistoryExportKind::Readings, {T0, T0 + 9000});
+  const QList<QStringList> expectedReadings = {
+      {"instrument", "firmware", "time", "dose rate", "dose rate unit", "mode", "uncertainty (%)",
+       "dose (uSv)", "accumulation time (s)"},
+      {instrument, firmware, "2026-01-01T03:00:01.500+03:00", "0.11", "uSv/h", "0", "7.5", "12.25",
+       "3600"},
+      {instrument, firmware, "2026-01-01T03:00:02+03:00", "", "1/(min*cm2)", "1", "7.5", "12.25",
+       "3600"}};
+  EXPECT_EQ(readings, expectedReadings);
+
+  const QList<QStringList> archive = exportAs(HistoryExportKind::Archive, {});
+  const QList<QStringList> expectedArchive = {
+      {"instrument", "firmware", "run", "position", "time", "dose rate (uSv/h)", "flags",
+       "threshold exceeded", "read at", "raw"},
+      {instrument, firmware, "1", "0", "2025-11-07T09:01:02+03:00", "1234.5", "5", "1",
+       "2026-01-01T03:00:06+03:00", "00509a440519e981c2"},
+      {instrument, firmware, "2", "2", "", "1e-45", "0", "0", "2026-01-01T03:00:06+03:00",
+       "010000000000000000"},
+      {instrument, firmware, "2", "3", "2025-11-07T09:03:00+03:00", "0.05", "0", "0",
+       "2026-01-01T03:00:06+03:00", "cdcc4c3d0019e983c0"}};
+  EXPECT_EQ(archive, expectedArchive);
+
+  const QList<QStringList> events = exportAs(HistoryExportKind::Events, {T0, T0 + 61000});
+  const QList<QStringList> expectedEvents = {
+      {"instrument", "firmware", "time", "event", "by", "instrument time", "drift (s)",
+       "record count", "member", "name", "old value", "new value"},
+      {instrument, firmware, "2026-01-01T03:00:00+03:00", "service_write", "tester@bench", "", "",
+       "", "8", "Напряжение разряженного аккумулятора, В", "3.3", "3.25"},
+      {instrument, firmware, "2026-01-01T03:00:00+03:00", "service_write", "tester@bench", "", "",
+       "", "9", "Say \"hi\"", "", "x"},
+      {instrument, firmware, "2026-01-01T03:01:00+03:00", "dose_reset", "tester@bench", "", "", "",
+       "", "", "", ""}};
+  EXPECT_EQ(events, expectedEvents);
+}
+
+TEST_P(History, AKilledWriterLeavesEveryCommittedBatchAndNothingOfTheRest) {
+  QProcess writer;
+  writer.start(QStringLiteral(HISTORY_WRITER), {location_.Text()});
+  ASSERT_TRUE(writer.waitForFinished(60000));
+  EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit) << writer.exitCode();
+
+  auto store = Open();
+  const auto device = TestInstrument();
+  EXPECT_EQ(store->ArchiveRecordCount(device).Value, 2 * test::CrashTestBatch);
+  EXPECT_FALSE(store->Coverage(device).Value.Records.has_value());
+  std::vector<ArchiveBytes> all(test::CrashTestRecords);
+  for (int i = 0; i < test::CrashTestRecords; ++i) {
+    all[i] = test::CrashTestRecord(i);
+  }
+  ASSERT_TRUE(store->StoreArchiveRead(device, test::CrashTestRecords, all, true).Ok);
+  EXPECT_EQ(store->ArchiveRecordCount(device).Value, test::CrashTestRecords);
+  EXPECT_TRUE(store->Coverage(device).Value.Covers(test::CrashTestRecords));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, History, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const ::testing::TestParamInfo<Engine>& info) {
+                           return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+                         });
+
+}  // namespace
