@@ -45,20 +45,6 @@ QString BarStyle(const QColor& colour) {
       .arg(colour.name());
 }
 
-// A day count of the record's local date and time as the chart's x: the
-// moment that local time names, in seconds since 1970, which is what the
-// date-time axis labels back as local time.
-int64_t ChartSecond(double days) {
-  const double whole = std::floor(days);
-  int seconds = static_cast<int>(std::lround((days - whole) * 86400.0));
-  QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    date = date.addDays(1);
-  }
-  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000)).toSecsSinceEpoch();
-}
-
 }  // namespace
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
@@ -220,14 +206,16 @@ void ArchivePage::UpdateChartRange() {
 }
 
 void ArchivePage::AddArchivePoint(const ArchiveTime& time, float value) {
-  const std::optional<double> days = ArchivePointDate(time);
+  // The moment the record's local time names, in seconds since 1970, which
+  // the date-time axis labels back as local time.
+  const std::optional<QDateTime> moment = ArchiveDateTime(time);
   // No point for an all-zero time; the chart refuses a value that is no
   // number, which would flatten or break the whole axis.
-  if (!days) {
+  if (!moment) {
     return;
   }
   // Records usually come in time order; the chart sorts those that do not.
-  chartPoints_.Add(ChartSecond(*days), value);
+  chartPoints_.Add(moment->toSecsSinceEpoch(), value);
   if (viewBatch_ == 0) {
     UpdateChartRange();
   }
