@@ -75,9 +75,9 @@ class ArchiveAssembler {
 struct ArchiveReadResult {
   std::vector<std::optional<ArchiveRecord>> Slots;  // by position in the instrument
   int Missing = 0;                                  // slots that never arrived
-  int Retried = 0;    // reads that failed on the way and were made up for
-  int Passes = 0;     // transfers started
-  bool Lost = false;  // the instrument stopped answering; what came is kept
+  int Retried = 0;       // reads that failed on the way and were made up for
+  int Passes = 0;        // transfers started
+  bool Lost = false;     // the instrument stopped answering; what came is kept
   bool Stopped = false;  // the caller asked to stop; what came is kept
 };
 

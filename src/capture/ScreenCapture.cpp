@@ -3,8 +3,8 @@
 #include <QFile>
 #include <algorithm>
 
-#include "Dictionary.h"
 #include "DeviceLink.h"
+#include "Dictionary.h"
 #include "GreyPng.h"
 #include "SafeFile.h"
 

@@ -86,9 +86,8 @@ void Complain(const QString& message) {
 }
 
 int PortsCommand(Context& c) {
-  std::vector<Column> columns = {{"port", "port"},
-                                 {"device", "device"},
-                                 {"description", "description"}};
+  std::vector<Column> columns = {
+      {"port", "port"}, {"device", "device"}, {"description", "description"}};
   if (c.Probe) {
     columns.push_back({"answers", "instrument answers"});
     columns.push_back({"firmware", "firmware"});
@@ -154,28 +153,28 @@ int InfoCommand(Context& c) {
                               {"archive_records", "archive records"},
                               {"archive_full", "archive memory full"}});
   const QString hex = Hex(id.DeviceData.data(), id.DeviceData.size());
-  const std::vector<Cell> cells = {
-      c.Port != 0 ? Cell::Number(c.Port) : Cell::Null(),
-      Cell::Text(c.Device),
-      id.FirmwareRead ? Cell::Text(id.Firmware) : Cell::Null(),
-      Cell::Number(id.Service.DeviceType),
-      id.DeviceDataRead ? Cell::Text(hex) : Cell::Null(),
-      TimeCell(instrumentClock),
-      TimeCell(LocalMoment(poll.At)),
-      instrumentTime ? Cell::Number(drift) : Cell::Null(),
-      Cell::Number(poll.Record.ArchiveRecordCount),
-      Cell::Boolean(poll.MemoryFull)};
+  const std::vector<Cell> cells = {c.Port != 0 ? Cell::Number(c.Port) : Cell::Null(),
+                                   Cell::Text(c.Device),
+                                   id.FirmwareRead ? Cell::Text(id.Firmware) : Cell::Null(),
+                                   Cell::Number(id.Service.DeviceType),
+                                   id.DeviceDataRead ? Cell::Text(hex) : Cell::Null(),
+                                   TimeCell(instrumentClock),
+                                   TimeCell(LocalMoment(poll.At)),
+                                   instrumentTime ? Cell::Number(drift) : Cell::Null(),
+                                   Cell::Number(poll.Record.ArchiveRecordCount),
+                                   Cell::Boolean(poll.MemoryFull)};
   QStringList lines;
-  lines << Labelled(QStringLiteral("port"),
-                    c.Port != 0 ? QStringLiteral("COM%1 (%2)").arg(c.Port).arg(c.Device)
-                                : c.Device);
-  lines << Labelled(QStringLiteral("firmware"), id.FirmwareRead ? id.Firmware : QStringLiteral("-"));
+  lines << Labelled(
+      QStringLiteral("port"),
+      c.Port != 0 ? QStringLiteral("COM%1 (%2)").arg(c.Port).arg(c.Device) : c.Device);
+  lines << Labelled(QStringLiteral("firmware"),
+                    id.FirmwareRead ? id.Firmware : QStringLiteral("-"));
   lines << Labelled(QStringLiteral("device type"), QString::number(id.Service.DeviceType));
   lines << Labelled(QStringLiteral("device data"), id.DeviceDataRead ? hex : QStringLiteral("-"));
   lines << Labelled(QStringLiteral("clock"),
-                    instrumentClock ? PeopleTime(*instrumentClock) + QStringLiteral(", ") +
-                                          DriftText(drift)
-                                    : QStringLiteral("not set"));
+                    instrumentClock
+                        ? PeopleTime(*instrumentClock) + QStringLiteral(", ") + DriftText(drift)
+                        : QStringLiteral("not set"));
   lines << Labelled(QStringLiteral("archive"),
                     QStringLiteral("%1 of %2 records%3")
                         .arg(poll.Record.ArchiveRecordCount)
@@ -197,8 +196,8 @@ int LiveCommand(Context& c) {
   Emit(out);  // the CSV header at once
   const InterruptRequest interrupt;
   using Clock = std::chrono::steady_clock;
-  const auto period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(c.Interval));
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.Interval));
   auto next = Clock::now();
   long long readings = 0;
   int failedInRow = 0;
@@ -285,10 +284,9 @@ int SettingsShowCommand(Context& c) {
   if (!c.Identification.UserRead) {
     return LineFailure(QStringLiteral("the instrument did not send its user settings"));
   }
-  RecordWriter out(c.Output, {{"variable", "variable"},
-                              {"member", "member"},
-                              {"name", "name"},
-                              {"value", "value"}});
+  RecordWriter out(
+      c.Output,
+      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}});
   uint8_t heading = 0;
   for (const MemberText& m : SettingsMemberTexts(c.Link.Values())) {
     if (m.Variable != heading) {

@@ -56,7 +56,8 @@ bool InterruptRequest::Requested() {
   return interrupted.load();
 }
 
-ProgressBar::ProgressBar(QString what) : what_(std::move(what)), enabled_(StandardErrorIsTerminal()) {}
+ProgressBar::ProgressBar(QString what)
+    : what_(std::move(what)), enabled_(StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() {
   if (shown_) {
@@ -71,10 +72,10 @@ void ProgressBar::Show(int done, int total) {
   }
   constexpr int Width = 30;
   const int filled = total > 0 ? done * Width / total : Width;
-  const QByteArray line = ("\r[" + QString(filled, QLatin1Char('#')) +
-                           QString(Width - filled, QLatin1Char('.')) +
-                           QStringLiteral("] %1/%2 %3").arg(done).arg(total).arg(what_))
-                              .toUtf8();
+  const QByteArray line =
+      ("\r[" + QString(filled, QLatin1Char('#')) + QString(Width - filled, QLatin1Char('.')) +
+       QStringLiteral("] %1/%2 %3").arg(done).arg(total).arg(what_))
+          .toUtf8();
   if (line == last_) {
     return;
   }

@@ -90,8 +90,8 @@ const std::vector<CommandForm>& Forms() {
 }
 
 // The options of one command; the global ones apply to all.
-const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync",
-                                          "dry-run", "out", "yes"};
+const std::set<QString> CommandOptions = {"probe",   "count", "interval", "sync",
+                                          "dry-run", "out",   "yes"};
 
 int Usage(const QString& message) {
   Complain(message + QStringLiteral(" (see vantorctl --help)"));
@@ -109,9 +109,8 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
     return c.Identification.Identified();
   };
   if (!device.isEmpty()) {
-    c.Link.SetLineOpener([device](int) -> std::unique_ptr<LineTransport> {
-      return SerialTransport::Open(device);
-    });
+    c.Link.SetLineOpener(
+        [device](int) -> std::unique_ptr<LineTransport> { return SerialTransport::Open(device); });
     // Any number will do: the opener opens the one device named.
     if (FindInstrument(c.Link, c.Clock, ConnectChosenPort, FirstPortNumber, answers).Port == 0) {
       Complain(c.Link.PortOpen() ? QStringLiteral("no instrument answers on %1").arg(device)
@@ -155,8 +154,7 @@ int RunVantorctl(const QStringList& arguments) {
   const QCommandLineOption help({"h", "help"}, "Shows this text.");
   const QCommandLineOption version("version", "Shows the version.");
   const QCommandLineOption portOption(
-      "port", "COM number N (1..254) of the port map, instead of looking for the instrument.",
-      "N");
+      "port", "COM number N (1..254) of the port map, instead of looking for the instrument.", "N");
   const QCommandLineOption deviceOption(
       "device", "The serial device at PATH, instead of looking for the instrument.", "PATH");
   const QCommandLineOption formatOption(
@@ -189,8 +187,7 @@ int RunVantorctl(const QStringList& arguments) {
   if (parser.isSet(help)) {
     // The usage line names the program as it is called, not by the path used.
     QString text = parser.helpText();
-    text.replace(0, text.indexOf(QLatin1Char(' '), 7),
-                 QStringLiteral("Usage: vantorctl"));
+    text.replace(0, text.indexOf(QLatin1Char(' '), 7), QStringLiteral("Usage: vantorctl"));
     WriteOut((text + QString::fromUtf8(Epilogue)).toUtf8());
     return ExitDone;
   }
@@ -230,9 +227,8 @@ int RunVantorctl(const QStringList& arguments) {
   const QString command = form->Words.join(QLatin1Char(' '));
   c.Words = words.mid(form->Words.size());
   if (c.Words.size() != form->Files) {
-    return Usage(form->Files == 0
-                     ? QStringLiteral("%1 takes no further arguments").arg(command)
-                     : QStringLiteral("%1 needs a file name").arg(command));
+    return Usage(form->Files == 0 ? QStringLiteral("%1 takes no further arguments").arg(command)
+                                  : QStringLiteral("%1 needs a file name").arg(command));
   }
   for (const QString& name : CommandOptions) {
     if (parser.isSet(own.at(name)) && form->Options.count(name) == 0) {
@@ -269,7 +265,8 @@ int RunVantorctl(const QStringList& arguments) {
     return Usage(QStringLiteral("--port and --device name two places; give one"));
   }
   if (form->Run == &ArchiveEraseCommand && !c.Yes && !StandardInputIsTerminal()) {
-    return Usage(QStringLiteral("archive erase asks first; without a terminal to ask on, give --yes"));
+    return Usage(
+        QStringLiteral("archive erase asks first; without a terminal to ask on, give --yes"));
   }
   if (form->Run == &ScreenCommand) {
     const QString suffix = c.Words.front().section(QLatin1Char('.'), -1).toLower();

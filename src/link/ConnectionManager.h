@@ -34,8 +34,8 @@ struct InstrumentSearch {
 // on `clock` gives up. Any other mode tries `chosenPort` alone (0 or a number
 // the port map does not know simply fails). Ports open through the link's
 // opener, the port map unless a caller set another; one that does not exist
-// or will not open is skipped without an exchange. `onPort(port)` is called after each port of an auto-detection
-// has been opened (or failed to open), before its test.
+// or will not open is skipped without an exchange. `onPort(port)` is called after each port of an
+// auto-detection has been opened (or failed to open), before its test.
 InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, int mode,
                                 int chosenPort, const std::function<bool()>& answers,
                                 const std::function<void(int port)>& onPort = {});
@@ -54,8 +54,8 @@ struct ConnectSteps {
 
 // The search as the windows run it: FindInstrument with the steps above on
 // the session's link and clock. Sets session.PortNumber (0 when nothing
-// answered) and returns it. When nothing answered, status panel 3 becomes "---" and panel 0 says no device was
-// found; a search that ran out of time only says so in panel 0.
+// answered) and returns it. When nothing answered, status panel 3 becomes "---" and panel 0 says no
+// device was found; a search that ran out of time only says so in panel 0.
 int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps);
 
 }  // namespace vantor

@@ -51,8 +51,8 @@ MeasurementPoll PollMeasurement(DeviceLink& link, const CalendarClock& clock,
   poll.NewMeasurement = (poll.Record.StatusFlags & NewMeasurementFlag) != 0;
   poll.MemoryFull = (poll.Record.StatusFlags & MemoryFullFlag) != 0;
   const auto& device = poll.Record.DeviceClock;
-  if (keepClockInStep && ClockOutOfStep(clock, poll.At, device[ClockHour], device[ClockMinute],
-                                        device[ClockSecond])) {
+  if (keepClockInStep &&
+      ClockOutOfStep(clock, poll.At, device[ClockHour], device[ClockMinute], device[ClockSecond])) {
     poll.ClockSet = SyncClock(link, clock);
   }
   return poll;

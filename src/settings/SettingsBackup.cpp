@@ -94,8 +94,9 @@ QString MemberValueText(uint8_t type, const uint8_t* field) {
       if (std::isfinite(value)) {
         return DotNumber(value);
       }
-      return QStringLiteral("0x") +
-             QString::number(Load<uint32_t>(field), 16).rightJustified(8, QLatin1Char('0')).toUpper();
+      return QStringLiteral("0x") + QString::number(Load<uint32_t>(field), 16)
+                                        .rightJustified(8, QLatin1Char('0'))
+                                        .toUpper();
     }
     default:
       return QString();
@@ -163,9 +164,9 @@ QString VariableName(uint8_t variable) {
 std::vector<MemberText> SettingsMemberTexts(const ValueStorage& values) {
   std::vector<MemberText> texts;
   for (const Member& member : Members()) {
-    texts.push_back({member.Variable, member.Position, NameOf(member),
-                     MemberValueText(member.Descriptor->Type,
-                                     FieldOf(values, member.Descriptor->Offset))});
+    texts.push_back(
+        {member.Variable, member.Position, NameOf(member),
+         MemberValueText(member.Descriptor->Type, FieldOf(values, member.Descriptor->Offset))});
   }
   return texts;
 }

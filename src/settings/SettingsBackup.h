@@ -60,7 +60,7 @@ struct SettingsRestore {
     NotVerified,   // written, but the read-back differs (Unverified)
   };
   Outcome Result = Outcome::LineFailure;
-  uint8_t InstrumentType = 0;  // member 13 of variable 3 on the instrument
+  uint8_t InstrumentType = 0;                 // member 13 of variable 3 on the instrument
   std::vector<MemberDifference> Differences;  // before any write
   // The writes made, with the values before and after.
   std::optional<ServiceWrite> Service;

@@ -107,8 +107,8 @@ TEST_F(ArchiveReadOverALossyLine, AnInstrumentFallingSilentEndsTheReadKeepingWha
 TEST_F(ArchiveReadOverALossyLine, AStopEndsTheReadAfterTheCurrentRecordKeepingWhatCame) {
   model.PrefillArchive(100);
   int progress = 0;
-  const ArchiveReadResult read =
-      ReadArchive(link, 100, [&](int, int) { ++progress; }, [&] { return progress == 10; });
+  const ArchiveReadResult read = ReadArchive(
+      link, 100, [&](int, int) { ++progress; }, [&] { return progress == 10; });
   EXPECT_TRUE(read.Stopped);
   EXPECT_FALSE(read.Lost);
   EXPECT_EQ(read.Passes, 1);

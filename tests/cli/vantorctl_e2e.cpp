@@ -3,6 +3,7 @@
 // writes, in each format, checked against what the instrument holds.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <QDateTime>
 #include <QImage>
 #include <QJsonArray>
@@ -10,7 +11,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
-#include <signal.h>
 
 #include <cstring>
 #include <ctime>
@@ -130,8 +130,8 @@ TEST_F(Vantorctl, PortsListTheMapAndTheProbeAsksOnlyThePortsOfTheMap) {
   EXPECT_EQ(probed.Exit, 0);
   const QList<QStringList> rows = probed.Csv();
   ASSERT_EQ(rows.size(), 4);
-  EXPECT_EQ(rows[0], (QStringList{"port", "device", "description", "instrument answers",
-                                  "firmware"}));
+  EXPECT_EQ(rows[0],
+            (QStringList{"port", "device", "description", "instrument answers", "firmware"}));
   EXPECT_EQ(rows[1], (QStringList{"3", QString::fromStdString(sim.PtyPath()), "pseudo-terminal",
                                   "true", "VNT-2 v1.07"}));
   EXPECT_EQ(rows[2].mid(3), (QStringList{"false", ""}));
@@ -154,8 +154,8 @@ TEST_F(Vantorctl, InfoAndSettingsShowCarryTheInstrumentsOwnValues) {
   const QList<QStringList> csv = Run({"--port", "3", "--format", "csv", "info"}).Csv();
   ASSERT_EQ(csv.size(), 2);
   EXPECT_EQ(csv[0][7], "drift (s)");
-  EXPECT_EQ(csv[1].mid(0, 5), (QStringList{"3", QString::fromStdString(sim.PtyPath()),
-                                           "VNT-2 v1.07", "2", data}));
+  EXPECT_EQ(csv[1].mid(0, 5),
+            (QStringList{"3", QString::fromStdString(sim.PtyPath()), "VNT-2 v1.07", "2", data}));
   EXPECT_EQ(csv[1].mid(8), (QStringList{"12", "false"}));
 
   const std::vector<QJsonObject> json = Run({"--format", "json", "info"}).Json();
@@ -188,7 +188,8 @@ TEST_F(Vantorctl, LiveWritesOneLinePerReadingOfTheInstrumentsRecord) {
     EXPECT_EQ(rows[i][2], "uSv/h");
     EXPECT_EQ(rows[i][3].toFloat(), record.DoseRateError);
     EXPECT_EQ(rows[i][5], QString::number(record.AccumulationTime));
-    EXPECT_TRUE(QDateTime::fromString(rows[i][0], Qt::ISODate).isValid()) << rows[i][0].toStdString();
+    EXPECT_TRUE(QDateTime::fromString(rows[i][0], Qt::ISODate).isValid())
+        << rows[i][0].toStdString();
   }
 
   const Result people = Run({"live", "--count", "1"});
@@ -273,8 +274,8 @@ TEST_F(Vantorctl, ArchiveReadWritesEveryRecordWithSeparatorsMarkingTheRuns) {
   };
   const std::vector<ArchiveRecordValue> records = {
       sim::MakeArchiveRecord(0.05F, 0, at(10, 10, 0)),
-      sim::MakeArchiveRecord(1234.5F, sim::ArchiveEventFlag, at(10, 10, 1)),
-      sim::SeparatorRecord(), sim::MakeArchiveRecord(0.12F, 0, at(11, 8, 30))};
+      sim::MakeArchiveRecord(1234.5F, sim::ArchiveEventFlag, at(10, 10, 1)), sim::SeparatorRecord(),
+      sim::MakeArchiveRecord(0.12F, 0, at(11, 8, 30))};
   sim.SetArchive(records);
 
   const Result csv = Run({"--format", "csv", "archive", "read", "--out", "archive.csv"});
@@ -287,8 +288,8 @@ TEST_F(Vantorctl, ArchiveReadWritesEveryRecordWithSeparatorsMarkingTheRuns) {
                                   "threshold exceeded", "raw"}));
   EXPECT_EQ(rows[1], (QStringList{"0", "1", "record", "2025-03-10T10:00:00Z", "0.05", "0", "false",
                                   Hex(records[0])}));
-  EXPECT_EQ(rows[2], (QStringList{"1", "1", "record", "2025-03-10T10:01:00Z", "1234.5", "4",
-                                  "true", Hex(records[1])}));
+  EXPECT_EQ(rows[2], (QStringList{"1", "1", "record", "2025-03-10T10:01:00Z", "1234.5", "4", "true",
+                                  Hex(records[1])}));
   EXPECT_EQ(rows[3], (QStringList{"2", "1", "separator", "", "", "", "", "000000000000000000"}));
   EXPECT_EQ(rows[4].mid(0, 5), (QStringList{"3", "2", "record", "2025-03-11T08:30:00Z", "0.12"}));
 
