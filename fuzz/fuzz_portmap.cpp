@@ -21,7 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         name != QStringLiteral("COM%1").arg(number))) {
       __builtin_trap();
     }
-    PortEntryText(PortEntry{number, name, name});
+    const PortEntry entry{number, name, PortKind::SerialDevice, name};
+    for (const uint8_t language : {uint8_t{0}, uint8_t{1}}) {
+      PortEntryText(entry, language);
+      PortDescription(entry, language);
+    }
   }
   if (SystemPortBefore(a, a) || SystemPortBefore(b, b) ||
       (SystemPortBefore(a, b) && SystemPortBefore(b, a))) {

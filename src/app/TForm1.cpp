@@ -131,7 +131,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   };
   settings_->OnReadFailed = [this] { measure_->ResetLiveDisplay(); };
   if (auto* button13 = settings_->findChild<QAbstractButton*>(QStringLiteral("Button13"))) {
-    connect(button13, &QAbstractButton::clicked, this, [this] { CaptureScreen(*session_); });
+    connect(button13, &QAbstractButton::clicked, this, [this] { Button13Click(); });
   }
   connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
 
@@ -230,6 +230,13 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (session_->Busy) {
+    // Closed during a port search or an archive read, while the window
+    // answers between exchanges: it closes once that has ended.
+    event->ignore();
+    QTimer::singleShot(100, this, &QWidget::close);
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -372,18 +379,33 @@ void TForm1::N5Click() {
   form2_->close();
 }
 
+void TForm1::Button13Click() {
+  // A failed read shows only its outcome in panel 0.
+  const ScreenCaptureResult capture = CaptureScreen(session_->Link);
+  if (!capture.FailedFile.isEmpty()) {
+    session_->ShowError(FileWriteErrorText(capture.FailedFile));
+  }
+}
+
 int TForm1::ConnectDevice(int mode) {
+  // Timers that fire while the window answers must not exchange.
+  const BusyScope busy(*session_);
   ConnectSteps steps;
   steps.TestPort = [this] { return settings_->ReadSettingsPage(); };
+  steps.ShowProgress = [this](int port) {
+    if (form2_ != nullptr) {
+      form2_->ProgressBar1->setValue(port);
+      form2_->repaint();
+    }
+    // The windows keep answering the window manager during the search;
+    // clicks and keys wait until it ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
   int chosen = 0;
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setRange(0, 255);
     form2_->ProgressBar1->setValue(0);
     chosen = form2_->ChosenPort();
-    steps.ShowProgress = [this](int port) {
-      form2_->ProgressBar1->setValue(port);
-      form2_->repaint();
-    };
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
   }
   return vantor::ConnectDevice(*session_, mode, chosen, steps);

@@ -67,11 +67,14 @@ class TForm1 : public QMainWindow {
   // shows this window again and closes the splash windows.
   void Timer2Timer();
   bool StartupDone() const { return startupDone_; }
+  // PrintScreen (Button13 on the settings tab): screen.bmp and screen.txt.
+  void Button13Click();
   // "Связь" -> "Установить": the connection dialog, then the connection.
   void N5Click();
   // Looks for the instrument (1 every port, otherwise the port chosen in the
   // dialog) with the settings read as the test, showing progress in the
-  // dialog. Returns the port found, 0 when none.
+  // dialog; the windows answer the window manager after each port. Returns
+  // the port found, 0 when none.
   int ConnectDevice(int mode);
 
   QString PanelText(int panel) const;

@@ -1,6 +1,7 @@
 #include "ArchivePage.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +13,6 @@
 #include <cmath>
 
 #include "ArchiveRead.h"
-#include "Dictionary.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
@@ -45,25 +45,16 @@ QString BarStyle(const QColor& colour) {
       .arg(colour.name());
 }
 
-// A day count of the record's local date and time as the chart's x: the
-// moment that local time names, in seconds since 1970, which is what the
-// date-time axis labels back as local time.
-int64_t ChartSecond(double days) {
-  const double whole = std::floor(days);
-  int seconds = static_cast<int>(std::lround((days - whole) * 86400.0));
-  QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    date = date.addDays(1);
-  }
-  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000)).toSecsSinceEpoch();
-}
-
 }  // namespace
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
-  RepaintDuringRead = [this] { window()->repaint(); };
+  RepaintDuringRead = [this] {
+    window()->repaint();
+    // The window keeps answering the window manager during the read; clicks
+    // and keys wait until it ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
   BuildControls();
 }
 
@@ -215,14 +206,16 @@ void ArchivePage::UpdateChartRange() {
 }
 
 void ArchivePage::AddArchivePoint(const ArchiveTime& time, float value) {
-  const std::optional<double> days = ArchivePointDate(time);
+  // The moment the record's local time names, in seconds since 1970, which
+  // the date-time axis labels back as local time.
+  const std::optional<QDateTime> moment = ArchiveDateTime(time);
   // No point for an all-zero time; the chart refuses a value that is no
   // number, which would flatten or break the whole axis.
-  if (!days) {
+  if (!moment) {
     return;
   }
   // Records usually come in time order; the chart sorts those that do not.
-  chartPoints_.Add(ChartSecond(*days), value);
+  chartPoints_.Add(moment->toSecsSinceEpoch(), value);
   if (viewBatch_ == 0) {
     UpdateChartRange();
   }
@@ -265,15 +258,20 @@ void ArchivePage::Button4Click() {
   progressBar2_->setMaximum(count);
   progressBar2_->setValue(0);
   progressBar2_->show();
-  const ArchiveReadResult read = ReadArchive(link, count, [this, count](int known, int) {
-    // The bar shows the share of the instrument's memory read so far, up to
-    // the last slot filled.
-    const int filled = std::max(0, known - 1);
-    progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
-    if (RepaintDuringRead) {
-      RepaintDuringRead();
-    }
-  });
+  ArchiveReadResult read;
+  {
+    // Timers that fire while the window answers must not exchange.
+    const BusyScope busy(session_);
+    read = ReadArchive(link, count, [this, count](int known, int) {
+      // The bar shows the share of the instrument's memory read so far, up
+      // to the last slot filled.
+      const int filled = std::max(0, known - 1);
+      progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
+      if (RepaintDuringRead) {
+        RepaintDuringRead();
+      }
+    });
+  }
   // Records that never arrived leave no gap: the rest keep their order, and
   // carry their own times.
   for (const std::optional<ArchiveRecord>& slot : read.Slots) {
@@ -285,15 +283,8 @@ void ArchivePage::Button4Click() {
   progressBar2_->hide();
   BeginViewUpdate();
   grid_->SetRowCount(recordsRead_ + 1);
-  int separators = 0;
-  for (int i = 0; i < recordsRead_; ++i) {
-    if (buffer_[i].IsSeparator()) {
-      ++separators;
-    } else if (separators == 0) {
-      ShowArchiveRecord(buffer_[i], i);
-    }
-  }
-  paging_.Reset(separators);
+  paging_.Reset(CountSeparators(buffer_, recordsRead_));
+  ShowArchivePage();
   EndViewUpdate();
   ApplyViewChoice();
   edit6_->setText(paging_.Text());
@@ -344,9 +335,7 @@ void ArchivePage::BitBtn2Click() {
 }
 
 void ArchivePage::Button5Click() {
-  DeviceLink& link = session_.Link;
-  link.Values().Command = CommandEraseArchive;
-  if (!link.WriteVariable(IdCommandAlias)) {
+  if (!EraseArchive(session_.Link).Erased) {
     // Nothing was erased: the view stays as it was.
     session_.SetPanel(0, QStringLiteral("Ошибка связи "));
     return;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "DeviceLink.h"
+#include "Dictionary.h"
+#include "SendCommand.h"
 
 namespace vantor {
 namespace {
@@ -156,7 +158,8 @@ void ArchiveAssembler::EndPass() {
   Settle();
 }
 
-ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress) {
+ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress,
+                              const std::function<bool()>& stopRequested) {
   ArchiveAssembler assembler(count);
   ArchiveReadResult result;
   const auto progress = [&] {
@@ -175,8 +178,7 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
     // The first start command's outcome does not matter: reading goes on
     // regardless. A restart that does not get through would leave the
     // instrument's position unknown.
-    link.Values().Command = CommandStartArchiveTransfer;
-    const bool started = link.WriteVariableWithRetry(IdCommandAlias) != 0;
+    const bool started = SendCommand(link, CommandStartArchiveTransfer, true);
     ++result.Passes;
     if (!started && pass > 0) {
       result.Lost = true;
@@ -212,9 +214,13 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
         result.Lost = true;
         break;
       }
+      if (stopRequested && stopRequested()) {
+        result.Stopped = true;
+        break;
+      }
     }
     assembler.EndPass();
-    if (result.Lost) {
+    if (result.Lost || result.Stopped) {
       break;
     }
   }
@@ -222,6 +228,13 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
   result.Slots = assembler.Slots();
   result.Missing = assembler.Count() - assembler.Known();
   return result;
+}
+
+ArchiveErase EraseArchive(DeviceLink& link) {
+  ArchiveErase erase;
+  erase.RecordCount = link.Values().Measurement.ArchiveRecordCount;
+  erase.Erased = SendCommand(link, CommandEraseArchive);
+  return erase;
 }
 
 }  // namespace vantor

@@ -75,9 +75,10 @@ class ArchiveAssembler {
 struct ArchiveReadResult {
   std::vector<std::optional<ArchiveRecord>> Slots;  // by position in the instrument
   int Missing = 0;                                  // slots that never arrived
-  int Retried = 0;    // reads that failed on the way and were made up for
-  int Passes = 0;     // transfers started
-  bool Lost = false;  // the instrument stopped answering; what came is kept
+  int Retried = 0;       // reads that failed on the way and were made up for
+  int Passes = 0;        // transfers started
+  bool Lost = false;     // the instrument stopped answering; what came is kept
+  bool Stopped = false;  // the caller asked to stop; what came is kept
 };
 
 // Reads `count` records of the instrument's archive over `link`: starts the
@@ -85,9 +86,21 @@ struct ArchiveReadResult {
 // once per slot, and restarts the transfer for what was missed, up to
 // MaxArchivePasses transfers. Ends early after RetryAttempts failed reads in
 // a row (the instrument is gone). `onProgress(known, count)` is called after
-// every attempt, failed or not.
+// every attempt, failed or not. `stopRequested`, asked after every read of a
+// record, ends the read there when it is true.
 inline constexpr int MaxArchivePasses = 16;
 using ArchiveProgress = std::function<void(int known, int count)>;
-ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress);
+ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress,
+                              const std::function<bool()>& stopRequested = {});
+
+// What an erase came to.
+struct ArchiveErase {
+  bool Erased = false;       // the instrument acknowledged
+  uint32_t RecordCount = 0;  // its record count as last polled, before the erase
+};
+
+// Tells the instrument to erase its archive (command 1, one exchange, no
+// retry). No confirmation is asked here: that is the caller's.
+ArchiveErase EraseArchive(DeviceLink& link);
 
 }  // namespace vantor

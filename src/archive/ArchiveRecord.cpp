@@ -123,6 +123,21 @@ std::optional<double> ArchivePointDate(const ArchiveTime& t) {
   return static_cast<double>(days) + 25569.0 + static_cast<double>(seconds) / 86400.0;
 }
 
+std::optional<QDateTime> ArchiveDateTime(const ArchiveTime& time) {
+  const std::optional<double> days = ArchivePointDate(time);
+  if (!days) {
+    return std::nullopt;
+  }
+  const double whole = std::floor(*days);
+  int seconds = static_cast<int>(std::lround((*days - whole) * 86400.0));
+  QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    date = date.addDays(1);
+  }
+  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(seconds * 1000));
+}
+
 QString ArchivePaging::Text() const {
   return QString::number(current_ + 1) + QStringLiteral(" из ") + QString::number(pageCount_ + 1);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QDateTime>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -65,6 +66,9 @@ QString ArchiveEventText(uint8_t flags);              // "Норма", threshold
 // of day as the fraction); fields out of range roll over into the next unit.
 // None for an all-zero time, which is no moment at all.
 std::optional<double> ArchivePointDate(const ArchiveTime& time);
+// The same moment as a local date and time of the computer's time zone (the
+// zone the program sets the instrument's clock in).
+std::optional<QDateTime> ArchiveDateTime(const ArchiveTime& time);
 
 // The program's copy of the archive as last read.
 class ArchiveBuffer {

@@ -5,17 +5,6 @@
 namespace vantor {
 namespace {
 
-// Opens `port` and runs the instrument test on it; a port that did not open
-// costs no exchange.
-bool Answers(Session& session, int port, const ConnectSteps& steps, bool showProgress) {
-  DeviceLink& link = session.Link;
-  link.OpenPort(port);
-  if (showProgress && steps.ShowProgress) {
-    steps.ShowProgress(port);
-  }
-  return link.PortOpen() && steps.TestPort && steps.TestPort() == 1;
-}
-
 void ReportNoDevice(Session& session) {
   const QString text = NoDeviceText(session.LanguageIndex);
   if (!text.isEmpty()) {
@@ -36,39 +25,58 @@ QString NoDeviceText(uint8_t languageIndex) {
   }
 }
 
-int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps) {
-  const int64_t start = session.Clock->Now();
+InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, int mode,
+                                int chosenPort, const std::function<bool()>& answers,
+                                const std::function<void(int port)>& onPort) {
+  // Opens `port` and runs the instrument test on it; a port that did not
+  // open costs no exchange.
+  const auto tryPort = [&](int port, bool showProgress) {
+    link.OpenPort(port);
+    if (showProgress && onPort) {
+      onPort(port);
+    }
+    return link.PortOpen() && answers && answers();
+  };
 
+  InstrumentSearch search;
+  if (mode == ConnectAutoDetect) {
+    const int64_t start = clock.Now();
+    for (int port = FirstPortNumber; port <= LastPortNumber; ++port) {
+      if (clock.Now() - start > ScanTimeLimit) {
+        search.TimedOut = true;
+        return search;
+      }
+      if (tryPort(port, true)) {
+        search.Port = port;
+        return search;
+      }
+    }
+    return search;
+  }
+  // Anything outside 1..254 (no selection gives 0) opens nothing.
+  const int port = chosenPort >= FirstPortNumber && chosenPort <= LastPortNumber ? chosenPort : 0;
+  if (tryPort(port, false)) {
+    search.Port = port;
+  }
+  return search;
+}
+
+int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps) {
   if (mode == ConnectAutoDetect) {
     session.PortNumber = 0;
-    bool found = false;
-    for (int port = FirstPortNumber; port <= LastPortNumber; ++port) {
-      if (session.Clock->Now() - start > ScanTimeLimit) {
-        // Panel 3 keeps whatever it showed: the search did not finish.
-        ReportNoDevice(session);
-        if (steps.ShowFoundPort) {
-          steps.ShowFoundPort(0);
-        }
-        return 0;
-      }
-      if (Answers(session, port, steps, true)) {
-        session.PortNumber = static_cast<uint8_t>(port);
-        found = true;
-        break;
-      }
-    }
-    if (steps.ShowFoundPort) {
-      steps.ShowFoundPort(found ? session.PortNumber : 0);
-    }
-  } else {
-    // Anything outside 1..254 (no selection gives 0) opens nothing.
-    const int port = chosenPort >= FirstPortNumber && chosenPort <= LastPortNumber ? chosenPort : 0;
-    session.PortNumber = static_cast<uint8_t>(port);
-    if (!Answers(session, port, steps, false)) {
-      session.PortNumber = 0;
-    }
   }
-
+  const InstrumentSearch search = FindInstrument(
+      session.Link, *session.Clock, mode, chosenPort,
+      [&steps] { return steps.TestPort && steps.TestPort() == 1; }, steps.ShowProgress);
+  session.PortNumber = static_cast<uint8_t>(search.Port);
+  if (mode == ConnectAutoDetect && steps.ShowFoundPort) {
+    steps.ShowFoundPort(search.Port);
+  }
+  if (search.TimedOut) {
+    // Panel 3 keeps whatever it showed: the search did not finish.
+    ReportNoDevice(session);
+    return 0;
+  }
   if (session.PortNumber == 0) {
     session.SetPanel(3, QStringLiteral("---"));
     ReportNoDevice(session);

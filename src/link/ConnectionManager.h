@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "CalendarClock.h"
 #include "Session.h"
 
 namespace vantor {
@@ -20,6 +21,25 @@ inline constexpr int64_t ScanTimeLimit = 5000;  // seconds
 // other than Russian (0) and English (1).
 QString NoDeviceText(uint8_t languageIndex);
 
+// What a search for the instrument came to.
+struct InstrumentSearch {
+  int Port = 0;           // the port the instrument answered on, 0 when none
+  bool TimedOut = false;  // the search ran out of time before the last port
+};
+
+// Looks for the instrument over `link` and leaves open the port it answered
+// on. `mode` ConnectAutoDetect tries ports 1..254 in ascending order and
+// stops at the first where `answers` (an exchange with whatever is on the
+// port just opened) is true; a search that has run longer than ScanTimeLimit
+// on `clock` gives up. Any other mode tries `chosenPort` alone (0 or a number
+// the port map does not know simply fails). Ports open through the link's
+// opener, the port map unless a caller set another; one that does not exist
+// or will not open is skipped without an exchange. `onPort(port)` is called after each port of an
+// auto-detection has been opened (or failed to open), before its test.
+InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, int mode,
+                                int chosenPort, const std::function<bool()>& answers,
+                                const std::function<void(int port)>& onPort = {});
+
 // What ConnectDevice needs from the windows around it, so the link knows no
 // widget and no tab.
 struct ConnectSteps {
@@ -32,14 +52,10 @@ struct ConnectSteps {
   std::function<void(int port)> ShowFoundPort;
 };
 
-// Looks for the instrument and leaves open the port it answered on.
-// `mode` ConnectAutoDetect tries ports 1..254 in ascending order and stops at
-// the first whose test succeeds; any other mode tries `chosenPort` alone (0
-// or a number the port map does not know simply fails). A port that does not
-// exist or will not open is skipped without an exchange. Sets
-// session.PortNumber (0 when nothing answered) and returns it. When nothing
-// answered, status panel 3 becomes "---" and panel 0 says no device was
-// found; a search that ran out of time only says so in panel 0.
+// The search as the windows run it: FindInstrument with the steps above on
+// the session's link and clock. Sets session.PortNumber (0 when nothing
+// answered) and returns it. When nothing answered, status panel 3 becomes "---" and panel 0 says no
+// device was found; a search that ran out of time only says so in panel 0.
 int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps);
 
 }  // namespace vantor

@@ -1,6 +1,7 @@
 #include "SerialTransport.h"
 
 #include <QFile>
+#include <QSerialPort>
 #include <algorithm>
 #include <thread>
 
@@ -69,7 +70,7 @@ bool MakeRaw(int fd) {
 
 std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
   std::unique_ptr<SerialTransport> line(new SerialTransport);
-  QSerialPort& serial = line->serial_;
+  QSerialPort& serial = *line->serial_;
   serial.setPortName(path);
   serial.setFlowControl(QSerialPort::NoFlowControl);
 #ifndef Q_OS_WIN
@@ -96,15 +97,17 @@ std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
   return line;
 }
 
+SerialTransport::SerialTransport() : serial_(std::make_unique<QSerialPort>()) {}
+
 SerialTransport::~SerialTransport() {
-  serial_.close();
+  serial_->close();
 }
 
 void SerialTransport::DropUnasked() {
   // Between exchanges nobody asked for anything: whatever comes is noise or
   // a late reply, and must not pile up while the window idles.
   if (!waiting_) {
-    serial_.clear(QSerialPort::Input);
+    serial_->clear(QSerialPort::Input);
   }
 }
 
@@ -117,25 +120,25 @@ void SerialTransport::SleepFor(Clock::duration duration) {
 }
 
 void SerialTransport::Purge() {
-  serial_.clearError();
-  serial_.clear();
+  serial_->clearError();
+  serial_->clear();
 }
 
 bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_point deadline) {
-  if (serial_.write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count)) !=
+  if (serial_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count)) !=
       static_cast<qint64>(count)) {
-    serial_.clear(QSerialPort::Output);
+    serial_->clear(QSerialPort::Output);
     return false;
   }
-  while (serial_.bytesToWrite() > 0) {
+  while (serial_->bytesToWrite() > 0) {
     const int left = RemainingMs(deadline);
     if (left == 0 || Lost()) {
       break;
     }
-    serial_.waitForBytesWritten(left);
+    serial_->waitForBytesWritten(left);
   }
-  if (serial_.bytesToWrite() > 0 || Lost()) {
-    serial_.clear(QSerialPort::Output);
+  if (serial_->bytesToWrite() > 0 || Lost()) {
+    serial_->clear(QSerialPort::Output);
     return false;
   }
   return true;
@@ -143,26 +146,30 @@ bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_poin
 
 size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
   waiting_ = true;
-  while (static_cast<size_t>(serial_.bytesAvailable()) < want && !Lost()) {
+  while (static_cast<size_t>(serial_->bytesAvailable()) < want && !Lost()) {
     const int left = RemainingMs(deadline);
     if (left == 0) {
       break;
     }
-    serial_.waitForReadyRead(left);
+    serial_->waitForReadyRead(left);
   }
   waiting_ = false;
-  return static_cast<size_t>(serial_.bytesAvailable());
+  return static_cast<size_t>(serial_->bytesAvailable());
 }
 
 size_t SerialTransport::Read(uint8_t* into, size_t count) {
-  const qint64 got = serial_.read(reinterpret_cast<char*>(into), static_cast<qint64>(count));
+  const qint64 got = serial_->read(reinterpret_cast<char*>(into), static_cast<qint64>(count));
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
+qint64 SerialTransport::Buffered() const {
+  return serial_->bytesAvailable();
+}
+
 bool SerialTransport::Lost() const {
-  const QSerialPort::SerialPortError e = serial_.error();
+  const QSerialPort::SerialPortError e = serial_->error();
   return e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
-         e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_.isOpen();
+         e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_->isOpen();
 }
 
 }  // namespace vantor

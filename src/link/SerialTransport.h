@@ -1,9 +1,10 @@
 #pragma once
-#include <QSerialPort>
 #include <QString>
 #include <memory>
 
 #include "LineTransport.h"
+
+class QSerialPort;
 
 namespace vantor {
 
@@ -25,17 +26,18 @@ class SerialTransport : public LineTransport {
   size_t Read(uint8_t* into, size_t count) override;
   bool Lost() const override;
 
-  QSerialPort& Port() { return serial_; }
+  // Bytes received and held by the port, not yet taken.
+  qint64 Buffered() const;
 
   // What the port holds at most between exchanges; the rest waits in the
   // driver or is dropped, so a babbling device cannot fill the memory.
   static constexpr qint64 ReadBufferLimit = 64 * 1024;
 
  private:
-  SerialTransport() = default;
+  SerialTransport();
   void DropUnasked();
 
-  QSerialPort serial_;
+  std::unique_ptr<QSerialPort> serial_;
   bool waiting_ = false;  // inside an exchange's own wait: keep what arrives
 };
 

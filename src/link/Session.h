@@ -30,8 +30,27 @@ struct Session {
   // Tells the user of an outcome of the history that they should hear of:
   // the first failure of an outage (once), and its end.
   std::function<void(const HistoryOutcome& outcome)> ReportHistory = [](const HistoryOutcome&) {};
+  // A long operation (a port search, an archive read) is under way. It lets
+  // the window answer the window manager between its exchanges; meanwhile no
+  // timer may start an exchange of its own, and the window does not close.
+  bool Busy = false;
 
   explicit Session(CalendarClock* clock) : Clock(clock) {}
+};
+
+// Marks the session busy for its lifetime; nests.
+class BusyScope {
+ public:
+  explicit BusyScope(Session& session) : session_(session), was_(session.Busy) {
+    session_.Busy = true;
+  }
+  ~BusyScope() { session_.Busy = was_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  Session& session_;
+  bool was_;
 };
 
 }  // namespace vantor

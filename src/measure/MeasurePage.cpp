@@ -14,17 +14,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Dictionary.h"
 #include "HistoryStore.h"
 #include "LiveTexts.h"
+#include "MeasureOperations.h"
 #include "MessageTable.h"
 #include "Scaling.h"
 
 namespace vantor {
 namespace {
 
-constexpr uint16_t NewMeasurementFlag = 1u << 4;
-constexpr uint16_t MemoryFullFlag = 1u << 0;
 constexpr int Gap = 6;        // between a caption and its value
 constexpr int ColumnGap = 4;  // between the time and the buttons right of it
 // Design places of the right-hand column: the chart switch and two buttons.
@@ -307,28 +305,20 @@ bool MeasurePage::IsOnDisplay() const {
 }
 
 void MeasurePage::Timer1Timer() {
-  if (!IsOnDisplay()) {
+  // A long operation elsewhere lets the window answer between its exchanges;
+  // the poll must not slip in between them.
+  if (!IsOnDisplay() || session_.Busy) {
     return;
   }
-  DeviceLink& link = session_.Link;
-  if (link.ReadVariable(IdMeasurement) == 0) {
+  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock);
+  // A step that set the instrument's clock shows nothing.
+  if (!poll.Read || poll.ClockSet) {
     return;
   }
-  const MeasurementRecord& record = link.Values().Measurement;
-  const int64_t now = session_.Clock->Now();
-  if (ClockOutOfStep(*session_.Clock, now, record.DeviceClock[ClockHour],
-                     record.DeviceClock[ClockMinute], record.DeviceClock[ClockSecond])) {
-    clockSyncPending_ = true;
-  }
-  if (clockSyncPending_) {
-    SetDeviceClock();
-    clockSyncPending_ = false;
-    return;
-  }
-  if ((record.StatusFlags & NewMeasurementFlag) != 0 || liveRefreshPending_) {
+  if (poll.NewMeasurement || liveRefreshPending_) {
     liveRefreshPending_ = false;
     ShowMeasurement();
-    AddChartPoint(link.Values().Measurement.DoseRate, now);
+    AddChartPoint(poll.Record.DoseRate, poll.At);
   }
 }
 
@@ -362,12 +352,6 @@ void MeasurePage::ShowMeasurement() {
   }
 }
 
-void MeasurePage::SetDeviceClock() {
-  const LocalTime local = session_.Clock->ToLocal(session_.Clock->Now());
-  session_.Link.Values().Measurement.DeviceClock = ClockSettingFor(local);
-  session_.Link.WriteVariable(IdClock);
-}
-
 void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
   const bool added = chart_.AddChartPoint(doseRate, seconds, session_.Clock->StandardOffset(),
                                           CheckBox1->isChecked());
@@ -388,8 +372,8 @@ void MeasurePage::ClearChart() {
 }
 
 void MeasurePage::ResetDose() {
-  session_.Link.Values().Command = CommandResetDose;
-  session_.Link.WriteVariable(IdCommandAlias);
+  // The outcome is the write's own text in panel 0.
+  vantor::ResetDose(session_.Link);
 }
 
 void MeasurePage::ResetLiveDisplay() {

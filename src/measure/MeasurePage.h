@@ -27,8 +27,8 @@ class MeasurePage : public QWidget {
  public:
   explicit MeasurePage(Session& session, QWidget* parent = nullptr);
 
-  // One tick of the poll timer Timer1; does nothing unless this tab is on
-  // display.
+  // One tick of the poll timer Timer1 (PollMeasurement); does nothing unless
+  // this tab is on display and no long operation is under way.
   void Timer1Timer();
   // The next successful poll displays even without a new measurement.
   void SetLiveRefreshPending();
@@ -49,8 +49,6 @@ class MeasurePage : public QWidget {
 
   // The current measurement record into the labels and the memory indicator.
   void ShowMeasurement();
-  // Writes the computer's local date and time into the instrument's clock.
-  void SetDeviceClock();
   // One chart step for a displayed reading taken at `seconds` since 1970.
   void AddChartPoint(float doseRate, int64_t seconds);
   // "Очистить график": every point and the peak go; no exchange.
@@ -64,7 +62,6 @@ class MeasurePage : public QWidget {
   // holds it; a page outside any tab widget counts as on display.
   bool IsOnDisplay() const;
   bool LiveRefreshPending() const { return liveRefreshPending_; }
-  bool ClockSyncPending() const { return clockSyncPending_; }
   const LiveChart& ChartState() const { return chart_; }
   // Tests and benchmarks fill the chart in bulk through ChartState(), then
   // bring the series and axes up to date with RefreshChart().
@@ -100,7 +97,6 @@ class MeasurePage : public QWidget {
   Session& session_;
   LiveChart chart_;
   bool liveRefreshPending_ = false;
-  bool clockSyncPending_ = false;
   // Width of the longest accumulation time, by language; -1 until measured.
   std::array<int, 2> widestTime_{-1, -1};
 

@@ -12,7 +12,7 @@
 #include "FixedColumnGrid.h"
 #include "MessageTable.h"
 #include "NumberText.h"
-#include "Windows1251.h"
+#include "SettingsOperations.h"
 
 namespace vantor {
 namespace {
@@ -146,20 +146,18 @@ void SettingsPage::ApplyLanguage(uint8_t language) {
 }
 
 int SettingsPage::ReadSettingsPage() {
-  DeviceLink& link = session_.Link;
-  if (link.ReadVariable(IdService) == 0) {
+  const SettingsRead read = ReadSettings(session_.Link);
+  if (!read.Identified()) {
     return 0;
   }
-  shownService_ = FillParameterGrid(*StringGrid1, IdService, link.Values());
-  if (link.ReadVariable(IdSettings) != 0) {
-    lastRead_ = link.Values().Settings;
+  shownService_ = FillParameterGrid(*StringGrid1, IdService, session_.Link.Values());
+  if (read.UserRead) {
+    lastRead_ = read.User;
     FillUserSettings(lastRead_);
     shownSettings_ = Entries();
   }
-  link.ReadVariable(IdDeviceData);  // carried, not shown
-  if (link.ReadVariable(IdFirmware) != 0) {
-    const auto& firmware = link.Values().Firmware;
-    session_.SetPanel(1, FromWindows1251(firmware.data(), firmware.size()));
+  if (read.FirmwareRead) {
+    session_.SetPanel(1, read.Firmware);
   }
   return 1;
 }
@@ -212,24 +210,23 @@ void SettingsPage::Button2Click() {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
   }
-  session_.Link.Values().Settings = settings;
-  session_.Link.WriteVariable(IdSettings);
+  // The outcome is the write's own text in panel 0.
+  WriteUserSettings(session_.Link, settings);
 }
 
 void SettingsPage::Button7Click() {
-  session_.Link.Values().Command = CommandFactorySettings;
-  session_.Link.WriteVariable(IdCommandAlias);
+  RestoreFactorySettings(session_.Link);
 }
 
 void SettingsPage::Button8Click() {
+  ValueStorage edited = session_.Link.Values();
   try {
-    ParseParameterGrid(*StringGrid1, IdService, session_.Link.Values(),
-                       shownService_ ? &*shownService_ : nullptr);
+    ParseParameterGrid(*StringGrid1, IdService, edited, shownService_ ? &*shownService_ : nullptr);
   } catch (const ConversionError& error) {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
   }
-  session_.Link.WriteVariable(IdService);
+  WriteServiceParameters(session_.Link, edited.Service);
 }
 
 }  // namespace vantor

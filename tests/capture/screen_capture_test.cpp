@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include "CalendarClock.h"
+#include "DeviceLink.h"
 #include "ScreenCapture.h"
 
 namespace vantor {
@@ -114,6 +114,18 @@ TEST_P(ScreenBitmapLonePixel, OneBufferBitSetsExactlyItsPixel) {
       ASSERT_EQ(image.pixelIndex(x, y), set ? 0xFF : 0x00) << x << "," << y;
     }
   }
+
+  // So does the PNG for people, each pixel a square of the scale's size:
+  // dark grey on the lightest.
+  QImage png;
+  ASSERT_TRUE(png.loadFromData(ScreenPngBytes(buffer, 3), "PNG"));
+  ASSERT_EQ(png.size(), QSize(384, 192));
+  for (int y = 0; y < 192; ++y) {
+    for (int x = 0; x < 384; ++x) {
+      const bool set = x / 3 == c.x && y / 3 == c.y;
+      ASSERT_EQ(qGray(png.pixel(x, y)), set ? 43 : 254) << x << "," << y;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -219,17 +231,17 @@ TEST_F(ScreenFiles, AVanishedWorkingDirectoryGetsNoFiles) {
 // With no port open the read fails: nothing is written and the storage holds
 // zeros, not the previous picture.
 TEST_F(ScreenFiles, FailedReadWritesNothingAndClearsTheImage) {
-  FixedClock clock;
-  Session session(&clock);
+  DeviceLink link;
   int outcome = -1;
-  session.Link.SetOutcomeHandler([&outcome](int row) { outcome = row; });
-  session.Link.InitDictionary();
-  session.Link.Values().Screen.fill(0x5A);
+  link.SetOutcomeHandler([&outcome](int row) { outcome = row; });
+  link.InitDictionary();
+  link.Values().Screen.fill(0x5A);
 
-  CaptureScreen(session);
+  const ScreenCaptureResult capture = CaptureScreen(link);
 
+  EXPECT_FALSE(capture.Read);
   EXPECT_EQ(outcome, 39);
-  EXPECT_EQ(session.Link.Values().Screen, ScreenBuffer{});
+  EXPECT_EQ(link.Values().Screen, ScreenBuffer{});
   EXPECT_TRUE(QDir(".").entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Session.h"
 #include "ValueStorage.h"
 
 namespace vantor {
@@ -61,11 +60,28 @@ bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer);
 // written, empty when both were.
 QString SaveScreenFiles(const ScreenBuffer& buffer);
 
-// The PrintScreen button (Button13Click): one read of variable 231 into the
-// link's storage, which is cleared first so a failed read leaves zeros; only
-// a successful read writes screen.txt and screen.bmp. A failed read shows
-// only its outcome in status panel 0; files that cannot be written are
-// reported in the error box, naming the file.
-void CaptureScreen(Session& session);
+// A picture for people: PNG, 8-bit grey, each pixel of the display
+// `scale` x `scale` pixels, clear pixels the palette's lightest grey (254)
+// and set pixels its darkest (43).
+QByteArray ScreenPngBytes(const ScreenBuffer& buffer, int scale = 4);
+
+class DeviceLink;
+
+// One read of variable 231 (no retry) into the link's storage, which is
+// cleared first so a failed read leaves zeros.
+struct ScreenRead {
+  bool Read = false;
+  ScreenBuffer Screen{};
+};
+ScreenRead ReadScreen(DeviceLink& link);
+
+// The PrintScreen button: ReadScreen, then, only after a successful read,
+// screen.txt and screen.bmp in the current directory (SaveScreenFiles).
+struct ScreenCaptureResult {
+  bool Read = false;
+  ScreenBuffer Screen{};
+  QString FailedFile;  // the file that could not be written; empty when both were
+};
+ScreenCaptureResult CaptureScreen(DeviceLink& link);
 
 }  // namespace vantor

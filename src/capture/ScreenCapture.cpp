@@ -1,9 +1,11 @@
 #include "ScreenCapture.h"
 
 #include <QFile>
+#include <algorithm>
 
+#include "DeviceLink.h"
 #include "Dictionary.h"
-#include "ErrorBox.h"
+#include "GreyPng.h"
 #include "SafeFile.h"
 
 namespace vantor {
@@ -78,6 +80,20 @@ QByteArray ScreenBitmapBytes(const ScreenBuffer& buffer) {
   return out;
 }
 
+QByteArray ScreenPngBytes(const ScreenBuffer& buffer, int scale) {
+  scale = std::max(1, scale);
+  const int width = ScreenWidth * scale;
+  QByteArray pixels;
+  pixels.reserve(width * ScreenHeight * scale);
+  for (int y = 0; y < ScreenHeight * scale; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const bool set = ScreenPixel(buffer, x / scale, y / scale);
+      pixels.append(static_cast<char>(set ? GreyLevels.back() : GreyLevels.front()));
+    }
+  }
+  return GreyPng(width, ScreenHeight * scale, pixels);
+}
+
 QByteArray ScreenTextBytes(const uint8_t* buffer, size_t length) {
   QByteArray out;
   out.reserve(static_cast<qsizetype>(length) + 4);
@@ -131,16 +147,24 @@ QString SaveScreenFiles(const ScreenBuffer& buffer) {
   return QString();
 }
 
-void CaptureScreen(Session& session) {
-  ScreenBuffer& buffer = session.Link.Values().Screen;
+ScreenRead ReadScreen(DeviceLink& link) {
+  ScreenBuffer& buffer = link.Values().Screen;
   buffer.fill(0);
-  if (session.Link.ReadVariable(IdScreen) != 1) {
-    return;
+  ScreenRead read;
+  read.Read = link.ReadVariable(IdScreen) == 1;
+  read.Screen = buffer;
+  return read;
+}
+
+ScreenCaptureResult CaptureScreen(DeviceLink& link) {
+  const ScreenRead read = ReadScreen(link);
+  ScreenCaptureResult capture;
+  capture.Read = read.Read;
+  capture.Screen = read.Screen;
+  if (read.Read) {
+    capture.FailedFile = SaveScreenFiles(read.Screen);
   }
-  const QString failed = SaveScreenFiles(buffer);
-  if (!failed.isEmpty()) {
-    session.ShowError(FileWriteErrorText(failed));
-  }
+  return capture;
 }
 
 }  // namespace vantor

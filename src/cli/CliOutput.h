@@ -1,0 +1,61 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace vantor::cli {
+
+// How vantorctl writes what it read.
+enum class Format {
+  People,  // aligned text in the words of the program
+  Csv,     // RFC 4180 with a header row, units in the header, dot decimals
+  Json,    // one JSON object a line, one per record or reading
+};
+
+// One value of a record, as CSV and JSON show it.
+struct Cell {
+  enum class Kind { Text, Number, Boolean, Null };
+  Kind Type = Kind::Null;
+  QString Value;  // numbers already in their dot text
+
+  static Cell Text(const QString& text) { return {Kind::Text, text}; }
+  // A number given as its text; an empty text (not a number) is null.
+  static Cell Number(const QString& text) {
+    return text.isEmpty() ? Cell{} : Cell{Kind::Number, text};
+  }
+  static Cell Number(long long value) { return {Kind::Number, QString::number(value)}; }
+  static Cell Boolean(bool value) {
+    return {Kind::Boolean, value ? QStringLiteral("true") : QStringLiteral("false")};
+  }
+  static Cell Null() { return {}; }
+};
+
+// A column: its JSON key and its CSV header (with the unit, if any).
+struct Column {
+  QString Key;
+  QString Header;
+};
+
+// Writes records in the chosen format into a byte buffer: CSV starts with
+// the header row, JSON puts each record on a line of its own, people get
+// the line the caller composed. `Flush` hands out what has accumulated.
+class RecordWriter {
+ public:
+  RecordWriter(Format format, std::vector<Column> columns);
+
+  void Add(const std::vector<Cell>& cells, const QString& peopleLine);
+  // A line only people see (a heading, a blank line).
+  void AddPeopleLine(const QString& line);
+  QByteArray Take();
+
+ private:
+  Format format_;
+  std::vector<Column> columns_;
+  QByteArray pending_;
+};
+
+// A JSON string literal.
+QString JsonString(const QString& text);
+
+}  // namespace vantor::cli

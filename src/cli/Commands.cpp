@@ -1,0 +1,524 @@
+#include "Commands.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "ArchiveRead.h"
+#include "ArchiveRecord.h"
+#include "Csv.h"
+#include "Dictionary.h"
+#include "LiveTexts.h"
+#include "MeasureOperations.h"
+#include "MessageTable.h"
+#include "PortMap.h"
+#include "SafeFile.h"
+#include "Scaling.h"
+#include "ScreenCapture.h"
+#include "SettingsBackup.h"
+#include "SettingsFile.h"
+#include "Terminal.h"
+#include "Vantorctl.h"
+
+namespace vantor::cli {
+namespace {
+
+// vantorctl speaks English; units and words come from the program's own
+// English texts.
+constexpr uint8_t English = 1;
+
+// Polls in a row that may fail before `live` gives the instrument up.
+constexpr int LivePollsLost = 5;
+
+QString PeopleTime(const QDateTime& time) {
+  return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QDateTime LocalMoment(int64_t seconds) {
+  return QDateTime::fromSecsSinceEpoch(seconds);
+}
+
+QString DriftText(int64_t drift) {
+  if (drift == 0) {
+    return QStringLiteral("in step with the computer");
+  }
+  return QStringLiteral("%1 s %2 the computer")
+      .arg(std::llabs(drift))
+      .arg(drift > 0 ? QStringLiteral("ahead of") : QStringLiteral("behind"));
+}
+
+QString Hex(const uint8_t* bytes, size_t count) {
+  return QString::fromLatin1(
+      QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count)).toHex());
+}
+
+Cell TimeCell(const std::optional<QDateTime>& time) {
+  return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
+}
+
+// A people's line of labelled values: "firmware      VNT-2".
+QString Labelled(const QString& label, const QString& value) {
+  return label.leftJustified(14) + value;
+}
+
+// Writes what the writer holds to standard output, or keeps it for a file.
+void Emit(RecordWriter& writer) {
+  WriteOut(writer.Take());
+}
+
+int LineFailure(const QString& what) {
+  Complain(what);
+  return ExitLineFailure;
+}
+
+// The measurement record, without touching the instrument's clock.
+bool ReadMeasurement(Context& c, MeasurementPoll& poll) {
+  poll = PollMeasurement(c.Link, c.Clock, false);
+  return poll.Read;
+}
+
+}  // namespace
+
+void Complain(const QString& message) {
+  WriteNote(QStringLiteral("vantorctl: ") + message);
+}
+
+int PortsCommand(Context& c) {
+  std::vector<Column> columns = {
+      {"port", "port"}, {"device", "device"}, {"description", "description"}};
+  if (c.Probe) {
+    columns.push_back({"answers", "instrument answers"});
+    columns.push_back({"firmware", "firmware"});
+  }
+  RecordWriter out(c.Output, columns);
+  const std::vector<PortEntry> entries = PortMapEntries();
+  if (entries.empty()) {
+    WriteNote(QStringLiteral("The port map lists no ports."));
+  }
+  int deviceWidth = 0;
+  for (const PortEntry& entry : entries) {
+    deviceWidth = std::max(deviceWidth, static_cast<int>(entry.DevicePath.size()));
+  }
+  c.Link.InitDictionary();
+  for (const PortEntry& entry : entries) {
+    const QString description = PortDescription(entry, English);
+    std::vector<Cell> cells = {Cell::Number(entry.Number), Cell::Text(entry.DevicePath),
+                               Cell::Text(description)};
+    QString line = QStringLiteral("COM%1").arg(entry.Number).leftJustified(7) +
+                   entry.DevicePath.leftJustified(deviceWidth + 2) + description;
+    if (c.Probe) {
+      c.Link.OpenPort(entry.Number);
+      const bool opened = c.Link.PortOpen();
+      const SettingsRead read = opened ? ReadSettings(c.Link) : SettingsRead{};
+      c.Link.ClosePort();
+      cells.push_back(Cell::Boolean(read.Identified()));
+      cells.push_back(read.FirmwareRead ? Cell::Text(read.Firmware) : Cell::Null());
+      if (!opened) {
+        line += QStringLiteral("  [does not open]");
+      } else if (!read.Identified()) {
+        line += QStringLiteral("  [no instrument]");
+      } else {
+        line += QStringLiteral("  [instrument, firmware %1]").arg(read.Firmware);
+      }
+    }
+    out.Add(cells, line);
+  }
+  Emit(out);
+  return ExitDone;
+}
+
+int InfoCommand(Context& c) {
+  MeasurementPoll poll;
+  if (!ReadMeasurement(c, poll)) {
+    return LineFailure(QStringLiteral("the instrument did not send its measurement record"));
+  }
+  const SettingsRead& id = c.Identification;
+  const std::optional<int64_t> instrumentTime =
+      InstrumentClockTime(c.Clock, poll.Record.DeviceClock);
+  const std::optional<QDateTime> instrumentClock =
+      instrumentTime ? std::optional(LocalMoment(*instrumentTime)) : std::nullopt;
+  const int64_t drift = instrumentTime ? *instrumentTime - poll.At : 0;
+  const uint16_t capacity = ComputeArchiveLayoutSizes().Capacity;
+
+  RecordWriter out(c.Output, {{"port", "port"},
+                              {"device", "device"},
+                              {"firmware", "firmware"},
+                              {"device_type", "device type"},
+                              {"device_data", "device data (hex)"},
+                              {"instrument_clock", "instrument clock"},
+                              {"computer_clock", "computer clock"},
+                              {"drift_s", "drift (s)"},
+                              {"archive_records", "archive records"},
+                              {"archive_full", "archive memory full"}});
+  const QString hex = Hex(id.DeviceData.data(), id.DeviceData.size());
+  const std::vector<Cell> cells = {c.Port != 0 ? Cell::Number(c.Port) : Cell::Null(),
+                                   Cell::Text(c.Device),
+                                   id.FirmwareRead ? Cell::Text(id.Firmware) : Cell::Null(),
+                                   Cell::Number(id.Service.DeviceType),
+                                   id.DeviceDataRead ? Cell::Text(hex) : Cell::Null(),
+                                   TimeCell(instrumentClock),
+                                   TimeCell(LocalMoment(poll.At)),
+                                   instrumentTime ? Cell::Number(drift) : Cell::Null(),
+                                   Cell::Number(poll.Record.ArchiveRecordCount),
+                                   Cell::Boolean(poll.MemoryFull)};
+  QStringList lines;
+  lines << Labelled(
+      QStringLiteral("port"),
+      c.Port != 0 ? QStringLiteral("COM%1 (%2)").arg(c.Port).arg(c.Device) : c.Device);
+  lines << Labelled(QStringLiteral("firmware"),
+                    id.FirmwareRead ? id.Firmware : QStringLiteral("-"));
+  lines << Labelled(QStringLiteral("device type"), QString::number(id.Service.DeviceType));
+  lines << Labelled(QStringLiteral("device data"), id.DeviceDataRead ? hex : QStringLiteral("-"));
+  lines << Labelled(QStringLiteral("clock"),
+                    instrumentClock
+                        ? PeopleTime(*instrumentClock) + QStringLiteral(", ") + DriftText(drift)
+                        : QStringLiteral("not set"));
+  lines << Labelled(QStringLiteral("archive"),
+                    QStringLiteral("%1 of %2 records%3")
+                        .arg(poll.Record.ArchiveRecordCount)
+                        .arg(capacity)
+                        .arg(poll.MemoryFull ? QStringLiteral(", memory full") : QString()));
+  out.Add(cells, lines.join(QLatin1Char('\n')));
+  Emit(out);
+  return ExitDone;
+}
+
+int LiveCommand(Context& c) {
+  RecordWriter out(c.Output, {{"time", "time"},
+                              {"dose_rate", "dose rate"},
+                              {"dose_rate_unit", "dose rate unit"},
+                              {"uncertainty_percent", "uncertainty (%)"},
+                              {"dose_usv", "dose (uSv)"},
+                              {"accumulation_s", "accumulation time (s)"},
+                              {"mode", "mode"}});
+  Emit(out);  // the CSV header at once
+  const InterruptRequest interrupt;
+  using Clock = std::chrono::steady_clock;
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.Interval));
+  auto next = Clock::now();
+  long long readings = 0;
+  int failedInRow = 0;
+  while ((c.Count < 0 || readings < c.Count) && !InterruptRequest::Requested()) {
+    MeasurementPoll poll;
+    if (ReadMeasurement(c, poll)) {
+      failedInRow = 0;
+      ++readings;
+      const MeasurementRecord& r = poll.Record;
+      const int mode = ClampMeasurementMode(r.MeasurementMode & 0xFF);
+      const ReadingText rate = RateReadingText(r.DoseRate, mode);
+      const ReadingText dose = DoseReadingText(r.Dose);
+      const QString line =
+          PeopleTime(LocalMoment(poll.At)) + QStringLiteral("  ") +
+          (rate.Value + QLatin1Char(' ') +
+           QString::fromUtf8(DoseRateUnit(mode, rate.PrefixIndex, English)))
+              .rightJustified(16) +
+          QStringLiteral("  \u00B1") + UncertaintyText(r.DoseRateError).leftJustified(5) +
+          (dose.Value + QLatin1Char(' ') + MessageText(RowDoseUnit + dose.PrefixIndex, English))
+              .rightJustified(12) +
+          QStringLiteral("  ") + AccumulationTimeText(r.AccumulationTime, English).trimmed() +
+          QStringLiteral("  mode %1").arg(r.MeasurementMode & 0xFF);
+      out.Add({TimeCell(LocalMoment(poll.At)), Cell::Number(DotNumber(r.DoseRate)),
+               Cell::Text(QString::fromUtf8(DoseRateUnit(mode, 0, English))),
+               Cell::Number(DotNumber(r.DoseRateError)), Cell::Number(DotNumber(r.Dose)),
+               Cell::Number(r.AccumulationTime), Cell::Number(r.MeasurementMode & 0xFF)},
+              line);
+      Emit(out);
+    } else if (++failedInRow >= LivePollsLost) {
+      return LineFailure(QStringLiteral("the instrument stopped answering"));
+    }
+    if (c.Count >= 0 && readings >= c.Count) {
+      break;
+    }
+    // Sleep in short steps, so Ctrl-C ends the wait at once.
+    next += period;
+    while (Clock::now() < next && !InterruptRequest::Requested()) {
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+    }
+    if (Clock::now() > next + period) {
+      next = Clock::now();  // a slow poll does not bring a burst after it
+    }
+  }
+  // Without --count, Ctrl-C is the way to end it.
+  return c.Count >= 0 && readings < c.Count ? ExitInterrupted : ExitDone;
+}
+
+int ClockCommand(Context& c) {
+  MeasurementPoll poll;
+  if (!ReadMeasurement(c, poll)) {
+    return LineFailure(QStringLiteral("the instrument did not send its clock"));
+  }
+  std::vector<Column> columns = {{"instrument_clock", "instrument clock"},
+                                 {"computer_clock", "computer clock"},
+                                 {"drift_s", "drift (s)"}};
+  const std::optional<int64_t> before = InstrumentClockTime(c.Clock, poll.Record.DeviceClock);
+  std::vector<Cell> cells = {TimeCell(before ? std::optional(LocalMoment(*before)) : std::nullopt),
+                             TimeCell(LocalMoment(poll.At)),
+                             before ? Cell::Number(*before - poll.At) : Cell::Null()};
+  QStringList lines;
+  lines << Labelled(QStringLiteral("instrument"),
+                    before ? PeopleTime(LocalMoment(*before)) : QStringLiteral("not set"));
+  lines << Labelled(QStringLiteral("computer"), PeopleTime(LocalMoment(poll.At)));
+  if (before) {
+    lines << Labelled(QStringLiteral("drift"), DriftText(*before - poll.At));
+  }
+  if (c.Sync) {
+    columns.push_back({"set_to", "set to"});
+    const ClockSync sync = SyncClock(c.Link, c.Clock);
+    if (!sync.Written) {
+      return LineFailure(QStringLiteral("the instrument did not take the new time"));
+    }
+    cells.push_back(TimeCell(LocalMoment(sync.ComputerTime)));
+    lines << Labelled(QStringLiteral("set to"), PeopleTime(LocalMoment(sync.ComputerTime)));
+  }
+  RecordWriter out(c.Output, columns);
+  out.Add(cells, lines.join(QLatin1Char('\n')));
+  Emit(out);
+  return ExitDone;
+}
+
+int SettingsShowCommand(Context& c) {
+  if (!c.Identification.UserRead) {
+    return LineFailure(QStringLiteral("the instrument did not send its user settings"));
+  }
+  RecordWriter out(
+      c.Output,
+      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}});
+  uint8_t heading = 0;
+  for (const MemberText& m : SettingsMemberTexts(c.Link.Values())) {
+    if (m.Variable != heading) {
+      out.AddPeopleLine(m.Variable == IdService ? QStringLiteral("Service parameters (variable 3)")
+                                                : QStringLiteral("\nUser settings (variable 4)"));
+      heading = m.Variable;
+    }
+    // Floats that are no number travel as their bits, a text.
+    const Cell value =
+        m.Value.startsWith(QLatin1String("0x")) ? Cell::Text(m.Value) : Cell::Number(m.Value);
+    out.Add({Cell::Number(m.Variable), Cell::Number(m.Member), Cell::Text(m.Name), value},
+            QStringLiteral("%1  %2  %3").arg(m.Member, 3).arg(m.Name.leftJustified(40), m.Value));
+  }
+  Emit(out);
+  return ExitDone;
+}
+
+int SettingsBackupCommand(Context& c) {
+  if (!c.Identification.UserRead) {
+    return LineFailure(QStringLiteral("the instrument did not send its user settings"));
+  }
+  const QString file = c.Words.front();
+  QString error;
+  if (!WriteFileWhole(file,
+                      SettingsFileBytes(c.Link.Values(), c.Identification.Firmware,
+                                        LocalMoment(QDateTime::currentSecsSinceEpoch())),
+                      &error)) {
+    Complain(QStringLiteral("could not write %1: %2").arg(file, error));
+    return ExitRefused;
+  }
+  WriteNote(QStringLiteral("Saved %1 service parameters and user settings of device type %2 to %3.")
+                .arg(SettingsMemberTexts(c.Link.Values()).size())
+                .arg(c.Link.Values().Service.DeviceType)
+                .arg(file));
+  return ExitDone;
+}
+
+int SettingsRestoreCommand(Context& c) {
+  const QString file = c.Words.front();
+  QByteArray bytes;
+  if (!ReadRegularFile(file, bytes)) {
+    Complain(QStringLiteral("cannot read %1").arg(file));
+    return ExitRefused;
+  }
+  ValueStorage wanted = c.Link.Values();
+  QString error;
+  if (!ReadSettingsFile(bytes, wanted, &error)) {
+    Complain(QStringLiteral("%1: %2; nothing written").arg(file, error));
+    return ExitRefused;
+  }
+  const SettingsRestore restore = RestoreSettings(c.Link, wanted, c.DryRun);
+  using Outcome = SettingsRestore::Outcome;
+  if (restore.Result == Outcome::OtherDevice) {
+    Complain(QStringLiteral("%1 holds the settings of device type %2, the instrument is of type "
+                            "%3; nothing written")
+                 .arg(file)
+                 .arg(wanted.Service.DeviceType)
+                 .arg(restore.InstrumentType));
+    return ExitRefused;
+  }
+  RecordWriter out(c.Output, {{"variable", "variable"},
+                              {"member", "member"},
+                              {"name", "name"},
+                              {"instrument", "instrument"},
+                              {"file", "file"}});
+  for (const MemberDifference& d : restore.Differences) {
+    out.Add({Cell::Number(d.Variable), Cell::Number(d.Member), Cell::Text(d.Name),
+             Cell::Text(d.Instrument), Cell::Text(d.Wanted)},
+            QStringLiteral("%1 %2 %3: %4 -> %5")
+                .arg(d.Variable == IdService ? QStringLiteral("service parameter")
+                                             : QStringLiteral("user setting"))
+                .arg(d.Member)
+                .arg(d.Name, d.Instrument, d.Wanted));
+  }
+  Emit(out);
+  const auto written = [&restore] {
+    QStringList names;
+    if (restore.Service) {
+      names << QStringLiteral("the service parameters");
+    }
+    if (restore.User) {
+      names << QStringLiteral("the user settings");
+    }
+    return names.join(QStringLiteral(" and "));
+  };
+  switch (restore.Result) {
+    case Outcome::AlreadyEqual:
+      WriteNote(QStringLiteral("The instrument already holds the settings of %1.").arg(file));
+      return ExitDone;
+    case Outcome::DryRun:
+      WriteNote(QStringLiteral("%1 %2; nothing written (--dry-run).")
+                    .arg(restore.Differences.size())
+                    .arg(restore.Differences.size() == 1 ? QStringLiteral("difference")
+                                                         : QStringLiteral("differences")));
+      return ExitDone;
+    case Outcome::Restored:
+      WriteNote(QStringLiteral("Wrote %1, read back and found as in %2.").arg(written(), file));
+      return ExitDone;
+    case Outcome::NotVerified:
+      return LineFailure(QStringLiteral("wrote %1, but %2 read back otherwise")
+                             .arg(written())
+                             .arg(restore.Unverified.size()));
+    default:
+      return LineFailure(QStringLiteral("the line failed while restoring the settings"));
+  }
+}
+
+int ArchiveReadCommand(Context& c) {
+  MeasurementPoll poll;
+  if (!ReadMeasurement(c, poll)) {
+    return LineFailure(QStringLiteral("the instrument did not send its record count"));
+  }
+  // As the program does: no more records than its copy holds.
+  const int count =
+      static_cast<int>(std::min<uint32_t>(poll.Record.ArchiveRecordCount, ArchiveBufferSlots));
+  ArchiveReadResult read;
+  {
+    const InterruptRequest interrupt;
+    ProgressBar bar(QStringLiteral("records"));
+    read = ReadArchive(
+        c.Link, count, [&bar](int known, int total) { bar.Show(known, total); },
+        [] { return InterruptRequest::Requested(); });
+  }
+
+  RecordWriter out(c.Output, {{"position", "position"},
+                              {"run", "run"},
+                              {"kind", "kind"},
+                              {"time", "time"},
+                              {"dose_rate_usv_h", "dose rate (uSv/h)"},
+                              {"flags", "flags"},
+                              {"threshold_exceeded", "threshold exceeded"},
+                              {"raw", "raw"}});
+  int run = 1;
+  int known = 0;
+  out.AddPeopleLine(QStringLiteral("run 1"));
+  for (size_t i = 0; i < read.Slots.size(); ++i) {
+    const std::optional<ArchiveRecord>& slot = read.Slots[i];
+    const int position = static_cast<int>(i);
+    if (!slot) {
+      // Only slots a stopped read never reached stay unknown after it.
+      if (read.Stopped) {
+        continue;
+      }
+      out.Add({Cell::Number(position), Cell::Number(run), Cell::Text(QStringLiteral("missing")),
+               Cell::Null(), Cell::Null(), Cell::Null(), Cell::Null(), Cell::Null()},
+              QStringLiteral("%1  (never arrived)").arg(position, 5));
+      continue;
+    }
+    ++known;
+    const ArchiveRecord& record = *slot;
+    const QString raw = Hex(record.Bytes.data(), ArchiveRecordBytes);
+    if (record.IsSeparator()) {
+      out.Add({Cell::Number(position), Cell::Number(run), Cell::Text(QStringLiteral("separator")),
+               Cell::Null(), Cell::Null(), Cell::Null(), Cell::Null(), Cell::Text(raw)},
+              QStringLiteral("run %1").arg(run + 1));
+      ++run;
+      continue;
+    }
+    const std::optional<QDateTime> time = ArchiveDateTime(DecodeArchiveTime(record));
+    const bool threshold = (record.Flags() & 0x04) != 0;
+    out.Add({Cell::Number(position), Cell::Number(run), Cell::Text(QStringLiteral("record")),
+             TimeCell(time), Cell::Number(DotNumber(record.Value())), Cell::Number(record.Flags()),
+             Cell::Boolean(threshold), Cell::Text(raw)},
+            QStringLiteral("%1  %2 %3%4")
+                .arg(position, 5)
+                .arg(time ? PeopleTime(*time) : QStringLiteral("(no time)").leftJustified(19))
+                .arg(ArchiveValueText(record.Value(), English).rightJustified(14))
+                .arg(threshold ? QStringLiteral("  threshold exceeded") : QString()));
+  }
+
+  if (c.OutFile.isEmpty()) {
+    Emit(out);
+  } else {
+    QString error;
+    if (!WriteFileWhole(c.OutFile, out.Take(), &error)) {
+      Complain(QStringLiteral("could not write %1: %2").arg(c.OutFile, error));
+      return ExitRefused;
+    }
+  }
+  if (read.Stopped) {
+    WriteNote(QStringLiteral("Stopped: %1 of %2 records read.").arg(known).arg(count));
+    return ExitInterrupted;
+  }
+  if (read.Missing > 0) {
+    return LineFailure(
+        QStringLiteral("%1 of %2 records never arrived").arg(read.Missing).arg(count));
+  }
+  WriteNote(QStringLiteral("Read %1 records%2.")
+                .arg(count)
+                .arg(read.Retried > 0 ? QStringLiteral(", %1 reads repeated").arg(read.Retried)
+                                      : QString()));
+  return ExitDone;
+}
+
+int ArchiveEraseCommand(Context& c) {
+  MeasurementPoll poll;
+  if (!ReadMeasurement(c, poll)) {
+    return LineFailure(QStringLiteral("the instrument did not send its record count"));
+  }
+  if (!c.Yes) {
+    WriteNote(QStringLiteral("Erase the %1 records of the instrument's archive? [y/N]")
+                  .arg(poll.Record.ArchiveRecordCount));
+    char answer[16] = {};
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr ||
+        (answer[0] != 'y' && answer[0] != 'Y')) {
+      WriteNote(QStringLiteral("Nothing erased."));
+      return ExitDone;
+    }
+  }
+  const ArchiveErase erase = EraseArchive(c.Link);
+  if (!erase.Erased) {
+    return LineFailure(QStringLiteral("the instrument did not confirm the erase"));
+  }
+  WriteNote(QStringLiteral("Erased the archive (%1 records).").arg(erase.RecordCount));
+  return ExitDone;
+}
+
+int ScreenCommand(Context& c) {
+  const ScreenRead read = ReadScreen(c.Link);
+  if (!read.Read) {
+    return LineFailure(QStringLiteral("the instrument did not send its display"));
+  }
+  const QString file = c.Words.front();
+  const bool png = file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
+  QString error;
+  if (!WriteFileWhole(file, png ? ScreenPngBytes(read.Screen) : ScreenBitmapBytes(read.Screen),
+                      &error)) {
+    Complain(QStringLiteral("could not write %1: %2").arg(file, error));
+    return ExitRefused;
+  }
+  WriteNote(QStringLiteral("Saved the display to %1.").arg(file));
+  return ExitDone;
+}
+
+}  // namespace vantor::cli

@@ -1,0 +1,50 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include "CalendarClock.h"
+#include "CliOutput.h"
+#include "DeviceLink.h"
+#include "SettingsOperations.h"
+
+namespace vantor::cli {
+
+// What every command works with: the chosen output format, its own options,
+// the line and what finding the instrument on it brought.
+struct Context {
+  Format Output = Format::People;
+  QStringList Words;  // what follows the command's own words (a file name)
+  // The command's options, already checked to belong to it.
+  bool Probe = false;
+  bool Sync = false;
+  bool DryRun = false;
+  bool Yes = false;
+  QString OutFile;
+  long long Count = -1;   // live: readings, -1 until Ctrl-C
+  double Interval = 1.0;  // live: seconds between polls
+
+  DeviceLink Link;
+  SystemClock Clock;
+  int Port = 0;    // COM number the instrument answers on; 0 with --device
+  QString Device;  // the device path
+  // The settings read that identified the instrument.
+  SettingsRead Identification;
+};
+
+// The commands; each returns vantorctl's exit status. Ports works without an
+// instrument; the others run on the instrument already found.
+int PortsCommand(Context& c);
+int InfoCommand(Context& c);
+int LiveCommand(Context& c);
+int ClockCommand(Context& c);
+int SettingsShowCommand(Context& c);
+int SettingsBackupCommand(Context& c);
+int SettingsRestoreCommand(Context& c);
+int ArchiveReadCommand(Context& c);
+int ArchiveEraseCommand(Context& c);
+int ScreenCommand(Context& c);
+
+// One error line on standard error: "vantorctl: <message>".
+void Complain(const QString& message);
+
+}  // namespace vantor::cli

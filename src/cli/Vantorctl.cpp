@@ -1,0 +1,292 @@
+#include "Vantorctl.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "Commands.h"
+#include "ConnectionManager.h"
+#include "PortMap.h"
+#include "SerialTransport.h"
+#include "Terminal.h"
+
+namespace vantor::cli {
+namespace {
+
+const char* const Description =
+    "Talks to a dosimeter on a serial port, as the vantor program does, and\n"
+    "writes what it reads for people or, with --format, for other programs.\n"
+    "\n"
+    "Commands:\n"
+    "  ports [--probe]            the COM numbers of the port map, their devices\n"
+    "                             and what they are; --probe asks each one\n"
+    "                             whether the instrument answers there\n"
+    "  info                       firmware, device type and data, the\n"
+    "                             instrument's clock and its drift, the archive\n"
+    "  live [--count N] [--interval S]\n"
+    "                             one line per reading, every S seconds\n"
+    "                             (default 1) until N readings or Ctrl-C: time,\n"
+    "                             dose rate, uncertainty, dose, accumulation\n"
+    "                             time, mode\n"
+    "  clock [--sync]             the instrument's clock and its drift from the\n"
+    "                             computer's; --sync sets it to the computer's\n"
+    "  settings show              every service parameter and user setting\n"
+    "  settings backup FILE       saves them, exactly, into FILE (JSON)\n"
+    "  settings restore FILE [--dry-run]\n"
+    "                             shows what differs from FILE, writes only\n"
+    "                             that, reads it back and checks it\n"
+    "  archive read [--out FILE]  every archive record, separators marking the\n"
+    "                             runs; Ctrl-C stops after the current record\n"
+    "                             and still writes what was read\n"
+    "  archive erase [--yes]      erases the instrument's archive\n"
+    "  screen FILE                the instrument's display: FILE.bmp exactly as\n"
+    "                             the program's PrintScreen writes it, FILE.png\n"
+    "                             four times as large, for people\n"
+    "\n"
+    "Without --port or --device the instrument is looked for as the program\n"
+    "does at start-up: COM1 to COM254 of the port map, in turn.";
+
+const char* const Epilogue =
+    "\n"
+    "Exit status: 0 done, 1 wrong command line, 2 no instrument found, 3 the\n"
+    "line failed during the operation, 4 a file or value was refused, 130\n"
+    "stopped by Ctrl-C (what was read is written).\n"
+    "\n"
+    "Examples:\n"
+    "  vantorctl ports --probe\n"
+    "  vantorctl --port 3 info\n"
+    "  vantorctl live --count 10 --format csv > readings.csv\n"
+    "  vantorctl clock --sync\n"
+    "  vantorctl settings backup instrument.json\n"
+    "  vantorctl settings restore instrument.json --dry-run\n"
+    "  vantorctl --format json archive read --out archive.jsonl\n"
+    "  vantorctl archive erase --yes\n"
+    "  vantorctl --device /dev/ttyUSB0 screen display.png\n";
+
+struct CommandForm {
+  QStringList Words;  // "archive", "read"
+  int Files = 0;      // file names that follow
+  std::set<QString> Options;
+  int (*Run)(Context&) = nullptr;
+  bool NeedsInstrument = true;
+};
+
+const std::vector<CommandForm>& Forms() {
+  static const std::vector<CommandForm> forms = {
+      {{"ports"}, 0, {"probe"}, &PortsCommand, false},
+      {{"info"}, 0, {}, &InfoCommand},
+      {{"live"}, 0, {"count", "interval"}, &LiveCommand},
+      {{"clock"}, 0, {"sync"}, &ClockCommand},
+      {{"settings", "show"}, 0, {}, &SettingsShowCommand},
+      {{"settings", "backup"}, 1, {}, &SettingsBackupCommand},
+      {{"settings", "restore"}, 1, {"dry-run"}, &SettingsRestoreCommand},
+      {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand},
+      {{"archive", "erase"}, 0, {"yes"}, &ArchiveEraseCommand},
+      {{"screen"}, 1, {}, &ScreenCommand},
+  };
+  return forms;
+}
+
+// The options of one command; the global ones apply to all.
+const std::set<QString> CommandOptions = {"probe",   "count", "interval", "sync",
+                                          "dry-run", "out",   "yes"};
+
+int Usage(const QString& message) {
+  Complain(message + QStringLiteral(" (see vantorctl --help)"));
+  return ExitUsage;
+}
+
+// Finds the instrument where the user said, or where the program would look,
+// with the settings read as the test. Never opens a port the user did not
+// name or the port map does not list.
+int FindTheInstrument(Context& c, int port, const QString& device) {
+  c.Link.InitDictionary();
+  c.Link.SetDeviceAddress(DefaultDeviceAddress);
+  const auto answers = [&c] {
+    c.Identification = ReadSettings(c.Link);
+    return c.Identification.Identified();
+  };
+  if (!device.isEmpty()) {
+    c.Link.SetLineOpener(
+        [device](int) -> std::unique_ptr<LineTransport> { return SerialTransport::Open(device); });
+    // Any number will do: the opener opens the one device named.
+    if (FindInstrument(c.Link, c.Clock, ConnectChosenPort, FirstPortNumber, answers).Port == 0) {
+      Complain(c.Link.PortOpen() ? QStringLiteral("no instrument answers on %1").arg(device)
+                                 : QStringLiteral("%1 does not open").arg(device));
+      return ExitNoInstrument;
+    }
+    c.Device = device;
+    return ExitDone;
+  }
+  if (port != 0) {
+    c.Device = PortPath(port);
+    if (c.Device.isEmpty()) {
+      Complain(QStringLiteral("COM%1 is not in the port map").arg(port));
+      return ExitNoInstrument;
+    }
+    if (FindInstrument(c.Link, c.Clock, ConnectChosenPort, port, answers).Port == 0) {
+      Complain(c.Link.PortOpen()
+                   ? QStringLiteral("no instrument answers on COM%1 (%2)").arg(port).arg(c.Device)
+                   : QStringLiteral("COM%1 (%2) does not open").arg(port).arg(c.Device));
+      return ExitNoInstrument;
+    }
+    c.Port = port;
+    return ExitDone;
+  }
+  const InstrumentSearch search = FindInstrument(c.Link, c.Clock, ConnectAutoDetect, 0, answers);
+  if (search.Port == 0) {
+    Complain(search.TimedOut ? QStringLiteral("no instrument found before the search timed out")
+                             : QStringLiteral("no instrument found on the ports of the port map"));
+    return ExitNoInstrument;
+  }
+  c.Port = search.Port;
+  c.Device = PortPath(search.Port);
+  return ExitDone;
+}
+
+}  // namespace
+
+int RunVantorctl(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(Description));
+  const QCommandLineOption help({"h", "help"}, "Shows this text.");
+  const QCommandLineOption version("version", "Shows the version.");
+  const QCommandLineOption portOption(
+      "port", "COM number N (1..254) of the port map, instead of looking for the instrument.", "N");
+  const QCommandLineOption deviceOption(
+      "device", "The serial device at PATH, instead of looking for the instrument.", "PATH");
+  const QCommandLineOption formatOption(
+      "format", "people (the default), csv (RFC 4180, header row) or json (an object a line).",
+      "FORMAT", "people");
+  const std::map<QString, QCommandLineOption> own = {
+      {"probe", QCommandLineOption("probe", "ports: asks each port for the instrument.")},
+      {"count", QCommandLineOption("count", "live: stops after N readings.", "N")},
+      {"interval", QCommandLineOption("interval", "live: seconds between readings.", "S", "1")},
+      {"sync", QCommandLineOption("sync", "clock: sets the instrument to the computer's time.")},
+      {"dry-run",
+       QCommandLineOption("dry-run", "settings restore: shows what differs, writes nothing.")},
+      {"out", QCommandLineOption("out", "archive read: writes the records into FILE.", "FILE")},
+      {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},
+  };
+  parser.addOption(help);
+  parser.addOption(version);
+  parser.addOption(portOption);
+  parser.addOption(deviceOption);
+  parser.addOption(formatOption);
+  for (const auto& [name, option] : own) {
+    parser.addOption(option);
+  }
+  parser.addPositionalArgument("command", "What to do (see Commands above).",
+                               "<command> [arguments]");
+
+  if (!parser.parse(arguments)) {
+    return Usage(parser.errorText());
+  }
+  if (parser.isSet(help)) {
+    // The usage line names the program as it is called, not by the path used.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char(' '), 7), QStringLiteral("Usage: vantorctl"));
+    WriteOut((text + QString::fromUtf8(Epilogue)).toUtf8());
+    return ExitDone;
+  }
+  if (parser.isSet(version)) {
+    WriteOut((QCoreApplication::applicationName() + QLatin1Char(' ') +
+              QCoreApplication::applicationVersion() + QLatin1Char('\n'))
+                 .toUtf8());
+    return ExitDone;
+  }
+
+  Context c;
+  const QString format = parser.value(formatOption);
+  if (format == QLatin1String("people")) {
+    c.Output = Format::People;
+  } else if (format == QLatin1String("csv")) {
+    c.Output = Format::Csv;
+  } else if (format == QLatin1String("json")) {
+    c.Output = Format::Json;
+  } else {
+    return Usage(QStringLiteral("--format is people, csv or json, not \"%1\"").arg(format));
+  }
+
+  const QStringList words = parser.positionalArguments();
+  if (words.isEmpty()) {
+    return Usage(QStringLiteral("no command given"));
+  }
+  const CommandForm* form = nullptr;
+  for (const CommandForm& candidate : Forms()) {
+    if (words.mid(0, candidate.Words.size()) == candidate.Words) {
+      form = &candidate;
+      break;
+    }
+  }
+  if (form == nullptr) {
+    return Usage(QStringLiteral("unknown command \"%1\"").arg(words.join(QLatin1Char(' '))));
+  }
+  const QString command = form->Words.join(QLatin1Char(' '));
+  c.Words = words.mid(form->Words.size());
+  if (c.Words.size() != form->Files) {
+    return Usage(form->Files == 0 ? QStringLiteral("%1 takes no further arguments").arg(command)
+                                  : QStringLiteral("%1 needs a file name").arg(command));
+  }
+  for (const QString& name : CommandOptions) {
+    if (parser.isSet(own.at(name)) && form->Options.count(name) == 0) {
+      return Usage(QStringLiteral("--%1 does not go with %2").arg(name, command));
+    }
+  }
+
+  bool ok = true;
+  if (parser.isSet(own.at("count"))) {
+    c.Count = parser.value(own.at("count")).toLongLong(&ok);
+    if (!ok || c.Count < 1) {
+      return Usage(QStringLiteral("--count needs a whole number of readings, 1 or more"));
+    }
+  }
+  c.Interval = parser.value(own.at("interval")).toDouble(&ok);
+  if (!ok || !(c.Interval >= 0.1 && c.Interval <= 86400)) {
+    return Usage(QStringLiteral("--interval needs seconds from 0.1 to 86400"));
+  }
+  c.Probe = parser.isSet(own.at("probe"));
+  c.Sync = parser.isSet(own.at("sync"));
+  c.DryRun = parser.isSet(own.at("dry-run"));
+  c.Yes = parser.isSet(own.at("yes"));
+  c.OutFile = parser.value(own.at("out"));
+
+  int port = 0;
+  if (parser.isSet(portOption)) {
+    port = parser.value(portOption).toInt(&ok);
+    if (!ok || port < FirstPortNumber || port > LastPortNumber) {
+      return Usage(QStringLiteral("--port needs a COM number from 1 to 254"));
+    }
+  }
+  const QString device = parser.value(deviceOption);
+  if (port != 0 && !device.isEmpty()) {
+    return Usage(QStringLiteral("--port and --device name two places; give one"));
+  }
+  if (form->Run == &ArchiveEraseCommand && !c.Yes && !StandardInputIsTerminal()) {
+    return Usage(
+        QStringLiteral("archive erase asks first; without a terminal to ask on, give --yes"));
+  }
+  if (form->Run == &ScreenCommand) {
+    const QString suffix = c.Words.front().section(QLatin1Char('.'), -1).toLower();
+    if (c.Words.front().indexOf(QLatin1Char('.')) < 0 ||
+        (suffix != QLatin1String("bmp") && suffix != QLatin1String("png"))) {
+      return Usage(QStringLiteral("screen writes a .bmp or a .png file"));
+    }
+  }
+  if ((port != 0 || !device.isEmpty()) && !form->NeedsInstrument) {
+    return Usage(QStringLiteral("%1 looks at the port map; --port and --device do not go with it")
+                     .arg(command));
+  }
+
+  if (form->NeedsInstrument) {
+    const int found = FindTheInstrument(c, port, device);
+    if (found != ExitDone) {
+      return found;
+    }
+  }
+  return form->Run(c);
+}
+
+}  // namespace vantor::cli

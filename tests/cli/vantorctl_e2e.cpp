@@ -1,0 +1,388 @@
+// vantorctl, the built executable, against the virtual instrument on a
+// pseudo-terminal pinned as COM3 in a temporary port map: what each command
+// writes, in each format, checked against what the instrument holds.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <QDateTime>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+
+#include <cstring>
+#include <ctime>
+
+#include "ArchiveRecord.h"
+#include "CoreApplication.h"
+#include "Csv.h"
+#include "Dictionary.h"
+#include "PortMap.h"
+#include "ScreenCapture.h"
+#include "TempConfigHome.h"
+#include "VirtualInstrument.h"
+#include "WorkDir.h"
+
+namespace vantor {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int Port = 3;
+
+struct Result {
+  int Exit = -1;
+  QString Out;
+  QString Err;
+  QList<QStringList> Csv() const { return ParseCsv(Out); }
+  // One JSON object a line.
+  std::vector<QJsonObject> Json() const {
+    std::vector<QJsonObject> objects;
+    for (const QString& line : Out.split('\n', Qt::SkipEmptyParts)) {
+      objects.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    }
+    return objects;
+  }
+};
+
+QString Hex(const ArchiveRecordValue& record) {
+  const ArchiveRecord r = ArchiveRecord::From(record);
+  return QString::fromLatin1(
+      QByteArray(reinterpret_cast<const char*>(r.Bytes.data()), ArchiveRecordBytes).toHex());
+}
+
+class Vantorctl : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    test::EnsureCoreApplication();
+    // vantorctl and the test read times in one zone.
+    qputenv("TZ", "UTC");
+    ::tzset();
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(sim.PinAs(Port));
+    sim.SetFirmware("VNT-2 v1.07");
+  }
+
+  QProcessEnvironment Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.Path());
+    env.insert("TZ", "UTC");
+    env.insert("LC_ALL", "C");
+    return env;
+  }
+
+  void Start(QProcess& process, const QStringList& arguments) const {
+    process.setProcessEnvironment(Environment());
+    process.setWorkingDirectory(work.Path());
+    process.start(VANTORCTL_EXECUTABLE, arguments);
+    process.closeWriteChannel();
+  }
+
+  Result Run(const QStringList& arguments) const {
+    QProcess process;
+    Start(process, arguments);
+    Result result;
+    if (!process.waitForFinished(60000)) {
+      ADD_FAILURE() << "vantorctl did not end: " << arguments.join(' ').toStdString();
+      process.kill();
+      process.waitForFinished();
+    }
+    result.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.Out = QString::fromUtf8(process.readAllStandardOutput());
+    result.Err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+  }
+
+  // Variables 3 and 4 as the instrument would send them.
+  std::vector<uint8_t> Wire() {
+    return sim.WithLock([](sim::InstrumentModel& m) {
+      std::vector<uint8_t> bytes(2 * 256);
+      uint16_t n = m.Protocol().EncodeValue(IndexService, bytes.data());
+      n += m.Protocol().EncodeValue(IndexSettings, bytes.data() + n);
+      bytes.resize(n);
+      return bytes;
+    });
+  }
+
+  TempConfigHome home;
+  test::WorkDir work;
+  sim::VirtualInstrument sim;
+};
+
+TEST_F(Vantorctl, PortsListTheMapAndTheProbeAsksOnlyThePortsOfTheMap) {
+  sim::SilentPort silent(5);
+  ASSERT_TRUE(silent.Ok());
+  PinPort(7, home.Path() + "/absent");
+
+  const Result people = Run({"ports"});
+  EXPECT_EQ(people.Exit, 0);
+  const QStringList lines = people.Out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines[0].startsWith("COM3   " + QString::fromStdString(sim.PtyPath())));
+  EXPECT_TRUE(lines[0].endsWith("pseudo-terminal"));
+  EXPECT_TRUE(lines[2].startsWith("COM7   ") && lines[2].endsWith("not connected"));
+
+  const Result probed = Run({"ports", "--probe", "--format", "csv"});
+  EXPECT_EQ(probed.Exit, 0);
+  const QList<QStringList> rows = probed.Csv();
+  ASSERT_EQ(rows.size(), 4);
+  EXPECT_EQ(rows[0],
+            (QStringList{"port", "device", "description", "instrument answers", "firmware"}));
+  EXPECT_EQ(rows[1], (QStringList{"3", QString::fromStdString(sim.PtyPath()), "pseudo-terminal",
+                                  "true", "VNT-2 v1.07"}));
+  EXPECT_EQ(rows[2].mid(3), (QStringList{"false", ""}));
+  EXPECT_EQ(rows[3].mid(2), (QStringList{"not connected", "false", ""}));
+  EXPECT_EQ(silent.BytesReceived(), 19u);  // one read request of variable 3
+}
+
+TEST_F(Vantorctl, InfoAndSettingsShowCarryTheInstrumentsOwnValues) {
+  sim.PrefillArchive(12);
+  const ValueStorage values = sim.Values();
+  const QString data = QString::fromLatin1(
+      QByteArray(reinterpret_cast<const char*>(values.DeviceData.data()), 20).toHex());
+
+  const Result people = Run({"--port", "3", "info"});
+  EXPECT_EQ(people.Exit, 0) << people.Err.toStdString();
+  EXPECT_TRUE(people.Out.contains("firmware      VNT-2 v1.07\n"));
+  EXPECT_TRUE(people.Out.contains("device data   " + data + "\n"));
+  EXPECT_TRUE(people.Out.contains("archive       12 of 1350 records\n"));
+
+  const QList<QStringList> csv = Run({"--port", "3", "--format", "csv", "info"}).Csv();
+  ASSERT_EQ(csv.size(), 2);
+  EXPECT_EQ(csv[0][7], "drift (s)");
+  EXPECT_EQ(csv[1].mid(0, 5),
+            (QStringList{"3", QString::fromStdString(sim.PtyPath()), "VNT-2 v1.07", "2", data}));
+  EXPECT_EQ(csv[1].mid(8), (QStringList{"12", "false"}));
+
+  const std::vector<QJsonObject> json = Run({"--format", "json", "info"}).Json();
+  ASSERT_EQ(json.size(), 1u);
+  EXPECT_EQ(json[0]["port"].toInt(), 3);
+  EXPECT_EQ(json[0]["archive_records"].toInt(), 12);
+  EXPECT_TRUE(json[0]["instrument_clock"].toString().endsWith("Z"));
+
+  // The settings in the dictionary's names and their exact values.
+  const QList<QStringList> settings = Run({"--format", "csv", "settings", "show"}).Csv();
+  ASSERT_EQ(settings.size(), 1 + 14 + 13);
+  EXPECT_EQ(settings[1], (QStringList{"3", "0", "Чувствительность ((мкЗв/ч)/(имп/c))", "0.0485"}));
+  EXPECT_EQ(settings[13], (QStringList{"3", "12", "HV DAC", "2150"}));
+  EXPECT_EQ(settings[15 + 8], (QStringList{"4", "8", "Период записи в архив, с", "60"}));
+  EXPECT_EQ(settings[15 + 12], (QStringList{"4", "12", "#12", "9"}));
+}
+
+TEST_F(Vantorctl, LiveWritesOneLinePerReadingOfTheInstrumentsRecord) {
+  sim.SetBackground(5.0);
+  const MeasurementRecord record = sim.Values().Measurement;
+
+  const Result csv = Run({"live", "--count", "2", "--interval", "0.2", "--format", "csv"});
+  EXPECT_EQ(csv.Exit, 0);
+  const QList<QStringList> rows = csv.Csv();
+  ASSERT_EQ(rows.size(), 3);
+  EXPECT_EQ(rows[0], (QStringList{"time", "dose rate", "dose rate unit", "uncertainty (%)",
+                                  "dose (uSv)", "accumulation time (s)", "mode"}));
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(rows[i][1].toFloat(), record.DoseRate);
+    EXPECT_EQ(rows[i][2], "uSv/h");
+    EXPECT_EQ(rows[i][3].toFloat(), record.DoseRateError);
+    EXPECT_EQ(rows[i][5], QString::number(record.AccumulationTime));
+    EXPECT_TRUE(QDateTime::fromString(rows[i][0], Qt::ISODate).isValid())
+        << rows[i][0].toStdString();
+  }
+
+  const Result people = Run({"live", "--count", "1"});
+  EXPECT_TRUE(people.Out.contains(QString::number(record.DoseRate, 'f', 2) + " uSv/h  \u00B1"))
+      << people.Out.toStdString();
+  const std::vector<QJsonObject> json = Run({"live", "--count", "1", "--format", "json"}).Json();
+  ASSERT_EQ(json.size(), 1u);
+  EXPECT_EQ(static_cast<float>(json[0]["dose_rate"].toDouble()), record.DoseRate);
+  EXPECT_EQ(json[0]["mode"].toInt(), 0);
+}
+
+TEST_F(Vantorctl, ClockShowsTheDriftAndSyncSetsTheComputersTime) {
+  sim.SetClockOffset(3600);
+  const std::vector<QJsonObject> json = Run({"--format", "json", "clock"}).Json();
+  ASSERT_EQ(json.size(), 1u);
+  EXPECT_GE(json[0]["drift_s"].toInt(), 3598);
+  EXPECT_LE(json[0]["drift_s"].toInt(), 3600);
+  EXPECT_EQ(sim.WritesSeen(IdClock), 0u);
+
+  const Result sync = Run({"clock", "--sync"});
+  EXPECT_EQ(sync.Exit, 0);
+  EXPECT_TRUE(sync.Out.contains("drift         3")) << sync.Out.toStdString();
+  EXPECT_LE(std::llabs(sim::CivilSeconds(sim.Snapshot().DeviceClock) -
+                       QDateTime::currentSecsSinceEpoch()),
+            2);
+}
+
+TEST_F(Vantorctl, BackupThenChangesThenRestoreGivesBackTheSameVariables) {
+  const std::vector<uint8_t> before = Wire();
+  ASSERT_EQ(Run({"settings", "backup", "saved.json"}).Exit, 0);
+
+  sim.WithLock([](sim::InstrumentModel& m) {
+    m.Values().Settings.ArchivePeriod = 90;
+    m.Values().Settings.DoseRateAlarm[1] = 0.1F;
+    m.Values().Service.Floats[7] = 2.5F;
+    return 0;
+  });
+  const uint32_t writes = sim.WritesSeen(IdService) + sim.WritesSeen(IdSettings);
+  const Result dry = Run({"settings", "restore", "saved.json", "--dry-run"});
+  EXPECT_EQ(dry.Exit, 0);
+  EXPECT_EQ(sim.WritesSeen(IdService) + sim.WritesSeen(IdSettings), writes);
+  EXPECT_EQ(dry.Out,
+            "service parameter 7 Фон, имс/c: 2.5 -> 2.4\n"
+            "user setting 2 Порог 2: 0.1 -> 1.2\n"
+            "user setting 8 Период записи в архив, с: 90 -> 60\n");
+
+  const Result restore = Run({"settings", "restore", "saved.json"});
+  EXPECT_EQ(restore.Exit, 0) << restore.Err.toStdString();
+  EXPECT_EQ(Wire(), before);
+
+  // A copy of another device type, or with a member the dictionary does not
+  // have, is refused before anything is written.
+  sim.WithLock([](sim::InstrumentModel& m) { return m.Values().Settings.ArchivePeriod = 90; });
+  const uint32_t written = sim.WritesSeen(IdService) + sim.WritesSeen(IdSettings);
+  QJsonObject file = QJsonDocument::fromJson(test::ReadBytes(work.File("saved.json"))).object();
+  QJsonObject other = file;
+  other["device type"] = 7;
+  QJsonArray service = other["service parameters"].toArray();
+  QJsonObject type = service[13].toObject();
+  type["value"] = "7";
+  service[13] = type;
+  other["service parameters"] = service;
+  test::WriteBytes(work.File("other.json"), QJsonDocument(other).toJson());
+  QJsonObject unknown = file;
+  QJsonArray user = unknown["user settings"].toArray();
+  user.append(QJsonObject{{"member", 13}, {"name", "Вибрация"}, {"value", "1"}});
+  unknown["user settings"] = user;
+  test::WriteBytes(work.File("unknown.json"), QJsonDocument(unknown).toJson());
+  for (const char* name : {"other.json", "unknown.json"}) {
+    const Result refused = Run({"settings", "restore", name});
+    EXPECT_EQ(refused.Exit, 4) << name;
+    EXPECT_EQ(refused.Err.count('\n'), 1) << refused.Err.toStdString();
+    EXPECT_TRUE(refused.Out.isEmpty());
+  }
+  EXPECT_EQ(sim.WritesSeen(IdService) + sim.WritesSeen(IdSettings), written);
+  EXPECT_EQ(sim.Values().Settings.ArchivePeriod, 90);
+}
+
+TEST_F(Vantorctl, ArchiveReadWritesEveryRecordWithSeparatorsMarkingTheRuns) {
+  const auto at = [](int day, int hour, int minute) {
+    return LocalTime{2025, 3, day, hour, minute, 0};
+  };
+  const std::vector<ArchiveRecordValue> records = {
+      sim::MakeArchiveRecord(0.05F, 0, at(10, 10, 0)),
+      sim::MakeArchiveRecord(1234.5F, sim::ArchiveEventFlag, at(10, 10, 1)), sim::SeparatorRecord(),
+      sim::MakeArchiveRecord(0.12F, 0, at(11, 8, 30))};
+  sim.SetArchive(records);
+
+  const Result csv = Run({"--format", "csv", "archive", "read", "--out", "archive.csv"});
+  EXPECT_EQ(csv.Exit, 0);
+  EXPECT_TRUE(csv.Out.isEmpty());
+  const QList<QStringList> rows =
+      ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv"))));
+  ASSERT_EQ(rows.size(), 5);
+  EXPECT_EQ(rows[0], (QStringList{"position", "run", "kind", "time", "dose rate (uSv/h)", "flags",
+                                  "threshold exceeded", "raw"}));
+  EXPECT_EQ(rows[1], (QStringList{"0", "1", "record", "2025-03-10T10:00:00Z", "0.05", "0", "false",
+                                  Hex(records[0])}));
+  EXPECT_EQ(rows[2], (QStringList{"1", "1", "record", "2025-03-10T10:01:00Z", "1234.5", "4", "true",
+                                  Hex(records[1])}));
+  EXPECT_EQ(rows[3], (QStringList{"2", "1", "separator", "", "", "", "", "000000000000000000"}));
+  EXPECT_EQ(rows[4].mid(0, 5), (QStringList{"3", "2", "record", "2025-03-11T08:30:00Z", "0.12"}));
+
+  const Result people = Run({"archive", "read"});
+  EXPECT_EQ(people.Out,
+            "run 1\n"
+            "    0  2025-03-10 10:00:00     0.05 uSv/h\n"
+            "    1  2025-03-10 10:01:00     1.23 mSv/h  threshold exceeded\n"
+            "run 2\n"
+            "    3  2025-03-11 08:30:00     0.12 uSv/h\n");
+  const std::vector<QJsonObject> json = Run({"--format", "json", "archive", "read"}).Json();
+  ASSERT_EQ(json.size(), 4u);
+  EXPECT_EQ(json[2]["kind"].toString(), "separator");
+  EXPECT_TRUE(json[2]["time"].isNull());
+  EXPECT_EQ(json[3]["run"].toInt(), 2);
+}
+
+TEST_F(Vantorctl, CtrlCDuringAnArchiveReadKeepsEveryRecordReadSoFar) {
+  sim.PrefillArchive(400);
+  sim.SetLatency(20ms);  // 400 records would take many seconds
+  QProcess process;
+  Start(process, {"--format", "csv", "archive", "read"});
+  ASSERT_TRUE(process.waitForStarted());
+  QDeadlineTimer deadline(30000);
+  while (sim.RequestsSeen(IdArchive) < 20 && !deadline.hasExpired()) {
+    QThread::msleep(5);
+  }
+  ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+  ASSERT_TRUE(process.waitForFinished(30000));
+  EXPECT_EQ(process.exitCode(), 130);
+
+  const QList<QStringList> rows = ParseCsv(QString::fromUtf8(process.readAllStandardOutput()));
+  const std::vector<ArchiveRecordValue> archive = sim.Snapshot().Archive;
+  ASSERT_GE(rows.size(), 21);
+  EXPECT_LT(rows.size(), 401);
+  // Every record asked for is written, in its place, and no more were asked.
+  EXPECT_EQ(sim.RequestsSeen(IdArchive), static_cast<uint32_t>(rows.size() - 1));
+  for (qsizetype i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i][0], QString::number(i - 1));
+    ASSERT_EQ(rows[i][7], Hex(archive[static_cast<size_t>(i - 1)]));
+  }
+  EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError()).contains("Stopped"));
+}
+
+TEST_F(Vantorctl, EraseWithoutATerminalNeedsYesAndScreenWritesTheProgramsPicture) {
+  sim.PrefillArchive(30);
+  const Result asked = Run({"archive", "erase"});
+  EXPECT_EQ(asked.Exit, 1);
+  EXPECT_EQ(sim.WritesSeen(IdCommand), 0u);
+  EXPECT_EQ(sim.Snapshot().Archive.size(), 30u);
+  EXPECT_EQ(Run({"archive", "erase", "--yes"}).Exit, 0);
+  EXPECT_TRUE(sim.Snapshot().Archive.empty());
+
+  ScreenBuffer screen{};
+  for (size_t i = 0; i < screen.size(); ++i) {
+    screen[i] = static_cast<uint8_t>(i * 37);
+  }
+  sim.WithLock([&](sim::InstrumentModel& m) {
+    m.FreezeScreen(screen);
+    return 0;
+  });
+  ASSERT_EQ(Run({"screen", "display.bmp"}).Exit, 0);
+  EXPECT_EQ(test::ReadBytes(work.File("display.bmp")), ScreenBitmapBytes(screen));
+  ASSERT_EQ(Run({"screen", "display.png"}).Exit, 0);
+  const QImage png(work.File("display.png"));
+  ASSERT_EQ(png.size(), QSize(512, 256));
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      ASSERT_EQ(qGray(png.pixel(4 * x + 3, 4 * y)), ScreenPixel(screen, x, y) ? 43 : 254);
+    }
+  }
+  EXPECT_FALSE(QFileInfo::exists(work.File("screen.bmp")));
+  EXPECT_FALSE(QFileInfo::exists(work.File("screen.txt")));
+}
+
+TEST(VantorctlWithoutInstrument, EndsWithTwoAndOneLineSaysWhy) {
+  test::EnsureCoreApplication();
+  TempConfigHome home;
+  sim::SilentPort silent(1);
+  ASSERT_TRUE(silent.Ok());
+  for (const QStringList& arguments : {QStringList{"info"}, QStringList{"--port", "9", "info"}}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.Path());
+    process.setProcessEnvironment(env);
+    process.start(VANTORCTL_EXECUTABLE, arguments);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError().count('\n'), 1);
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+  }
+  EXPECT_EQ(silent.BytesReceived(), 19u);  // the search asked COM1 once
+}
+
+}  // namespace
+}  // namespace vantor

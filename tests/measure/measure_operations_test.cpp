@@ -1,0 +1,84 @@
+// The live operations on an in-memory line where the virtual instrument's
+// model answers, with a pinned computer clock: what a poll and a clock write
+// report, and when the clock is left alone.
+#include <gtest/gtest.h>
+
+#include "DeviceLink.h"
+#include "Dictionary.h"
+#include "MeasureOperations.h"
+#include "MemoryLine.h"
+
+namespace vantor {
+namespace {
+
+constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
+constexpr int64_t ZoneOffset = -3 * 3600;
+
+class MeasureOperations : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::InstrumentPeer peer;
+    peer.Model = &model;
+    link.SetLineOpener(test::OpenerFor(std::make_unique<test::MemoryLine>(peer.AsPeer()), 1));
+    link.OpenPort(1);
+    link.InitDictionary();
+  }
+
+  sim::InstrumentModel model;
+  DeviceLink link;
+  FixedClock clock{Start, ZoneOffset};
+};
+
+TEST_F(MeasureOperations, ADriftedClockIsSetOnlyWhenAskedAndThePollSaysByHowMuch) {
+  model.SetDeviceClock(clock.ToLocal(Start + 301));
+  MeasurementPoll poll = PollMeasurement(link, clock, false);
+  EXPECT_TRUE(poll.Read);
+  EXPECT_FALSE(poll.ClockSet.has_value());
+  EXPECT_EQ(model.WritesSeen(IdClock), 0u);
+
+  poll = PollMeasurement(link, clock);
+  ASSERT_TRUE(poll.ClockSet.has_value());
+  EXPECT_TRUE(poll.ClockSet->Written);
+  EXPECT_EQ(poll.ClockSet->InstrumentTime, Start + 301);
+  EXPECT_EQ(poll.ClockSet->DriftSeconds, 301);
+  EXPECT_EQ(poll.ClockSet->ComputerTime, Start);
+  const LocalTime set = model.DeviceClock();
+  const LocalTime now = clock.ToLocal(Start);
+  EXPECT_EQ(std::tie(set.Year, set.Month, set.Day, set.Hour, set.Minute, set.Second),
+            std::tie(now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second));
+
+  // In step now: the next poll leaves the clock alone.
+  EXPECT_FALSE(PollMeasurement(link, clock).ClockSet.has_value());
+  EXPECT_EQ(model.WritesSeen(IdClock), 1u);
+}
+
+TEST_F(MeasureOperations, ARefusedClockWriteAndAClockWithoutADateAreToldApart) {
+  model.SetDeviceClock(clock.ToLocal(Start - 7200));
+  model.InjectFault({sim::Fault::ErrorReply, IdClock, 1});
+  const MeasurementPoll poll = PollMeasurement(link, clock);
+  ASSERT_TRUE(poll.ClockSet.has_value());
+  EXPECT_FALSE(poll.ClockSet->Written);
+  EXPECT_EQ(poll.ClockSet->DriftSeconds, -7200);
+
+  // A record whose clock names no date has no instrument time to drift from.
+  std::array<uint8_t, 8> fields{};
+  fields[ClockHour] = 10;
+  EXPECT_FALSE(InstrumentClockTime(clock, fields).has_value());
+  link.Values().Measurement.DeviceClock = fields;
+  const ClockSync sync = SyncClock(link, clock);
+  EXPECT_TRUE(sync.Written);
+  EXPECT_FALSE(sync.InstrumentTime.has_value());
+  EXPECT_EQ(sync.DriftSeconds, 0);
+}
+
+TEST_F(MeasureOperations, ASilentInstrumentGivesAnUnreadPollAndNoClockWrite) {
+  model.SetDeviceClock(clock.ToLocal(Start + 3600));
+  model.InjectFault({sim::Fault::Silence});
+  const MeasurementPoll poll = PollMeasurement(link, clock);
+  EXPECT_FALSE(poll.Read);
+  EXPECT_FALSE(poll.ClockSet.has_value());
+  EXPECT_EQ(link.ExchangeCount(), 1u);
+}
+
+}  // namespace
+}  // namespace vantor
