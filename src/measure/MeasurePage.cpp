@@ -16,6 +16,7 @@
 
 #include "HistoryStore.h"
 #include "LiveTexts.h"
+#include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MessageTable.h"
 #include "Scaling.h"
@@ -304,13 +305,18 @@ bool MeasurePage::IsOnDisplay() const {
   return true;
 }
 
+HistorySink MeasurePage::History() const {
+  return {session_.History, session_.ReportHistory};
+}
+
 void MeasurePage::Timer1Timer() {
   // A long operation elsewhere lets the window answer between its exchanges;
   // the poll must not slip in between them.
   if (!IsOnDisplay() || session_.Busy) {
     return;
   }
-  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock);
+  const MeasurementPoll poll =
+      PollMeasurement(session_.Link, *session_.Clock, History());
   // A step that set the instrument's clock shows nothing.
   if (!poll.Read || poll.ClockSet) {
     return;
@@ -373,7 +379,7 @@ void MeasurePage::ClearChart() {
 
 void MeasurePage::ResetDose() {
   // The outcome is the write's own text in panel 0.
-  vantor::ResetDose(session_.Link);
+  vantor::ResetDose(session_.Link, History());
 }
 
 void MeasurePage::ResetLiveDisplay() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "ChartModel.h"
+#include "HistorySink.h"
 #include "Session.h"
 #include "TimeChart.h"
 
@@ -92,6 +93,7 @@ class MeasurePage : public QWidget {
   void RedrawChart(bool leftAxis);
   void UpdateLeftAxis();
   void ShowLive();
+  HistorySink History() const;  // the session's, for the polls and the dose reset
   bool ShowPast(int64_t seconds);
 
   Session& session_;

@@ -144,6 +144,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 132 */ "Не удалось прочитать историю: %1", "Could not read the history: %1",
     /* 133 */ "Экспортировать", "Export",
     /* 134 */ "Отмена", "Cancel",
+    /* 135 */ "Архив не стёрт", "Archive not erased",
+    /* 136 */ "Архив не стёрт: его записи не удалось сохранить в истории (%1). Прочитанные записи показаны на странице архива.", "The archive was not erased: its records could not be kept in the history (%1). The records read are shown on the archive tab.",
 }};
 // clang-format on
 

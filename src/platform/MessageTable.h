@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 135;
+inline constexpr int MessageRowCount = 137;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -105,6 +105,9 @@ enum MessageRow : int {
   RowHistoryReadFailed = 132,  // %1 why
   RowExportButton = 133,
   RowCancel = 134,
+  // An erase held back because the history could not take the records.
+  RowEraseNotKept = 135,
+  RowEraseNotKeptReason = 136,  // %1 why
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
