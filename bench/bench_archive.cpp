@@ -1,9 +1,11 @@
 // Archive tab: the time from "Чтение архива" to the table for 1350 records
 // from the virtual instrument with 2 ms reply latency, at the prompt and at
 // the fixed pace side by side, and the time for the table and the chart of a
-// 1350-record page to appear.
+// 1350-record page to appear. With --vantorctl it then times the window's
+// read and `vantorctl archive read` of the same archive in turn (the whole
+// command: start, finding the instrument, reading, writing the file).
 //
-//   bench_archive [--records N] [--latency MS] [--no-fixed] [--repeat N]
+//   bench_archive [--records N] [--latency MS] [--no-fixed] [--repeat N] [--vantorctl]
 //
 // With --screenshots DIR it instead renders the main window's archive tab,
 // read from the virtual instrument, as a table and as a chart into DIR
@@ -12,6 +14,8 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -127,6 +131,44 @@ int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int
   return ok ? 0 : 1;
 }
 
+#ifdef VANTORCTL_EXECUTABLE
+// The window's read and vantorctl's of the same archive, alternately, so both
+// see the same machine load; the window lets go of the port while vantorctl
+// has it.
+void CompareWithVantorctl(vantor::Session& session, vantor::ArchivePage& page, int port,
+                          int rounds) {
+  std::vector<double> window;
+  std::vector<double> command;
+  QTemporaryDir outDir;
+  for (int round = 0; round < rounds; ++round) {
+    session.Link.OpenPort(port);
+    window.push_back(TimeRead(session, page, vantor::DeviceLink::Pace::Prompt).Seconds);
+    session.Link.ClosePort();
+
+    QProcess vantorctl;
+    const QString out = outDir.filePath(QStringLiteral("archive.csv"));
+    QElapsedTimer timer;
+    timer.start();
+    vantorctl.start(QStringLiteral(VANTORCTL_EXECUTABLE),
+                    {QStringLiteral("--port"), QString::number(port), QStringLiteral("--format"),
+                     QStringLiteral("csv"), QStringLiteral("archive"), QStringLiteral("read"),
+                     QStringLiteral("--out"), out});
+    vantorctl.waitForFinished(-1);
+    command.push_back(timer.elapsed() / 1000.0);
+    if (vantorctl.exitCode() != 0) {
+      std::fprintf(stderr, "vantorctl failed: %s\n", vantorctl.readAllStandardError().constData());
+      return;
+    }
+  }
+  const double w = Median(window);
+  const double c = Median(command);
+  std::printf("window and vantorctl in turn, median of %d\n", rounds);
+  std::printf("  window read:        %7.2f s\n", w);
+  std::printf("  vantorctl read:     %7.2f s\n", c);
+  std::printf("  ratio vantorctl / window: %.3f\n", c / w);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +176,7 @@ int main(int argc, char** argv) {
   int latency = 2;
   int repeat = 15;
   bool fixed = true;
+  bool compare = false;
   const char* screenshots = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--records") && i + 1 < argc) {
@@ -146,10 +189,12 @@ int main(int argc, char** argv) {
       screenshots = argv[++i];
     } else if (!std::strcmp(argv[i], "--no-fixed")) {
       fixed = false;
+    } else if (!std::strcmp(argv[i], "--vantorctl")) {
+      compare = true;
     } else {
       std::fprintf(stderr,
                    "usage: bench_archive [--records N] [--latency MS] [--no-fixed] "
-                   "[--repeat N] [--screenshots DIR]\n");
+                   "[--repeat N] [--vantorctl] [--screenshots DIR]\n");
       return 2;
     }
   }
@@ -217,6 +262,15 @@ int main(int argc, char** argv) {
     const std::vector<double> samples = TimePageShow(page, view, repeat);
     std::printf("  %-6s %7.1f ms / %7.1f ms\n", view == 0 ? "table" : "chart", Median(samples),
                 *std::max_element(samples.begin(), samples.end()));
+  }
+  if (compare) {
+    session.Link.ClosePort();
+#ifdef VANTORCTL_EXECUTABLE
+    CompareWithVantorctl(session, page, Port, 3);
+#else
+    std::fprintf(stderr, "vantorctl is not part of this build\n");
+    return 1;
+#endif
   }
   return 0;
 }
