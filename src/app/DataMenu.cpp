@@ -68,9 +68,9 @@ HistoryExportDialog::HistoryExportDialog(HistoryExportKind kind,
                                          int64_t nowSeconds, uint8_t language, QWidget* parent)
     : QDialog(parent), withRange_(kind == HistoryExportKind::Readings), instruments_(instruments) {
   setObjectName(QStringLiteral("ExportDialog"));
-  setWindowTitle(TitleOf(Tr(kind == HistoryExportKind::Readings ? RowExportReadingsItem
-                                                                   : RowExportArchiveItem,
-                            language)));
+  setWindowTitle(
+      TitleOf(Tr(kind == HistoryExportKind::Readings ? RowExportReadingsItem : RowExportArchiveItem,
+                 language)));
   setFont(WindowFont());
   auto* form = new QFormLayout(this);
 
@@ -153,7 +153,8 @@ DataMenu::DataMenu(Session& session, QMenuBar* bar, QWidget* window)
 
   RunDialog = [](HistoryExportDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
   AskPath = [this](const QString& suggested) {
-    return QFileDialog::getSaveFileName(window_, QString(), suggested, QStringLiteral("CSV (*.csv)"));
+    return QFileDialog::getSaveFileName(window_, QString(), suggested,
+                                        QStringLiteral("CSV (*.csv)"));
   };
   OpenFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
   ShowInformation = [this](const QString& message) {
@@ -237,8 +238,7 @@ void DataMenu::OpenFolderClick() {
   const HistoryLocation location =
       session_.History != nullptr ? session_.History->Location() : ConfiguredHistoryLocation();
   if (!location.Valid()) {
-    session_.ShowError(
-        Text(RowHistoryUnavailable).arg(Where(location), location.Error));
+    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), location.Error));
     return;
   }
   if (location.Engine == HistoryEngine::Postgres) {

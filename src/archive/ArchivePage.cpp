@@ -374,8 +374,8 @@ void ArchivePage::Button5Click() {
     case Outcome::NotKept:
       ShowRead(erase.Read, readCount, erase.RecordCount);
       session_.SetPanel(0, MessageText(RowEraseNotKept, session_.LanguageIndex));
-      session_.ShowError(MessageText(RowEraseNotKeptReason, session_.LanguageIndex)
-                             .arg(erase.History.Error));
+      session_.ShowError(
+          MessageText(RowEraseNotKeptReason, session_.LanguageIndex).arg(erase.History.Error));
       return;
     default:
       // Nothing was erased: the view stays as it was.

@@ -577,8 +577,8 @@ int HistoryExportCommand(Context& c) {
 
   // Standard output gets the file once it is whole.
   QTemporaryDir staging;
-  const QString path = c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv"))
-                                           : c.OutFile;
+  const QString path =
+      c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv")) : c.OutFile;
   const HistoryExportResult result = ExportHistoryCsv(*c.Store, request, path);
   if (!result.Ok) {
     Complain(QStringLiteral("could not export the history (%1): %2")

@@ -189,10 +189,8 @@ int RunVantorctl(const QStringList& arguments) {
       {"sync", QCommandLineOption("sync", "clock: sets the instrument to the computer's time.")},
       {"dry-run",
        QCommandLineOption("dry-run", "settings restore: shows what differs, writes nothing.")},
-      {"out", QCommandLineOption(
-                  "out", "archive read, history export: writes into FILE.", "FILE")},
-      {"what", QCommandLineOption(
-                   "what", "history export: archive, readings or events.", "WHAT")},
+      {"out", QCommandLineOption("out", "archive read, history export: writes into FILE.", "FILE")},
+      {"what", QCommandLineOption("what", "history export: archive, readings or events.", "WHAT")},
       {"from", QCommandLineOption("from", "history export: from this time on.", "T")},
       {"to", QCommandLineOption("to", "history export: up to this time.", "T")},
       {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},

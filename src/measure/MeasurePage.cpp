@@ -315,8 +315,7 @@ void MeasurePage::Timer1Timer() {
   if (!IsOnDisplay() || session_.Busy) {
     return;
   }
-  const MeasurementPoll poll =
-      PollMeasurement(session_.Link, *session_.Clock, History());
+  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock, History());
   // A step that set the instrument's clock shows nothing.
   if (!poll.Read || poll.ClockSet) {
     return;

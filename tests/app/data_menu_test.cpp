@@ -74,9 +74,7 @@ class DataMenuTest : public ::testing::Test {
   HistoryStore& Store() { return *form_->GetSession().History; }
   QAction* Item(const char* name) { return form_->menuBar()->findChild<QAction*>(name); }
 
-  QList<QStringList> Exported() {
-    return ParseCsv(QString::fromUtf8(ReadBytes(target_)));
-  }
+  QList<QStringList> Exported() { return ParseCsv(QString::fromUtf8(ReadBytes(target_))); }
 
   static bool Accept(HistoryExportDialog& dialog) {
     dialog.Buttons()->button(QDialogButtonBox::Ok)->click();
@@ -186,10 +184,10 @@ TEST_F(DataMenuTest, ReadingsOfTheChosenRangeAndInstrumentGoToTheChosenFile) {
 TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral) {
   Start(dir_.File("history.sqlite"));
   const ArchiveBytes separator{};
-  ASSERT_TRUE(Store()
-                  .StoreArchiveRead(Instrument(1), 3, {Record(0.11f), separator, Record(0.12f)},
-                                    true)
-                  .Ok);
+  ASSERT_TRUE(
+      Store()
+          .StoreArchiveRead(Instrument(1), 3, {Record(0.11f), separator, Record(0.12f)}, true)
+          .Ok);
   onDialog_ = Accept;
   Item("ExportArchiveItem")->trigger();
   EXPECT_EQ(dialogs_, 0) << "one instrument, no range: nothing to ask";
@@ -261,8 +259,8 @@ TEST_F(DataMenuTest, TheFolderOfAFileIsOpenedAndASharedDatabaseIsNamed) {
   Item("OpenHistoryFolderItem")->trigger();
   ASSERT_EQ(errors_.Messages.size(), 1);
   EXPECT_TRUE(errors_.Messages[0].startsWith(
-      "История измерений недоступна (" + QDir::toNativeSeparators(home_.Path() + "/vantor/vantor.conf") +
-      "): mysql://db/vantor"))
+      "История измерений недоступна (" +
+      QDir::toNativeSeparators(home_.Path() + "/vantor/vantor.conf") + "): mysql://db/vantor"))
       << errors_.Messages[0].toStdString();
 }
 

@@ -63,11 +63,11 @@ class ArchiveHistoryE2e : public ::testing::Test {
   }
   std::vector<ArchiveBytes> Stored() {
     std::vector<ArchiveBytes> records;
-    const HistoryOutcome outcome = store->VisitArchive(
-        IdentityOf(session.Link.Values()), {}, [&](const StoredArchiveRecord& record) {
-          records.push_back(record.Raw);
-          return true;
-        });
+    const HistoryOutcome outcome = store->VisitArchive(IdentityOf(session.Link.Values()), {},
+                                                       [&](const StoredArchiveRecord& record) {
+                                                         records.push_back(record.Raw);
+                                                         return true;
+                                                       });
     EXPECT_TRUE(outcome.Ok) << outcome.Error.toStdString();
     return records;
   }

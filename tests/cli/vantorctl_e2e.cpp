@@ -401,9 +401,9 @@ TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExports
   EXPECT_TRUE(erased.Err.contains("read into the history first")) << erased.Err.toStdString();
   EXPECT_TRUE(sim.Snapshot().Archive.empty());
   ASSERT_EQ(Run({"history", "export", "--what", "archive", "--out", "archive.csv"}).Exit, 0);
-  EXPECT_EQ(RawColumn(ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv")))),
-                      "raw"),
-            instrument);
+  EXPECT_EQ(
+      RawColumn(ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv")))), "raw"),
+      instrument);
 
   ASSERT_EQ(Run({"live", "--count", "2"}).Exit, 0);
   const QList<QStringList> readings = Run({"history", "export", "--what", "readings"}).Csv();

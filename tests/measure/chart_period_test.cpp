@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <memory>
@@ -201,7 +201,8 @@ TEST_F(ChartPeriodTest, WithoutAWorkingHistoryTheChartStaysLiveAndAFailureIsShow
   EXPECT_FALSE(page->ShowingPast());
   EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
   ASSERT_EQ(errors.size(), 1);
-  EXPECT_TRUE(errors.front().startsWith("Не удалось прочитать историю: ")) << errors.front().toStdString();
+  EXPECT_TRUE(errors.front().startsWith("Не удалось прочитать историю: "))
+      << errors.front().toStdString();
   EXPECT_EQ(ChartSeconds(), std::vector<int64_t>{Now});
 }
 
@@ -213,7 +214,8 @@ TEST_F(ChartPeriodTest, ThePeriodsFollowTheLanguageAndSitAboveThePlotWithTheChar
     }
     return texts;
   };
-  EXPECT_EQ(items(), (QStringList{"Сейчас", "Последний час", "Последние сутки", "Последняя неделя"}));
+  EXPECT_EQ(items(),
+            (QStringList{"Сейчас", "Последний час", "Последние сутки", "Последняя неделя"}));
   page->ApplyLanguage(1);
   EXPECT_EQ(items(), (QStringList{"Live", "Last hour", "Last day", "Last week"}));
 
@@ -223,10 +225,11 @@ TEST_F(ChartPeriodTest, ThePeriodsFollowTheLanguageAndSitAboveThePlotWithTheChar
   TimeChart* chart = page->ChartView();
   EXPECT_EQ(choice->parentWidget(), chart);
   EXPECT_LT(choice->geometry().bottom(), chart->chart()->plotArea().top());
-  for (QWidget* other : {static_cast<QWidget*>(chart->BandSwitch()),
-                         static_cast<QWidget*>(chart->FitButton()),
-                         static_cast<QWidget*>(chart->StatisticsLabel())}) {
-    EXPECT_FALSE(choice->geometry().intersects(other->geometry())) << other->objectName().toStdString();
+  for (QWidget* other :
+       {static_cast<QWidget*>(chart->BandSwitch()), static_cast<QWidget*>(chart->FitButton()),
+        static_cast<QWidget*>(chart->StatisticsLabel())}) {
+    EXPECT_FALSE(choice->geometry().intersects(other->geometry()))
+        << other->objectName().toStdString();
   }
   EXPECT_GE(choice->width(), choice->sizeHint().width());
 }

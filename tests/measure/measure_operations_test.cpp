@@ -3,8 +3,8 @@
 // report, and when the clock is left alone.
 #include <gtest/gtest.h>
 
-#include "DeviceLink.h"
 #include <QTemporaryDir>
+#include "DeviceLink.h"
 
 #include "Dictionary.h"
 #include "HistoryStore.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <limits>
 
-#include "DeviceLink.h"
 #include <QTemporaryDir>
+#include "DeviceLink.h"
 
 #include "Dictionary.h"
 #include "HistoryStore.h"
