@@ -37,7 +37,7 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const HistorySink& hi
       history.Tell(log.Add(BytesOfRecord(*known[next])));
     }
   };
-  const ArchiveReadResult read = ReadArchive(link, count, onProgress, stopRequested, keep);
+  ArchiveReadResult read = ReadArchive(link, count, onProgress, stopRequested, keep);
   // What is known past a slot that never arrived is kept too.
   for (; next < read.Slots.size(); ++next) {
     if (read.Slots[next]) {

@@ -60,7 +60,7 @@ bool RestoreFactorySettings(DeviceLink& link, const HistorySink& history) {
 SettingsRestore RestoreSettings(DeviceLink& link, const ValueStorage& wanted, bool dryRun,
                                 const HistorySink& history) {
   const InstrumentIdentity instrument = IdentityOf(link.Values());
-  const SettingsRestore restore = RestoreSettings(link, wanted, dryRun);
+  SettingsRestore restore = RestoreSettings(link, wanted, dryRun);
   if (restore.Service) {
     KeepWrite(history, instrument, link.Values(), &ValueStorage::Service, IdService,
               *restore.Service);
