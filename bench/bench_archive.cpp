@@ -204,6 +204,8 @@ int main(int argc, char** argv) {
   // A private port map: the machine's own serial ports are never touched.
   QTemporaryDir configHome;
   qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+  // vantorctl's reads go into a history of their own, not the user's.
+  qputenv("XDG_DATA_HOME", (configHome.path() + QStringLiteral("/data")).toUtf8());
   QApplication app(argc, argv);
   vantor::LoadDesignFonts();  // the window's design font, as the program has it
 

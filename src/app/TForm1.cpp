@@ -19,7 +19,9 @@
 #include "AboutWindows.h"
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
+#include "DataMenu.h"
 #include "ErrorBox.h"
+#include "HistoryStore.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -58,6 +60,8 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     clock = ownClock_.get();
   }
   session_ = std::make_unique<Session>(clock);
+  history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
+  session_->History = history_.get();
 
   setObjectName(QStringLiteral("TForm1"));
   setWindowTitle(QStringLiteral("Vantor"));
@@ -109,6 +113,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   // What the pages and the line report goes to the status bar and the box.
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
+  session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
   session_->Link.SetOutcomeHandler(
       [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
   // An unplugged instrument: "---" while its port is gone, the port again
@@ -141,6 +146,7 @@ TForm1::~TForm1() {
   session_->Link.SetOutcomeHandler([](int) {});
   session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
+  session_->ReportHistory = [](const HistoryOutcome&) {};
   delete takeCentralWidget();
 }
 
@@ -174,6 +180,8 @@ void TForm1::BuildMenu() {
   connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
   connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
   connect(n5_, &QAction::triggered, this, &TForm1::N5Click);
+
+  dataMenu_ = new DataMenu(*session_, mainMenu1_, this);
 }
 
 void TForm1::BuildStatusBar(QWidget* client) {
@@ -253,6 +261,7 @@ void TForm1::ApplyLanguage(int language) {
   language1_->setTitle(text(RowLanguage));
   n3_->setTitle(text(RowHelpMenu));
   n8_->setText(text(RowAboutItem));
+  dataMenu_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
   settings_->ApplyLanguage(lang);

@@ -18,6 +18,8 @@ class QTimer;
 namespace vantor {
 
 class ArchivePage;
+class DataMenu;
+class HistoryStore;
 class MeasurePage;
 class SettingsPage;
 class TForm2;
@@ -81,6 +83,7 @@ class TForm1 : public QMainWindow {
   MeasurePage* Measure() const { return measure_; }
   SettingsPage* Settings() const { return settings_; }
   ArchivePage* Archive() const { return archive_; }
+  DataMenu* Data() const { return dataMenu_; }
   QTabWidget* PageControl() const { return pageControl1_; }
   QTimer* Timer1() const { return timer1_; }
   QTimer* Timer2() const { return timer2_; }
@@ -102,6 +105,9 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<SystemClock> ownClock_;
   std::unique_ptr<Session> session_;
+  // The history of the run, from vantor.conf; it opens on first use, so a
+  // slow or missing database never holds up the start.
+  std::unique_ptr<HistoryStore> history_;
 
   QWidget* client_ = nullptr;
   QTabWidget* pageControl1_ = nullptr;
@@ -122,6 +128,7 @@ class TForm1 : public QMainWindow {
   QAction* english1_ = nullptr;
   QMenu* n3_ = nullptr;
   QAction* n8_ = nullptr;
+  DataMenu* dataMenu_ = nullptr;
 
   QTimer* timer1_ = nullptr;
   QTimer* timer2_ = nullptr;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
@@ -242,36 +243,48 @@ void ArchivePage::ComboBox5Change() {
 }
 
 void ArchivePage::Button4Click() {
-  if (layout_.Capacity == 0) {
-    ComputeArchiveLayout();
-  }
-  DeviceLink& link = session_.Link;
-  const uint32_t reported = link.Values().Measurement.ArchiveRecordCount;
-  // The program's copy has 1353 slots; a larger count cannot be held.
-  const int count = static_cast<int>(std::min<uint32_t>(reported, ArchiveBuffer::Slots));
-
-  // The old page goes as the read starts, not when it ends.
-  ClearArchiveView();
-  buffer_.Clear();
-  recordsRead_ = 0;
-
-  progressBar2_->setMaximum(count);
-  progressBar2_->setValue(0);
-  progressBar2_->show();
+  const uint32_t reported = session_.Link.Values().Measurement.ArchiveRecordCount;
+  const int count = ArchiveReadCount(reported);
+  BeginRead(count);
   ArchiveReadResult read;
   {
     // Timers that fire while the window answers must not exchange.
     const BusyScope busy(session_);
-    read = ReadArchive(link, count, [this, count](int known, int) {
-      // The bar shows the share of the instrument's memory read so far, up
-      // to the last slot filled.
-      const int filled = std::max(0, known - 1);
-      progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
-      if (RepaintDuringRead) {
-        RepaintDuringRead();
-      }
-    });
+    read = ReadArchive(session_.Link, count, History(), ReadProgress(count));
   }
+  ShowRead(read, count, reported);
+}
+
+HistorySink ArchivePage::History() const {
+  return {session_.History, session_.ReportHistory};
+}
+
+void ArchivePage::BeginRead(int count) {
+  if (layout_.Capacity == 0) {
+    ComputeArchiveLayout();
+  }
+  // The old page goes as the read starts, not when it ends.
+  ClearArchiveView();
+  buffer_.Clear();
+  recordsRead_ = 0;
+  progressBar2_->setMaximum(count);
+  progressBar2_->setValue(0);
+  progressBar2_->show();
+}
+
+ArchiveProgress ArchivePage::ReadProgress(int count) {
+  return [this, count](int known, int) {
+    // The bar shows the share of the instrument's memory read so far, up
+    // to the last slot filled.
+    const int filled = std::max(0, known - 1);
+    progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
+    if (RepaintDuringRead) {
+      RepaintDuringRead();
+    }
+  };
+}
+
+void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t reported) {
   // Records that never arrived leave no gap: the rest keep their order, and
   // carry their own times.
   for (const std::optional<ArchiveRecord>& slot : read.Slots) {
@@ -290,7 +303,7 @@ void ArchivePage::Button4Click() {
   edit6_->setText(paging_.Text());
 
   const uint8_t language = session_.LanguageIndex;
-  QString outcome = MessageText(link.LastOutcomeRow(), language);
+  QString outcome = MessageText(session_.Link.LastOutcomeRow(), language);
   if (read.Missing > 0) {
     outcome += MessageText(RowArchiveMissing, language).arg(read.Missing).arg(count);
   } else if (read.Retried > 0) {
@@ -335,11 +348,42 @@ void ArchivePage::BitBtn2Click() {
 }
 
 void ArchivePage::Button5Click() {
-  if (!EraseArchive(session_.Link).Erased) {
-    // Nothing was erased: the view stays as it was.
-    session_.SetPanel(0, QStringLiteral("Ошибка связи "));
-    return;
+  using Outcome = ArchiveSafeErase::Outcome;
+  // The bar is set up once the read's count is known.
+  int readCount = 0;
+  ArchiveProgress progress;
+  ArchiveEraseSteps steps;
+  steps.OnReadStart = [this, &readCount, &progress](int count) {
+    readCount = count;
+    BeginRead(count);
+    progress = ReadProgress(count);
+  };
+  steps.OnProgress = [&progress](int known, int count) { progress(known, count); };
+  ArchiveSafeErase erase;
+  {
+    const BusyScope busy(session_);
+    erase = EraseArchive(session_.Link, History(), steps);
   }
+  switch (erase.Result) {
+    case Outcome::Erased:
+      break;
+    case Outcome::ReadFailed:
+      // Nothing was erased: the read shows as a read of its own does.
+      ShowRead(erase.Read, readCount, erase.RecordCount);
+      return;
+    case Outcome::NotKept:
+      ShowRead(erase.Read, readCount, erase.RecordCount);
+      session_.SetPanel(0, MessageText(RowEraseNotKept, session_.LanguageIndex));
+      session_.ShowError(
+          MessageText(RowEraseNotKeptReason, session_.LanguageIndex).arg(erase.History.Error));
+      return;
+    default:
+      // Nothing was erased: the view stays as it was.
+      progressBar2_->hide();
+      session_.SetPanel(0, QStringLiteral("Ошибка связи "));
+      return;
+  }
+  progressBar2_->hide();
   ClearArchiveView();
   session_.SetPanel(0, QStringLiteral("Записано "));
   paging_.Reset(0);

@@ -4,8 +4,10 @@
 #include <functional>
 #include <vector>
 
+#include "ArchiveRead.h"
 #include "ArchiveRecord.h"
 #include "ChartModel.h"
+#include "HistorySink.h"
 #include "Session.h"
 #include "TimeChart.h"
 
@@ -41,9 +43,11 @@ class ArchivePage : public QWidget {
   void ApplyLanguage(uint8_t language);
 
   // "Чтение архива": copies the instrument's archive into ArchiveBuffer and
-  // shows page 1.
+  // the history, and shows page 1.
   void Button4Click();
-  // "Стереть архив": erases the instrument's archive, no confirmation.
+  // "Стереть архив": erases the instrument's archive, no confirmation: the
+  // records the history lacks are read into it first (with the read's
+  // progress), and a read that fails erases nothing and shows as a read.
   void Button5Click();
   void BitBtn1Click();     // previous page, from the first to the last
   void BitBtn2Click();     // next page, from the last to the first
@@ -76,6 +80,12 @@ class ArchivePage : public QWidget {
   void BeginViewUpdate();
   void EndViewUpdate();
   void UpdateChartRange();
+  HistorySink History() const;
+  // A read of `count` records: the old view goes and the bar shows; its
+  // progress; what it brought, on the page and in panel 0.
+  void BeginRead(int count);
+  ArchiveProgress ReadProgress(int count);
+  void ShowRead(const ArchiveReadResult& read, int count, uint32_t reported);
 
   Session& session_;
   ArchiveLayout layout_;

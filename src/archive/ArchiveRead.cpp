@@ -159,12 +159,18 @@ void ArchiveAssembler::EndPass() {
 }
 
 ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress,
-                              const std::function<bool()>& stopRequested) {
+                              const std::function<bool()>& stopRequested,
+                              const std::function<void(const ArchiveSlots&)>& onSlots) {
   ArchiveAssembler assembler(count);
   ArchiveReadResult result;
   const auto progress = [&] {
     if (onProgress) {
       onProgress(assembler.Known(), assembler.Count());
+    }
+  };
+  const auto showSlots = [&] {
+    if (onSlots) {
+      onSlots(assembler.Slots());
     }
   };
   const std::function<void()> previousHook = link.OnAttemptFailed;
@@ -209,6 +215,9 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
         ++failedInRow;
       }
       more = assembler.Take(attempt, &record);
+      if (attempt == RecordAttempt::Record) {
+        showSlots();
+      }
       progress();
       if (failedInRow >= DeviceLink::RetryAttempts) {
         result.Lost = true;
@@ -220,6 +229,7 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
       }
     }
     assembler.EndPass();
+    showSlots();
     if (result.Lost || result.Stopped) {
       break;
     }

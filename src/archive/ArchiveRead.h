@@ -87,11 +87,14 @@ struct ArchiveReadResult {
 // MaxArchivePasses transfers. Ends early after RetryAttempts failed reads in
 // a row (the instrument is gone). `onProgress(known, count)` is called after
 // every attempt, failed or not. `stopRequested`, asked after every read of a
-// record, ends the read there when it is true.
+// record, ends the read there when it is true. `onSlots` sees the slots
+// after every attempt and every pass, to keep records as they arrive.
 inline constexpr int MaxArchivePasses = 16;
 using ArchiveProgress = std::function<void(int known, int count)>;
+using ArchiveSlots = std::vector<std::optional<ArchiveRecord>>;
 ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress& onProgress,
-                              const std::function<bool()>& stopRequested = {});
+                              const std::function<bool()>& stopRequested = {},
+                              const std::function<void(const ArchiveSlots&)>& onSlots = {});
 
 // What an erase came to.
 struct ArchiveErase {

@@ -60,7 +60,7 @@ QLocale ChartNumberLocale() {
 
 TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int language,
                      QWidget* parent)
-    : QChartView(parent), points_(points), options_(options), language_(language) {
+    : QChartView(parent), points_(&points), options_(options), language_(language) {
   setFrameShape(QFrame::NoFrame);
   // A marker at the plot's edge reaches past the series' own area; a partial
   // repaint would leave bits of it behind when the axes move.
@@ -178,14 +178,36 @@ void TimeChart::BuildTools() {
 void TimeChart::PlaceTools() {
   const int height = ToolStrip - 4;
   int right = width() - 12;
-  for (QWidget* tool : {static_cast<QWidget*>(csvButton_), static_cast<QWidget*>(pngButton_),
-                        static_cast<QWidget*>(fitButton_), static_cast<QWidget*>(bandSwitch_)}) {
+  std::vector<QWidget*> tools{csvButton_, pngButton_, fitButton_, bandSwitch_};
+  tools.insert(tools.end(), extraTools_.rbegin(), extraTools_.rend());
+  for (QWidget* tool : tools) {
     const int w = tool->sizeHint().width();
     right -= w;
     tool->setGeometry(right, 2, w, height);
     right -= 4;
   }
   statistics_->setGeometry(8, 2, std::max(0, right - 12), height);
+}
+
+void TimeChart::AddTool(QWidget* tool) {
+  QFont small = tool->font();
+  small.setPixelSize(11);
+  tool->setFont(small);
+  tool->setParent(this);
+  tool->show();
+  extraTools_.push_back(tool);
+  PlaceTools();
+}
+
+void TimeChart::SetPoints(ChartPoints& points) {
+  points_ = &points;
+  // A reduction of other points cannot be taken up again, even where their
+  // counters happen to agree.
+  reduction_ = {};
+  clearsSeen_ = points.Clears();
+  fitted_ = true;
+  valueZoom_.reset();
+  readOut_->hide();
 }
 
 void TimeChart::Retranslate() {
@@ -218,11 +240,11 @@ int TimeChart::Columns() const {
 // Every point from the first to the last, a lone point in the middle of a
 // short span, with room for the markers at both ends.
 std::pair<double, double> TimeChart::WholeRange() const {
-  if (points_.Empty()) {
+  if (points_->Empty()) {
     return idleRange_;
   }
-  double first = static_cast<double>(points_.FirstSecond()) * 1000.0;
-  double last = static_cast<double>(points_.LastSecond()) * 1000.0;
+  double first = static_cast<double>(points_->FirstSecond()) * 1000.0;
+  double last = static_cast<double>(points_->LastSecond()) * 1000.0;
   const double minimum = options_.MinimumFitSeconds * 1000.0;
   if (last - first < minimum) {
     const double middle = (first + last) / 2;
@@ -249,12 +271,12 @@ std::pair<double, double> TimeChart::ValueRange() const {
 
 std::pair<size_t, size_t> TimeChart::VisiblePoints() const {
   const auto [from, to] = TimeRange();
-  return points_.Within(from / 1000.0, to / 1000.0);
+  return points_->Within(from / 1000.0, to / 1000.0);
 }
 
 IntervalStatistics TimeChart::VisibleStatistics() const {
   const auto [first, end] = VisiblePoints();
-  return points_.Statistics(first, end);
+  return points_->Statistics(first, end);
 }
 
 void TimeChart::SetValueRange(double low, double high) {
@@ -264,7 +286,7 @@ void TimeChart::SetValueRange(double low, double high) {
 
 void TimeChart::SetIdleRange(double fromMs, double toMs) {
   idleRange_ = {fromMs, toMs};
-  if (points_.Empty()) {
+  if (points_->Empty()) {
     UpdateTimeAxis(fromMs, toMs);
   }
 }
@@ -312,20 +334,20 @@ void TimeChart::ZoomValues(double low, double high) {
 }
 
 void TimeChart::Refresh() {
-  if (points_.Clears() != clearsSeen_ || points_.Empty()) {
+  if (points_->Clears() != clearsSeen_ || points_->Empty()) {
     // New points altogether (a clear, another archive page): the view
     // starts from the whole range again.
-    clearsSeen_ = points_.Clears();
+    clearsSeen_ = points_->Clears();
     fitted_ = true;
     valueZoom_.reset();
   }
   const auto [from, to] = TimeRange();
-  reduction_ = points_.Reduce(from / 1000.0, to / 1000.0, Columns(), &reduction_);
+  reduction_ = points_->Reduce(from / 1000.0, to / 1000.0, Columns(), &reduction_);
   const std::vector<uint32_t>& drawn = reduction_.Indexes;
   QList<QPointF> shown;
   shown.reserve(static_cast<qsizetype>(drawn.size()));
   for (const uint32_t i : drawn) {
-    shown.append(QPointF(static_cast<double>(points_.Second(i)) * 1000.0, points_.Y(i)));
+    shown.append(QPointF(static_cast<double>(points_->Second(i)) * 1000.0, points_->Y(i)));
   }
   // Every axis change redoes the geometry of every series, so the axes move
   // while the point series is empty and its points go in last, in one piece.
@@ -334,11 +356,11 @@ void TimeChart::Refresh() {
   // several, the line alone is drawn.
   pointSeries_->setPointsVisible(reduction_.BucketSeconds == 0);
   if (meanSeries_ != nullptr) {
-    if (meanShown_ && !points_.Empty()) {
-      const double mean = points_.Mean();
+    if (meanShown_ && !points_->Empty()) {
+      const double mean = points_->Mean();
       meanSeries_->replace(
-          QList<QPointF>{QPointF(static_cast<double>(points_.FirstSecond()) * 1000.0, mean),
-                         QPointF(static_cast<double>(points_.LastSecond()) * 1000.0, mean)});
+          QList<QPointF>{QPointF(static_cast<double>(points_->FirstSecond()) * 1000.0, mean),
+                         QPointF(static_cast<double>(points_->LastSecond()) * 1000.0, mean)});
     } else {
       meanSeries_->clear();
     }
@@ -380,8 +402,8 @@ void TimeChart::UpdateValueAxis() {
 }
 
 void TimeChart::UpdateStatistics(double fromMs, double toMs) {
-  const auto [first, end] = points_.Within(fromMs / 1000.0, toMs / 1000.0);
-  const IntervalStatistics stats = points_.Statistics(first, end);
+  const auto [first, end] = points_->Within(fromMs / 1000.0, toMs / 1000.0);
+  const IntervalStatistics stats = points_->Statistics(first, end);
   QString text = Tr(RowChartCount, language_).arg(stats.Count);
   if (stats.Count > 0) {
     text +=
@@ -494,7 +516,7 @@ void TimeChart::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TimeChart::wheelEvent(QWheelEvent* event) {
   const int notches = event->angleDelta().y();
-  if (notches == 0 || points_.Empty()) {
+  if (notches == 0 || points_->Empty()) {
     event->ignore();
     return;
   }
@@ -533,20 +555,20 @@ void TimeChart::ShowReadOut(const QPoint& at) {
   const double cursorMs = from + (inChart.x() - area.left()) / xScale;
   const double cursorY = high - (inChart.y() - area.top()) / yScale;
   const auto distance = [&](uint32_t i) {
-    const double dx = (static_cast<double>(points_.Second(i)) * 1000.0 - cursorMs) * xScale;
-    const double dy = (static_cast<double>(points_.Y(i)) - cursorY) * yScale;
+    const double dx = (static_cast<double>(points_->Second(i)) * 1000.0 - cursorMs) * xScale;
+    const double dy = (static_cast<double>(points_->Y(i)) - cursorY) * yScale;
     return std::hypot(dx, dy);
   };
   // Outward from the nearest time; beyond the best distance on the time
   // axis alone no point can be nearer.
   const auto split = std::lower_bound(
       drawn.begin(), drawn.end(), cursorMs,
-      [&](uint32_t i, double ms) { return static_cast<double>(points_.Second(i)) * 1000.0 < ms; });
+      [&](uint32_t i, double ms) { return static_cast<double>(points_->Second(i)) * 1000.0 < ms; });
   size_t best = drawn.size();
   double bestDistance = 1e300;
   const auto consider = [&](size_t k) {
     const double dx =
-        std::abs((static_cast<double>(points_.Second(drawn[k])) * 1000.0 - cursorMs) * xScale);
+        std::abs((static_cast<double>(points_->Second(drawn[k])) * 1000.0 - cursorMs) * xScale);
     if (dx > bestDistance) {
       return false;
     }
@@ -567,9 +589,9 @@ void TimeChart::ShowReadOut(const QPoint& at) {
     return;
   }
   const uint32_t i = drawn[best];
-  const QDateTime time = QDateTime::fromSecsSinceEpoch(points_.Second(i));
+  const QDateTime time = QDateTime::fromSecsSinceEpoch(points_->Second(i));
   readOut_->setText(time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) + QLatin1Char('\n') +
-                    FormatGeneral(points_.Y(i), 6) + QLatin1Char(' ') + RateUnit(language_));
+                    FormatGeneral(points_->Y(i), 6) + QLatin1Char(' ') + RateUnit(language_));
   readOut_->adjustSize();
   QPoint place = at + QPoint(14, 14);
   place.setX(std::min(place.x(), width() - readOut_->width() - 2));
@@ -617,8 +639,8 @@ bool TimeChart::SaveCsv(const QString& path, QString* error) const {
       CsvRecord({QStringLiteral("time"), QStringLiteral("dose rate (uSv/h)")}).toUtf8();
   bytes.reserve(static_cast<qsizetype>((end - first) * 40 + bytes.size()));
   for (size_t i = first; i < end; ++i) {
-    bytes += CsvRecord({IsoTime(QDateTime::fromSecsSinceEpoch(points_.Second(i))),
-                        DotNumber(points_.Y(i))})
+    bytes += CsvRecord({IsoTime(QDateTime::fromSecsSinceEpoch(points_->Second(i))),
+                        DotNumber(points_->Y(i))})
                  .toUtf8();
   }
   return WriteFileWhole(path, bytes, error);

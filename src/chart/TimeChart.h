@@ -52,7 +52,13 @@ class TimeChart : public QChartView {
   TimeChart(ChartPoints& points, const TimeChartOptions& options, int language,
             QWidget* parent = nullptr);
 
-  ChartPoints& Points() { return points_; }
+  ChartPoints& Points() { return *points_; }
+  // Shows other points from now on (the live chart's look back at a past
+  // period, and back): the whole range, drawn at the next Refresh.
+  void SetPoints(ChartPoints& points);
+  // Puts a control of the page's own into the strip above the plot, left
+  // of the chart's tools.
+  void AddTool(QWidget* tool);
   // Brings the series, axes and statistics up to date with the points.
   void Refresh();
   // The left axis while the user has not zoomed into values.
@@ -124,7 +130,7 @@ class TimeChart : public QChartView {
   void SetTimeView(double fromMs, double toMs);
   QString SuggestedName(const char* extension) const;
 
-  ChartPoints& points_;
+  ChartPoints* points_;
   TimeChartOptions options_;
   int language_ = 0;
   uint64_t clearsSeen_ = 0;
@@ -161,6 +167,7 @@ class TimeChart : public QChartView {
   QToolButton* fitButton_ = nullptr;
   QToolButton* pngButton_ = nullptr;
   QToolButton* csvButton_ = nullptr;
+  std::vector<QWidget*> extraTools_;
   QRubberBand* rubberBand_ = nullptr;
 };
 

@@ -1,16 +1,21 @@
 #include "Commands.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
 
+#include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "ArchiveRecord.h"
 #include "Csv.h"
 #include "Dictionary.h"
+#include "HistoryExport.h"
 #include "LiveTexts.h"
+#include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MessageTable.h"
 #include "PortMap.h"
@@ -19,6 +24,7 @@
 #include "ScreenCapture.h"
 #include "SettingsBackup.h"
 #include "SettingsFile.h"
+#include "SettingsHistory.h"
 #include "Terminal.h"
 #include "Vantorctl.h"
 
@@ -202,8 +208,9 @@ int LiveCommand(Context& c) {
   long long readings = 0;
   int failedInRow = 0;
   while ((c.Count < 0 || readings < c.Count) && !InterruptRequest::Requested()) {
-    MeasurementPoll poll;
-    if (ReadMeasurement(c, poll)) {
+    // Every reading goes into the history too.
+    const MeasurementPoll poll = PollMeasurement(c.Link, c.Clock, c.History, false);
+    if (poll.Read) {
       failedInRow = 0;
       ++readings;
       const MeasurementRecord& r = poll.Record;
@@ -267,7 +274,7 @@ int ClockCommand(Context& c) {
   }
   if (c.Sync) {
     columns.push_back({"set_to", "set to"});
-    const ClockSync sync = SyncClock(c.Link, c.Clock);
+    const ClockSync sync = SyncClock(c.Link, c.Clock, c.History);
     if (!sync.Written) {
       return LineFailure(QStringLiteral("the instrument did not take the new time"));
     }
@@ -337,7 +344,7 @@ int SettingsRestoreCommand(Context& c) {
     Complain(QStringLiteral("%1: %2; nothing written").arg(file, error));
     return ExitRefused;
   }
-  const SettingsRestore restore = RestoreSettings(c.Link, wanted, c.DryRun);
+  const SettingsRestore restore = RestoreSettings(c.Link, wanted, c.DryRun, c.History);
   using Outcome = SettingsRestore::Outcome;
   if (restore.Result == Outcome::OtherDevice) {
     Complain(QStringLiteral("%1 holds the settings of device type %2, the instrument is of type "
@@ -400,14 +407,13 @@ int ArchiveReadCommand(Context& c) {
     return LineFailure(QStringLiteral("the instrument did not send its record count"));
   }
   // As the program does: no more records than its copy holds.
-  const int count =
-      static_cast<int>(std::min<uint32_t>(poll.Record.ArchiveRecordCount, ArchiveBufferSlots));
+  const int count = ArchiveReadCount(poll.Record.ArchiveRecordCount);
   ArchiveReadResult read;
   {
     const InterruptRequest interrupt;
     ProgressBar bar(QStringLiteral("records"));
     read = ReadArchive(
-        c.Link, count, [&bar](int known, int total) { bar.Show(known, total); },
+        c.Link, count, c.History, [&bar](int known, int total) { bar.Show(known, total); },
         [] { return InterruptRequest::Requested(); });
   }
 
@@ -496,12 +502,42 @@ int ArchiveEraseCommand(Context& c) {
       return ExitDone;
     }
   }
-  const ArchiveErase erase = EraseArchive(c.Link);
-  if (!erase.Erased) {
-    return LineFailure(QStringLiteral("the instrument did not confirm the erase"));
+  // Records the history lacks are read into it first, with their own
+  // progress; nothing is erased unless it holds them all.
+  using Outcome = ArchiveSafeErase::Outcome;
+  ArchiveSafeErase erase;
+  {
+    const InterruptRequest interrupt;
+    ProgressBar bar(QStringLiteral("records read first"));
+    ArchiveEraseSteps steps;
+    steps.OnProgress = [&bar](int known, int total) { bar.Show(known, total); };
+    steps.StopRequested = [] { return InterruptRequest::Requested(); };
+    erase = EraseArchive(c.Link, c.History, steps);
   }
-  WriteNote(QStringLiteral("Erased the archive (%1 records).").arg(erase.RecordCount));
-  return ExitDone;
+  switch (erase.Result) {
+    case Outcome::Erased:
+      WriteNote(QStringLiteral("Erased the archive (%1 records%2).")
+                    .arg(erase.RecordCount)
+                    .arg(erase.ReadFirst ? QStringLiteral(", read into the history first")
+                                         : QStringLiteral(", all in the history")));
+      return ExitDone;
+    case Outcome::CountUnread:
+      return LineFailure(QStringLiteral("the instrument did not send its record count"));
+    case Outcome::ReadFailed:
+      if (erase.Read.Stopped) {
+        WriteNote(QStringLiteral("Stopped while reading the archive first; nothing erased."));
+        return ExitInterrupted;
+      }
+      return LineFailure(QStringLiteral("%1 of %2 records never arrived; nothing erased")
+                             .arg(erase.Read.Missing)
+                             .arg(erase.ReadCount));
+    case Outcome::NotKept:
+      Complain(QStringLiteral("the records could not be kept in the history (%1); nothing erased")
+                   .arg(erase.History.Error));
+      return ExitRefused;
+    default:
+      return LineFailure(QStringLiteral("the instrument did not confirm the erase"));
+  }
 }
 
 int ScreenCommand(Context& c) {
@@ -519,6 +555,73 @@ int ScreenCommand(Context& c) {
   }
   WriteNote(QStringLiteral("Saved the display to %1.").arg(file));
   return ExitDone;
+}
+
+int HistoryExportCommand(Context& c) {
+  HistoryExportRequest request;
+  if (c.What == QLatin1String("archive")) {
+    request.What = HistoryExportKind::Archive;
+  } else if (c.What == QLatin1String("readings")) {
+    request.What = HistoryExportKind::Readings;
+  } else {
+    request.What = HistoryExportKind::Events;
+  }
+  // Times without an offset are the computer's local time.
+  const auto moment = [](const QString& text) -> std::optional<int64_t> {
+    if (text.isEmpty()) {
+      return std::nullopt;
+    }
+    return QDateTime::fromString(text, Qt::ISODateWithMs).toMSecsSinceEpoch();
+  };
+  request.Range = {moment(c.From), moment(c.To)};
+
+  // Standard output gets the file once it is whole.
+  QTemporaryDir staging;
+  const QString path =
+      c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv")) : c.OutFile;
+  const HistoryExportResult result = ExportHistoryCsv(*c.Store, request, path);
+  if (!result.Ok) {
+    Complain(QStringLiteral("could not export the history (%1): %2")
+                 .arg(c.Store->Location().Text(), result.Error));
+    return ExitRefused;
+  }
+  if (c.OutFile.isEmpty()) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+      Complain(QStringLiteral("could not read the export back: %1").arg(file.errorString()));
+      return ExitRefused;
+    }
+    while (!file.atEnd()) {
+      WriteOut(file.read(1 << 20));
+    }
+  } else {
+    WriteNote(QStringLiteral("Wrote %1 rows to %2.").arg(result.Rows).arg(c.OutFile));
+  }
+  return ExitDone;
+}
+
+HistorySink CommandHistory(HistoryStore& store) {
+  return {&store, [&store](const HistoryOutcome& outcome) {
+            if (outcome.Notify) {
+              Complain(QStringLiteral("the history (%1) cannot be written: %2; the work goes on, "
+                                      "the history is tried again")
+                           .arg(store.Location().Text(), outcome.Error));
+            } else if (outcome.Recovered) {
+              WriteNote(QStringLiteral("The history can be written again."));
+            }
+          }};
+}
+
+void FinishHistory(Context& c) {
+  if (c.Store == nullptr || c.Store->Pending() == 0) {
+    return;
+  }
+  c.History.Tell(c.Store->Flush());
+  if (const int64_t left = c.Store->Pending(); left > 0) {
+    Complain(QStringLiteral("%1 items could not be written to the history (%2)")
+                 .arg(left)
+                 .arg(c.Store->Location().Text()));
+  }
 }
 
 }  // namespace vantor::cli

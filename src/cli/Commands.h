@@ -1,10 +1,13 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 #include "CalendarClock.h"
 #include "CliOutput.h"
 #include "DeviceLink.h"
+#include "HistorySink.h"
+#include "HistoryStore.h"
 #include "SettingsOperations.h"
 
 namespace vantor::cli {
@@ -20,6 +23,10 @@ struct Context {
   bool DryRun = false;
   bool Yes = false;
   QString OutFile;
+  // history export: the range as given (ISO 8601) and what to export.
+  QString From;
+  QString To;
+  QString What;
   long long Count = -1;   // live: readings, -1 until Ctrl-C
   double Interval = 1.0;  // live: seconds between polls
 
@@ -29,6 +36,10 @@ struct Context {
   QString Device;  // the device path
   // The settings read that identified the instrument.
   SettingsRead Identification;
+  // Where what the commands read and do is kept, and who says when it
+  // cannot be written (once an outage, on standard error).
+  std::unique_ptr<HistoryStore> Store;
+  HistorySink History;
 };
 
 // The commands; each returns vantorctl's exit status. Ports works without an
@@ -43,6 +54,13 @@ int SettingsRestoreCommand(Context& c);
 int ArchiveReadCommand(Context& c);
 int ArchiveEraseCommand(Context& c);
 int ScreenCommand(Context& c);
+int HistoryExportCommand(Context& c);
+
+// The sink vantorctl's commands keep their history in: notes on standard
+// error for the first failure of an outage and its end.
+HistorySink CommandHistory(HistoryStore& store);
+// Writes what still waits in memory; says how much could not be written.
+void FinishHistory(Context& c);
 
 // One error line on standard error: "vantorctl: <message>".
 void Complain(const QString& message);

@@ -2,12 +2,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <map>
 #include <memory>
 #include <set>
 
 #include "Commands.h"
 #include "ConnectionManager.h"
+#include "HistoryLocation.h"
 #include "PortMap.h"
 #include "SerialTransport.h"
 #include "Terminal.h"
@@ -40,10 +42,23 @@ const char* const Description =
     "  archive read [--out FILE]  every archive record, separators marking the\n"
     "                             runs; Ctrl-C stops after the current record\n"
     "                             and still writes what was read\n"
-    "  archive erase [--yes]      erases the instrument's archive\n"
+    "  archive erase [--yes]      erases the instrument's archive, after reading\n"
+    "                             into the history what it does not hold yet\n"
     "  screen FILE                the instrument's display: FILE.bmp exactly as\n"
     "                             the program's PrintScreen writes it, FILE.png\n"
     "                             four times as large, for people\n"
+    "  history export --what archive|readings|events [--from T] [--to T]\n"
+    "                 [--out FILE]\n"
+    "                             what the history keeps, as CSV: archive\n"
+    "                             records, live readings or instrument events\n"
+    "                             from T to T (ISO 8601, local time unless an\n"
+    "                             offset is given; open without)\n"
+    "\n"
+    "Every archive read, live reading, clock setting, settings restore and\n"
+    "erase is kept in the history: the SQLite file\n"
+    "$XDG_DATA_HOME/vantor/history.sqlite, the History/Url of vantor.conf, or\n"
+    "--history URL (a file, or postgresql://user@host/database). A history\n"
+    "that cannot be written is said once; the work goes on.\n"
     "\n"
     "Without --port or --device the instrument is looked for as the program\n"
     "does at start-up: COM1 to COM254 of the port map, in turn.";
@@ -63,7 +78,8 @@ const char* const Epilogue =
     "  vantorctl settings restore instrument.json --dry-run\n"
     "  vantorctl --format json archive read --out archive.jsonl\n"
     "  vantorctl archive erase --yes\n"
-    "  vantorctl --device /dev/ttyUSB0 screen display.png\n";
+    "  vantorctl --device /dev/ttyUSB0 screen display.png\n"
+    "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n";
 
 struct CommandForm {
   QStringList Words;  // "archive", "read"
@@ -85,13 +101,14 @@ const std::vector<CommandForm>& Forms() {
       {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand},
       {{"archive", "erase"}, 0, {"yes"}, &ArchiveEraseCommand},
       {{"screen"}, 1, {}, &ScreenCommand},
+      {{"history", "export"}, 0, {"what", "from", "to", "out"}, &HistoryExportCommand, false},
   };
   return forms;
 }
 
 // The options of one command; the global ones apply to all.
-const std::set<QString> CommandOptions = {"probe",   "count", "interval", "sync",
-                                          "dry-run", "out",   "yes"};
+const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync", "dry-run",
+                                          "out",   "yes",   "what",     "from", "to"};
 
 int Usage(const QString& message) {
   Complain(message + QStringLiteral(" (see vantorctl --help)"));
@@ -157,6 +174,11 @@ int RunVantorctl(const QStringList& arguments) {
       "port", "COM number N (1..254) of the port map, instead of looking for the instrument.", "N");
   const QCommandLineOption deviceOption(
       "device", "The serial device at PATH, instead of looking for the instrument.", "PATH");
+  const QCommandLineOption historyOption(
+      "history",
+      "Keeps the history in URL: a SQLite file, or postgresql://user@host/database (default: "
+      "History/Url of vantor.conf, else $XDG_DATA_HOME/vantor/history.sqlite).",
+      "URL");
   const QCommandLineOption formatOption(
       "format", "people (the default), csv (RFC 4180, header row) or json (an object a line).",
       "FORMAT", "people");
@@ -167,7 +189,10 @@ int RunVantorctl(const QStringList& arguments) {
       {"sync", QCommandLineOption("sync", "clock: sets the instrument to the computer's time.")},
       {"dry-run",
        QCommandLineOption("dry-run", "settings restore: shows what differs, writes nothing.")},
-      {"out", QCommandLineOption("out", "archive read: writes the records into FILE.", "FILE")},
+      {"out", QCommandLineOption("out", "archive read, history export: writes into FILE.", "FILE")},
+      {"what", QCommandLineOption("what", "history export: archive, readings or events.", "WHAT")},
+      {"from", QCommandLineOption("from", "history export: from this time on.", "T")},
+      {"to", QCommandLineOption("to", "history export: up to this time.", "T")},
       {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},
   };
   parser.addOption(help);
@@ -175,6 +200,7 @@ int RunVantorctl(const QStringList& arguments) {
   parser.addOption(portOption);
   parser.addOption(deviceOption);
   parser.addOption(formatOption);
+  parser.addOption(historyOption);
   for (const auto& [name, option] : own) {
     parser.addOption(option);
   }
@@ -252,6 +278,20 @@ int RunVantorctl(const QStringList& arguments) {
   c.DryRun = parser.isSet(own.at("dry-run"));
   c.Yes = parser.isSet(own.at("yes"));
   c.OutFile = parser.value(own.at("out"));
+  c.What = parser.value(own.at("what"));
+  c.From = parser.value(own.at("from"));
+  c.To = parser.value(own.at("to"));
+  if (form->Run == &HistoryExportCommand) {
+    if (c.What != QLatin1String("archive") && c.What != QLatin1String("readings") &&
+        c.What != QLatin1String("events")) {
+      return Usage(QStringLiteral("history export needs --what archive, readings or events"));
+    }
+    for (const QString* time : {&c.From, &c.To}) {
+      if (!time->isEmpty() && !QDateTime::fromString(*time, Qt::ISODateWithMs).isValid()) {
+        return Usage(QStringLiteral("\"%1\" is no ISO 8601 time (2026-12-09T14:00)").arg(*time));
+      }
+    }
+  }
 
   int port = 0;
   if (parser.isSet(portOption)) {
@@ -280,13 +320,23 @@ int RunVantorctl(const QStringList& arguments) {
                      .arg(command));
   }
 
+  // The store opens on first use: commands that keep nothing never touch it.
+  const HistoryLocation location = ConfiguredHistoryLocation(parser.value(historyOption));
+  if (parser.isSet(historyOption) && !location.Valid()) {
+    return Usage(QStringLiteral("--history: %1").arg(location.Error));
+  }
+  c.Store = std::make_unique<HistoryStore>(location);
+  c.History = CommandHistory(*c.Store);
+
   if (form->NeedsInstrument) {
     const int found = FindTheInstrument(c, port, device);
     if (found != ExitDone) {
       return found;
     }
   }
-  return form->Run(c);
+  const int status = form->Run(c);
+  FinishHistory(c);
+  return status;
 }
 
 }  // namespace vantor::cli

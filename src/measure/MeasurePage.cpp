@@ -1,6 +1,7 @@
 #include "MeasurePage.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
@@ -13,7 +14,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "HistoryStore.h"
 #include "LiveTexts.h"
+#include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MessageTable.h"
 #include "Scaling.h"
@@ -26,6 +29,10 @@ constexpr int ColumnGap = 4;  // between the time and the buttons right of it
 // Design places of the right-hand column: the chart switch and two buttons.
 constexpr int CheckBox1X = 376;
 constexpr int ButtonsX = 360;
+// The chart's periods by ChartPeriodIndex: their length and caption.
+constexpr std::array<int64_t, 4> PeriodSeconds{0, 3600, 86400, 7 * 86400};
+constexpr std::array<MessageRow, 4> PeriodRows{RowChartLive, RowChartLastHour, RowChartLastDay,
+                                               RowChartLastWeek};
 // The longest accumulation time the column keeps clear of: 9999 days.
 constexpr uint32_t LongestTime = 9999u * 86400u + 23u * 3600u + 59u * 60u;
 
@@ -185,6 +192,10 @@ void MeasurePage::ApplyLanguage(uint8_t language) {
                {Button3, RowResetDose},
                {Button6, RowClearChart}},
               language);
+  for (size_t i = 0; i < PeriodRows.size(); ++i) {
+    ChartPeriod->setItemText(static_cast<int>(i), MessageText(PeriodRows[i], language));
+  }
+  ChartPeriod->setToolTip(MessageText(RowChartPeriodHelp, language));
   Chart1->LeftAxis()->setTitleText(MessageText(RowLiveAxisTitle, language));
   Chart1->ApplyLanguage(language);
   FitLabels();
@@ -201,6 +212,88 @@ void MeasurePage::BuildChart() {
   Chart1->LeftAxis()->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
   const double now = 1000.0 * static_cast<double>(session_.Clock ? session_.Clock->Now() : 0);
   Chart1->SetIdleRange(now, now + 60000.0);
+
+  // The look back sits with the chart's own tools, above the plot.
+  ChartPeriod = new QComboBox(this);
+  ChartPeriod->setObjectName("ChartPeriod");
+  ChartPeriod->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  for (const MessageRow row : PeriodRows) {
+    ChartPeriod->addItem(MessageText(row, session_.LanguageIndex));
+  }
+  ChartPeriod->setToolTip(MessageText(RowChartPeriodHelp, session_.LanguageIndex));
+  Chart1->AddTool(ChartPeriod);
+  // Activated, not changed: choosing the same period again fetches it anew.
+  connect(ChartPeriod, &QComboBox::activated, this, [this](int index) { ShowChartPeriod(index); });
+}
+
+void MeasurePage::ShowChartPeriod(int period) {
+  if (period > PeriodLive && period <= PeriodWeek &&
+      ShowPast(PeriodSeconds[static_cast<size_t>(period)])) {
+    ChartPeriod->setCurrentIndex(period);
+    return;
+  }
+  ShowLive();
+  ChartPeriod->setCurrentIndex(PeriodLive);
+}
+
+void MeasurePage::ShowLive() {
+  if (!past_) {
+    return;
+  }
+  Chart1->SetPoints(chart_.Points());
+  past_.reset();
+  const double now = 1000.0 * static_cast<double>(session_.Clock->Now());
+  Chart1->SetIdleRange(now, now + 60000.0);
+  RedrawChart(true);
+}
+
+bool MeasurePage::ShowPast(int64_t seconds) {
+  HistoryStore* store = session_.History;
+  if (store == nullptr) {
+    return false;
+  }
+  const auto failed = [this](const HistoryOutcome& outcome) {
+    session_.ShowError(
+        MessageText(RowHistoryReadFailed, session_.LanguageIndex).arg(outcome.Error));
+    return false;
+  };
+  // The user asked: the store is tried now, even while it waits to retry
+  // after a failure.
+  if (const HistoryOutcome flushed = store->Flush(); !flushed.Ok) {
+    return failed(flushed);
+  }
+  std::optional<InstrumentIdentity> instrument;
+  if (session_.PortNumber != 0) {
+    instrument = IdentityOf(session_.Link.Values());
+  } else {
+    const auto known = store->Instruments();
+    if (!known.Outcome.Ok) {
+      return failed(known.Outcome);
+    }
+    if (!known.Value.empty()) {
+      instrument = known.Value.back().Identity;
+    }
+  }
+  const int64_t nowMs = session_.Clock->Now() * 1000;
+  const int64_t fromMs = nowMs - seconds * 1000;
+  auto points = std::make_unique<ChartPoints>();
+  if (instrument) {
+    // Up to the end of the current second, which the live chart shows too.
+    const auto rates = store->Rates(*instrument, {fromMs, nowMs + 1000});
+    if (!rates.Outcome.Ok) {
+      return failed(rates.Outcome);
+    }
+    for (size_t i = 0; i < rates.Value.AtMs.size(); ++i) {
+      points->Add(rates.Value.AtMs[i] / 1000, rates.Value.Rates[i]);
+    }
+  }
+  Chart1->SetPoints(*points);
+  past_ = std::move(points);
+  Chart1->SetIdleRange(static_cast<double>(fromMs), static_cast<double>(nowMs));
+  Chart1->SetMeanShown(!past_->Empty());
+  Chart1->SetValueRange(0, AutomaticAxisMaximum(*past_));
+  Chart1->Refresh();
+  return true;
 }
 
 bool MeasurePage::IsOnDisplay() const {
@@ -212,13 +305,17 @@ bool MeasurePage::IsOnDisplay() const {
   return true;
 }
 
+HistorySink MeasurePage::History() const {
+  return {session_.History, session_.ReportHistory};
+}
+
 void MeasurePage::Timer1Timer() {
   // A long operation elsewhere lets the window answer between its exchanges;
   // the poll must not slip in between them.
   if (!IsOnDisplay() || session_.Busy) {
     return;
   }
-  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock);
+  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock, History());
   // A step that set the instrument's clock shows nothing.
   if (!poll.Read || poll.ClockSet) {
     return;
@@ -272,12 +369,16 @@ void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
 
 void MeasurePage::ClearChart() {
   chart_.ClearChart();
-  RedrawChart(false);
+  if (past_) {
+    ShowChartPeriod(PeriodLive);  // the cleared live chart comes back
+  } else {
+    RedrawChart(false);
+  }
 }
 
 void MeasurePage::ResetDose() {
   // The outcome is the write's own text in panel 0.
-  vantor::ResetDose(session_.Link);
+  vantor::ResetDose(session_.Link, History());
 }
 
 void MeasurePage::ResetLiveDisplay() {
@@ -297,6 +398,9 @@ void MeasurePage::ClearChartSeries() {
 }
 
 void MeasurePage::RedrawChart(bool leftAxis) {
+  if (past_) {
+    return;  // the live points wait for the way back
+  }
   if (leftAxis) {
     UpdateLeftAxis();
   }
@@ -309,6 +413,9 @@ void MeasurePage::RefreshChart() {
 }
 
 void MeasurePage::UpdateLeftAxis() {
+  if (past_) {
+    return;
+  }
   const std::optional<double> fixed = chart_.AxisMaximum();
   Chart1->SetValueRange(0, fixed ? *fixed : AutomaticAxisMaximum(chart_.Points()));
 }

@@ -3,12 +3,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "ChartModel.h"
+#include "HistorySink.h"
 #include "Session.h"
 #include "TimeChart.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -70,6 +73,16 @@ class MeasurePage : public QWidget {
   QLineSeries* MeanSeries() const { return Chart1->MeanSeries(); }
   QValueAxis* LeftAxis() const { return Chart1->LeftAxis(); }
 
+  // The chart's period: live, or the readings of the connected instrument
+  // (else the one the history saw last) over the last hour, day or week,
+  // fetched from the history. Polling goes on while a past period is shown;
+  // its points join the live chart, which comes back with "live" or
+  // "Очистить график".
+  enum ChartPeriodIndex : uint8_t { PeriodLive, PeriodHour, PeriodDay, PeriodWeek };
+  void ShowChartPeriod(int period);
+  bool ShowingPast() const { return past_ != nullptr; }
+  QComboBox* PeriodChoice() const { return ChartPeriod; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -79,6 +92,9 @@ class MeasurePage : public QWidget {
   void BuildChart();
   void RedrawChart(bool leftAxis);
   void UpdateLeftAxis();
+  void ShowLive();
+  HistorySink History() const;  // the session's, for the polls and the dose reset
+  bool ShowPast(int64_t seconds);
 
   Session& session_;
   LiveChart chart_;
@@ -101,6 +117,9 @@ class MeasurePage : public QWidget {
   QPushButton* Button3 = nullptr;
   QPushButton* Button6 = nullptr;
   TimeChart* Chart1 = nullptr;  // Series1 the points, Series3 their mean
+  QComboBox* ChartPeriod = nullptr;
+  // The past period on display, from the history; null while live.
+  std::unique_ptr<ChartPoints> past_;
 };
 
 }  // namespace vantor

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 112;
+inline constexpr int MessageRowCount = 137;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -79,6 +79,35 @@ enum MessageRow : int {
   RowChartSavePng = 109,
   RowChartSaveCsv = 110,
   RowChartSaveFailed = 111,
+  // The Data menu and its export dialog.
+  RowDataMenu = 112,
+  RowExportArchiveItem = 113,
+  RowExportReadingsItem = 114,
+  RowOpenHistoryFolderItem = 115,
+  RowExportFrom = 116,
+  RowExportTo = 117,
+  RowExportInstrument = 118,
+  RowAllInstruments = 119,
+  RowExportDone = 120,    // %1 rows
+  RowExportFailed = 121,  // %1 the file, %2 why
+  // The history store: unavailable (said once, %1 where, %2 why), back.
+  RowHistoryUnavailable = 122,
+  RowHistoryUnavailableShort = 123,
+  RowHistoryRecovered = 124,
+  RowHistoryShared = 125,        // %1 the database
+  RowHistoryFolderFailed = 126,  // %1 the folder
+  // The live chart's period.
+  RowChartLive = 127,
+  RowChartLastHour = 128,
+  RowChartLastDay = 129,
+  RowChartLastWeek = 130,
+  RowChartPeriodHelp = 131,
+  RowHistoryReadFailed = 132,  // %1 why
+  RowExportButton = 133,
+  RowCancel = 134,
+  // An erase held back because the history could not take the records.
+  RowEraseNotKept = 135,
+  RowEraseNotKeptReason = 136,  // %1 why
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

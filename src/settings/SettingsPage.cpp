@@ -12,6 +12,7 @@
 #include "FixedColumnGrid.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "SettingsHistory.h"
 #include "SettingsOperations.h"
 
 namespace vantor {
@@ -145,6 +146,10 @@ void SettingsPage::ApplyLanguage(uint8_t language) {
               language);
 }
 
+HistorySink SettingsPage::History() const {
+  return {session_.History, session_.ReportHistory};
+}
+
 int SettingsPage::ReadSettingsPage() {
   const SettingsRead read = ReadSettings(session_.Link);
   if (!read.Identified()) {
@@ -211,11 +216,11 @@ void SettingsPage::Button2Click() {
     return;
   }
   // The outcome is the write's own text in panel 0.
-  WriteUserSettings(session_.Link, settings);
+  WriteUserSettings(session_.Link, settings, History());
 }
 
 void SettingsPage::Button7Click() {
-  RestoreFactorySettings(session_.Link);
+  RestoreFactorySettings(session_.Link, History());
 }
 
 void SettingsPage::Button8Click() {
@@ -226,7 +231,7 @@ void SettingsPage::Button8Click() {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
   }
-  WriteServiceParameters(session_.Link, edited.Service);
+  WriteServiceParameters(session_.Link, edited.Service, History());
 }
 
 }  // namespace vantor

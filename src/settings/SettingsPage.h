@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "HistorySink.h"
 #include "ParameterGrid.h"
 #include "Session.h"
 #include "SettingsText.h"
@@ -52,6 +53,7 @@ class SettingsPage : public QWidget {
 
  private:
   void BuildControls();
+  HistorySink History() const;  // the session's, for the writes
   void FillUserSettings(const UserSettings& settings);
   UserSettingsEntries Entries() const;
 

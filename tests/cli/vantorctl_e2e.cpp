@@ -19,6 +19,7 @@
 #include "CoreApplication.h"
 #include "Csv.h"
 #include "Dictionary.h"
+#include "HistoryStore.h"
 #include "PortMap.h"
 #include "ScreenCapture.h"
 #include "TempConfigHome.h"
@@ -363,6 +364,128 @@ TEST_F(Vantorctl, EraseWithoutATerminalNeedsYesAndScreenWritesTheProgramsPicture
   }
   EXPECT_FALSE(QFileInfo::exists(work.File("screen.bmp")));
   EXPECT_FALSE(QFileInfo::exists(work.File("screen.txt")));
+}
+
+// The raw column of an archive export, or of `archive read`, per record.
+QStringList RawColumn(const QList<QStringList>& rows, const QString& name) {
+  QStringList raws;
+  const qsizetype column = rows.isEmpty() ? -1 : rows[0].indexOf(name);
+  for (qsizetype i = 1; i < rows.size() && column >= 0; ++i) {
+    raws << rows[i][column];
+  }
+  return raws;
+}
+
+TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExportsThem) {
+  sim.PrefillArchive(30, 2);
+  QStringList instrument;
+  for (const ArchiveRecordValue& record : sim.Snapshot().Archive) {
+    if (!sim::IsSeparator(record)) {
+      instrument << Hex(record);
+    }
+  }
+  ASSERT_EQ(Run({"archive", "read"}).Exit, 0);
+  ASSERT_EQ(Run({"archive", "read"}).Exit, 0);
+  const Result archive = Run({"history", "export", "--what", "archive"});
+  ASSERT_EQ(archive.Exit, 0) << archive.Err.toStdString();
+  EXPECT_EQ(RawColumn(archive.Csv(), "raw"), instrument) << "each record once, in order";
+  EXPECT_EQ(RawColumn(archive.Csv(), "run"), QStringList(15, "1") + QStringList(14, "2"));
+
+  // An erase of records the history lacks reads them first.
+  sim.PrefillArchive(10);
+  for (const ArchiveRecordValue& record : sim.Snapshot().Archive) {
+    instrument << Hex(record);
+  }
+  const Result erased = Run({"archive", "erase", "--yes"});
+  EXPECT_EQ(erased.Exit, 0);
+  EXPECT_TRUE(erased.Err.contains("read into the history first")) << erased.Err.toStdString();
+  EXPECT_TRUE(sim.Snapshot().Archive.empty());
+  ASSERT_EQ(Run({"history", "export", "--what", "archive", "--out", "archive.csv"}).Exit, 0);
+  EXPECT_EQ(
+      RawColumn(ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv")))), "raw"),
+      instrument);
+
+  ASSERT_EQ(Run({"live", "--count", "2"}).Exit, 0);
+  const QList<QStringList> readings = Run({"history", "export", "--what", "readings"}).Csv();
+  ASSERT_EQ(readings.size(), 3);
+  EXPECT_EQ(readings[1][1], "VNT-2 v1.07");
+
+  sim.SetClockOffset(-600);
+  ASSERT_EQ(Run({"clock", "--sync"}).Exit, 0);
+  ASSERT_EQ(Run({"settings", "backup", "s.json"}).Exit, 0);
+  sim.WithLock([](sim::InstrumentModel& m) { return m.Values().Settings.ArchivePeriod = 90; });
+  ASSERT_EQ(Run({"settings", "restore", "s.json"}).Exit, 0);
+  const QList<QStringList> events =
+      Run({"history", "export", "--what", "events", "--from", "2000-01-01T00:00"}).Csv();
+  ASSERT_EQ(events.size(), 4) << "an erase, a clock set and one changed member";
+  const QStringList header = events[0];
+  const auto cell = [&](int row, const char* name) { return events[row][header.indexOf(name)]; };
+  EXPECT_EQ(cell(1, "event"), "archive_erase");
+  EXPECT_EQ(cell(1, "record count"), "10");
+  EXPECT_EQ(cell(2, "event"), "clock_set");
+  EXPECT_NEAR(cell(2, "drift (s)").toInt(), -600, 2);
+  EXPECT_EQ(cell(3, "event"), "settings_write");
+  EXPECT_EQ(cell(3, "member"), "8");
+  EXPECT_EQ(cell(3, "old value"), "90");
+  EXPECT_EQ(cell(3, "new value"), "60");
+}
+
+TEST_F(Vantorctl, AKillDuringAnArchiveReadLeavesAHistoryThatOpensWithEveryCommittedRecord) {
+  sim.PrefillArchive(600);
+  sim.SetLatency(5ms);
+  const std::vector<ArchiveRecordValue> archive = sim.Snapshot().Archive;
+  const QString file = work.File("history.sqlite");
+  QProcess process;
+  Start(process, {"--history", file, "archive", "read"});
+  ASSERT_TRUE(process.waitForStarted());
+  // Killed once a batch is committed, while the read goes on.
+  int64_t committed = 0;
+  QDeadlineTimer deadline(60000);
+  while (committed == 0 && !deadline.hasExpired()) {
+    QThread::msleep(50);
+    if (!QFile::exists(file)) {
+      continue;
+    }
+    HistoryStore look(ParseHistoryLocation(file));
+    const auto instruments = look.Instruments();
+    if (instruments.Outcome.Ok && !instruments.Value.empty()) {
+      committed = look.ArchiveRecordCount(instruments.Value.front().Identity).Value;
+    }
+  }
+  ASSERT_GT(committed, 0);
+  ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGKILL), 0);
+  ASSERT_TRUE(process.waitForFinished(30000));
+  EXPECT_LT(sim.RequestsSeen(IdArchive), 600u) << "killed during the read";
+
+  HistoryStore after(ParseHistoryLocation(file));
+  EXPECT_GT(after.SchemaVersion(), 0);
+  const auto instruments = after.Instruments();
+  ASSERT_EQ(instruments.Value.size(), 1u);
+  std::vector<ArchiveBytes> stored;
+  ASSERT_TRUE(after
+                  .VisitArchive(instruments.Value.front().Identity, {},
+                                [&](const StoredArchiveRecord& record) {
+                                  stored.push_back(record.Raw);
+                                  return true;
+                                })
+                  .Ok);
+  ASSERT_GE(static_cast<int64_t>(stored.size()), committed);
+  for (size_t i = 0; i < stored.size(); ++i) {
+    ASSERT_EQ(stored[i], BytesOf(archive[i])) << i;
+  }
+  EXPECT_FALSE(after.Coverage(instruments.Value.front().Identity).Value.Covers(600));
+}
+
+TEST_F(Vantorctl, AHistoryThatCannotBeWrittenIsSaidOnceAndTheReadStillWritesItsRecords) {
+  test::WriteBytes(work.File("blocked"), "a file, not a folder");
+  sim.PrefillArchive(300);
+  const Result read =
+      Run({"--history", work.File("blocked/history.sqlite"), "--format", "csv", "archive", "read"});
+  EXPECT_EQ(read.Exit, 0);
+  EXPECT_EQ(read.Csv().size(), 301);
+  EXPECT_EQ(read.Err.count("cannot be written"), 1) << read.Err.toStdString();
+  EXPECT_TRUE(read.Err.contains("300 items could not be written to the history"))
+      << read.Err.toStdString();
 }
 
 TEST(VantorctlWithoutInstrument, EndsWithTwoAndOneLineSaysWhy) {

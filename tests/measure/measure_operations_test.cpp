@@ -3,8 +3,12 @@
 // report, and when the clock is left alone.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include "DeviceLink.h"
+
 #include "Dictionary.h"
+#include "HistoryStore.h"
+#include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MemoryLine.h"
 
@@ -78,6 +82,38 @@ TEST_F(MeasureOperations, ASilentInstrumentGivesAnUnreadPollAndNoClockWrite) {
   EXPECT_FALSE(poll.Read);
   EXPECT_FALSE(poll.ClockSet.has_value());
   EXPECT_EQ(link.ExchangeCount(), 1u);
+}
+
+// With a history: a poll that arrived is a reading, a clock it set a
+// correction with its drift, an acknowledged reset an event; nothing of a
+// poll or reset that failed.
+TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperationsChanged) {
+  QTemporaryDir dir;
+  HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
+  const HistorySink history{&store, {}};
+  const InstrumentIdentity instrument = IdentityOf(link.Values());
+  model.SetDeviceClock(clock.ToLocal(Start + 301));
+  ASSERT_TRUE(PollMeasurement(link, clock, history).ClockSet);
+  model.InjectFault({sim::Fault::Silence, IdMeasurement, 1});
+  EXPECT_FALSE(PollMeasurement(link, clock, history).Read);
+  model.InjectFault({sim::Fault::ErrorReply, IdCommand, 1});
+  EXPECT_FALSE(ResetDose(link, history));
+  EXPECT_TRUE(ResetDose(link, history));
+
+  const auto rates = store.Rates(instrument, {});
+  ASSERT_EQ(rates.Value.AtMs, std::vector<int64_t>{Start * 1000});
+  EXPECT_EQ(rates.Value.Rates[0], link.Values().Measurement.DoseRate);
+  std::vector<HistoryEvent> events;
+  store.VisitEvents(instrument, {}, [&](const StoredEvent& stored) {
+    events.push_back(stored.Event);
+    return true;
+  });
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].Kind, EventKind::ClockSet);
+  EXPECT_EQ(events[0].AtMs, Start * 1000);
+  EXPECT_EQ(events[0].DeviceMs, (Start + 301) * 1000);
+  EXPECT_EQ(events[0].DriftSeconds, 301);
+  EXPECT_EQ(events[1].Kind, EventKind::DoseReset);
 }
 
 }  // namespace

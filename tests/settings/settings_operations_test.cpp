@@ -8,10 +8,14 @@
 #include <cstring>
 #include <limits>
 
+#include <QTemporaryDir>
 #include "DeviceLink.h"
+
 #include "Dictionary.h"
+#include "HistoryStore.h"
 #include "MemoryLine.h"
 #include "SettingsBackup.h"
+#include "SettingsHistory.h"
 #include "SettingsOperations.h"
 
 namespace vantor {
@@ -191,6 +195,44 @@ TEST(SettingsMemberTexts, ReadBackToTheSameBitsAndRefuseWhatDoesNotFit) {
   bad = texts;
   bad.push_back(texts[5]);
   EXPECT_TRUE(refused(bad));
+}
+
+// With a history: each acknowledged write is an event naming the members
+// it changed, from the program's last known values to the written ones; a
+// refused write is none.
+TEST_F(SettingsOperations, TheHistoryKeepsWhichMemberEachWriteChangedFromWhatToWhat) {
+  QTemporaryDir dir;
+  HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
+  const HistorySink history{&store, {}};
+  ASSERT_TRUE(ReadSettings(link).Identified());
+  const InstrumentIdentity instrument = IdentityOf(link.Values());
+
+  ServiceParameters service = link.Values().Service;
+  service.Floats[7] = 2.5F;
+  service.HvDac = 2200;
+  EXPECT_TRUE(WriteServiceParameters(link, service, history).Written);
+  UserSettings user = link.Values().Settings;
+  user.ArchivePeriod = 90;
+  model.InjectFault({Fault::ErrorReply, IdSettings, 1});
+  EXPECT_FALSE(WriteUserSettings(link, user, history).Written);
+  EXPECT_TRUE(RestoreFactorySettings(link, history));
+
+  std::vector<HistoryEvent> events;
+  store.VisitEvents(instrument, {}, [&](const StoredEvent& stored) {
+    events.push_back(stored.Event);
+    return true;
+  });
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].Kind, EventKind::ServiceWrite);
+  ASSERT_EQ(events[0].Changes.size(), 2u);
+  // In member order, named as the program shows them.
+  EXPECT_EQ(events[0].Changes[0].Member, 7);
+  EXPECT_EQ(events[0].Changes[0].Name, "Фон, имс/c");
+  EXPECT_EQ(events[0].Changes[0].Old, "2.4");
+  EXPECT_EQ(events[0].Changes[0].New, "2.5");
+  EXPECT_EQ(events[0].Changes[1].Old, "2150");
+  EXPECT_EQ(events[0].Changes[1].New, "2200");
+  EXPECT_EQ(events[1].Kind, EventKind::FactoryReset);
 }
 
 }  // namespace

@@ -5,20 +5,27 @@
 
 namespace vantor::test {
 
-TempConfigHome::TempConfigHome() : hadValue_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
-  previous_ = qgetenv("XDG_CONFIG_HOME");
-  if (!dir_.isValid()) {
-    std::abort();  // a test without its own configuration home could see real ports
-  }
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+TempConfigHome::Saved TempConfigHome::Set(const char* name, const QString& value) {
+  Saved saved{name, qEnvironmentVariableIsSet(name), qgetenv(name)};
+  qputenv(name, QFile::encodeName(value));
+  return saved;
 }
 
-TempConfigHome::~TempConfigHome() {
-  if (hadValue_) {
-    qputenv("XDG_CONFIG_HOME", previous_);
+void TempConfigHome::Restore(const Saved& saved) {
+  if (saved.HadValue) {
+    qputenv(saved.Name, saved.Previous);
   } else {
-    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv(saved.Name);
   }
+}
+
+TempConfigHome::TempConfigHome()
+    : config_((dir_.isValid() ? void() : std::abort(), Set("XDG_CONFIG_HOME", dir_.path()))),
+      data_(Set("XDG_DATA_HOME", DataPath())) {}
+
+TempConfigHome::~TempConfigHome() {
+  Restore(data_);
+  Restore(config_);
 }
 
 }  // namespace vantor::test

@@ -1,0 +1,256 @@
+#include "DataMenu.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+#include "HistoryStore.h"
+#include "MessageTable.h"
+#include "WindowStyle.h"
+
+namespace vantor {
+namespace {
+
+constexpr int64_t DefaultSpanSeconds = 86400;  // the readings of the last day
+
+QString Tr(int row, uint8_t language) {
+  return MessageText(row, language);
+}
+
+// A menu item's caption as a window title: without its ellipsis.
+QString TitleOf(QString caption) {
+  if (caption.endsWith(QChar(0x2026))) {
+    caption.chop(1);
+  }
+  return caption;
+}
+
+// The instrument on the line: known once the connection has read its
+// settings.
+std::optional<InstrumentIdentity> ConnectedInstrument(const Session& session) {
+  if (session.PortNumber == 0) {
+    return std::nullopt;
+  }
+  return IdentityOf(session.Link.Values());
+}
+
+// Where the history is, for a message: the file or database, or the
+// configuration file that names it when that name is no use.
+QString Where(const HistoryLocation& location) {
+  const QString text = location.Valid() ? location.Text() : QString();
+  return text.isEmpty() ? QDir::toNativeSeparators(HistoryConfigPath()) : text;
+}
+
+}  // namespace
+
+QString InstrumentText(const InstrumentIdentity& instrument) {
+  const QByteArray data(reinterpret_cast<const char*>(instrument.DeviceData.data()),
+                        static_cast<qsizetype>(instrument.DeviceData.size()));
+  return QStringLiteral("%1 (%2:%3)")
+      .arg(instrument.Firmware.trimmed(), QString::number(instrument.DeviceType),
+           QString::fromLatin1(data.toHex()));
+}
+
+HistoryExportDialog::HistoryExportDialog(HistoryExportKind kind,
+                                         const std::vector<StoredInstrument>& instruments,
+                                         const std::optional<InstrumentIdentity>& preferred,
+                                         int64_t nowSeconds, uint8_t language, QWidget* parent)
+    : QDialog(parent), withRange_(kind == HistoryExportKind::Readings), instruments_(instruments) {
+  setObjectName(QStringLiteral("ExportDialog"));
+  setWindowTitle(
+      TitleOf(Tr(kind == HistoryExportKind::Readings ? RowExportReadingsItem : RowExportArchiveItem,
+                 language)));
+  setFont(WindowFont());
+  auto* form = new QFormLayout(this);
+
+  const auto timeEdit = [this](const char* name, int64_t seconds) {
+    auto* edit = new QDateTimeEdit(QDateTime::fromSecsSinceEpoch(seconds), this);
+    edit->setObjectName(QLatin1String(name));
+    edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    edit->setCalendarPopup(true);
+    return edit;
+  };
+  from_ = timeEdit("ExportFrom", nowSeconds - DefaultSpanSeconds);
+  to_ = timeEdit("ExportTo", nowSeconds);
+  if (withRange_) {
+    form->addRow(Tr(RowExportFrom, language), from_);
+    form->addRow(Tr(RowExportTo, language), to_);
+  } else {
+    from_->hide();
+    to_->hide();
+  }
+
+  instrument_ = new QComboBox(this);
+  instrument_->setObjectName(QStringLiteral("ExportInstrument"));
+  instrument_->addItem(Tr(RowAllInstruments, language));
+  for (const StoredInstrument& stored : instruments_) {
+    instrument_->addItem(InstrumentText(stored.Identity));
+    if (preferred && stored.Identity == *preferred) {
+      instrument_->setCurrentIndex(instrument_->count() - 1);
+    }
+  }
+  if (instruments_.size() > 1) {
+    form->addRow(Tr(RowExportInstrument, language), instrument_);
+  } else {
+    instrument_->hide();
+  }
+
+  buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons_->button(QDialogButtonBox::Ok)->setText(Tr(RowExportButton, language));
+  buttons_->button(QDialogButtonBox::Cancel)->setText(Tr(RowCancel, language));
+  form->addRow(buttons_);
+  connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  // An empty or reversed range cannot be exported.
+  const auto check = [this] {
+    const TimeRange range = Range();
+    buttons_->button(QDialogButtonBox::Ok)
+        ->setEnabled(!withRange_ || (range.FromMs && range.ToMs && *range.FromMs < *range.ToMs));
+  };
+  connect(from_, &QDateTimeEdit::dateTimeChanged, this, check);
+  connect(to_, &QDateTimeEdit::dateTimeChanged, this, check);
+}
+
+TimeRange HistoryExportDialog::Range() const {
+  if (!withRange_) {
+    return {};
+  }
+  return {from_->dateTime().toMSecsSinceEpoch(), to_->dateTime().toMSecsSinceEpoch() + 1000};
+}
+
+std::optional<InstrumentIdentity> HistoryExportDialog::Instrument() const {
+  const int index = instrument_->currentIndex();
+  if (index <= 0 || static_cast<size_t>(index) > instruments_.size()) {
+    return std::nullopt;
+  }
+  return instruments_[static_cast<size_t>(index - 1)].Identity;
+}
+
+DataMenu::DataMenu(Session& session, QMenuBar* bar, QWidget* window)
+    : QObject(window), session_(session), window_(window) {
+  menu_ = bar->addMenu(Text(RowDataMenu));
+  menu_->setObjectName(QStringLiteral("DataMenu"));
+  exportArchive_ = menu_->addAction(Text(RowExportArchiveItem));
+  exportArchive_->setObjectName(QStringLiteral("ExportArchiveItem"));
+  exportReadings_ = menu_->addAction(Text(RowExportReadingsItem));
+  exportReadings_->setObjectName(QStringLiteral("ExportReadingsItem"));
+  openFolder_ = menu_->addAction(Text(RowOpenHistoryFolderItem));
+  openFolder_->setObjectName(QStringLiteral("OpenHistoryFolderItem"));
+  connect(exportArchive_, &QAction::triggered, this, [this] { ExportArchiveClick(); });
+  connect(exportReadings_, &QAction::triggered, this, [this] { ExportReadingsClick(); });
+  connect(openFolder_, &QAction::triggered, this, [this] { OpenFolderClick(); });
+
+  RunDialog = [](HistoryExportDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+  AskPath = [this](const QString& suggested) {
+    return QFileDialog::getSaveFileName(window_, QString(), suggested,
+                                        QStringLiteral("CSV (*.csv)"));
+  };
+  OpenFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
+  ShowInformation = [this](const QString& message) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Vantor"), message, QMessageBox::Ok,
+                    window_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  };
+}
+
+QString DataMenu::Text(int row) const {
+  return MessageText(row, session_.LanguageIndex);
+}
+
+void DataMenu::ApplyLanguage(uint8_t language) {
+  menu_->setTitle(Tr(RowDataMenu, language));
+  SetCaptions({{exportArchive_, RowExportArchiveItem},
+               {exportReadings_, RowExportReadingsItem},
+               {openFolder_, RowOpenHistoryFolderItem}},
+              language);
+}
+
+void DataMenu::Report(const HistoryOutcome& outcome) {
+  if (outcome.Notify) {
+    session_.SetPanel(0, Text(RowHistoryUnavailableShort));
+    const HistoryLocation location =
+        session_.History != nullptr ? session_.History->Location() : HistoryLocation();
+    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), outcome.Error));
+  } else if (outcome.Recovered) {
+    session_.SetPanel(0, Text(RowHistoryRecovered));
+  }
+}
+
+void DataMenu::Export(HistoryExportKind kind) {
+  HistoryStore* store = session_.History;
+  if (store == nullptr) {
+    return;
+  }
+  // The user asked: the store is tried now, even while it waits to retry
+  // after a failure.
+  store->Flush();
+  const auto known = store->Instruments();
+  if (!known.Outcome.Ok) {
+    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error));
+    return;
+  }
+  const int64_t now = session_.Clock->Now();
+  HistoryExportRequest request;
+  request.What = kind;
+  if (kind == HistoryExportKind::Readings || known.Value.size() > 1) {
+    HistoryExportDialog dialog(kind, known.Value, ConnectedInstrument(session_), now,
+                               session_.LanguageIndex, window_);
+    if (!RunDialog(dialog)) {
+      return;
+    }
+    request.Range = dialog.Range();
+    request.Instrument = dialog.Instrument();
+  }
+
+  const LocalTime today = session_.Clock->ToLocal(now);
+  const QString name = QStringLiteral("vantor-%1-%2%3%4.csv")
+                           .arg(kind == HistoryExportKind::Archive ? "archive" : "readings")
+                           .arg(today.Year, 4, 10, QLatin1Char('0'))
+                           .arg(today.Month, 2, 10, QLatin1Char('0'))
+                           .arg(today.Day, 2, 10, QLatin1Char('0'));
+  const QString path = AskPath(QDir::current().filePath(name));
+  if (path.isEmpty()) {
+    return;
+  }
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const HistoryExportResult result = ExportHistoryCsv(*store, request, path);
+  QGuiApplication::restoreOverrideCursor();
+  if (!result.Ok) {
+    session_.ShowError(Text(RowExportFailed).arg(QDir::toNativeSeparators(path), result.Error));
+    return;
+  }
+  session_.SetPanel(0, Text(RowExportDone).arg(result.Rows));
+}
+
+void DataMenu::OpenFolderClick() {
+  const HistoryLocation location =
+      session_.History != nullptr ? session_.History->Location() : ConfiguredHistoryLocation();
+  if (!location.Valid()) {
+    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), location.Error));
+    return;
+  }
+  if (location.Engine == HistoryEngine::Postgres) {
+    ShowInformation(Text(RowHistoryShared).arg(location.Text()));
+    return;
+  }
+  // The store makes its folder on first use; one not made yet is made now,
+  // so the user sees where the file will be.
+  const QString folder = HistoryFolder(location);
+  if (!QDir().mkpath(folder) || !OpenFolder(QUrl::fromLocalFile(folder))) {
+    session_.ShowError(Text(RowHistoryFolderFailed).arg(QDir::toNativeSeparators(folder)));
+  }
+}
+
+}  // namespace vantor

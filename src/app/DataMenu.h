@@ -1,0 +1,104 @@
+#pragma once
+#include <QDialog>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "HistoryExport.h"
+#include "HistoryTypes.h"
+#include "Session.h"
+
+class QAction;
+class QComboBox;
+class QDateTimeEdit;
+class QDialogButtonBox;
+class QFormLayout;
+class QMenu;
+class QMenuBar;
+class QUrl;
+
+namespace vantor {
+
+// What an export asks before the file: the time range (readings; the
+// archive goes whole) and the instrument, when the history knows several.
+class HistoryExportDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The range ends at `nowSeconds` and starts a day before it; the
+  // instrument offered first is `preferred` when the history knows it,
+  // otherwise every instrument.
+  HistoryExportDialog(HistoryExportKind kind, const std::vector<StoredInstrument>& instruments,
+                      const std::optional<InstrumentIdentity>& preferred, int64_t nowSeconds,
+                      uint8_t language, QWidget* parent = nullptr);
+
+  // From the first second shown to the end of the last one; no bounds for
+  // the archive.
+  TimeRange Range() const;
+  // None: every instrument.
+  std::optional<InstrumentIdentity> Instrument() const;
+
+  QDateTimeEdit* From() const { return from_; }
+  QDateTimeEdit* To() const { return to_; }
+  QComboBox* InstrumentChoice() const { return instrument_; }
+  QDialogButtonBox* Buttons() const { return buttons_; }
+
+ private:
+  bool withRange_;
+  std::vector<StoredInstrument> instruments_;
+  QDateTimeEdit* from_ = nullptr;
+  QDateTimeEdit* to_ = nullptr;
+  QComboBox* instrument_ = nullptr;
+  QDialogButtonBox* buttons_ = nullptr;
+};
+
+// How an instrument reads in a list: its firmware, device type and device
+// data, as the export's instrument cells name it.
+QString InstrumentText(const InstrumentIdentity& instrument);
+
+// The "Данные" menu of the main window: export of the archive records or
+// the readings the history keeps, and the history's folder. It also tells
+// the user when the history becomes unavailable and when it is back.
+class DataMenu : public QObject {
+  Q_OBJECT
+
+ public:
+  // Appends the menu to `bar`; dialogs and boxes open over `window`.
+  DataMenu(Session& session, QMenuBar* bar, QWidget* window);
+
+  void ApplyLanguage(uint8_t language);
+
+  void ExportArchiveClick() { Export(HistoryExportKind::Archive); }
+  void ExportReadingsClick() { Export(HistoryExportKind::Readings); }
+  void OpenFolderClick();
+
+  // An outcome of the history: the first failure of an outage goes to
+  // panel 0 and the error box, its end to panel 0; the rest stays quiet.
+  void Report(const HistoryOutcome& outcome);
+
+  QMenu* Menu() const { return menu_; }
+
+  // What reaches the user's desktop, replaced in tests: the dialog (true
+  // when accepted), the file to write (empty to cancel), the file manager,
+  // and a box that informs.
+  std::function<bool(HistoryExportDialog& dialog)> RunDialog;
+  std::function<QString(const QString& suggested)> AskPath;
+  std::function<bool(const QUrl& folder)> OpenFolder;
+  std::function<void(const QString& message)> ShowInformation;
+
+ private:
+  void Export(HistoryExportKind kind);
+  QString Text(int row) const;
+
+  Session& session_;
+  QWidget* window_;
+  QMenu* menu_ = nullptr;
+  QAction* exportArchive_ = nullptr;
+  QAction* exportReadings_ = nullptr;
+  QAction* openFolder_ = nullptr;
+};
+
+}  // namespace vantor

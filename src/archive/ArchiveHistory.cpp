@@ -1,0 +1,107 @@
+#include "ArchiveHistory.h"
+
+#include <algorithm>
+
+#include "DeviceLink.h"
+#include "Dictionary.h"
+#include "HistoryStore.h"
+
+namespace vantor {
+namespace {
+
+ArchiveBytes BytesOfRecord(const ArchiveRecord& record) {
+  ArchiveBytes bytes{};
+  std::copy_n(record.Bytes.begin(), bytes.size(), bytes.begin());
+  return bytes;
+}
+
+}  // namespace
+
+int ArchiveReadCount(uint32_t reported) {
+  return static_cast<int>(std::min<uint32_t>(reported, ArchiveBufferSlots));
+}
+
+ArchiveReadResult ReadArchive(DeviceLink& link, int count, const HistorySink& history,
+                              const ArchiveProgress& onProgress,
+                              const std::function<bool()>& stopRequested) {
+  if (history.Store == nullptr) {
+    return ReadArchive(link, count, onProgress, stopRequested);
+  }
+  const uint32_t reported = link.Values().Measurement.ArchiveRecordCount;
+  ArchiveReadLog log = history.Store->BeginArchiveRead(IdentityOf(link.Values()), reported);
+  // Records go in in the instrument's order, so a slot waits until every
+  // slot before it is known; later passes fill the gaps.
+  size_t next = 0;
+  const auto keep = [&](const ArchiveSlots& known) {
+    for (; next < known.size() && known[next]; ++next) {
+      history.Tell(log.Add(BytesOfRecord(*known[next])));
+    }
+  };
+  ArchiveReadResult read = ReadArchive(link, count, onProgress, stopRequested, keep);
+  // What is known past a slot that never arrived is kept too.
+  for (; next < read.Slots.size(); ++next) {
+    if (read.Slots[next]) {
+      history.Tell(log.Add(BytesOfRecord(*read.Slots[next])));
+    }
+  }
+  const bool complete =
+      read.Missing == 0 && !read.Stopped && static_cast<uint32_t>(count) == reported;
+  history.Tell(log.Finish(complete));
+  return read;
+}
+
+ArchiveSafeErase EraseArchive(DeviceLink& link, const HistorySink& history,
+                              const ArchiveEraseSteps& steps) {
+  using Outcome = ArchiveSafeErase::Outcome;
+  ArchiveSafeErase result;
+  // The count as it is now: the archive may have grown since the last poll.
+  if (link.ReadVariable(IdMeasurement) == 0) {
+    return result;
+  }
+  result.RecordCount = link.Values().Measurement.ArchiveRecordCount;
+  const InstrumentIdentity instrument = IdentityOf(link.Values());
+  if (history.Store != nullptr) {
+    const HistoryAnswer<ArchiveCoverage> before = history.Store->Coverage(instrument);
+    history.Tell(before.Outcome);
+    if (!before.Outcome.Ok || !before.Value.Covers(result.RecordCount)) {
+      result.ReadFirst = true;
+      result.ReadCount = ArchiveReadCount(result.RecordCount);
+      if (steps.OnReadStart) {
+        steps.OnReadStart(result.ReadCount);
+      }
+      result.Read =
+          ReadArchive(link, result.ReadCount, history, steps.OnProgress, steps.StopRequested);
+      if (result.Read.Missing > 0 || result.Read.Stopped) {
+        result.Result = Outcome::ReadFailed;
+        return result;
+      }
+      // Erase only what the store holds: records waiting in memory would be
+      // lost with the program.
+      const HistoryAnswer<ArchiveCoverage> after = history.Store->Coverage(instrument);
+      history.Tell(after.Outcome);
+      if (!after.Outcome.Ok || !after.Value.Covers(result.RecordCount)) {
+        result.History = after.Outcome;
+        if (result.History.Ok) {
+          result.History.Ok = false;
+          result.History.Error = QStringLiteral("the instrument holds more records than it sent");
+        }
+        result.Result = Outcome::NotKept;
+        return result;
+      }
+    }
+  }
+  if (!EraseArchive(link).Erased) {
+    result.Result = Outcome::EraseFailed;
+    return result;
+  }
+  result.Result = Outcome::Erased;
+  if (history.Store != nullptr) {
+    HistoryEvent event;
+    event.Kind = EventKind::ArchiveErase;
+    event.RecordCount = result.RecordCount;
+    history.Tell(history.Store->AddEvent(instrument, event));
+  }
+  return result;
+}
+
+}  // namespace vantor

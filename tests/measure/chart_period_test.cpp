@@ -1,0 +1,238 @@
+// The live chart's look back at a past period from the history.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <memory>
+
+#include "HistoryStore.h"
+#include "MeasurePage.h"
+#include "NumberText.h"
+#include "Session.h"
+#include "WidgetApplication.h"
+
+namespace vantor {
+namespace {
+
+constexpr int64_t Now = 1741600800;  // 10 March 2025 10:00 UTC
+
+InstrumentIdentity Other() {
+  InstrumentIdentity other;
+  other.DeviceType = 9;
+  other.Firmware = QStringLiteral("other 2.0");
+  return other;
+}
+
+class ChartPeriodTest : public ::testing::Test {
+ protected:
+  ChartPeriodTest() : clock(Now), session(&clock) {
+    test::EnsureApplication();
+    SetDecimalSeparator(QLatin1Char('.'));
+    ValueStorage& values = session.Link.Values();
+    values.Service.DeviceType = 7;
+    values.DeviceData[0] = 0x42;
+    session.PortNumber = 3;  // connected: the chart looks back at this one
+    session.ShowError = [this](const QString& message) { errors << message; };
+    store = std::make_unique<HistoryStore>(
+        ParseHistoryLocation(dir.filePath(QStringLiteral("history.sqlite"))));
+    session.History = store.get();
+    page = std::make_unique<MeasurePage>(session);
+    page->resize(934, 487);
+  }
+  ~ChartPeriodTest() override { SetDecimalSeparator(QChar()); }
+
+  // Readings of the connected instrument a second apart, `first` to `last`
+  // seconds before now, the value telling how long ago.
+  void Store(int64_t first, int64_t last) {
+    std::vector<LiveReading> readings;
+    for (int64_t ago = first; ago >= last; --ago) {
+      LiveReading reading;
+      reading.AtMs = (Now - ago) * 1000;
+      reading.DoseRate = static_cast<float>(ago);
+      readings.push_back(reading);
+    }
+    ASSERT_TRUE(store->AddReadings(IdentityOf(session.Link.Values()), readings).Ok);
+  }
+
+  void Choose(int period) { emit page->PeriodChoice()->activated(period); }
+
+  // The seconds of the points the chart holds.
+  std::vector<int64_t> ChartSeconds() {
+    ChartPoints& points = page->ChartView()->Points();
+    std::vector<int64_t> seconds;
+    for (size_t i = 0; i < points.Size(); ++i) {
+      seconds.push_back(points.Second(i));
+    }
+    return seconds;
+  }
+
+  QTemporaryDir dir;
+  FixedClock clock;
+  Session session;
+  QStringList errors;
+  std::unique_ptr<HistoryStore> store;
+  std::unique_ptr<MeasurePage> page;
+};
+
+TEST_F(ChartPeriodTest, APastPeriodShowsTheStoredReadingsWhileLiveOnesGatherForTheWayBack) {
+  Store(3 * 86400, 3 * 86400);  // three days ago: beyond a day, within a week
+  Store(7200, 0);               // the last two hours
+  LiveReading foreign;
+  foreign.AtMs = (Now - 10) * 1000;
+  foreign.DoseRate = 1000;
+  ASSERT_TRUE(store->AddReading(Other(), foreign).Ok);
+  page->AddChartPoint(0.5f, Now - 2);
+  page->AddChartPoint(0.7f, Now - 1);
+
+  Choose(MeasurePage::PeriodHour);
+  EXPECT_TRUE(page->ShowingPast());
+  EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodHour);
+  std::vector<int64_t> seconds = ChartSeconds();
+  ASSERT_EQ(seconds.size(), 3601u) << "every second of the hour, now included, no other instrument";
+  EXPECT_EQ(seconds.front(), Now - 3600);
+  EXPECT_EQ(seconds.back(), Now);
+  auto* statistics = page->ChartView()->StatisticsLabel();
+  EXPECT_TRUE(statistics->text().startsWith("Точек: 3601")) << statistics->text().toStdString();
+  EXPECT_FLOAT_EQ(page->ChartView()->Points().MaxY(), 3600.0f);
+  EXPECT_GE(page->LeftAxis()->max(), 3600.0) << "the axis follows the period's readings";
+  // Reduced for the plot, drawn from the history's points only.
+  const QList<QPointF> drawn = page->PointSeries()->points();
+  ASSERT_FALSE(drawn.isEmpty());
+  EXPECT_LE(drawn.size(), 2 * 934);
+  EXPECT_EQ(drawn.front().x(), (Now - 3600) * 1000.0);
+
+  // Polls go on; the chart stays on the period.
+  page->AddChartPoint(0.9f, Now + 1);
+  EXPECT_EQ(ChartSeconds().size(), 3601u);
+  EXPECT_EQ(page->PointSeries()->points(), drawn);
+  EXPECT_GE(page->LeftAxis()->max(), 3600.0);
+
+  Choose(MeasurePage::PeriodWeek);
+  seconds = ChartSeconds();
+  ASSERT_EQ(seconds.size(), 7202u);
+  EXPECT_EQ(seconds.front(), Now - 3 * 86400);
+
+  // Back to live: the live points, the one read meanwhile included, and
+  // nothing of the reduction made for the week.
+  Choose(MeasurePage::PeriodLive);
+  EXPECT_FALSE(page->ShowingPast());
+  EXPECT_EQ(ChartSeconds(), (std::vector<int64_t>{Now - 2, Now - 1, Now + 1}));
+  QList<QPointF> live = page->PointSeries()->points();
+  ASSERT_EQ(live.size(), 3);
+  EXPECT_EQ(live.back(), QPointF((Now + 1) * 1000.0, 0.9f));
+  EXPECT_LT(page->LeftAxis()->max(), 10.0);
+  EXPECT_TRUE(errors.isEmpty());
+
+  // "Очистить график" over a past period brings back the live chart,
+  // cleared.
+  Choose(MeasurePage::PeriodDay);
+  EXPECT_EQ(ChartSeconds().size(), 7201u);
+  page->findChild<QPushButton*>("Button6")->click();
+  EXPECT_FALSE(page->ShowingPast());
+  EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
+  EXPECT_TRUE(ChartSeconds().empty());
+  EXPECT_EQ(page->PointSeries()->count(), 0);
+}
+
+// The chart takes up its last reduction where it can; one of other points
+// over the same span must not be taken for it.
+TEST_F(ChartPeriodTest, ALiveHourAndAStoredHourEachDrawTheirOwnPeaks) {
+  std::vector<LiveReading> readings;
+  for (int64_t ago = 3600; ago >= 0; --ago) {
+    page->ChartState().Points().Add(Now - ago, 0.5f);
+    LiveReading reading;
+    reading.AtMs = (Now - ago) * 1000;
+    reading.DoseRate = ago == 1800 ? 100.0f : 1.0f + static_cast<float>(ago % 3);
+    readings.push_back(reading);
+  }
+  page->RefreshChart();
+  ASSERT_TRUE(store->AddReadings(IdentityOf(session.Link.Values()), readings).Ok);
+  const auto drawnRange = [this] {
+    const QList<QPointF> drawn = page->PointSeries()->points();
+    double low = 1e9;
+    double high = -1e9;
+    for (const QPointF& point : drawn) {
+      low = std::min(low, point.y());
+      high = std::max(high, point.y());
+    }
+    return std::pair{low, high};
+  };
+  ASSERT_EQ(drawnRange(), (std::pair{0.5, 0.5}));
+  Choose(MeasurePage::PeriodHour);
+  EXPECT_EQ(drawnRange(), (std::pair{1.0, 100.0}));
+  Choose(MeasurePage::PeriodLive);
+  EXPECT_EQ(drawnRange(), (std::pair{0.5, 0.5}));
+}
+
+TEST_F(ChartPeriodTest, NotConnectedTheChartLooksBackAtTheInstrumentTheHistorySawLast) {
+  Store(100, 0);
+  LiveReading later;
+  later.AtMs = (Now - 5) * 1000;
+  later.DoseRate = 42;
+  ASSERT_TRUE(store->AddReading(Other(), later).Ok);
+  session.PortNumber = 0;
+  Choose(MeasurePage::PeriodHour);
+  ASSERT_EQ(ChartSeconds(), std::vector<int64_t>{Now - 5});
+  EXPECT_FLOAT_EQ(page->ChartView()->Points().Y(0), 42.0f);
+}
+
+TEST_F(ChartPeriodTest, WithoutAWorkingHistoryTheChartStaysLiveAndAFailureIsShown) {
+  page->AddChartPoint(0.5f, Now);
+  session.History = nullptr;  // a page without a main window
+  Choose(MeasurePage::PeriodHour);
+  EXPECT_FALSE(page->ShowingPast());
+  EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
+  EXPECT_TRUE(errors.isEmpty());
+
+  // A history whose folder cannot be made: a file stands in its place.
+  QFile blocker(dir.filePath(QStringLiteral("file")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  HistoryStore broken(ParseHistoryLocation(dir.filePath(QStringLiteral("file/history.sqlite"))));
+  session.History = &broken;
+  Choose(MeasurePage::PeriodWeek);
+  EXPECT_FALSE(page->ShowingPast());
+  EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_TRUE(errors.front().startsWith("Не удалось прочитать историю: "))
+      << errors.front().toStdString();
+  EXPECT_EQ(ChartSeconds(), std::vector<int64_t>{Now});
+}
+
+TEST_F(ChartPeriodTest, ThePeriodsFollowTheLanguageAndSitAboveThePlotWithTheChartsTools) {
+  const auto items = [this] {
+    QStringList texts;
+    for (int i = 0; i < page->PeriodChoice()->count(); ++i) {
+      texts << page->PeriodChoice()->itemText(i);
+    }
+    return texts;
+  };
+  EXPECT_EQ(items(),
+            (QStringList{"Сейчас", "Последний час", "Последние сутки", "Последняя неделя"}));
+  page->ApplyLanguage(1);
+  EXPECT_EQ(items(), (QStringList{"Live", "Last hour", "Last day", "Last week"}));
+
+  // In the strip above the plot, clear of the other tools and the
+  // statistics.
+  QComboBox* choice = page->PeriodChoice();
+  TimeChart* chart = page->ChartView();
+  EXPECT_EQ(choice->parentWidget(), chart);
+  EXPECT_LT(choice->geometry().bottom(), chart->chart()->plotArea().top());
+  for (QWidget* other :
+       {static_cast<QWidget*>(chart->BandSwitch()), static_cast<QWidget*>(chart->FitButton()),
+        static_cast<QWidget*>(chart->StatisticsLabel())}) {
+    EXPECT_FALSE(choice->geometry().intersects(other->geometry()))
+        << other->objectName().toStdString();
+  }
+  EXPECT_GE(choice->width(), choice->sizeHint().width());
+}
+
+}  // namespace
+}  // namespace vantor
