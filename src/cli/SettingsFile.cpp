@@ -82,7 +82,7 @@ bool ReadSettingsFile(const QByteArray& bytes, ValueStorage& values, QString* er
     if (!list.isArray()) {
       return fail(QStringLiteral("no list of %1").arg(ListKey(variable)));
     }
-    for (const QJsonValue& item : list.toArray()) {
+    for (const QJsonValue item : list.toArray()) {
       const QJsonObject entry = item.toObject();
       const QJsonValue member = entry.value(QStringLiteral("member"));
       const QJsonValue name = entry.value(QStringLiteral("name"));
