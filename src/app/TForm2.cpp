@@ -127,7 +127,8 @@ void TForm2::RefreshPortList() {
   }
   for (const PortEntry& entry : entries) {
     if (entry.Number <= ComboBox1->count()) {
-      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry, language_)), Qt::ToolTipRole);
+      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry, language_)),
+                             Qt::ToolTipRole);
     }
   }
   DescribeSelection();

@@ -14,13 +14,7 @@ using sim::Fault;
 
 class ArchiveReadOverALossyLine : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::InstrumentPeer peer;
-    peer.Model = &model;
-    link.SetLineOpener(test::OpenerFor(std::make_unique<test::MemoryLine>(peer.AsPeer()), 1));
-    link.OpenPort(1);
-    link.InitDictionary();
-  }
+  void SetUp() override { test::ConnectToModel(link, model); }
 
   // Every slot holds the instrument's record of that position.
   void ExpectEveryRecordInItsSlot(const ArchiveReadResult& read) {

@@ -20,13 +20,7 @@ constexpr int64_t ZoneOffset = -3 * 3600;
 
 class MeasureOperations : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::InstrumentPeer peer;
-    peer.Model = &model;
-    link.SetLineOpener(test::OpenerFor(std::make_unique<test::MemoryLine>(peer.AsPeer()), 1));
-    link.OpenPort(1);
-    link.InitDictionary();
-  }
+  void SetUp() override { test::ConnectToModel(link, model); }
 
   sim::InstrumentModel model;
   DeviceLink link;

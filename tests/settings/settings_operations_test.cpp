@@ -25,13 +25,7 @@ using sim::Fault;
 
 class SettingsOperations : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::InstrumentPeer peer;
-    peer.Model = &model;
-    link.SetLineOpener(test::OpenerFor(std::make_unique<test::MemoryLine>(peer.AsPeer()), 1));
-    link.OpenPort(1);
-    link.InitDictionary();
-  }
+  void SetUp() override { test::ConnectToModel(link, model); }
 
   // Variables 3 and 4 as the instrument sends them.
   std::vector<uint8_t> Wire(uint8_t index) {

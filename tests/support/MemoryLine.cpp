@@ -117,4 +117,12 @@ std::function<std::unique_ptr<LineTransport>(int)> OpenerFor(std::unique_ptr<Mem
   };
 }
 
+void ConnectToModel(DeviceLink& link, sim::InstrumentModel& model) {
+  InstrumentPeer peer;
+  peer.Model = &model;
+  link.SetLineOpener(OpenerFor(std::make_unique<MemoryLine>(peer.AsPeer()), 1));
+  link.OpenPort(1);
+  link.InitDictionary();
+}
+
 }  // namespace vantor::test

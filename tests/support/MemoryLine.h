@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "DeviceLink.h"
 #include "InstrumentModel.h"
 #include "LineTransport.h"
 #include "RequestReader.h"
@@ -79,5 +80,9 @@ struct InstrumentPeer {
 // A DeviceLink line opener that gives `line` (once) as COM`number`.
 std::function<std::unique_ptr<LineTransport>(int)> OpenerFor(std::unique_ptr<MemoryLine> line,
                                                              int number);
+
+// Opens `link` on an in-memory line to `model` (paced, no extra latency) as
+// COM1 and sets up its dictionary: where the operations' tests start.
+void ConnectToModel(DeviceLink& link, sim::InstrumentModel& model);
 
 }  // namespace vantor::test
