@@ -1,5 +1,6 @@
 #include "MemberChanges.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "Csv.h"
@@ -16,7 +17,9 @@ T Load(const uint8_t* field) {
   return value;
 }
 
-QString ValueText(uint8_t type, const uint8_t* field, size_t available) {
+}  // namespace
+
+QString MemberValueText(uint8_t type, const uint8_t* field, size_t available) {
   switch (type) {
     case TypeInt8:
       return QString::number(Load<uint8_t>(field));
@@ -28,8 +31,15 @@ QString ValueText(uint8_t type, const uint8_t* field, size_t available) {
       return QString::number(Load<int16_t>(field));
     case TypeInt32:
       return QString::number(Load<int32_t>(field));
-    case TypeFloat:
-      return DotNumber(Load<float>(field));
+    case TypeFloat: {
+      const float value = Load<float>(field);
+      if (std::isfinite(value)) {
+        return DotNumber(value);
+      }
+      return QStringLiteral("0x") + QString::number(Load<uint32_t>(field), 16)
+                                        .rightJustified(8, QLatin1Char('0'))
+                                        .toUpper();
+    }
     case TypeText:
       return FromWindows1251(reinterpret_cast<const char*>(field), available);
     default:
@@ -40,7 +50,10 @@ QString ValueText(uint8_t type, const uint8_t* field, size_t available) {
   }
 }
 
-}  // namespace
+QString MemberName(const MemberDescriptor& member, int position) {
+  return member.RussianName != nullptr ? QString::fromUtf8(member.RussianName)
+                                       : QStringLiteral("#%1").arg(position);
+}
 
 std::vector<MemberChange> ChangedMembers(uint8_t variableId, const ValueStorage& before,
                                          const ValueStorage& after) {
@@ -64,10 +77,9 @@ std::vector<MemberChange> ChangedMembers(uint8_t variableId, const ValueStorage&
       }
       MemberChange change;
       change.Member = i;
-      change.Name = member.RussianName != nullptr ? QString::fromUtf8(member.RussianName)
-                                                  : QStringLiteral("#%1").arg(i);
-      change.Old = ValueText(member.Type, old, available);
-      change.New = ValueText(member.Type, now, available);
+      change.Name = MemberName(member, i);
+      change.Old = MemberValueText(member.Type, old, available);
+      change.New = MemberValueText(member.Type, now, available);
       changes.push_back(change);
     }
   }

@@ -11,6 +11,7 @@
 #include "Csv.h"
 #include "DeviceLink.h"
 #include "Dictionary.h"
+#include "MemberChanges.h"
 
 namespace vantor {
 namespace {
@@ -35,16 +36,13 @@ std::vector<Member> Members() {
 }
 
 QString NameOf(const Member& member) {
-  return member.Descriptor->RussianName != nullptr
-             ? QString::fromUtf8(member.Descriptor->RussianName)
-             : QStringLiteral("#%1").arg(member.Position);
+  return MemberName(*member.Descriptor, member.Position);
 }
 
-template <class T>
-T Load(const uint8_t* field) {
-  T value{};
-  std::memcpy(&value, field, sizeof value);
-  return value;
+QString ValueOf(const Member& member, const ValueStorage& values) {
+  const uint16_t offset = member.Descriptor->Offset;
+  return MemberValueText(member.Descriptor->Type, FieldOf(values, offset),
+                         sizeof(ValueStorage) - offset);
 }
 
 template <class T>
@@ -74,32 +72,6 @@ std::optional<IntegerType> IntegerTypeOf(uint8_t type) {
                          std::numeric_limits<int32_t>::max()};
     default:
       return std::nullopt;
-  }
-}
-
-QString MemberValueText(uint8_t type, const uint8_t* field) {
-  switch (type) {
-    case TypeInt8:
-      return QString::number(Load<uint8_t>(field));
-    case TypeSignedInt8:
-      return QString::number(Load<int8_t>(field));
-    case TypeInt16:
-      return QString::number(Load<uint16_t>(field));
-    case TypeSignedInt16:
-      return QString::number(Load<int16_t>(field));
-    case TypeInt32:
-      return QString::number(Load<int32_t>(field));
-    case TypeFloat: {
-      const float value = Load<float>(field);
-      if (std::isfinite(value)) {
-        return DotNumber(value);
-      }
-      return QStringLiteral("0x") + QString::number(Load<uint32_t>(field), 16)
-                                        .rightJustified(8, QLatin1Char('0'))
-                                        .toUpper();
-    }
-    default:
-      return QString();
   }
 }
 
@@ -164,9 +136,7 @@ QString VariableName(uint8_t variable) {
 std::vector<MemberText> SettingsMemberTexts(const ValueStorage& values) {
   std::vector<MemberText> texts;
   for (const Member& member : Members()) {
-    texts.push_back(
-        {member.Variable, member.Position, NameOf(member),
-         MemberValueText(member.Descriptor->Type, FieldOf(values, member.Descriptor->Offset))});
+    texts.push_back({member.Variable, member.Position, NameOf(member), ValueOf(member, values)});
   }
   return texts;
 }
@@ -223,15 +193,11 @@ bool ApplyMemberTexts(const std::vector<MemberText>& members, ValueStorage& valu
 std::vector<MemberDifference> SettingsDifferences(const ValueStorage& instrument,
                                                   const ValueStorage& wanted) {
   std::vector<MemberDifference> differences;
-  for (const Member& member : Members()) {
-    const MemberDescriptor& d = *member.Descriptor;
-    const uint16_t size = TypeSize(d.Type, FieldOf(instrument, d.Offset));
-    // Compared as bytes: a float that is no number equals itself when its
-    // bits do.
-    if (std::memcmp(FieldOf(instrument, d.Offset), FieldOf(wanted, d.Offset), size) != 0) {
-      differences.push_back({member.Variable, member.Position, NameOf(member),
-                             MemberValueText(d.Type, FieldOf(instrument, d.Offset)),
-                             MemberValueText(d.Type, FieldOf(wanted, d.Offset))});
+  for (const VariableIndex index : BackedUp) {
+    const uint8_t variable = VariableDictionary[index].Id;
+    for (MemberChange& change : ChangedMembers(variable, instrument, wanted)) {
+      differences.push_back({variable, change.Member, std::move(change.Name), std::move(change.Old),
+                             std::move(change.New)});
     }
   }
   return differences;

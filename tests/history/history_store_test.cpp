@@ -335,6 +335,10 @@ TEST_P(History, EventsKeepWhoChangedWhichMemberFromWhatToWhatAndWhen) {
   EXPECT_EQ(
       service,
       (std::vector<MemberChange>{{0, "Чувствительность ((мкЗв/ч)/(имп/c))", "0", "0.00123"}}));
+  // A calibration value that is no number is told by its bits, not as "nan".
+  ValueStorage spoilt = after;
+  spoilt.Service.Floats[0] = std::bit_cast<float>(0x7FC00001u);
+  EXPECT_EQ(ChangedMembers(IdService, after, spoilt).at(0).New, "0x7FC00001");
 
   auto store = Open();
   const auto device = TestInstrument();
