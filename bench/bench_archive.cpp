@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "ArchivePage.h"
+#include "BenchFigures.h"
 #include "CalendarClock.h"
 #include "Dictionary.h"
 #include "ProgramWindows.h"
@@ -37,17 +38,6 @@
 #include "WindowStyle.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
 
 struct ReadFigures {
   double Seconds = 0;

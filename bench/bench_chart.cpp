@@ -18,18 +18,14 @@
 #include <random>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "CalendarClock.h"
 #include "MeasurePage.h"
 #include "Session.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
 
 // This thread's processor time in milliseconds: on a machine shared with
 // builds, wall time also counts the waits for a core.
@@ -37,14 +33,6 @@ double CpuMs() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-long ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0;
-  long resident = 0;
-  statm >> size >> resident;
-  return resident * 4096;
 }
 
 struct Figures {

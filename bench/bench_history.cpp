@@ -23,6 +23,7 @@
 #include <random>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "ChartModel.h"
 #include "HistoryExport.h"
 #include "HistoryStore.h"
@@ -30,18 +31,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using vantor::ArchiveBytes;
 using vantor::HistoryStore;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
 
 vantor::InstrumentIdentity Instrument(int serial) {
   vantor::InstrumentIdentity instrument;

@@ -16,24 +16,10 @@
 #include <random>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "HistoryStore.h"
 #include "MeasurePage.h"
 #include "Session.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

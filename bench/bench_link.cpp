@@ -18,18 +18,13 @@
 #include <vector>
 
 #include "ArchiveRead.h"
+#include "BenchFigures.h"
 #include "DeviceLink.h"
 #include "Dictionary.h"
 #include "VirtualInstrument.h"
 
 using namespace vantor;
-using Clock = std::chrono::steady_clock;
-
 namespace {
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
 
 struct ArchiveFigures {
   double Seconds = 0;

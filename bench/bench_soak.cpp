@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "BenchFigures.h"
 #include "CalendarClock.h"
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
@@ -29,14 +30,6 @@
 #include "VirtualInstrument.h"
 
 namespace {
-
-long ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0;
-  long resident = 0;
-  statm >> size >> resident;
-  return resident * 4096;
-}
 
 // What the heap holds in use, which unlike the resident size does not
 // depend on when the allocator returns freed pages.

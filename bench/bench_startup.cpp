@@ -18,24 +18,14 @@
 #include <memory>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "ErrorBox.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
 #include "VirtualInstrument.h"
 
 using namespace vantor;
-using Clock = std::chrono::steady_clock;
-
 namespace {
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 struct Figures {
   double CreateMs = 0;  // the six windows
