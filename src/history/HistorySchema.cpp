@@ -1,5 +1,7 @@
 #include "HistorySchema.h"
 
+#include "HistoryConnection.h"
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -126,7 +128,7 @@ bool Run(QSqlQuery& query, const QString& sql, QString* error) {
   if (query.exec(sql)) {
     return true;
   }
-  *error = query.lastError().text();
+  *error = OneLineError(query.lastError());
   return false;
 }
 
@@ -175,7 +177,7 @@ bool MigrateHistory(QSqlDatabase& db, HistoryEngine engine, QString* error) {
         query.next()) {
       current = query.value(0).toInt();
     } else if (ok) {
-      *error = query.lastError().text();
+      *error = OneLineError(query.lastError());
       ok = false;
     }
     query.finish();
@@ -199,7 +201,7 @@ bool MigrateHistory(QSqlDatabase& db, HistoryEngine engine, QString* error) {
         query.addBindValue(QDateTime::currentMSecsSinceEpoch());
         ok = query.exec();
         if (!ok) {
-          *error = query.lastError().text();
+          *error = OneLineError(query.lastError());
         }
       }
     }
