@@ -21,10 +21,11 @@
 #include "ConnectionManager.h"
 #include "DataMenu.h"
 #include "ErrorBox.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "NoticeLine.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
 #include "TForm2.h"
@@ -60,7 +61,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     clock = ownClock_.get();
   }
   session_ = std::make_unique<Session>(clock);
-  history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
+  history_ = std::make_unique<HistoryService>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
   setObjectName(QStringLiteral("TForm1"));
@@ -97,6 +98,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 
   BuildStatusBar(client_);
   BuildMenu();
+  // Between the captions above the status bar, over the free strip.
+  notice_ = new NoticeLine(client_);
+  notice_->setGeometry(250, 512, 610, 23);
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -113,7 +117,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   // What the pages and the line report goes to the status bar and the box.
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
-  session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
+  session_->ShowNotice = [this](const Notice& notice) { notice_->Show(notice); };
+  session_->ClearNotice = [this](int textRow) { notice_->Clear(textRow); };
+  history_->OnOutcome = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
   session_->Link.SetOutcomeHandler(
       [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
   // An unplugged instrument: "---" while its port is gone, the port again
@@ -146,7 +152,9 @@ TForm1::~TForm1() {
   session_->Link.SetOutcomeHandler([](int) {});
   session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
-  session_->ReportHistory = [](const HistoryOutcome&) {};
+  session_->ShowNotice = [](const Notice&) {};
+  session_->ClearNotice = [](int) {};
+  history_->OnOutcome = nullptr;
   delete takeCentralWidget();
 }
 
@@ -262,6 +270,7 @@ void TForm1::ApplyLanguage(int language) {
   n3_->setTitle(text(RowHelpMenu));
   n8_->setText(text(RowAboutItem));
   dataMenu_->ApplyLanguage(lang);
+  notice_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
   settings_->ApplyLanguage(lang);

@@ -19,8 +19,9 @@ namespace vantor {
 
 class ArchivePage;
 class DataMenu;
-class HistoryStore;
+class HistoryService;
 class MeasurePage;
+class NoticeLine;
 class SettingsPage;
 class TForm2;
 class TForm3;
@@ -84,6 +85,7 @@ class TForm1 : public QMainWindow {
   SettingsPage* Settings() const { return settings_; }
   ArchivePage* Archive() const { return archive_; }
   DataMenu* Data() const { return dataMenu_; }
+  NoticeLine* Notices() const { return notice_; }
   QTabWidget* PageControl() const { return pageControl1_; }
   QTimer* Timer1() const { return timer1_; }
   QTimer* Timer2() const { return timer2_; }
@@ -105,9 +107,10 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<SystemClock> ownClock_;
   std::unique_ptr<Session> session_;
-  // The history of the run, from vantor.conf; it opens on first use, so a
-  // slow or missing database never holds up the start.
-  std::unique_ptr<HistoryStore> history_;
+  // The history of the run, from vantor.conf, on a thread of its own; it
+  // opens on first use, so a slow or missing database never holds up the
+  // start, and nothing it does holds up the window or the line.
+  std::unique_ptr<HistoryService> history_;
 
   QWidget* client_ = nullptr;
   QTabWidget* pageControl1_ = nullptr;
@@ -118,6 +121,7 @@ class TForm1 : public QMainWindow {
   QLabel* label15_ = nullptr;
   QStatusBar* statusBar1_ = nullptr;
   std::array<QLabel*, 4> panels_{};
+  NoticeLine* notice_ = nullptr;
 
   QMenuBar* mainMenu1_ = nullptr;
   QMenu* n2_ = nullptr;

@@ -58,7 +58,8 @@ const char* const Description =
     "erase is kept in the history: the SQLite file\n"
     "$XDG_DATA_HOME/vantor/history.sqlite, the History/Url of vantor.conf, or\n"
     "--history URL (a file, or postgresql://user@host/database). A history\n"
-    "that cannot be written is said once; the work goes on.\n"
+    "that cannot be written is said once; the work goes on, and never waits\n"
+    "for it.\n"
     "\n"
     "Without --port or --device the instrument is looked for as the program\n"
     "does at start-up: COM1 to COM254 of the port map, in turn.";
@@ -66,8 +67,10 @@ const char* const Description =
 const char* const Epilogue =
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 no instrument found, 3 the\n"
-    "line failed during the operation, 4 a file or value was refused, 130\n"
-    "stopped by Ctrl-C (what was read is written).\n"
+    "line failed during the operation, 4 a file or value was refused, 5 done\n"
+    "but the history could not take all of it (or, for history export, could\n"
+    "not be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
+    "written).\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
@@ -321,22 +324,28 @@ int RunVantorctl(const QStringList& arguments) {
   }
 
   // The store opens on first use: commands that keep nothing never touch it.
-  const HistoryLocation location = ConfiguredHistoryLocation(parser.value(historyOption));
+  c.HistoryUrl = parser.value(historyOption);
+  const HistoryLocation location = ConfiguredHistoryLocation(c.HistoryUrl);
   if (parser.isSet(historyOption) && !location.Valid()) {
     return Usage(QStringLiteral("--history: %1").arg(location.Error));
   }
-  c.Store = std::make_unique<HistoryStore>(location);
-  c.History = CommandHistory(*c.Store);
-
+  if (form->Run == &HistoryExportCommand && c.Output == Format::Json) {
+    return Usage(QStringLiteral("history export writes CSV; --format json does not go with it"));
+  }
+  // SIGTERM and Ctrl-C from here on stop the work after its current step,
+  // and what was read still goes into the history.
+  const InterruptRequest interrupt;
   if (form->NeedsInstrument) {
+    OpenHistory(c, location);
     const int found = FindTheInstrument(c, port, device);
     if (found != ExitDone) {
-      return found;
+      return FinishHistory(c, found);
+    }
+    if (InterruptRequest::Requested()) {
+      return FinishHistory(c, InterruptRequest::ExitStatus());
     }
   }
-  const int status = form->Run(c);
-  FinishHistory(c);
-  return status;
+  return FinishHistory(c, form->Run(c));
 }
 
 }  // namespace vantor::cli

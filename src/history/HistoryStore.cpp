@@ -413,8 +413,8 @@ HistoryOutcome HistoryStore::AddEvent(const InstrumentIdentity& instrument, Hist
 }
 
 ArchiveReadLog HistoryStore::BeginArchiveRead(const InstrumentIdentity& instrument,
-                                              int64_t deviceCount) {
-  return {this, d_->reads.Begin(instrument, deviceCount, d_->Now())};
+                                              int64_t deviceCount, int64_t startedMs) {
+  return {this, d_->reads.Begin(instrument, deviceCount, startedMs != 0 ? startedMs : d_->Now())};
 }
 
 HistoryOutcome HistoryStore::StoreArchiveRead(const InstrumentIdentity& instrument,
@@ -474,12 +474,12 @@ ArchiveReadLog::~ArchiveReadLog() {
   }
 }
 
-HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record) {
+HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record, int64_t readMs) {
   if (store_ == nullptr) {
     return {false, QStringLiteral("the archive read has ended")};
   }
   auto& d = *store_->d_;
-  d.reads.Buffer(key_, record, d.Now());
+  d.reads.Buffer(key_, record, readMs != 0 ? readMs : d.Now());
   if (!d.reads.BatchDue(key_, d.options.BatchRecords, d.options.BatchMs)) {
     return d.Current();
   }
@@ -487,14 +487,14 @@ HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record) {
   return d.Flush(false);
 }
 
-HistoryOutcome ArchiveReadLog::Finish(bool complete) {
+HistoryOutcome ArchiveReadLog::Finish(bool complete, int64_t finishedMs) {
   if (store_ == nullptr) {
     return {false, QStringLiteral("the archive read has ended")};
   }
   auto& d = *store_->d_;
   store_ = nullptr;
   d.reads.At(key_).Ended = true;
-  d.QueueBatch(key_, true, complete);
+  d.queue.Push(d.reads.TakeBatch(key_, true, complete, finishedMs != 0 ? finishedMs : d.Now()));
   return d.Flush(false);
 }
 

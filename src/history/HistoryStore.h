@@ -78,8 +78,10 @@ class HistoryStore {
                              const std::vector<LiveReading>& readings);
   HistoryOutcome AddEvent(const InstrumentIdentity& instrument, HistoryEvent event);
   // A read of the instrument's archive, record by record as it arrives.
-  // `deviceCount` is the record count the instrument reported.
-  ArchiveReadLog BeginArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount);
+  // `deviceCount` is the record count the instrument reported. Times here
+  // and in the log are ms since 1970 UTC, 0 for now.
+  ArchiveReadLog BeginArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount,
+                                  int64_t startedMs = 0);
   // A whole read at once, in one transaction.
   HistoryOutcome StoreArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount,
                                   const std::vector<ArchiveBytes>& records, bool complete);
@@ -135,8 +137,8 @@ class ArchiveReadLog {
   ArchiveReadLog& operator=(const ArchiveReadLog&) = delete;
   ~ArchiveReadLog();
 
-  HistoryOutcome Add(const ArchiveBytes& record);
-  HistoryOutcome Finish(bool complete);
+  HistoryOutcome Add(const ArchiveBytes& record, int64_t readMs = 0);
+  HistoryOutcome Finish(bool complete, int64_t finishedMs = 0);
 
  private:
   friend class HistoryStore;

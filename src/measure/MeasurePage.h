@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "ChartModel.h"
 #include "HistorySink.h"
+#include "MeasureHistory.h"
 #include "Session.h"
 #include "TimeChart.h"
 
@@ -14,7 +17,9 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QToolButton;
 class QLineSeries;
 class QValueAxis;
 
@@ -75,13 +80,18 @@ class MeasurePage : public QWidget {
 
   // The chart's period: live, or the readings of the connected instrument
   // (else the one the history saw last) over the last hour, day or week,
-  // fetched from the history. Polling goes on while a past period is shown;
-  // its points join the live chart, which comes back with "live" or
-  // "Очистить график".
+  // read from the history as a job (its progress and Cancel over the
+  // chart) while the live chart stays. Polling goes on meanwhile, and while
+  // a past period is shown it is a window on the history: each new point
+  // joins it and the oldest leave. Its points join the live chart too,
+  // which comes back with "live" or "Очистить график".
   enum ChartPeriodIndex : uint8_t { PeriodLive, PeriodHour, PeriodDay, PeriodWeek };
   void ShowChartPeriod(int period);
   bool ShowingPast() const { return past_ != nullptr; }
+  bool LookingBack() const { return lookBack_ != nullptr; }
+  void CancelLookBack();
   QComboBox* PeriodChoice() const { return ChartPeriod; }
+  QWidget* LookBackProgress() const { return lookBackBar_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -94,7 +104,9 @@ class MeasurePage : public QWidget {
   void UpdateLeftAxis();
   void ShowLive();
   HistorySink History() const;  // the session's, for the polls and the dose reset
-  bool ShowPast(int64_t seconds);
+  bool StartLookBack(int period);
+  void LookBackDone(int period, PastReadings past);
+  void ShowPastWindow();
 
   Session& session_;
   LiveChart chart_;
@@ -120,6 +132,14 @@ class MeasurePage : public QWidget {
   QComboBox* ChartPeriod = nullptr;
   // The past period on display, from the history; null while live.
   std::unique_ptr<ChartPoints> past_;
+  int64_t pastSeconds_ = 0;
+  // The look back being read, and the live points that came meanwhile.
+  std::shared_ptr<HistoryJob> lookBack_;
+  int lookBackTicket_ = 0;
+  std::vector<std::pair<int64_t, float>> arrived_;
+  QFrame* lookBackBar_ = nullptr;
+  QProgressBar* lookBackProgress_ = nullptr;
+  QToolButton* lookBackCancel_ = nullptr;
 };
 
 }  // namespace vantor

@@ -146,6 +146,12 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 134 */ "Отмена", "Cancel",
     /* 135 */ "Архив не стёрт", "Archive not erased",
     /* 136 */ "Архив не стёрт: его записи не удалось сохранить в истории (%1). Прочитанные записи показаны на странице архива.", "The archive was not erased: its records could not be kept in the history (%1). The records read are shown on the archive tab.",
+    /* 137 */ "Архив не стёрт: история не ответила за %1 с, хранит ли она все его записи.", "The archive was not erased: the history did not say within %1 s whether it holds all its records.",
+    /* 138 */ "Подробнее…", "Details…",
+    /* 139 */ "Скрыть", "Dismiss",
+    /* 140 */ "Чтение истории…", "Reading the history…",
+    /* 141 */ "Экспорт в %1…", "Exporting to %1…",
+    /* 142 */ "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged",
 }};
 // clang-format on
 

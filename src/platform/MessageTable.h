@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 137;
+inline constexpr int MessageRowCount = 143;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -108,6 +108,14 @@ enum MessageRow : int {
   // An erase held back because the history could not take the records.
   RowEraseNotKept = 135,
   RowEraseNotKeptReason = 136,  // %1 why
+  // The history on its own thread: an erase held back for want of an
+  // answer (%1 seconds), the notice line, and the jobs' progress.
+  RowEraseUnanswered = 137,
+  RowNoticeDetails = 138,
+  RowNoticeDismiss = 139,
+  RowHistoryReading = 140,
+  RowExporting = 141,  // %1 the file
+  RowExportCancelled = 142,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -405,9 +405,11 @@ TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExports
       RawColumn(ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv")))), "raw"),
       instrument);
 
+  // The instrument's time stands still here: the second poll brings the
+  // first one's measurement again, which the history keeps once.
   ASSERT_EQ(Run({"live", "--count", "2"}).Exit, 0);
   const QList<QStringList> readings = Run({"history", "export", "--what", "readings"}).Csv();
-  ASSERT_EQ(readings.size(), 3);
+  ASSERT_EQ(readings.size(), 2);
   EXPECT_EQ(readings[1][1], "VNT-2 v1.07");
 
   sim.SetClockOffset(-600);
@@ -481,7 +483,7 @@ TEST_F(Vantorctl, AHistoryThatCannotBeWrittenIsSaidOnceAndTheReadStillWritesItsR
   sim.PrefillArchive(300);
   const Result read =
       Run({"--history", work.File("blocked/history.sqlite"), "--format", "csv", "archive", "read"});
-  EXPECT_EQ(read.Exit, 0);
+  EXPECT_EQ(read.Exit, 5) << "done, but not kept";
   EXPECT_EQ(read.Csv().size(), 301);
   EXPECT_EQ(read.Err.count("cannot be written"), 1) << read.Err.toStdString();
   EXPECT_TRUE(read.Err.contains("300 items could not be written to the history"))

@@ -558,11 +558,11 @@ TEST_P(History, ExportedCsvReadsBackAsStored) {
   const QList<QStringList> expectedArchive = {
       {"instrument", "firmware", "run", "position", "time", "dose rate (uSv/h)", "flags",
        "threshold exceeded", "read at", "raw"},
-      {instrument, firmware, "1", "0", "2025-11-07T09:01:02+03:00", "1234.5", "5", "1",
+      {instrument, firmware, "1", "0", "2025-11-07T09:01:02+03:00", "1234.5", "5", "true",
        "2026-01-01T03:00:06+03:00", "00509a440519e981c2"},
-      {instrument, firmware, "2", "2", "", "1e-45", "0", "0", "2026-01-01T03:00:06+03:00",
+      {instrument, firmware, "2", "2", "", "1e-45", "0", "false", "2026-01-01T03:00:06+03:00",
        "010000000000000000"},
-      {instrument, firmware, "2", "3", "2025-11-07T09:03:00+03:00", "0.05", "0", "0",
+      {instrument, firmware, "2", "3", "2025-11-07T09:03:00+03:00", "0.05", "0", "false",
        "2026-01-01T03:00:06+03:00", "cdcc4c3d0019e983c0"}};
   EXPECT_EQ(archive, expectedArchive);
 

@@ -7,7 +7,7 @@
 #include "DeviceLink.h"
 
 #include "Dictionary.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MemoryLine.h"
@@ -83,8 +83,9 @@ TEST_F(MeasureOperations, ASilentInstrumentGivesAnUnreadPollAndNoClockWrite) {
 // poll or reset that failed.
 TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperationsChanged) {
   QTemporaryDir dir;
-  HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
-  const HistorySink history{&store, {}};
+  const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  HistoryService service(location);
+  const HistorySink history{&service};
   const InstrumentIdentity instrument = IdentityOf(link.Values());
   model.SetDeviceClock(clock.ToLocal(Start + 301));
   ASSERT_TRUE(PollMeasurement(link, clock, history).ClockSet);
@@ -94,6 +95,8 @@ TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperation
   EXPECT_FALSE(ResetDose(link, history));
   EXPECT_TRUE(ResetDose(link, history));
 
+  ASSERT_TRUE(service.WaitIdle(10000));
+  HistoryStore store(location);
   const auto rates = store.Rates(instrument, {});
   ASSERT_EQ(rates.Value.AtMs, std::vector<int64_t>{Start * 1000});
   EXPECT_EQ(rates.Value.Rates[0], link.Values().Measurement.DoseRate);

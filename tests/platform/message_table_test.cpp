@@ -108,6 +108,15 @@ const Row Expected[] = {
     {90, "Состояние", ""},
     {91, "Прошивка", "Firmware"},
     {92, "COM-порт", "COM-port"},
+    // The history on its own thread.
+    {137, "Архив не стёрт: история не ответила за %1 с, хранит ли она все его записи.",
+     "The archive was not erased: the history did not say within %1 s whether it holds all its "
+     "records."},
+    {138, "Подробнее…", "Details…"},
+    {139, "Скрыть", "Dismiss"},
+    {140, "Чтение истории…", "Reading the history…"},
+    {141, "Экспорт в %1…", "Exporting to %1…"},
+    {142, "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged"},
 };
 
 TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
