@@ -33,7 +33,8 @@ QString OneLineError(const QSqlError& error) {
 HistoryConnection::HistoryConnection(const HistoryLocation& location, const HistoryOptions& options)
     : location_(location),
       busyTimeoutMs_(options.BusyTimeoutMs),
-      connectTimeoutS_(options.ConnectTimeoutS),
+      connectTimeoutS_(location.ConnectTimeoutS > 0 ? location.ConnectTimeoutS
+                                                    : options.ConnectTimeoutS),
       readOnly_(options.ReadOnly),
       name_(QStringLiteral("vantor-history-%1").arg(connectionCounter.fetch_add(1))) {}
 

@@ -67,6 +67,12 @@ HistoryLocation ParsePostgres(const QString& text) {
       }
     } else if (key == QLatin1String("user")) {
       location.User = value;
+    } else if (key == QLatin1String("connect_timeout")) {
+      bool ok = false;
+      location.ConnectTimeoutS = value.toInt(&ok);
+      if (!ok || location.ConnectTimeoutS < 1) {
+        return Invalid(text, QStringLiteral("bad connect_timeout"));
+      }
     } else {
       return Invalid(text, QStringLiteral("unknown parameter %1").arg(key));
     }

@@ -62,7 +62,11 @@ struct HistoryService::Shared {
     Task Run;
     int64_t Rows = 0;
     bool Job = false;
+    bool Write = false;
   };
+  // Writes deferred in a row: at most this many wait for one commit.
+  static constexpr int DeferLimit = 256;
+  int deferredInRow = 0;
 
   std::mutex Mutex;
   std::condition_variable Wake;     // to the store's thread: a task, or stop
@@ -104,10 +108,18 @@ struct HistoryService::Shared {
     }
   }
 
-  // Runs one task with the lock released; `lock` is held again after.
+  // Runs one task with the lock released; `lock` is held again after. A
+  // write with more writes already waiting behind it only joins the
+  // store's queue: the last of them commits them together.
   void RunTask(QueuedTask task, Worker& worker, std::unique_lock<std::mutex>& lock) {
+    const bool defer =
+        task.Write && deferredInRow < DeferLimit &&
+        std::any_of(Tasks.begin(), Tasks.end(), [](const QueuedTask& next) { return next.Write; });
+    deferredInRow = defer ? deferredInRow + 1 : 0;
     lock.unlock();
+    worker.Store.SetDeferred(defer);
     const HistoryOutcome outcome = task.Run(worker);
+    worker.Store.SetDeferred(false);
     Tell(outcome);
     const int64_t pending = worker.Store.Pending();
     lock.lock();
@@ -239,7 +251,7 @@ int64_t HistoryService::NowMs() const {
   return nowMs_ ? nowMs_() : QDateTime::currentMSecsSinceEpoch();
 }
 
-void HistoryService::Post(Task task, int64_t rows, bool job) {
+void HistoryService::Post(Task task, int64_t rows, TaskKind kind) {
   if (inline_) {
     Tell(task(*inline_));
     return;
@@ -249,7 +261,8 @@ void HistoryService::Post(Task task, int64_t rows, bool job) {
     if (shared_->Finished || closed_) {
       return;
     }
-    shared_->Tasks.push_back({std::move(task), rows, job});
+    shared_->Tasks.push_back(
+        {std::move(task), rows, kind == TaskKind::Job, kind == TaskKind::Write});
     shared_->HandedRows += rows;
   }
   shared_->Wake.notify_one();
@@ -265,7 +278,7 @@ void HistoryService::AddReading(const InstrumentIdentity& instrument, const Live
                                 bool flaggedNew) {
   Post([instrument, reading, flaggedNew](
            Worker& worker) { return worker.Store.AddReading(instrument, reading, flaggedNew); },
-       1);
+       1, TaskKind::Write);
 }
 
 void HistoryService::AddEvent(const InstrumentIdentity& instrument, HistoryEvent event) {
@@ -275,7 +288,7 @@ void HistoryService::AddEvent(const InstrumentIdentity& instrument, HistoryEvent
   }
   Post([instrument, event = std::move(event)](
            Worker& worker) { return worker.Store.AddEvent(instrument, event); },
-       1);
+       1, TaskKind::Write);
 }
 
 void HistoryService::Flush() {
@@ -291,7 +304,7 @@ HistoryService::ArchiveRead HistoryService::BeginArchiveRead(const InstrumentIde
                              worker.Store.BeginArchiveRead(instrument, deviceCount, startedMs));
         return HistoryOutcome{};
       },
-      0);
+      0, TaskKind::Write);
   return {this, key};
 }
 
@@ -327,7 +340,7 @@ void HistoryService::ArchiveRead::Add(const ArchiveBytes& record) {
         const auto read = worker.Reads.find(key);
         return read == worker.Reads.end() ? HistoryOutcome{} : read->second.Add(record, readMs);
       },
-      IsSeparator(record) ? 0 : 1);
+      IsSeparator(record) ? 0 : 1, TaskKind::Write);
 }
 
 void HistoryService::ArchiveRead::Finish(bool complete) {
@@ -339,7 +352,7 @@ void HistoryService::ArchiveRead::Finish(bool complete) {
         auto read = worker.Reads.extract(key);
         return read.empty() ? HistoryOutcome{} : read.mapped().Finish(complete, finishedMs);
       },
-      0);
+      0, TaskKind::Write);
   service_ = nullptr;
 }
 
@@ -409,7 +422,7 @@ std::shared_ptr<HistoryJob> HistoryService::StartJob(
         deliver(onDone);
         return outcome;
       },
-      0, true);
+      0, TaskKind::Job);
   return job;
 }
 

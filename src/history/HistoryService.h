@@ -156,7 +156,8 @@ class HistoryService : public QObject {
   static HistoryStore& StoreOf(Worker& worker);
   static void SetAnswer(Shared& shared, AnswerBase& box, const std::function<void()>& set);
   int64_t NowMs() const;
-  void Post(Task task, int64_t rows, bool job = false);
+  enum class TaskKind : uint8_t { Write, Question, Job };
+  void Post(Task task, int64_t rows, TaskKind kind = TaskKind::Question);
   void Tell(const HistoryOutcome& outcome);
   std::shared_ptr<HistoryJob> StartJob(
       std::function<HistoryOutcome(HistoryStore&, HistoryJob&)> work,

@@ -385,11 +385,10 @@ const HistoryLocation& HistoryStore::Location() const {
 
 HistoryOutcome HistoryStore::AddReading(const InstrumentIdentity& instrument,
                                         const LiveReading& reading, bool flaggedNew) {
-  if (!d_->KeepsReading(instrument, reading, flaggedNew)) {
-    return d_->Flush(false);
+  if (d_->KeepsReading(instrument, reading, flaggedNew)) {
+    d_->queue.PushReadings(instrument, &reading, 1);
   }
-  d_->queue.PushReadings(instrument, &reading, 1);
-  return d_->Flush(false);
+  return d_->Written();
 }
 
 HistoryOutcome HistoryStore::AddReadings(const InstrumentIdentity& instrument,
@@ -398,7 +397,7 @@ HistoryOutcome HistoryStore::AddReadings(const InstrumentIdentity& instrument,
   if (!readings.empty()) {
     d_->lastReadings.insert(KeyOf(instrument), readings.back());
   }
-  return d_->Flush(false);
+  return d_->Written();
 }
 
 HistoryOutcome HistoryStore::AddEvent(const InstrumentIdentity& instrument, HistoryEvent event) {
@@ -409,7 +408,7 @@ HistoryOutcome HistoryStore::AddEvent(const InstrumentIdentity& instrument, Hist
     event.AtMs = d_->Now();
   }
   d_->queue.Push(EventItem{instrument, std::move(event)});
-  return d_->Flush(false);
+  return d_->Written();
 }
 
 ArchiveReadLog HistoryStore::BeginArchiveRead(const InstrumentIdentity& instrument,
@@ -445,6 +444,10 @@ std::optional<int64_t> HistoryStore::RetryInMs() const {
     return std::nullopt;
   }
   return d_->outage.RetryInMs();
+}
+
+void HistoryStore::SetDeferred(bool deferred) {
+  d_->deferred = deferred;
 }
 
 void HistoryStore::SetPause(std::function<void()> pause) {
@@ -484,7 +487,7 @@ HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record, int64_t readMs) {
     return d.Current();
   }
   d.QueueBatch(key_, false, false);
-  return d.Flush(false);
+  return d.Written();
 }
 
 HistoryOutcome ArchiveReadLog::Finish(bool complete, int64_t finishedMs) {
@@ -495,7 +498,7 @@ HistoryOutcome ArchiveReadLog::Finish(bool complete, int64_t finishedMs) {
   store_ = nullptr;
   d.reads.At(key_).Ended = true;
   d.queue.Push(d.reads.TakeBatch(key_, true, complete, finishedMs != 0 ? finishedMs : d.Now()));
-  return d.Flush(false);
+  return d.Written();
 }
 
 }  // namespace vantor

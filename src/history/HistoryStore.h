@@ -95,6 +95,10 @@ class HistoryStore {
   // on its own.
   std::optional<int64_t> RetryInMs() const;
   void SetPause(std::function<void()> pause);
+  // While deferred, a write only joins the queue; the next write that is
+  // not deferred (or a question, or Flush) writes them all in one go. The
+  // service defers a write when more are already waiting behind it.
+  void SetDeferred(bool deferred);
 
   // Questions. They answer from the store after writing what waits; long
   // answers are read in chunks with the pause between them.

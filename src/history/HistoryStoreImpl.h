@@ -39,6 +39,8 @@ struct HistoryStore::Impl {
   QHash<QByteArray, int64_t> instrumentIds;  // committed rows only
   // The last reading kept of each instrument, to know a repeat.
   QHash<QByteArray, LiveReading> lastReadings;
+  // Writes wait for the next one that is not deferred (SetDeferred).
+  bool deferred = false;
 
   int64_t Now() const {
     return options.NowMs ? options.NowMs() : QDateTime::currentMSecsSinceEpoch();
@@ -58,6 +60,8 @@ struct HistoryStore::Impl {
   bool Write(const HistoryItem& item, Txn& txn, QString* error);
   bool WritePending(QString* error);
   HistoryOutcome Flush(bool force);
+  // After a write was queued: written now, unless deferred.
+  HistoryOutcome Written() { return deferred ? Current() : Flush(false); }
   void QueueBatch(int key, bool last, bool complete);
   bool KeepsReading(const InstrumentIdentity& instrument, const LiveReading& reading,
                     bool flaggedNew);
