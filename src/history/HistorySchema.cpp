@@ -106,6 +106,16 @@ const std::vector<Step>& Steps() {
            " new_value TEXT NOT NULL,"
            " PRIMARY KEY (event_id, seq))",
        }},
+      // An export reads the archive records in chunks, each taking up where
+      // the last one ended in (run, position, read_ms, raw, ordinal) order:
+      // with the whole order in the index every chunk is one range of it,
+      // without sorting what is left of the instrument's records.
+      {2,
+       {
+           "CREATE INDEX archive_records_keyset ON archive_records "
+           "(instrument_id, run, position, read_ms, raw, ordinal)",
+           "DROP INDEX archive_records_order",
+       }},
   };
   return steps;
 }
