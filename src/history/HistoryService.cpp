@@ -391,16 +391,10 @@ std::shared_ptr<HistoryJob> HistoryService::StartJob(
   auto job = std::make_shared<HistoryJob>();
   const std::weak_ptr<HistoryJob> weak = job;
   // The store's thread reaches the asking thread through what they share,
-  // never through this object, which may be gone when a job ends.
+  // never through this object, which may be gone when a job ends. Inline
+  // too, progress and the end come as queued calls, after Start returned.
   const std::shared_ptr<Shared> shared = shared_;
-  const bool direct = inline_ != nullptr;
-  const auto deliver = [shared, direct](std::function<void()> fn) {
-    if (direct) {
-      fn();
-    } else {
-      shared->Deliver(std::move(fn));
-    }
-  };
+  const auto deliver = [shared](std::function<void()> fn) { shared->Deliver(std::move(fn)); };
   if (onProgress) {
     job->onProgress_ = [deliver, weak, onProgress](double share) {
       deliver([weak, onProgress, share] {

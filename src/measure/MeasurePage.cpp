@@ -297,16 +297,23 @@ bool MeasurePage::StartLookBack(int period) {
   lookBackProgress_->setValue(0);
   lookBackBar_->show();
   lookBackBar_->raise();
-  lookBack_ = history->Start<PastReadings>(
+  lookBack_ = history->Start<PastPoints>(
       [instrument, fromMs, nowMs](HistoryStore& store, HistoryJob& job) {
-        return ReadPastPeriod(store, instrument, fromMs, nowMs, job);
+        const PastReadings read = ReadPastPeriod(store, instrument, fromMs, nowMs, job);
+        // The chart's points are made here too, off the interface thread.
+        PastPoints past{read.Outcome, read.Cancelled, std::make_shared<ChartPoints>()};
+        for (size_t i = 0; i < read.Rates.AtMs.size() && !job.Cancelled(); ++i) {
+          const int64_t ms = read.Rates.AtMs[i];
+          past.Points->Add(ms / 1000 - (ms % 1000 < 0 ? 1 : 0), read.Rates.Rates[i]);
+        }
+        return past;
       },
       [page, ticket](double share) {
         if (page && page->lookBackTicket_ == ticket) {
           page->lookBackProgress_->setValue(static_cast<int>(share * 100));
         }
       },
-      [page, ticket, period](PastReadings past) {
+      [page, ticket, period](PastPoints past) {
         if (page && page->lookBackTicket_ == ticket) {
           page->LookBackDone(period, std::move(past));
         }
@@ -314,7 +321,7 @@ bool MeasurePage::StartLookBack(int period) {
   return true;
 }
 
-void MeasurePage::LookBackDone(int period, PastReadings past) {
+void MeasurePage::LookBackDone(int period, PastPoints past) {
   lookBack_.reset();
   lookBackBar_->hide();
   if (past.Cancelled) {
@@ -327,23 +334,18 @@ void MeasurePage::LookBackDone(int period, PastReadings past) {
     ChartPeriod->setCurrentIndex(PeriodLive);
     return;
   }
-  auto points = std::make_unique<ChartPoints>();
-  int64_t last = std::numeric_limits<int64_t>::min();
-  for (size_t i = 0; i < past.Rates.AtMs.size(); ++i) {
-    const int64_t ms = past.Rates.AtMs[i];
-    last = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
-    points->Add(last, past.Rates.Rates[i]);
-  }
   // Points shown while the history was read that it did not have yet.
+  const int64_t last =
+      past.Points->Empty() ? std::numeric_limits<int64_t>::min() : past.Points->LastSecond();
   for (const auto& [second, rate] : arrived_) {
     if (second > last) {
-      points->Add(second, rate);
+      past.Points->Add(second, rate);
     }
   }
   arrived_.clear();
   pastSeconds_ = PeriodSeconds[static_cast<size_t>(period)];
-  Chart1->SetPoints(*points);
-  past_ = std::move(points);
+  Chart1->SetPoints(*past.Points);
+  past_ = std::move(past.Points);
   ShowPastWindow();
 }
 
@@ -353,7 +355,7 @@ void MeasurePage::ShowPastWindow() {
   // The oldest points leave the window in steps, not one a second: each
   // step copies what stays.
   if (!past_->Empty() && past_->FirstSecond() < start - std::max<int64_t>(1, pastSeconds_ / 32)) {
-    auto kept = std::make_unique<ChartPoints>();
+    auto kept = std::make_shared<ChartPoints>();
     for (size_t i = past_->LowerBound(start); i < past_->Size(); ++i) {
       kept->Add(past_->Second(i), past_->Y(i));
     }

@@ -105,7 +105,13 @@ class MeasurePage : public QWidget {
   void ShowLive();
   HistorySink History() const;  // the session's, for the polls and the dose reset
   bool StartLookBack(int period);
-  void LookBackDone(int period, PastReadings past);
+  // A past period as the chart takes it, made on the store's thread.
+  struct PastPoints {
+    HistoryOutcome Outcome;
+    bool Cancelled = false;
+    std::shared_ptr<ChartPoints> Points;
+  };
+  void LookBackDone(int period, PastPoints past);
   void ShowPastWindow();
 
   Session& session_;
@@ -131,7 +137,7 @@ class MeasurePage : public QWidget {
   TimeChart* Chart1 = nullptr;  // Series1 the points, Series3 their mean
   QComboBox* ChartPeriod = nullptr;
   // The past period on display, from the history; null while live.
-  std::unique_ptr<ChartPoints> past_;
+  std::shared_ptr<ChartPoints> past_;
   int64_t pastSeconds_ = 0;
   // The look back being read, and the live points that came meanwhile.
   std::shared_ptr<HistoryJob> lookBack_;
