@@ -406,6 +406,8 @@ std::shared_ptr<HistoryJob> HistoryService::StartJob(
   }
   {
     const std::lock_guard lock(shared_->Mutex);
+    std::erase_if(shared_->Jobs,
+                  [](const std::weak_ptr<HistoryJob>& done) { return done.expired(); });
     shared_->Jobs.push_back(weak);
   }
   Post(
