@@ -203,7 +203,7 @@ void DataMenu::Export(HistoryExportKind kind) {
   const QPointer<DataMenu> menu(this);
   exportJob_ = history->Start<HistoryAnswer<std::vector<StoredInstrument>>>(
       [](HistoryStore& store, HistoryJob&) { return store.Instruments(); }, {},
-      [menu, kind](HistoryAnswer<std::vector<StoredInstrument>> known) {
+      [menu, kind](const HistoryAnswer<std::vector<StoredInstrument>>& known) {
         if (menu) {
           menu->exportJob_.reset();
           menu->ChooseAndExport(kind, known);
@@ -273,7 +273,7 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
           menu->progress_->setValue(static_cast<int>(share * 1000));
         }
       },
-      [menu, path](HistoryExportResult result) {
+      [menu, path](const HistoryExportResult& result) {
         if (menu) {
           menu->ExportDone(path, result);
         }

@@ -21,7 +21,7 @@ std::atomic<int> connectionCounter{0};
 QString OneLineError(const QSqlError& error) {
   for (const QString& text : {error.databaseText(), error.driverText()}) {
     for (const QString& line : text.split(QLatin1Char('\n'))) {
-      const QString simple = line.simplified();
+      QString simple = line.simplified();
       if (!simple.isEmpty()) {
         return simple;
       }

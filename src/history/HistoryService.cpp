@@ -111,7 +111,7 @@ struct HistoryService::Shared {
   // Runs one task with the lock released; `lock` is held again after. A
   // write with more writes already waiting behind it only joins the
   // store's queue: the last of them commits them together.
-  void RunTask(QueuedTask task, Worker& worker, std::unique_lock<std::mutex>& lock) {
+  void RunTask(const QueuedTask& task, Worker& worker, std::unique_lock<std::mutex>& lock) {
     const bool defer =
         task.Write && deferredInRow < DeferLimit &&
         std::any_of(Tasks.begin(), Tasks.end(), [](const QueuedTask& next) { return next.Write; });
@@ -139,7 +139,7 @@ struct HistoryService::Shared {
       }
       QueuedTask task = std::move(*next);
       Tasks.erase(next);
-      RunTask(std::move(task), worker, lock);
+      RunTask(task, worker, lock);
     }
   }
 
@@ -150,7 +150,7 @@ struct HistoryService::Shared {
         QueuedTask task = std::move(Tasks.front());
         Tasks.pop_front();
         Busy = true;
-        RunTask(std::move(task), worker, lock);
+        RunTask(task, worker, lock);
         Busy = false;
         if (Tasks.empty()) {
           Settled.notify_all();
@@ -387,7 +387,7 @@ HistoryAnswer<std::vector<StoredInstrument>> HistoryService::Instruments(int tim
 
 std::shared_ptr<HistoryJob> HistoryService::StartJob(
     std::function<HistoryOutcome(HistoryStore&, HistoryJob&)> work,
-    std::function<void(double)> onProgress, std::function<void()> onDone) {
+    const std::function<void(double)>& onProgress, std::function<void()> onDone) {
   auto job = std::make_shared<HistoryJob>();
   const std::weak_ptr<HistoryJob> weak = job;
   // The store's thread reaches the asking thread through what they share,
@@ -412,7 +412,7 @@ std::shared_ptr<HistoryJob> HistoryService::StartJob(
   }
   Post(
       [deliver, job, work = std::move(work), onDone = std::move(onDone)](Worker& worker) {
-        const HistoryOutcome outcome = work(worker.Store, *job);
+        HistoryOutcome outcome = work(worker.Store, *job);
         job->done_.store(true);
         job->onProgress_ = nullptr;
         deliver(onDone);

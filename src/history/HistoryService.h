@@ -126,7 +126,7 @@ class HistoryService : public QObject {
   // cancel, with what the work returned).
   template <class R>
   std::shared_ptr<HistoryJob> Start(std::function<R(HistoryStore& store, HistoryJob& job)> work,
-                                    std::function<void(double share)> onProgress,
+                                    const std::function<void(double share)>& onProgress,
                                     std::function<void(R result)> onDone);
 
   // Items handed over or held in memory that are not in the store yet.
@@ -161,7 +161,7 @@ class HistoryService : public QObject {
   void Tell(const HistoryOutcome& outcome);
   std::shared_ptr<HistoryJob> StartJob(
       std::function<HistoryOutcome(HistoryStore&, HistoryJob&)> work,
-      std::function<void(double)> onProgress, std::function<void()> onDone);
+      const std::function<void(double)>& onProgress, std::function<void()> onDone);
 
   template <class T>
   static HistoryOutcome OutcomeOf(const T& answer) {
@@ -206,7 +206,7 @@ std::optional<T> HistoryService::Ask(std::function<T(HistoryStore& store)> quest
   Post(
       [box, question = std::move(question), shared](Worker& worker) {
         T answer = question(StoreOf(worker));
-        const HistoryOutcome outcome = OutcomeOf(answer);
+        HistoryOutcome outcome = OutcomeOf(answer);
         SetAnswer(*shared, *box, [&] { box->Value = std::move(answer); });
         return outcome;
       },
@@ -220,14 +220,14 @@ std::optional<T> HistoryService::Ask(std::function<T(HistoryStore& store)> quest
 template <class R>
 std::shared_ptr<HistoryJob> HistoryService::Start(
     std::function<R(HistoryStore& store, HistoryJob& job)> work,
-    std::function<void(double share)> onProgress, std::function<void(R result)> onDone) {
+    const std::function<void(double share)>& onProgress, std::function<void(R result)> onDone) {
   auto result = std::make_shared<std::optional<R>>();
   return StartJob(
       [work = std::move(work), result](HistoryStore& store, HistoryJob& job) {
         *result = work(store, job);
         return OutcomeOf(**result);
       },
-      std::move(onProgress),
+      onProgress,
       [result, onDone = std::move(onDone)] {
         if (onDone && *result) {
           onDone(std::move(**result));

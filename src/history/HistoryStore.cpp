@@ -59,7 +59,7 @@ QVariant Nullable(const std::optional<int64_t>& value) {
 // account database (a service started without a login shell has no $USER).
 QString UserName() {
   for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
-    const QString name = qEnvironmentVariable(variable);
+    QString name = qEnvironmentVariable(variable);
     if (!name.isEmpty()) {
       return name;
     }
@@ -367,15 +367,19 @@ HistoryStore::HistoryStore(HistoryLocation location, HistoryOptions options) {
 
 HistoryStore::~HistoryStore() {
   // A read still open ends as incomplete; one last try for what waits,
-  // unless the store is waiting out a failure.
-  for (auto& [key, read] : d_->reads.All()) {
-    if (!read.Ended) {
-      read.Ended = true;
-      d_->QueueBatch(key, true, false);
+  // unless the store is waiting out a failure. Running out of memory on
+  // the way loses only what was not written yet.
+  try {
+    for (auto& [key, read] : d_->reads.All()) {
+      if (!read.Ended) {
+        read.Ended = true;
+        d_->QueueBatch(key, true, false);
+      }
     }
-  }
-  if (!d_->queue.Empty()) {
-    d_->Flush(false);
+    if (!d_->queue.Empty()) {
+      d_->Flush(false);
+    }
+  } catch (...) {
   }
 }
 
@@ -461,9 +465,7 @@ ArchiveReadLog::ArchiveReadLog(ArchiveReadLog&& other) noexcept
 
 ArchiveReadLog& ArchiveReadLog::operator=(ArchiveReadLog&& other) noexcept {
   if (this != &other) {
-    if (store_ != nullptr) {
-      Finish(false);
-    }
+    EndUnfinished();
     store_ = other.store_;
     key_ = other.key_;
     other.store_ = nullptr;
@@ -472,8 +474,16 @@ ArchiveReadLog& ArchiveReadLog::operator=(ArchiveReadLog&& other) noexcept {
 }
 
 ArchiveReadLog::~ArchiveReadLog() {
-  if (store_ != nullptr) {
-    Finish(false);
+  EndUnfinished();
+}
+
+void ArchiveReadLog::EndUnfinished() noexcept {
+  try {
+    if (store_ != nullptr) {
+      Finish(false);
+    }
+  } catch (...) {
+    store_ = nullptr;
   }
 }
 

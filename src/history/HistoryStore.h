@@ -147,6 +147,7 @@ class ArchiveReadLog {
  private:
   friend class HistoryStore;
   ArchiveReadLog(HistoryStore* store, int key) : store_(store), key_(key) {}
+  void EndUnfinished() noexcept;
   HistoryStore* store_ = nullptr;
   int key_ = 0;
 };
