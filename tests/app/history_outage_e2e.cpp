@@ -5,7 +5,6 @@
 // and every reading reaches the database once it is back.
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -15,6 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "Dictionary.h"
+#include "Eventually.h"
 #include "HistoryService.h"
 #include "MeasurePage.h"
 #include "NoticeLine.h"
@@ -26,6 +26,7 @@
 namespace vantor {
 namespace {
 
+using test::Eventually;
 using test::ServerStandIn;
 
 constexpr int Port = 3;
@@ -52,18 +53,6 @@ QVariant ServerSql(const QString& database, const QString& sql) {
   }
   QSqlDatabase::removeDatabase("outage-check");
   return first;
-}
-
-template <class Done>
-bool Eventually(Done done) {
-  QDeadlineTimer deadline(30000);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
 }
 
 TEST(HistoryOutageE2e, TheLiveTabPollsOnEveryTickWhileTheHistoryHangsOrRefusesAndLosesNothing) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -16,6 +15,7 @@
 #include <mutex>
 
 #include "CoreApplication.h"
+#include "Eventually.h"
 #include "HistoryService.h"
 #include "HistoryTestData.h"
 #include "ServerStandIn.h"
@@ -32,18 +32,7 @@ LiveReading Reading(int64_t atMs, float rate = 0.1f) {
   return {atMs, rate, 0, 7.5f, 12.25f, 3600};
 }
 
-// Waits for `done`, letting queued calls in; false after 20 s.
-template <class Done>
-bool Eventually(Done done) {
-  QDeadlineTimer deadline(20000);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using test::Eventually;
 
 class HistoryServiceTest : public ::testing::Test {
  protected:
