@@ -65,11 +65,18 @@ class Watch {
     tick_.setInterval(10);
     QObject::connect(&tick_, &QTimer::timeout, [this] {
       const auto now = Clock::now();
-      worst_ = std::max(worst_, Ms(now - expected_));
+      Late(now);
       expected_ = now + std::chrono::milliseconds(10);
     });
   }
+  void Late(Clock::time_point now) {
+    if (Ms(now - expected_) > worst_) {
+      worst_ = Ms(now - expected_);
+      worstAt_ = Ms(expected_ - started_) / 1000;
+    }
+  }
   void Start() {
+    started_ = Clock::now();
     worst_ = 0;
     polls_ = 0;
     worstGap_ = 0;
@@ -81,7 +88,7 @@ class Watch {
   // poll, count too.
   void Stop(bool polling) {
     const auto now = Clock::now();
-    worst_ = std::max(worst_, Ms(now - expected_));
+    Late(now);
     if (polling) {
       worstGap_ = std::max(worstGap_, Ms(now - *lastPoll_));
     }
@@ -96,13 +103,16 @@ class Watch {
     ++polls_;
   }
   double WorstStall() const { return worst_; }
+  double WorstStallAt() const { return worstAt_; }
   double WorstGap() const { return worstGap_; }
   int Polls() const { return polls_; }
 
  private:
   QTimer tick_;
   Clock::time_point expected_;
+  Clock::time_point started_;
   double worst_ = 0;
+  double worstAt_ = 0;  // s after the start
   int polls_ = 0;
   double worstGap_ = 0;
   std::optional<Clock::time_point> lastPoll_;
@@ -197,6 +207,9 @@ std::array<double, 3> Measure(const std::string& operation, const vantor::Histor
     duration = Ms(Clock::now() - t) / 1000;
     RunFor(0.5);
     watch.Stop(false);
+    if (std::getenv("BENCH_STALL_AT") != nullptr) {
+      std::printf("  worst stall %.0f ms at %.2f s\n", watch.WorstStall(), watch.WorstStallAt());
+    }
     return {watch.WorstStall(), duration, 0};
   }
   window.tabs->setCurrentWidget(window.measure);
@@ -225,6 +238,9 @@ std::array<double, 3> Measure(const std::string& operation, const vantor::Histor
   }
   window.poll.stop();
   watch.Stop(true);
+  if (std::getenv("BENCH_STALL_AT") != nullptr) {
+    std::printf("  worst stall %.0f ms at %.2f s\n", watch.WorstStall(), watch.WorstStallAt());
+  }
   return {watch.WorstStall(), watch.WorstGap(), static_cast<double>(watch.Polls())};
 }
 
