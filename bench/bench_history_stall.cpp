@@ -374,7 +374,7 @@ int main(int argc, char** argv) {
       {"refusing server", vantor::ParseHistoryLocation(refusing.Url())}};
   const std::vector<std::string> operations = {"live polling", "archive read", "week look back",
                                                "year export"};
-  if (only.empty() || only == "week look back" || only == "year export") {
+  if (only != "none") {
     vantor::Session session(nullptr);
     session.Link.InitDictionary();
     session.Link.SetDeviceAddress(vantor::DefaultDeviceAddress);
