@@ -14,7 +14,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtCharts/QAreaSeries>
-#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <memory>
@@ -60,8 +60,7 @@ class TimeChartTest : public ::testing::Test {
   }
 
   std::pair<double, double> Axis() const {
-    return {static_cast<double>(chart->BottomAxis()->min().toMSecsSinceEpoch()),
-            static_cast<double>(chart->BottomAxis()->max().toMSecsSinceEpoch())};
+    return {chart->BottomAxis()->min(), chart->BottomAxis()->max()};
   }
   QRectF Plot() const { return chart->chart()->plotArea(); }
   // The view position of a value, and the value under a view position.
@@ -237,7 +236,8 @@ TEST_F(TimeChartTest, ExportWritesTheVisibleIntervalAndSaysWhenItCannot) {
   answer = dir.filePath("view.png");
   QTest::mouseClick(chart->findChild<QToolButton*>("ChartPng"), Qt::LeftButton);
   const QImage picture(answer);
-  EXPECT_EQ(picture.size(), chart->size());
+  EXPECT_EQ(picture.width(), chart->width());
+  EXPECT_LT(picture.height(), chart->height()) << "the chart without the tools above it";
   EXPECT_TRUE(errors.isEmpty());
 
   answer = dir.filePath("missing/view.csv");
@@ -251,7 +251,7 @@ TEST_F(TimeChartTest, AxisNumbersUseTheLocaleSeparator) {
   SetDecimalSeparator(QLatin1Char(','));
   AddSeconds(10, 0.25f);
   Make();
-  chart->SetValueRange(0, 2.86);
+  chart->SetValueRange(0, 0.86);
   QApplication::processEvents();
   QStringList numbers;
   for (QGraphicsItem* item : chart->scene()->items()) {
@@ -262,7 +262,7 @@ TEST_F(TimeChartTest, AxisNumbersUseTheLocaleSeparator) {
       }
     }
   }
-  EXPECT_TRUE(numbers.contains("2,86")) << numbers.join(' ').toStdString();
+  EXPECT_TRUE(numbers.contains("0,5")) << numbers.join(' ').toStdString();
   EXPECT_TRUE(numbers.filter(QStringLiteral(".")).isEmpty()) << numbers.join(' ').toStdString();
 }
 
