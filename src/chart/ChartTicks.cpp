@@ -10,8 +10,8 @@ namespace {
 constexpr int64_t Day = 86400;
 // Steps that divide a day (so every day's ticks start at midnight), then
 // whole days; weeks start on a Monday.
-constexpr int64_t Steps[] = {1,    2,    5,     10,    15,    30,      60,      120,
-                             300,  600,  900,   1800,  3600,  7200,    10800,   21600,
+constexpr int64_t Steps[] = {1,     2,   5,       10,      15,       30,       60,       120,
+                             300,   600, 900,     1800,    3600,     7200,     10800,    21600,
                              43200, Day, 2 * Day, 7 * Day, 14 * Day, 28 * Day, 56 * Day, 112 * Day};
 constexpr int64_t MondayJulianDay = 2460311;  // 1 January 2024
 constexpr int LabelGap = 8;                   // pixels between two labels, at least
@@ -70,8 +70,8 @@ TimeTicks MakeTimeTicks(double fromMs, double toMs, double plotWidth,
   const QDateTime to = local(std::llround(toMs));
   const bool crossesMidnight = from.date() != to.date();
   const bool allDated = dated || span > Day * 1000.0;
-  const QString dayFormat = from.date().year() != to.date().year() ? QStringLiteral("dd.MM.yy")
-                                                                   : QStringLiteral("dd.MM");
+  const QString dayFormat =
+      from.date().year() != to.date().year() ? QStringLiteral("dd.MM.yy") : QStringLiteral("dd.MM");
 
   for (const int64_t step : Steps) {
     const bool last = step == std::end(Steps)[-1];

@@ -5,12 +5,12 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QFileDialog>
-#include <QLabel>
-#include <QMenu>
-#include <QMessageBox>
 #include <QGraphicsLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRubberBand>
@@ -167,7 +167,9 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
     }
   });
   AskPath = [this](const QString& suggested, const QString& filter) {
-    return QFileDialog::getSaveFileName(this, QString(), suggested, filter);
+    // Qt's own dialog, which speaks the program's language.
+    return QFileDialog::getSaveFileName(this, QString(), suggested, filter, nullptr,
+                                        QFileDialog::DontUseNativeDialog);
   };
   ShowError = [this](const QString& message) { QMessageBox::warning(this, QString(), message); };
 }
@@ -270,7 +272,8 @@ void TimeChart::SetPoints(ChartPoints& points) {
 
 void TimeChart::Retranslate() {
   fitButton_->setText(Tr(RowChartFit, language_));
-  fitButton_->setToolTip(Tr(RowChartHelp, language_) + QLatin1Char('\n') + Tr(RowChartKeys, language_));
+  fitButton_->setToolTip(Tr(RowChartHelp, language_) + QLatin1Char('\n') +
+                         Tr(RowChartKeys, language_));
   bandSwitch_->setToolTip(Tr(RowChartBand, language_));
   pngButton_->setToolTip(Tr(RowChartSavePng, language_));
   csvButton_->setToolTip(Tr(RowChartSaveCsv, language_));
@@ -552,18 +555,30 @@ void TimeChart::Refresh() {
 
 void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
   const QFontMetrics metrics(bottomAxis_->labelsFont());
-  const TimeTicks ticks = MakeTimeTicks(
-      fromMs, toMs, chart_->plotArea().width() > 0 ? chart_->plotArea().width() : width() - 80,
-      [&metrics](const QString& label) { return metrics.horizontalAdvance(label); },
-      QTimeZone::systemTimeZone(), datedLabels_ || options_.Dated);
+  const auto measure = [&metrics](const QString& label) {
+    return metrics.horizontalAdvance(label);
+  };
+  const double plotWidth =
+      chart_->plotArea().width() > 0 ? chart_->plotArea().width() : width() - 80;
+  const TimeTicks ticks =
+      MakeTimeTicks(fromMs, toMs, plotWidth, measure, QTimeZone::systemTimeZone(),
+                    datedLabels_ || options_.Dated);
   for (const QString& label : bottomAxis_->categoriesLabels()) {
     bottomAxis_->remove(label);
   }
-  bottomAxis_->setRange(fromMs, toMs);
   bottomAxis_->setStartValue(fromMs);
   for (const TimeTick& tick : ticks.Ticks) {
-    bottomAxis_->append(tick.Label, tick.Ms);
+    // A label that would reach past the plot's ends is left out: it would
+    // make the chart narrow the plot, and the plot's width would then
+    // change with every view.
+    const double x = (tick.Ms - fromMs) / (toMs - fromMs) * plotWidth;
+    const double half = measure(tick.Label) / 2.0;
+    if (x >= half && x <= plotWidth - half) {
+      bottomAxis_->append(tick.Label, tick.Ms);
+    }
   }
+  // Last: adding a category stretches the range over it.
+  bottomAxis_->setRange(fromMs, toMs);
 }
 
 // With the ±2σ band on, the values fit what is in view and the band;
@@ -572,7 +587,8 @@ std::pair<double, double> TimeChart::BandRange() const {
   const double low = std::min(shown_.Min, shown_.Mean - 2 * shown_.StdDev);
   const double high = std::max(shown_.Max, shown_.Mean + 2 * shown_.StdDev);
   const double pad = high > low ? (high - low) / 8 : std::max(std::abs(high) / 10, 1e-3);
-  return {low - pad, high + pad};
+  // Readings that cannot be negative keep the axis at 0 or above.
+  return {shown_.Min >= 0 ? std::max(0.0, low - pad) : low - pad, high + pad};
 }
 
 void TimeChart::UpdateValueAxis() {
@@ -645,8 +661,7 @@ void TimeChart::UpdateThresholds(double fromMs, double toMs) {
     pen.setWidth(threshold.Active ? 2 : 1);
     pen.setStyle(threshold.Active ? Qt::SolidLine : Qt::DashLine);
     line->setPen(pen);
-    line->replace(
-        QList<QPointF>{QPointF(fromMs, threshold.Value), QPointF(toMs, threshold.Value)});
+    line->replace(QList<QPointF>{QPointF(fromMs, threshold.Value), QPointF(toMs, threshold.Value)});
     over->setColor(threshold.Colour);
   }
 }

@@ -196,7 +196,7 @@ void MeasurePage::ApplyLanguage(uint8_t language) {
     ChartPeriod->setItemText(static_cast<int>(i), MessageText(PeriodRows[i], language));
   }
   ChartPeriod->setToolTip(MessageText(RowChartPeriodHelp, language));
-  Chart1->LeftAxis()->setTitleText(MessageText(RowLiveAxisTitle, language));
+  Chart1->SetValueTitle(MessageText(RowLiveAxisTitle, language));
   Chart1->ApplyLanguage(language);
   FitLabels();
 }
@@ -209,7 +209,7 @@ void MeasurePage::BuildChart() {
   Chart1 = new TimeChart(chart_.Points(), options, session_.LanguageIndex, this);
   Chart1->setObjectName("Chart1");
   Chart1->setGeometry(0, 119, 934, 368);
-  Chart1->LeftAxis()->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
+  Chart1->SetValueTitle(QStringLiteral("МЭД, мкЗв/ч"));
   const double now = 1000.0 * static_cast<double>(session_.Clock ? session_.Clock->Now() : 0);
   Chart1->SetIdleRange(now, now + 60000.0);
 

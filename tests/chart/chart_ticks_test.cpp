@@ -109,19 +109,20 @@ TEST(TimeTicks, AClockChangeKeepsTheTicksOnRoundLocalTimes) {
     const QDateTime t = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
     return static_cast<double>(QDateTime(t.date(), t.time(), berlin).toMSecsSinceEpoch());
   };
-  const TimeTicks ticks = MakeTimeTicks(local("2025-03-30T00:30:00"),
-                                        local("2025-03-30T05:30:00"), PlotWidth, Measure, berlin);
+  const TimeTicks ticks = MakeTimeTicks(local("2025-03-30T00:30:00"), local("2025-03-30T05:30:00"),
+                                        PlotWidth, Measure, berlin);
   QStringList labels;
   for (const TimeTick& tick : ticks.Ticks) {
     labels << tick.Label;
   }
-  EXPECT_EQ(labels.join('|').toStdString(), "00:30|01:00|01:30|03:00|03:30|04:00|04:30|05:00|05:30");
+  EXPECT_EQ(labels.join('|').toStdString(),
+            "00:30|01:00|01:30|03:00|03:30|04:00|04:30|05:00|05:30");
 }
 
 TEST(TimeTicks, AnEmptyOrReversedViewHasNone) {
-  EXPECT_TRUE(MakeTimeTicks(Ms("2025-03-10T10:00:00"), Ms("2025-03-10T10:00:00"), PlotWidth,
-                            Measure, Zone)
-                  .Ticks.empty());
+  EXPECT_TRUE(
+      MakeTimeTicks(Ms("2025-03-10T10:00:00"), Ms("2025-03-10T10:00:00"), PlotWidth, Measure, Zone)
+          .Ticks.empty());
   EXPECT_TRUE(MakeTimeTicks(5000, 1000, PlotWidth, Measure, Zone).Ticks.empty());
 }
 
@@ -132,8 +133,8 @@ TEST(NiceStep, IsOneTwoOrFiveTimesAPowerOfTenWithItsDecimals) {
     double Step;
     int Decimals;
   } cases[] = {
-      {0.14, 8, 0.02, 2},  {0.3, 8, 0.05, 2}, {1.0, 8, 0.2, 1}, {57.14, 8, 10, 0},
-      {8e-4, 4, 2e-4, 4},  {2.2857, 8, 0.5, 1}, {1000, 5, 200, 0}, {10, 10, 1, 0},
+      {0.14, 8, 0.02, 2}, {0.3, 8, 0.05, 2},   {1.0, 8, 0.2, 1},  {57.14, 8, 10, 0},
+      {8e-4, 4, 2e-4, 4}, {2.2857, 8, 0.5, 1}, {1000, 5, 200, 0}, {10, 10, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Span);

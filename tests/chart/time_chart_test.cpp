@@ -262,7 +262,7 @@ TEST_F(TimeChartTest, AxisNumbersUseTheLocaleSeparator) {
       }
     }
   }
-  EXPECT_TRUE(numbers.contains("0,5")) << numbers.join(' ').toStdString();
+  EXPECT_TRUE(numbers.contains("0,4")) << numbers.join(' ').toStdString();
   EXPECT_TRUE(numbers.filter(QStringLiteral(".")).isEmpty()) << numbers.join(' ').toStdString();
 }
 
