@@ -4,12 +4,16 @@
 // start-up sequence (connected.png), then shows a minute of live readings on
 // the chart and the archive read. Last, a quarter of an hour of readings
 // with a source held near the instrument for two minutes, the live chart
-// zoomed in on it with its statistics and the ±2σ band (chart-zoomed-*.png).
+// zoomed in on it with its statistics, the ±2σ band and the instrument's
+// thresholds (chart-zoomed-*.png), the same in a window of its own
+// (chart-window-*.png), the live figures gone stale with the cable pulled
+// (main-*-stale.png) and the file dialog in Russian (file-dialog-ru.png).
 // Run it with a private XDG_CONFIG_HOME.
 //   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -135,6 +139,50 @@ int main(int argc, char** argv) {
     clock.Advance(1);
     measure.Timer1Timer();
     ok &= Save(&form, dir, QStringLiteral("chart-zoomed-%1.png").arg(language));
+  }
+
+  // The same view in a window of its own, as large as a laptop's screen.
+  vantor::TimeChart* big = chart.OpenWindow();
+  big->window()->resize(1280, 720);
+  QApplication::processEvents();
+  big->BandSwitch()->setChecked(true);
+  big->ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
+                1000.0 * static_cast<double>(sourceFrom + 300));
+  for (const char* language : {"ru", "en"}) {
+    if (QByteArray(language) == "ru") {
+      form.N4Click();
+    } else {
+      form.English1Click();
+    }
+    ok &= Save(big->window(), dir, QStringLiteral("chart-window-%1.png").arg(language));
+  }
+  big->window()->close();
+
+  // The cable pulled: after a few failed polls the figures go stale.
+  instrument.Unplug();
+  for (int second = 0; second < 4; ++second) {
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    measure.Timer1Timer();
+  }
+  for (const char* language : {"ru", "en"}) {
+    if (QByteArray(language) == "ru") {
+      form.N4Click();
+    } else {
+      form.English1Click();
+    }
+    ok &= Save(&form, dir, QStringLiteral("main-%1-stale.png").arg(language));
+  }
+
+  // Qt's own file dialog speaks the program's language.
+  form.N4Click();
+  {
+    QFileDialog dialog(&form, QString(), QDir::currentPath(), QStringLiteral("PNG (*.png)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(QStringLiteral("chart-20261209-182206.png"));
+    dialog.resize(760, 460);
+    ok &= Save(&dialog, dir, QStringLiteral("file-dialog-ru.png"));
   }
 
   ok &= Save(windows.Form3.get(), dir, QStringLiteral("about-ru.png"));
