@@ -187,7 +187,9 @@ void DataMenu::Report(const HistoryOutcome& outcome) {
     session_.SetPanel(0, Text(RowHistoryUnavailableShort));
     const HistoryLocation location =
         session_.History != nullptr ? session_.History->Location() : HistoryLocation();
-    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), outcome.Error));
+    // A driver's text may run over several lines with tabs: one line here.
+    session_.ShowError(
+        Text(RowHistoryUnavailable).arg(Where(location), outcome.Error.simplified()));
   } else if (outcome.Recovered) {
     session_.SetPanel(0, Text(RowHistoryRecovered));
   }
@@ -203,7 +205,7 @@ void DataMenu::Export(HistoryExportKind kind) {
   store->Flush();
   const auto known = store->Instruments();
   if (!known.Outcome.Ok) {
-    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error));
+    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error.simplified()));
     return;
   }
   const int64_t now = session_.Clock->Now();

@@ -297,6 +297,17 @@ TEST_F(DataMenuTest, AHistoryThatCannotBeOpenedIsSaidOnceAndItsReturnOnPanelZero
   EXPECT_EQ(form_->PanelText(0), "История снова доступна");
   EXPECT_EQ(errors_.Messages.size(), 2);
   EXPECT_EQ(Store().Pending(), 0) << "the readings held meanwhile are in";
+
+  // A driver's reason over several lines with tabs is told on one line.
+  HistoryOutcome failed;
+  failed.Ok = false;
+  failed.Notify = true;
+  failed.Error = "could not connect to server:\n\tConnection refused\n";
+  session.ReportHistory(failed);
+  ASSERT_EQ(errors_.Messages.size(), 3);
+  EXPECT_TRUE(errors_.Messages[2].contains("could not connect to server: Connection refused."))
+      << errors_.Messages[2].toStdString();
+  EXPECT_FALSE(errors_.Messages[2].contains('\n') || errors_.Messages[2].contains('\t'));
 }
 
 }  // namespace

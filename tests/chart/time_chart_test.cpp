@@ -249,7 +249,8 @@ TEST_F(TimeChartTest, ABoxZoomCountsOnlyThePointsInsideTheBoxAndTheBandStaysInVi
   }
   chart->Fit();
   chart->BandSwitch()->click();
-  const double band = chart->Band()->upperSeries()->at(0).y() - chart->Band()->lowerSeries()->at(0).y();
+  const double band =
+      chart->Band()->upperSeries()->at(0).y() - chart->Band()->lowerSeries()->at(0).y();
   const double axis = chart->LeftAxis()->max() - chart->LeftAxis()->min();
   EXPECT_GT(band / axis, 0.3) << "the band is a good part of the plot's height";
   EXPECT_GE(chart->LeftAxis()->min(), 0.0);
