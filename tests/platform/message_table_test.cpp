@@ -110,12 +110,17 @@ const Row Expected[] = {
     {92, "COM-порт", "COM-port"},
 };
 
-TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
-  for (const Row& row : Expected) {
+template <size_t N>
+void ExpectRows(const Row (&rows)[N]) {
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.Number);
     EXPECT_EQ(MessageText(row.Number, 0), QString::fromUtf8(row.Russian));
     EXPECT_EQ(MessageText(row.Number, 1), QString::fromUtf8(row.English));
   }
+}
+
+TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
+  ExpectRows(Expected);
 }
 
 // The program's own rows that name the saved data in English so it never
@@ -135,11 +140,7 @@ const Row OwnRows[] = {
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
-  for (const Row& row : OwnRows) {
-    SCOPED_TRACE(row.Number);
-    EXPECT_EQ(MessageText(row.Number, 0), QString::fromUtf8(row.Russian));
-    EXPECT_EQ(MessageText(row.Number, 1), QString::fromUtf8(row.English));
-  }
+  ExpectRows(OwnRows);
   for (int row = 93; row < MessageRowCount; ++row) {
     EXPECT_FALSE(MessageText(row, 1).contains(QStringLiteral("history"), Qt::CaseInsensitive))
         << row << ": the saved data never reads as the archive";

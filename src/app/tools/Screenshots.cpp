@@ -38,6 +38,14 @@ bool Save(QWidget* window, const QDir& dir, const QString& name) {
   return saved;
 }
 
+void UseLanguage(vantor::TForm1& form, const char* language) {
+  if (QByteArray(language) == "ru") {
+    form.N4Click();
+  } else {
+    form.English1Click();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,11 +96,7 @@ int main(int argc, char** argv) {
 
   const char* tabs[] = {"measure", "settings", "archive"};
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     for (int tab = 0; tab < 3; ++tab) {
       form.PageControl()->setCurrentIndex(tab);
       form.Measure()->Timer1Timer();
@@ -129,11 +133,7 @@ int main(int argc, char** argv) {
   chart.ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
                  1000.0 * static_cast<double>(sourceFrom + 300));
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     // One more reading, in that language; the zoomed view stays put.
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
@@ -149,11 +149,7 @@ int main(int argc, char** argv) {
   big->ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
                 1000.0 * static_cast<double>(sourceFrom + 300));
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     ok &= Save(big->window(), dir, QStringLiteral("chart-window-%1.png").arg(language));
   }
   big->window()->close();
@@ -166,11 +162,7 @@ int main(int argc, char** argv) {
     measure.Timer1Timer();
   }
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     ok &= Save(&form, dir, QStringLiteral("main-%1-stale.png").arg(language));
   }
 
