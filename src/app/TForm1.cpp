@@ -5,14 +5,19 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -25,6 +30,7 @@
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "QtTranslations.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
 #include "TForm2.h"
@@ -70,10 +76,18 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
 
-  // The client area holds every control at its designed pixel position.
-  client_ = new QWidget(this);
+  setWindowIcon(ProgramIcon());
+
+  // The client area holds every control at its designed pixel position; on
+  // a screen too small for it, it scrolls inside a window that fits.
+  client_ = new QWidget;
   client_->setFixedSize(ClientWidth, ClientHeight);
-  setCentralWidget(client_);
+  scrollArea_ = new QScrollArea(this);
+  scrollArea_->setObjectName(QStringLiteral("ClientArea"));
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
+  scrollArea_->setWidget(client_);
+  setCentralWidget(scrollArea_);
 
   pageControl1_ = new QTabWidget(client_);
   pageControl1_->setObjectName(QStringLiteral("PageControl1"));
@@ -135,8 +149,23 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   }
   connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
 
-  setFixedSize(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
-  CenterOnScreen(this);
+  // Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and
+  // Ctrl+PgUp to the one before, wherever the keyboard is.
+  const auto nextTab = [this](int by) {
+    const int count = pageControl1_->count();
+    pageControl1_->setCurrentIndex((pageControl1_->currentIndex() + by + count) % count);
+  };
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [nextTab] { nextTab(1); });
+  }
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [nextTab] { nextTab(-1); });
+  }
+
+  FitToScreen();
 
   FormCreate();
 }
@@ -148,6 +177,38 @@ TForm1::~TForm1() {
   session_->SetPanel = [](int, const QString&) {};
   session_->ReportHistory = [](const HistoryOutcome&) {};
   delete takeCentralWidget();
+}
+
+void TForm1::FitToScreen() {
+  const QSize design(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
+  const QScreen* screen =
+      this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    setFixedSize(design);
+    return;
+  }
+  const QRect area = screen->availableGeometry();
+  // The window manager's frame is known once the window is shown; before,
+  // room is kept for a title bar.
+  QSize frame = frameGeometry().size() - geometry().size();
+  if (!isVisible() || frame.isEmpty()) {
+    frame = frame.expandedTo(QSize(8, 32));
+  }
+  const QSize size = design.boundedTo(area.size() - frame);
+  setFixedSize(size);
+  // Inside the available area, centred where there is room.
+  const QSize outer = size + frame;
+  const QRect now(frameGeometry().topLeft(), outer);
+  if (!positioned_ || !area.contains(now)) {
+    move(area.left() + std::max(0, (area.width() - outer.width()) / 2),
+         area.top() + std::max(0, (area.height() - outer.height()) / 2));
+    positioned_ = true;
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen();
 }
 
 void TForm1::BuildMenu() {
@@ -164,10 +225,10 @@ void TForm1::BuildMenu() {
   n1_->setObjectName(QStringLiteral("N1"));
   language1_ = n1_->addMenu(QStringLiteral("Язык/Language"));
   language1_->setObjectName(QStringLiteral("Language1"));
-  n4_ = language1_->addAction(QStringLiteral("Русский"));
+  n4_ = language1_->addAction(MarkAccelerator(QStringLiteral("Русский"), u'Р'));
   n4_->setObjectName(QStringLiteral("N4"));
   n4_->setCheckable(true);
-  english1_ = language1_->addAction(QStringLiteral("English"));
+  english1_ = language1_->addAction(MarkAccelerator(QStringLiteral("English"), u'E'));
   english1_->setObjectName(QStringLiteral("English1"));
   english1_->setCheckable(true);
 
@@ -251,16 +312,23 @@ void TForm1::ApplyLanguage(int language) {
   }
   const auto lang = static_cast<uint8_t>(language == 1 ? 1 : 0);
   const auto text = [lang](MessageRow row) { return MessageText(row, lang); };
+  UseQtTranslations(lang);
 
   pageControl1_->setTabText(pageControl1_->indexOf(measure_), text(RowMeasureTab));
   pageControl1_->setTabText(pageControl1_->indexOf(settings_), text(RowSettingsTab));
   pageControl1_->setTabText(pageControl1_->indexOf(archive_), text(RowArchiveTab));
-  n2_->setTitle(text(RowConnectionMenu));
-  n5_->setText(text(RowConnectItem));
-  n1_->setTitle(text(RowViewMenu));
-  language1_->setTitle(text(RowLanguage));
-  n3_->setTitle(text(RowHelpMenu));
-  n8_->setText(text(RowAboutItem));
+  // Alt and a letter of each caption opens a menu or picks an item, in
+  // either language.
+  const bool russian = lang == 0;
+  const auto menu = [&text, russian](MessageRow row, char16_t ru, char16_t en) {
+    return MarkAccelerator(text(row), russian ? QChar(ru) : QChar(en));
+  };
+  n2_->setTitle(menu(RowConnectionMenu, u'С', u'C'));
+  n5_->setText(menu(RowConnectItem, u'У', u'M'));
+  n1_->setTitle(menu(RowViewMenu, u'В', u'V'));
+  language1_->setTitle(menu(RowLanguage, u'Я', u'L'));
+  n3_->setTitle(menu(RowHelpMenu, u'п', u'H'));
+  n8_->setText(menu(RowAboutItem, u'О', u'A'));
   dataMenu_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);

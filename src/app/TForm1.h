@@ -11,6 +11,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QScrollArea;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -95,10 +96,14 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
   void BuildStatusBar(QWidget* client);
+  // The designed size, or the available area of the screen when that is
+  // smaller (the client area scrolls then), placed inside that area.
+  void FitToScreen();
   void FormCreate();
   void FormClose();
   void ShowConnectedPort();
@@ -109,7 +114,9 @@ class TForm1 : public QMainWindow {
   // slow or missing database never holds up the start.
   std::unique_ptr<HistoryStore> history_;
 
+  QScrollArea* scrollArea_ = nullptr;
   QWidget* client_ = nullptr;
+  bool positioned_ = false;
   QTabWidget* pageControl1_ = nullptr;
   MeasurePage* measure_ = nullptr;
   SettingsPage* settings_ = nullptr;

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 137;
+inline constexpr int MessageRowCount = 141;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -108,6 +108,12 @@ enum MessageRow : int {
   // An erase held back because the history could not take the records.
   RowEraseNotKept = 135,
   RowEraseNotKeptReason = 136,  // %1 why
+  // A chart in a window of its own; the live figures gone stale (%1 when);
+  // the chart's keys.
+  RowChartWindow = 137,
+  RowChartWindowHelp = 138,
+  RowLastReading = 139,
+  RowChartKeys = 140,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
