@@ -59,7 +59,11 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     ownClock_ = std::make_unique<SystemClock>();
     clock = ownClock_.get();
   }
-  session_ = std::make_unique<Session>(clock);
+  trace_ = std::make_unique<LineTrace>();
+  tracedClock_ = std::make_unique<TracedClock>(clock);
+  tracedClock_->SetTrace(trace_.get());
+  session_ = std::make_unique<Session>(tracedClock_.get());
+  session_->Link.SetLineOpener(TracingOpener(*trace_, &DeviceLink::OpenMappedPort));
   history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
@@ -114,8 +118,13 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
   session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
-  session_->Link.SetOutcomeHandler(
-      [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
+  session_->Link.SetOutcomeHandler([this](int row) {
+    SetPanelText(0, MessageText(row, session_->LanguageIndex));
+    TraceEvent event;
+    event.Kind = TraceKind::Outcome;
+    event.Value = row;
+    trace_->Record(std::move(event), LineTransport::Clock::now());
+  });
   // An unplugged instrument: "---" while its port is gone, the port again
   // once the link has opened it by itself.
   session_->Link.OnPortPresence = [this](bool present) {
@@ -205,6 +214,16 @@ void TForm1::BuildStatusBar(QWidget* client) {
     left += PanelWidths[i];
     panels_[i] = panel;
   }
+}
+
+bool TForm1::StartTraceFile(const QString& path, QString* error) {
+  if (!trace_->WriteTo(path, error)) {
+    return false;
+  }
+  trace_->Note(QStringLiteral("program vantor %1 (Qt %2)")
+                   .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+  trace_->Note(ClockNote(*session_->Clock));
+  return true;
 }
 
 QString TForm1::SettingsFilePath() {

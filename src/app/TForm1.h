@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "CalendarClock.h"
+#include "LineTrace.h"
 #include "Session.h"
 
 class QAction;
@@ -45,6 +46,9 @@ class TForm1 : public QMainWindow {
   static constexpr std::array<int, 4> PanelWidths{160, 350, 350, 120};
 
   Session& GetSession() { return *session_; }
+  LineTrace& Trace() { return *trace_; }
+  // Writes the line's trace into `path` from now on (vantor --trace FILE).
+  bool StartTraceFile(const QString& path, QString* error = nullptr);
 
   // The windows created after this one; the menu opens them.
   void SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TForm5* form5,
@@ -104,6 +108,11 @@ class TForm1 : public QMainWindow {
   void ShowConnectedPort();
 
   std::unique_ptr<SystemClock> ownClock_;
+  // What happens on the line, kept for a diagnostic report and, with
+  // --trace, written to a file; the lines the session opens record into it,
+  // so it goes after them.
+  std::unique_ptr<LineTrace> trace_;
+  std::unique_ptr<TracedClock> tracedClock_;
   std::unique_ptr<Session> session_;
   // The history of the run, from vantor.conf; it opens on first use, so a
   // slow or missing database never holds up the start.

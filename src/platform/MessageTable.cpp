@@ -146,6 +146,14 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 134 */ "Отмена", "Cancel",
     /* 135 */ "Архив не стёрт", "Archive not erased",
     /* 136 */ "Архив не стёрт: его записи не удалось сохранить в истории (%1). Прочитанные записи показаны на странице архива.", "The archive was not erased: its records could not be kept in the history (%1). The records read are shown on the archive tab.",
+    /* 137 */ "%1: нет доступа — добавьте себя в группу dialout и войдите в систему заново", "%1: permission denied — add yourself to the group dialout and log in again",
+    /* 138 */ "%1: порт занят другой программой", "%1: the port is held by another program",
+    /* 139 */ "нет доступа", "permission denied",
+    /* 140 */ "зав. № %1", "serial %1",
+    /* 141 */ "Сохранить отчёт для диагностики…", "Save diagnostic report…",
+    /* 142 */ "Отчёт сохранён: %1", "Diagnostic report saved: %1",
+    /* 143 */ "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2",
+    /* 144 */ "Снимок экрана сохранён в %1", "Screen capture saved in %1",
 }};
 // clang-format on
 

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 137;
+inline constexpr int MessageRowCount = 145;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -108,6 +108,17 @@ enum MessageRow : int {
   // An erase held back because the history could not take the records.
   RowEraseNotKept = 135,
   RowEraseNotKeptReason = 136,  // %1 why
+  // A port that exists but does not open for the user (%1 the port).
+  RowPortPermissionDenied = 137,
+  RowPortBusy = 138,
+  RowPortNoAccess = 139,      // the same, short, under the dialog's list
+  RowPortSerialNumber = 140,  // %1 an adapter's serial number
+  // The Help menu's diagnostic report.
+  RowSaveReportItem = 141,
+  RowReportSaved = 142,   // %1 the folder
+  RowReportFailed = 143,  // %1 the folder, %2 why
+  // Screen captures kept outside the working directory.
+  RowScreenSavedIn = 144,  // %1 the folder
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

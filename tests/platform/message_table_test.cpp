@@ -108,6 +108,15 @@ const Row Expected[] = {
     {90, "Состояние", ""},
     {91, "Прошивка", "Firmware"},
     {92, "COM-порт", "COM-port"},
+    {137, "%1: нет доступа — добавьте себя в группу dialout и войдите в систему заново",
+     "%1: permission denied — add yourself to the group dialout and log in again"},
+    {138, "%1: порт занят другой программой", "%1: the port is held by another program"},
+    {139, "нет доступа", "permission denied"},
+    {140, "зав. № %1", "serial %1"},
+    {141, "Сохранить отчёт для диагностики…", "Save diagnostic report…"},
+    {142, "Отчёт сохранён: %1", "Diagnostic report saved: %1"},
+    {143, "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2"},
+    {144, "Снимок экрана сохранён в %1", "Screen capture saved in %1"},
 };
 
 TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
