@@ -32,11 +32,11 @@ QString TraceDirectory() {
   return QStringLiteral(TRACE_DIRECTORY);
 }
 
-std::vector<QString> TraceFiles() {
-  std::vector<QString> names;
+std::vector<std::string> TraceFiles() {
+  std::vector<std::string> names;
   for (const QString& name :
        QDir(TraceDirectory()).entryList({QStringLiteral("*.trace")}, QDir::Files, QDir::Name)) {
-    names.push_back(name);
+    names.push_back(name.toStdString());
   }
   return names;
 }
@@ -143,15 +143,16 @@ void ReplayRequests(const ParsedTrace& trace, test::TraceReplay& replay) {
   EXPECT_EQ(outcomes, Outcomes(trace));
 }
 
-class RecordedTrace : public ::testing::TestWithParam<QString> {
+class RecordedTrace : public ::testing::TestWithParam<std::string> {
  protected:
   static void SetUpTestSuite() { test::EnsureCoreApplication(); }
 };
 
 TEST_P(RecordedTrace, PlaysBackWithTheRecordedRequestsAndOutcomes) {
   QString error;
-  const std::optional<ParsedTrace> trace =
-      ParseTrace(test::ReadBytes(TraceDirectory() + QLatin1Char('/') + GetParam()), &error);
+  const std::optional<ParsedTrace> trace = ParseTrace(
+      test::ReadBytes(TraceDirectory() + QLatin1Char('/') + QString::fromStdString(GetParam())),
+      &error);
   ASSERT_TRUE(trace.has_value()) << error.toStdString();
   ASSERT_FALSE(trace->Events.empty());
 
@@ -175,8 +176,9 @@ TEST_P(RecordedTrace, PlaysBackWithTheRecordedRequestsAndOutcomes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Traces, RecordedTrace, ::testing::ValuesIn(TraceFiles()),
-                         [](const ::testing::TestParamInfo<QString>& info) {
-                           QString name = QFileInfo(info.param).completeBaseName();
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           QString name =
+                               QFileInfo(QString::fromStdString(info.param)).completeBaseName();
                            name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")),
                                         QStringLiteral("_"));
                            return name.toStdString();
