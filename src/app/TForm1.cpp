@@ -5,12 +5,17 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <chrono>
@@ -20,6 +25,8 @@
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "DataMenu.h"
+#include "DiagnosticLog.h"
+#include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryStore.h"
 #include "IniFile.h"
@@ -147,6 +154,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   setFixedSize(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
   CenterOnScreen(this);
 
+  places_ = ChooseFilePlaces(CurrentFilePlaceFacts(QCoreApplication::applicationDirPath()));
   FormCreate();
 }
 
@@ -189,6 +197,9 @@ void TForm1::BuildMenu() {
   connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
   connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
   connect(n5_, &QAction::triggered, this, &TForm1::N5Click);
+  saveReport_ = n3_->addAction(QString());
+  saveReport_->setObjectName(QStringLiteral("SaveReport"));
+  connect(saveReport_, &QAction::triggered, this, &TForm1::SaveReportClick);
 
   dataMenu_ = new DataMenu(*session_, mainMenu1_, this);
 }
@@ -226,10 +237,6 @@ bool TForm1::StartTraceFile(const QString& path, QString* error) {
   return true;
 }
 
-QString TForm1::SettingsFilePath() {
-  return QDir::current().filePath(QStringLiteral("prog.ini"));
-}
-
 void TForm1::FormCreate() {
   const int stored = ReadIniInteger(SettingsFilePath(), SettingsSection, LanguageKey, 0);
   // Only 0 and 1 name a language; anything else in a hand-edited file is
@@ -241,6 +248,9 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   const QString path = SettingsFilePath();
+  if (places_.Moved) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+  }
   const QByteArray value = QByteArray::number(session_->LanguageIndex);
   if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
     session_->ShowError(FileWriteErrorText(path));
@@ -280,6 +290,7 @@ void TForm1::ApplyLanguage(int language) {
   language1_->setTitle(text(RowLanguage));
   n3_->setTitle(text(RowHelpMenu));
   n8_->setText(text(RowAboutItem));
+  saveReport_->setText(text(RowSaveReportItem));
   dataMenu_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
@@ -400,9 +411,13 @@ void TForm1::N5Click() {
 
 void TForm1::Button13Click() {
   // A failed read shows only its outcome in panel 0.
-  const ScreenCaptureResult capture = CaptureScreen(session_->Link);
+  const ScreenCaptureResult capture = CaptureScreen(session_->Link, places_.ScreenFolder);
   if (!capture.FailedFile.isEmpty()) {
     session_->ShowError(FileWriteErrorText(capture.FailedFile));
+  } else if (capture.Read && places_.Moved) {
+    // Not where the user started the program: say where.
+    SetPanelText(0, MessageText(RowScreenSavedIn, session_->LanguageIndex)
+                        .arg(QDir::toNativeSeparators(places_.ScreenFolder)));
   }
 }
 
@@ -427,7 +442,70 @@ int TForm1::ConnectDevice(int mode) {
     chosen = form2_->ChosenPort();
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
   }
+  steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
   return vantor::ConnectDevice(*session_, mode, chosen, steps);
+}
+
+void TForm1::ShowPortRefusal(const InstrumentSearch& search) {
+  qCWarning(lcApp).noquote() << PortRefusalText(search.Refusal, search.RefusedPort,
+                                                search.RefusedPath, 1);
+  bool& told = search.Refusal == OpenFailure::Busy ? busyTold_ : permissionTold_;
+  if (told) {
+    return;
+  }
+  told = true;
+  auto* notice = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                 PortRefusalText(search.Refusal, search.RefusedPort,
+                                                 search.RefusedPath, session_->LanguageIndex),
+                                 QMessageBox::Ok, this);
+  notice->setObjectName(QStringLiteral("PortRefusalNotice"));
+  notice->setWindowModality(Qt::NonModal);
+  notice->setAttribute(Qt::WA_DeleteOnClose);
+  notice->show();
+}
+
+void TForm1::SaveReportClick() {
+  QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (start.isEmpty()) {
+    start = QDir::homePath();
+  }
+  const QString parent = QFileDialog::getExistingDirectory(
+      this, MessageText(RowSaveReportItem, session_->LanguageIndex).remove(QChar(0x2026)), start);
+  if (!parent.isEmpty()) {
+    SaveDiagnosticReport(parent);
+  }
+}
+
+void TForm1::SaveDiagnosticReport(const QString& parent) {
+  DiagnosticReport report;
+  report.Made = QDateTime::currentDateTime();
+  report.About = DescribeRun(*session_, places_);
+  report.Trace = trace_->Recent();
+  report.Log = DiagnosticLog::Recent();
+  auto outcome = std::make_shared<std::pair<QString, QString>>();
+  QThread* writer = QThread::create([parent, report, outcome] {
+    outcome->first = WriteDiagnosticReport(parent, report, &outcome->second);
+  });
+  connect(writer, &QThread::finished, this,
+          [this, parent, outcome] { ReportWritten(parent, outcome->first, outcome->second); });
+  connect(writer, &QThread::finished, writer, &QObject::deleteLater);
+  writer->start();
+}
+
+void TForm1::ReportWritten(const QString& parent, const QString& folder, const QString& error) {
+  const uint8_t lang = session_->LanguageIndex;
+  if (folder.isEmpty()) {
+    qCWarning(lcApp).noquote() << "the diagnostic report could not be written in" << parent << ":"
+                               << error;
+    SetPanelText(0,
+                 MessageText(RowReportFailed, lang).arg(QDir::toNativeSeparators(parent), error));
+  } else {
+    qCInfo(lcApp).noquote() << "diagnostic report written in" << folder;
+    SetPanelText(0, MessageText(RowReportSaved, lang).arg(QDir::toNativeSeparators(folder)));
+  }
+  if (OnReportWritten) {
+    OnReportWritten(folder, error);
+  }
 }
 
 void TForm1::ShowConnectedPort() {

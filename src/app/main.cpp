@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "DiagnosticLog.h"
 #include "ErrorBox.h"
 #include "ProgramWindows.h"
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   }
 
   vantor::VantorApplication app(argc, argv);
+  vantor::DiagnosticLog::Install();
   parser.process(app);  // an unknown option prints the error and exits with 1
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "Vantor: Unknown argument '%s'.\n",
