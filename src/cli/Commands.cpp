@@ -160,13 +160,18 @@ int PortsCommand(Context& c) {
     }
   }
   std::vector<Column> columns = {
-      {"port", "port"},     {"device", "device"},    {"description", "description"},
-      {"maker", "maker"},   {"product", "product"},  {"serial_number", "serial number"},
-      {"usb_id", "USB id"}, {"by_id", "by-id path"}, {"permission", "may be opened"}};
+      {"port", "port"}, {"device", "device"}, {"description", "description"}};
   if (c.Probe) {
     columns.push_back({"answers", "instrument answers"});
     columns.push_back({"firmware", "firmware"});
   }
+  // The adapter's identity after the columns scripts already read.
+  columns.insert(columns.end(), {{"maker", "maker"},
+                                 {"product", "product"},
+                                 {"serial_number", "serial number"},
+                                 {"usb_id", "USB id"},
+                                 {"by_id", "by-id path"},
+                                 {"may_open", "may be opened"}});
   RecordWriter out(c.Output, columns);
   std::vector<PortEntry> entries = PortMapEntries();
   IdentifyPorts(entries);
@@ -181,11 +186,11 @@ int PortsCommand(Context& c) {
   QStringList refused;
   for (const PortEntry& entry : entries) {
     const QString description = PortDescription(entry, English);
-    std::vector<Cell> cells = {Cell::Number(entry.Number),        Cell::Text(entry.DevicePath),
-                               Cell::Text(description),           TextOrNull(entry.Maker),
-                               TextOrNull(entry.Detail),          TextOrNull(entry.SerialNumber),
-                               TextOrNull(entry.UsbId),           TextOrNull(entry.ById),
-                               Cell::Boolean(!entry.NoPermission)};
+    std::vector<Cell> cells = {Cell::Number(entry.Number), Cell::Text(entry.DevicePath),
+                               Cell::Text(description)};
+    const std::vector<Cell> identity = {
+        TextOrNull(entry.Maker), TextOrNull(entry.Detail), TextOrNull(entry.SerialNumber),
+        TextOrNull(entry.UsbId), TextOrNull(entry.ById),   Cell::Boolean(!entry.NoPermission)};
     const QString indent(7, QLatin1Char(' '));
     QString line = QStringLiteral("COM%1").arg(entry.Number).leftJustified(7) +
                    entry.DevicePath.leftJustified(deviceWidth + 2) + description;
@@ -212,6 +217,7 @@ int PortsCommand(Context& c) {
                                                          : QStringLiteral("  [does not open]");
       }
     }
+    cells.insert(cells.end(), identity.begin(), identity.end());
     // Where a name leads, and the name that stays with the adapter.
     if (!entry.Device.isEmpty()) {
       line += QLatin1Char('\n') + indent + QStringLiteral("device ") + entry.Device;

@@ -115,7 +115,8 @@ QString FormatTraceEvent(const TraceEvent& event) {
     }
   } else if (event.Kind == TraceKind::Open) {
     line += QStringLiteral(" %1 %2 %3")
-                .arg(PortName(event.Port), OpenFailureName(event.Failure), event.Path);
+                .arg(PortName(event.Port), OpenFailureName(event.Failure),
+                     event.Path.isEmpty() ? QStringLiteral("-") : event.Path);
   } else if (event.Kind == TraceKind::Close) {
     line += QLatin1Char(' ') + PortName(event.Port);
   } else if (event.Kind == TraceKind::Timeout) {
@@ -184,6 +185,9 @@ std::optional<TraceEvent> ParseTraceEvent(const QString& line, QString* error) {
       event.Port = *port;
       // The path is the rest of the line, spaces and all.
       event.Path = line.section(QLatin1Char(' '), 4, -1, QString::SectionSkipEmpty);
+      if (event.Path == QLatin1String("-")) {
+        event.Path.clear();  // an opener that knows no path
+      }
       return event;
     }
     case TraceKind::Close: {

@@ -24,7 +24,8 @@ namespace vantor {
 //
 //   <seconds since the trace began, to the microsecond> <kind> [fields]
 //
-//   0.000000 open COM3 ok /dev/ttyUSB0     port, outcome, device path
+//   0.000000 open COM3 ok /dev/ttyUSB0     port ("-": a path was named),
+//                                          outcome, device path ("-": none)
 //   0.000085 purge                         buffers dropped ...
 //   0.010190 purge 0d0a                    ... with the input they held
 //   0.010402 write 02000001010100...       a request, as it went out

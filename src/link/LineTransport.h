@@ -55,7 +55,7 @@ struct OpenedLine {
   OpenedLine(std::nullptr_t) {}  // NOLINT(google-explicit-constructor)
   template <class T>
   OpenedLine(std::unique_ptr<T> line)  // NOLINT(google-explicit-constructor)
-      : Line(std::move(line)), Failure(Line ? OpenFailure::None : OpenFailure::Failed) {}
+      : Line(std::move(line)), Failure(Line ? OpenFailure::None : OpenFailure::NoSuchPort) {}
   OpenedLine(OpenFailure failure, QString path) : Failure(failure), Path(std::move(path)) {}
 };
 
