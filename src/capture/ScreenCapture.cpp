@@ -123,10 +123,10 @@ bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer) {
 
 QString SaveScreenFiles(const ScreenBuffer& buffer, const QString& folder) {
   const QDir where(folder.isEmpty() ? QStringLiteral(".") : folder);
-  const QString bitmapName = folder.isEmpty() ? QString::fromLatin1(ScreenBitmapFileName)
-                                              : where.filePath(ScreenBitmapFileName);
-  const QString textName = folder.isEmpty() ? QString::fromLatin1(ScreenTextFileName)
-                                            : where.filePath(ScreenTextFileName);
+  QString bitmapName = folder.isEmpty() ? QString::fromLatin1(ScreenBitmapFileName)
+                                        : where.filePath(ScreenBitmapFileName);
+  QString textName = folder.isEmpty() ? QString::fromLatin1(ScreenTextFileName)
+                                      : where.filePath(ScreenTextFileName);
   // The new picture is put on disk first without replacing the old one;
   // only once the dump is in does it take the old picture's place.
   StagedFileWrite picture(bitmapName);

@@ -249,7 +249,7 @@ std::optional<ParsedTrace> ParseTrace(const QByteArray& text, QString* error) {
           return std::nullopt;
         }
         QStringList command;
-        for (const QJsonValue& word : doc.array()) {
+        for (const auto& word : doc.array()) {
           command << word.toString();
         }
         trace.Command = command;

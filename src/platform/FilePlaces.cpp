@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "PlatformLog.h"
+
 namespace vantor {
 namespace {
 
@@ -21,6 +23,10 @@ FilePlaces ChooseFilePlaces(const FilePlaceFacts& facts) {
   places.Moved = true;
   places.SettingsFile = QDir(facts.ConfigurationHome).filePath(QStringLiteral("vantor/prog.ini"));
   places.ScreenFolder = QDir(facts.Pictures).filePath(QStringLiteral("Vantor"));
+  qCInfo(lcPlatform).noquote() << "not in" << facts.WorkingDirectory
+                               << "(installed:" << facts.Installed << "): settings in"
+                               << places.SettingsFile << "and screen captures in"
+                               << places.ScreenFolder;
   return places;
 }
 

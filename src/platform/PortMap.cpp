@@ -10,12 +10,14 @@
 #include <mutex>
 
 #include "MessageTable.h"
+#include "PlatformLog.h"
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #endif
 
 namespace vantor {
@@ -217,7 +219,12 @@ std::vector<PortEntry> PortMapEntries() {
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     const int number = PortNumberFromName(info.portName());
     if (number != 0) {
-      entries.push_back({number, info.portName(), PortKind::Serial, info.description()});
+      PortEntry entry;
+      entry.Number = number;
+      entry.DevicePath = info.portName();
+      entry.Kind = PortKind::Serial;
+      entry.Detail = info.description();
+      entries.push_back(entry);
     }
   }
   std::sort(entries.begin(), entries.end(),
@@ -387,13 +394,14 @@ QString PinPort(int number, const QString& devicePath, bool* ok) {
   // number missing (which could switch the map to the system's ports).
   const QByteArray temp = QFile::encodeName(path + QStringLiteral(".pin%1").arg(::getpid()));
   ::unlink(temp.constData());
-  if (::symlink(QFile::encodeName(devicePath).constData(), temp.constData()) != 0) {
-    return previous;
-  }
-  if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+  if (::symlink(QFile::encodeName(devicePath).constData(), temp.constData()) != 0 ||
+      ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+    qCWarning(lcPlatform).noquote() << "COM" + QString::number(number) << "cannot be pinned in"
+                                    << PortMapDirectory() << ":" << ::strerror(errno);
     ::unlink(temp.constData());
     return previous;
   }
+  qCInfo(lcPlatform).noquote() << "COM" + QString::number(number) << "pinned to" << devicePath;
   if (ok != nullptr) {
     *ok = true;
   }
