@@ -5,16 +5,21 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -25,6 +30,8 @@
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "DataMenu.h"
+#include "DiagnosticLog.h"
+#include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryStore.h"
 #include "IniFile.h"
@@ -65,7 +72,11 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     ownClock_ = std::make_unique<SystemClock>();
     clock = ownClock_.get();
   }
-  session_ = std::make_unique<Session>(clock);
+  trace_ = std::make_unique<LineTrace>();
+  tracedClock_ = std::make_unique<TracedClock>(clock);
+  tracedClock_->SetTrace(trace_.get());
+  session_ = std::make_unique<Session>(tracedClock_.get());
+  session_->Link.SetLineOpener(TracingOpener(*trace_, &DeviceLink::OpenMappedPort));
   history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
@@ -128,8 +139,13 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
   session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
-  session_->Link.SetOutcomeHandler(
-      [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
+  session_->Link.SetOutcomeHandler([this](int row) {
+    SetPanelText(0, MessageText(row, session_->LanguageIndex));
+    TraceEvent event;
+    event.Kind = TraceKind::Outcome;
+    event.Value = row;
+    trace_->Record(std::move(event), LineTransport::Clock::now());
+  });
   // An unplugged instrument: "---" while its port is gone, the port again
   // once the link has opened it by itself.
   session_->Link.OnPortPresence = [this](bool present) {
@@ -167,6 +183,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 
   FitToScreen();
 
+  places_ = ChooseFilePlaces(CurrentFilePlaceFacts(QCoreApplication::applicationDirPath()));
   FormCreate();
 }
 
@@ -241,6 +258,9 @@ void TForm1::BuildMenu() {
   connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
   connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
   connect(n5_, &QAction::triggered, this, &TForm1::N5Click);
+  saveReport_ = n3_->addAction(QString());
+  saveReport_->setObjectName(QStringLiteral("SaveReport"));
+  connect(saveReport_, &QAction::triggered, this, &TForm1::SaveReportClick);
 
   dataMenu_ = new DataMenu(*session_, mainMenu1_, this);
 }
@@ -268,8 +288,14 @@ void TForm1::BuildStatusBar(QWidget* client) {
   }
 }
 
-QString TForm1::SettingsFilePath() {
-  return QDir::current().filePath(QStringLiteral("prog.ini"));
+bool TForm1::StartTraceFile(const QString& path, QString* error) {
+  if (!trace_->WriteTo(path, error)) {
+    return false;
+  }
+  trace_->Note(QStringLiteral("program vantor %1 (Qt %2)")
+                   .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+  trace_->Note(ClockNote(*session_->Clock));
+  return true;
 }
 
 void TForm1::FormCreate() {
@@ -283,6 +309,9 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   const QString path = SettingsFilePath();
+  if (places_.Moved) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+  }
   const QByteArray value = QByteArray::number(session_->LanguageIndex);
   if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
     session_->ShowError(FileWriteErrorText(path));
@@ -329,6 +358,7 @@ void TForm1::ApplyLanguage(int language) {
   language1_->setTitle(menu(RowLanguage, u'Я', u'L'));
   n3_->setTitle(menu(RowHelpMenu, u'п', u'H'));
   n8_->setText(menu(RowAboutItem, u'О', u'A'));
+  saveReport_->setText(menu(RowSaveReportItem, u'С', u'S'));
   dataMenu_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
@@ -449,9 +479,13 @@ void TForm1::N5Click() {
 
 void TForm1::Button13Click() {
   // A failed read shows only its outcome in panel 0.
-  const ScreenCaptureResult capture = CaptureScreen(session_->Link);
+  const ScreenCaptureResult capture = CaptureScreen(session_->Link, places_.ScreenFolder);
   if (!capture.FailedFile.isEmpty()) {
     session_->ShowError(FileWriteErrorText(capture.FailedFile));
+  } else if (capture.Read && places_.Moved) {
+    // Not where the user started the program: say where.
+    SetPanelText(0, MessageText(RowScreenSavedIn, session_->LanguageIndex)
+                        .arg(QDir::toNativeSeparators(places_.ScreenFolder)));
   }
 }
 
@@ -476,7 +510,71 @@ int TForm1::ConnectDevice(int mode) {
     chosen = form2_->ChosenPort();
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
   }
+  steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
   return vantor::ConnectDevice(*session_, mode, chosen, steps);
+}
+
+void TForm1::ShowPortRefusal(const InstrumentSearch& search) {
+  qCWarning(lcApp).noquote() << PortRefusalText(search.Refusal, search.RefusedPort,
+                                                search.RefusedPath, 1);
+  bool& told = search.Refusal == OpenFailure::Busy ? busyTold_ : permissionTold_;
+  if (told) {
+    return;
+  }
+  told = true;
+  auto* notice = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                 PortRefusalText(search.Refusal, search.RefusedPort,
+                                                 search.RefusedPath, session_->LanguageIndex),
+                                 QMessageBox::Ok, this);
+  notice->setObjectName(QStringLiteral("PortRefusalNotice"));
+  notice->setWindowModality(Qt::NonModal);
+  notice->setAttribute(Qt::WA_DeleteOnClose);
+  notice->show();
+}
+
+void TForm1::SaveReportClick() {
+  QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (start.isEmpty()) {
+    start = QDir::homePath();
+  }
+  const QString parent = QFileDialog::getExistingDirectory(
+      this, MessageText(RowSaveReportItem, session_->LanguageIndex).remove(QChar(0x2026)), start,
+      QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (!parent.isEmpty()) {
+    SaveDiagnosticReport(parent);
+  }
+}
+
+void TForm1::SaveDiagnosticReport(const QString& parent) {
+  DiagnosticReport report;
+  report.Made = QDateTime::currentDateTime();
+  report.About = DescribeRun(*session_, places_);
+  report.Trace = trace_->Recent();
+  report.Log = DiagnosticLog::Recent();
+  auto outcome = std::make_shared<std::pair<QString, QString>>();
+  QThread* writer = QThread::create([parent, report, outcome] {
+    outcome->first = WriteDiagnosticReport(parent, report, &outcome->second);
+  });
+  connect(writer, &QThread::finished, this,
+          [this, parent, outcome] { ReportWritten(parent, outcome->first, outcome->second); });
+  connect(writer, &QThread::finished, writer, &QObject::deleteLater);
+  writer->start();
+}
+
+void TForm1::ReportWritten(const QString& parent, const QString& folder, const QString& error) {
+  const uint8_t lang = session_->LanguageIndex;
+  if (folder.isEmpty()) {
+    qCWarning(lcApp).noquote() << "the diagnostic report could not be written in" << parent << ":"
+                               << error;
+    SetPanelText(0,
+                 MessageText(RowReportFailed, lang).arg(QDir::toNativeSeparators(parent), error));
+  } else {
+    qCInfo(lcApp).noquote() << "diagnostic report written in" << folder;
+    SetPanelText(0, MessageText(RowReportSaved, lang).arg(QDir::toNativeSeparators(folder)));
+  }
+  if (OnReportWritten) {
+    OnReportWritten(folder, error);
+  }
 }
 
 void TForm1::ShowConnectedPort() {

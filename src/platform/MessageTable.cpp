@@ -150,6 +150,14 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 138 */ "Открыть график в отдельном окне", "Open the chart in a window of its own",
     /* 139 */ "Нет связи с прибором. Последнее измерение: %1", "No link to the instrument. Last reading: %1",
     /* 140 */ "Клавиатура: + и − — масштаб, стрелки — сдвиг, Home или 0 — весь график", "Keyboard: + and − zoom, arrows pan, Home or 0: whole chart",
+    /* 141 */ "%1: нет доступа — добавьте себя в группу dialout и войдите в систему заново", "%1: permission denied — add yourself to the group dialout and log in again",
+    /* 142 */ "%1: порт занят другой программой", "%1: the port is held by another program",
+    /* 143 */ "нет доступа", "permission denied",
+    /* 144 */ "зав. № %1", "serial %1",
+    /* 145 */ "Сохранить отчёт для диагностики…", "Save diagnostic report…",
+    /* 146 */ "Отчёт сохранён: %1", "Diagnostic report saved: %1",
+    /* 147 */ "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2",
+    /* 148 */ "Снимок экрана сохранён в %1", "Screen capture saved in %1",
 }};
 // clang-format on
 

@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "FileFaults.h"
+#include "FilePlaces.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -251,6 +252,27 @@ TEST_F(MainWindowTest, AMissingFileIsCreatedAtCloseInTheWorkingDirectoryNotThePr
   windows_.reset();
   Start();
   EXPECT_EQ(form_->GetSession().LanguageIndex, 1);
+}
+
+// Started from the menu (installed, working directory / or the home
+// folder): the language is kept under the configuration home, in a folder
+// made for it, and nothing is written where the program was started.
+TEST_F(MainWindowTest, InstalledTheSettingsFileLivesUnderTheConfigurationHome) {
+  TempConfigHome home;
+  FilePlaceFacts facts = CurrentFilePlaceFacts(QCoreApplication::applicationDirPath());
+  EXPECT_FALSE(facts.Installed);  // a test runs from the build tree
+  facts.Installed = true;
+  const FilePlaces places = ChooseFilePlaces(facts);
+  ASSERT_EQ(places.SettingsFile, home.Path() + "/vantor/prog.ini");
+  Start();
+  EXPECT_EQ(form_->SettingsFilePath(), dir_.File("prog.ini"));  // as the tests run it
+  form_->SetFilePlaces(places);
+  form_->show();
+  Find<QAction>("English1")->trigger();
+  form_->close();
+  EXPECT_TRUE(errors_.Messages.isEmpty());
+  EXPECT_EQ(ReadIniInteger(places.SettingsFile, "Common", "Language", -1), 1);
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("prog.ini")));
 }
 
 TEST_F(MainWindowTest, AVeryLongWorkingDirectoryPathWorks) {

@@ -125,7 +125,8 @@ TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
 
 // The program's own rows that name the saved data in English so it never
 // reads as the archive tab's "History", and those of the charts' window and
-// keys and of figures gone stale.
+// keys and of figures gone stale, of ports that do not open for the user,
+// the diagnostic report and captures kept outside the working directory.
 const Row OwnRows[] = {
     {115, "Открыть папку истории", "Open saved data folder"},
     {123, "История недоступна", "Saved data unavailable"},
@@ -137,6 +138,15 @@ const Row OwnRows[] = {
      "No link to the instrument. Last reading: %1"},
     {140, "Клавиатура: + и − — масштаб, стрелки — сдвиг, Home или 0 — весь график",
      "Keyboard: + and − zoom, arrows pan, Home or 0: whole chart"},
+    {141, "%1: нет доступа — добавьте себя в группу dialout и войдите в систему заново",
+     "%1: permission denied — add yourself to the group dialout and log in again"},
+    {142, "%1: порт занят другой программой", "%1: the port is held by another program"},
+    {143, "нет доступа", "permission denied"},
+    {144, "зав. № %1", "serial %1"},
+    {145, "Сохранить отчёт для диагностики…", "Save diagnostic report…"},
+    {146, "Отчёт сохранён: %1", "Diagnostic report saved: %1"},
+    {147, "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2"},
+    {148, "Снимок экрана сохранён в %1", "Screen capture saved in %1"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
