@@ -144,7 +144,6 @@ class ChartPoints {
   std::vector<std::unique_ptr<StoredPoint[]>> chunks_;
   size_t size_ = 0;
   int64_t base_ = 0;
-  double sum_ = 0;
   float minY_ = 0;
   float maxY_ = 0;
   uint64_t clears_ = 0;
