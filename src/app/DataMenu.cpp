@@ -154,8 +154,10 @@ DataMenu::DataMenu(Session& session, QMenuBar* bar, QWidget* window)
 
   RunDialog = [](HistoryExportDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
   AskPath = [this](const QString& suggested) {
+    // Qt's own dialog, which speaks the program's language.
     return QFileDialog::getSaveFileName(window_, QString(), suggested,
-                                        QStringLiteral("CSV (*.csv)"));
+                                        QStringLiteral("CSV (*.csv)"), nullptr,
+                                        QFileDialog::DontUseNativeDialog);
   };
   OpenFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
   ShowInformation = [this](const QString& message) {
@@ -171,11 +173,14 @@ QString DataMenu::Text(int row) const {
 }
 
 void DataMenu::ApplyLanguage(uint8_t language) {
-  menu_->setTitle(Tr(RowDataMenu, language));
-  SetCaptions({{exportArchive_, RowExportArchiveItem},
-               {exportReadings_, RowExportReadingsItem},
-               {openFolder_, RowOpenHistoryFolderItem}},
-              language);
+  const bool russian = language == 0;
+  const auto caption = [language, russian](MessageRow row, char16_t ru, char16_t en) {
+    return MarkAccelerator(Tr(row, language), russian ? QChar(ru) : QChar(en));
+  };
+  menu_->setTitle(caption(RowDataMenu, u'Д', u'D'));
+  exportArchive_->setText(caption(RowExportArchiveItem, u'Э', u'E'));
+  exportReadings_->setText(caption(RowExportReadingsItem, u'и', u'r'));
+  openFolder_->setText(caption(RowOpenHistoryFolderItem, u'О', u'O'));
 }
 
 void DataMenu::Report(const HistoryOutcome& outcome) {
@@ -183,8 +188,10 @@ void DataMenu::Report(const HistoryOutcome& outcome) {
     session_.SetPanel(0, Text(RowHistoryUnavailableShort));
     const HistoryLocation location =
         session_.History != nullptr ? session_.History->Location() : HistoryLocation();
-    session_.ShowNotice(
-        {RowHistoryUnavailableShort, {}, RowHistoryUnavailable, {Where(location), outcome.Error}});
+    session_.ShowNotice({RowHistoryUnavailableShort,
+                         {},
+                         RowHistoryUnavailable,
+                         {Where(location), outcome.Error.simplified()}});
   } else if (outcome.Recovered) {
     session_.SetPanel(0, Text(RowHistoryRecovered));
     session_.ClearNotice(RowHistoryUnavailableShort);
@@ -218,7 +225,7 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
     return;
   }
   if (!known.Outcome.Ok) {
-    session_.ShowNotice({RowHistoryReadFailed, {known.Outcome.Error}, -1, {}});
+    session_.ShowNotice({RowHistoryReadFailed, {known.Outcome.Error.simplified()}, -1, {}});
     return;
   }
   const int64_t now = session_.Clock->Now();

@@ -7,8 +7,10 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace vantor {
@@ -33,10 +35,14 @@ int RemainingMs(LineTransport::Clock::time_point deadline) {
 // (which would drop DTR).
 struct PreviousLineSettings {
   int fd = -1;
+  int error = 0;  // errno of a failed open
   bool hardwareFlow = false;
 
   explicit PreviousLineSettings(const QString& path) {
     fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+    }
     termios tio{};
     if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
       hardwareFlow = (tio.c_cflag & CRTSCTS) != 0;
@@ -64,11 +70,31 @@ bool MakeRaw(int fd) {
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
+
+// What the system's refusal to open a device means for the user.
+OpenFailure FailureOfErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return OpenFailure::PermissionDenied;
+    case EBUSY:  // opened exclusively elsewhere
+      return OpenFailure::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenFailure::Missing;
+    default:
+      return OpenFailure::Failed;
+  }
+}
 #endif
 
 }  // namespace
 
-std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
+std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path, OpenFailure* failure) {
+  OpenFailure ignored = OpenFailure::None;
+  OpenFailure& why = failure != nullptr ? *failure : ignored;
+  why = OpenFailure::None;
   std::unique_ptr<SerialTransport> line(new SerialTransport);
   QSerialPort& serial = *line->serial_;
   serial.setPortName(path);
@@ -84,11 +110,35 @@ std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
   serial.setParity(QSerialPort::NoParity);
   serial.setStopBits(QSerialPort::OneStop);
   serial.setReadBufferSize(ReadBufferLimit);
+#ifndef Q_OS_WIN
+  if (previous.fd < 0) {
+    why = FailureOfErrno(previous.error);
+    return nullptr;
+  }
+#endif
   if (!serial.open(QIODevice::ReadWrite)) {
+    switch (serial.error()) {
+      case QSerialPort::DeviceNotFoundError:
+        why = OpenFailure::Missing;
+        break;
+      case QSerialPort::PermissionError:
+#ifndef Q_OS_WIN
+        // The device itself opened above: what refuses is the lock of
+        // another program that has the port (or its exclusive use).
+        why = OpenFailure::Busy;
+#else
+        why = OpenFailure::PermissionDenied;
+#endif
+        break;
+      default:
+        why = OpenFailure::Failed;
+        break;
+    }
     return nullptr;
   }
 #ifndef Q_OS_WIN
   if (!MakeRaw(static_cast<int>(serial.handle()))) {
+    why = OpenFailure::Failed;
     return nullptr;
   }
 #endif
@@ -106,7 +156,12 @@ SerialTransport::~SerialTransport() {
 void SerialTransport::DropUnasked() {
   // Between exchanges nobody asked for anything: whatever comes is noise or
   // a late reply, and must not pile up while the window idles.
-  if (!waiting_) {
+  if (waiting_) {
+    return;
+  }
+  if (OnUnasked) {
+    OnUnasked(serial_->readAll());
+  } else {
     serial_->clear(QSerialPort::Input);
   }
 }
