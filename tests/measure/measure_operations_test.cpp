@@ -113,5 +113,26 @@ TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperation
   EXPECT_EQ(events[1].Kind, EventKind::DoseReset);
 }
 
+// Polls faster than the instrument measures: each measurement is kept once,
+// at the millisecond of its poll, however many fall in one second.
+TEST_F(MeasureOperations, EveryMeasurementIsKeptOnceToTheMillisecondOfItsPoll) {
+  QTemporaryDir dir;
+  const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  HistoryService service(location);
+  const HistorySink history{&service};
+  clock.SetMs(Start * 1000 + 250);
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+  model.AdvanceSeconds(1);  // a new measurement, within the computer's same second
+  clock.SetMs(Start * 1000 + 750);
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+  clock.SetMs(Start * 1000 + 990);  // nothing new since
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+
+  ASSERT_TRUE(service.WaitIdle(10000));
+  HistoryStore store(location);
+  EXPECT_EQ(store.Rates(IdentityOf(link.Values()), {}).Value.AtMs,
+            (std::vector<int64_t>{Start * 1000 + 250, Start * 1000 + 750}));
+}
+
 }  // namespace
 }  // namespace vantor
