@@ -3,7 +3,12 @@
 // record into its own slot anyway. In-memory line, manual clock.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <mutex>
+
+#include "ArchiveHistory.h"
 #include "ArchiveRead.h"
+#include "CoreApplication.h"
 #include "DeviceLink.h"
 #include "MemoryLine.h"
 
@@ -125,6 +130,32 @@ TEST_F(ArchiveReadOverALossyLine, AnEraseTellsTheCountItKnewAndARefusedOneKeepsT
   EXPECT_TRUE(erase.Erased);
   EXPECT_EQ(erase.RecordCount, 20U);
   EXPECT_TRUE(model.Archive().empty());
+}
+
+// The erase asks the history whether it holds every record, and waits no
+// longer than its bound: a store busy past it (a server that is slow to
+// answer) gets no erase.
+TEST_F(ArchiveReadOverALossyLine, AnEraseTheHistoryDoesNotAnswerForInTimeErasesNothing) {
+  test::EnsureCoreApplication();
+  QTemporaryDir dir;
+  HistoryService history(ParseHistoryLocation(dir.filePath("history.sqlite")));
+  model.PrefillArchive(20);
+  std::mutex busy;
+  busy.lock();
+  history.Ask<int>(
+      [&busy](HistoryStore&) {
+        const std::lock_guard wait(busy);
+        return 0;
+      },
+      0);
+  ArchiveEraseSteps steps;
+  steps.HistoryWaitMs = 100;
+  const ArchiveSafeErase erase = EraseArchive(link, HistorySink{&history}, steps);
+  busy.unlock();
+  EXPECT_EQ(erase.Result, ArchiveSafeErase::Outcome::Unanswered);
+  EXPECT_EQ(erase.History.Error, "the history did not answer within 0.1 s");
+  EXPECT_EQ(model.Archive().size(), 20U);
+  EXPECT_EQ(model.WritesSeen(IdCommand), 0U) << "no command went to the instrument";
 }
 
 TEST_F(ArchiveReadOverALossyLine, RecordsThatCannotBePlacedAreCountedMissingNotGuessed) {
