@@ -14,7 +14,6 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
-#include "SerialTransport.h"
 #include "Terminal.h"
 
 namespace vantor::cli {
@@ -226,14 +225,7 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
   }
   if (!device.isEmpty()) {
     opener = [device, open = surroundings.OpenDevice](int) -> OpenedLine {
-      if (open) {
-        return open(device);
-      }
-      OpenFailure failure = OpenFailure::None;
-      OpenedLine opened(SerialTransport::Open(device, &failure));
-      opened.Failure = opened.Line ? OpenFailure::None : failure;
-      opened.Path = device;
-      return opened;
+      return open ? open(device) : DeviceLink::OpenDevicePath(device);
     };
   }
   if (trace != nullptr) {

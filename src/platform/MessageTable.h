@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 155;
+inline constexpr int MessageRowCount = 157;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -133,6 +133,10 @@ enum MessageRow : int {
   RowHistoryReading = 152,
   RowExporting = 153,  // %1 the file
   RowExportCancelled = 154,
+  // Ports that other programs hold: several after a search (%1 the ports),
+  // and one, short, under the dialog's list.
+  RowPortsBusy = 155,
+  RowPortHeld = 156,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
