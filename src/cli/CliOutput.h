@@ -42,7 +42,10 @@ struct Column {
 // the line the caller composed. `Flush` hands out what has accumulated.
 class RecordWriter {
  public:
-  RecordWriter(Format format, std::vector<Column> columns);
+  // `port` not 0: the records of several instruments share the output, and
+  // each names its instrument's port (a first column, a first field), unless
+  // the columns hold the port already.
+  RecordWriter(Format format, std::vector<Column> columns, int port = 0);
 
   void Add(const std::vector<Cell>& cells, const QString& peopleLine);
   // A line only people see (a heading, a blank line).
@@ -52,6 +55,7 @@ class RecordWriter {
  private:
   Format format_;
   std::vector<Column> columns_;
+  int port_ = 0;  // put in front of every record; 0 none
   QByteArray pending_;
 };
 

@@ -248,16 +248,18 @@ int InfoCommand(Context& c) {
   const int64_t drift = instrumentTime ? *instrumentTime - poll.At : 0;
   const uint16_t capacity = ComputeArchiveLayoutSizes().Capacity;
 
-  RecordWriter out(c.Output, {{"port", "port"},
-                              {"device", "device"},
-                              {"firmware", "firmware"},
-                              {"device_type", "device type"},
-                              {"device_data", "device data (hex)"},
-                              {"instrument_clock", "instrument clock"},
-                              {"computer_clock", "computer clock"},
-                              {"drift_s", "drift (s)"},
-                              {"archive_records", "archive records"},
-                              {"archive_full", "archive memory full"}});
+  RecordWriter out(c.Output,
+                   {{"port", "port"},
+                    {"device", "device"},
+                    {"firmware", "firmware"},
+                    {"device_type", "device type"},
+                    {"device_data", "device data (hex)"},
+                    {"instrument_clock", "instrument clock"},
+                    {"computer_clock", "computer clock"},
+                    {"drift_s", "drift (s)"},
+                    {"archive_records", "archive records"},
+                    {"archive_full", "archive memory full"}},
+                   c.RowPort);
   const QString hex = Hex(id.DeviceData.data(), id.DeviceData.size());
   const std::vector<Cell> cells = {c.Port != 0 ? Cell::Number(c.Port) : Cell::Null(),
                                    Cell::Text(c.Device),
@@ -292,13 +294,15 @@ int InfoCommand(Context& c) {
 }
 
 int LiveCommand(Context& c) {
-  RecordWriter out(c.Output, {{"time", "time"},
-                              {"dose_rate", "dose rate"},
-                              {"dose_rate_unit", "dose rate unit"},
-                              {"uncertainty_percent", "uncertainty (%)"},
-                              {"dose_usv", "dose (uSv)"},
-                              {"accumulation_s", "accumulation time (s)"},
-                              {"mode", "mode"}});
+  RecordWriter out(c.Output,
+                   {{"time", "time"},
+                    {"dose_rate", "dose rate"},
+                    {"dose_rate_unit", "dose rate unit"},
+                    {"uncertainty_percent", "uncertainty (%)"},
+                    {"dose_usv", "dose (uSv)"},
+                    {"accumulation_s", "accumulation time (s)"},
+                    {"mode", "mode"}},
+                   c.RowPort);
   Emit(out);  // the CSV header at once
   const InterruptRequest interrupt;
   using Clock = LineTransport::Clock;
@@ -381,7 +385,7 @@ int ClockCommand(Context& c) {
     cells.push_back(TimeCell(LocalMoment(sync.ComputerTime)));
     lines << Labelled(QStringLiteral("set to"), PeopleTime(LocalMoment(sync.ComputerTime)));
   }
-  RecordWriter out(c.Output, columns);
+  RecordWriter out(c.Output, columns, c.RowPort);
   out.Add(cells, lines.join(QLatin1Char('\n')));
   Emit(out);
   return ExitDone;
@@ -393,7 +397,8 @@ int SettingsShowCommand(Context& c) {
   }
   RecordWriter out(
       c.Output,
-      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}});
+      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}},
+      c.RowPort);
   uint8_t heading = 0;
   for (const MemberText& m : SettingsMemberTexts(c.Link.Values())) {
     if (m.Variable != heading) {
@@ -521,14 +526,16 @@ int ArchiveReadCommand(Context& c) {
         [] { return InterruptRequest::Requested(); });
   }
 
-  RecordWriter out(c.Output, {{"position", "position"},
-                              {"run", "run"},
-                              {"kind", "kind"},
-                              {"time", "time"},
-                              {"dose_rate_usv_h", "dose rate (uSv/h)"},
-                              {"flags", "flags"},
-                              {"threshold_exceeded", "threshold exceeded"},
-                              {"raw", "raw"}});
+  RecordWriter out(c.Output,
+                   {{"position", "position"},
+                    {"run", "run"},
+                    {"kind", "kind"},
+                    {"time", "time"},
+                    {"dose_rate_usv_h", "dose rate (uSv/h)"},
+                    {"flags", "flags"},
+                    {"threshold_exceeded", "threshold exceeded"},
+                    {"raw", "raw"}},
+                   c.RowPort);
   int run = 1;
   int known = 0;
   out.AddPeopleLine(QStringLiteral("run 1"));

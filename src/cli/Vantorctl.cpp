@@ -14,6 +14,7 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
+#include "SeveralInstruments.h"
 #include "Terminal.h"
 
 namespace vantor::cli {
@@ -71,6 +72,15 @@ const char* const Description =
     "Without --port or --device the instrument is looked for as the program\n"
     "does at start-up: COM1 to COM254 of the port map, in turn.\n"
     "\n"
+    "--port 3,4,5, or --port all (every port of the port map where an\n"
+    "instrument answers), works info, live, clock, settings show, settings\n"
+    "backup and archive read on several instruments at once, each on a line of\n"
+    "its own: rows name their port (a column in CSV, a field in JSON, a\n"
+    "heading for people), the file named (--out, the backup's FILE) is a\n"
+    "folder with a file per instrument named by its port and serial\n"
+    "(COM3-SN004711.csv), a line per instrument on standard error says what\n"
+    "happened, and the exit status is the worst of theirs.\n"
+    "\n"
     "--trace FILE records every write, read, purge and timeout on the line,\n"
     "with its time, as text: one event a line, the bytes in hexadecimal.";
 
@@ -88,6 +98,8 @@ const char* const Epilogue =
     "  vantorctl ports --probe\n"
     "  vantorctl ports --pin 3 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4ZQ1-if00-port0\n"
     "  vantorctl --port 3 info\n"
+    "  vantorctl --port 3,4,5,6 --format csv archive read --out week-50\n"
+    "  vantorctl --port all clock --sync\n"
     "  vantorctl live --count 10 --format csv > readings.csv\n"
     "  vantorctl clock --sync\n"
     "  vantorctl settings backup instrument.json\n"
@@ -104,18 +116,23 @@ struct CommandForm {
   std::set<QString> Options;
   int (*Run)(Context&) = nullptr;
   bool NeedsInstrument = true;
+  // Works on several instruments at once (--port 3,4,5 or all); the file it
+  // names is then a folder.
+  bool Several = false;
+  SeveralRun::FileName File = SeveralRun::FileName::None;
 };
 
 const std::vector<CommandForm>& Forms() {
+  using File = SeveralRun::FileName;
   static const std::vector<CommandForm> forms = {
       {{"ports"}, 0, {"probe", "pin", "unpin"}, &PortsCommand, false},
-      {{"info"}, 0, {}, &InfoCommand},
-      {{"live"}, 0, {"count", "interval"}, &LiveCommand},
-      {{"clock"}, 0, {"sync"}, &ClockCommand},
-      {{"settings", "show"}, 0, {}, &SettingsShowCommand},
-      {{"settings", "backup"}, 1, {}, &SettingsBackupCommand},
+      {{"info"}, 0, {}, &InfoCommand, true, true},
+      {{"live"}, 0, {"count", "interval"}, &LiveCommand, true, true},
+      {{"clock"}, 0, {"sync"}, &ClockCommand, true, true},
+      {{"settings", "show"}, 0, {}, &SettingsShowCommand, true, true},
+      {{"settings", "backup"}, 1, {}, &SettingsBackupCommand, true, true, File::Argument},
       {{"settings", "restore"}, 1, {"dry-run"}, &SettingsRestoreCommand},
-      {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand},
+      {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand, true, true, File::OutOption},
       {{"archive", "erase"}, 0, {"yes"}, &ArchiveEraseCommand},
       {{"screen"}, 1, {}, &ScreenCommand},
       {{"history", "export"}, 0, {"what", "from", "to", "out"}, &HistoryExportCommand, false},
@@ -123,8 +140,23 @@ const std::vector<CommandForm>& Forms() {
   return forms;
 }
 
+// The suffix of an instrument's file in a folder of several.
+QString FileSuffix(const CommandForm& form, Format format) {
+  if (form.File == SeveralRun::FileName::Argument) {
+    return QStringLiteral(".json");  // a settings backup
+  }
+  switch (format) {
+    case Format::Csv:
+      return QStringLiteral(".csv");
+    case Format::Json:
+      return QStringLiteral(".jsonl");
+    default:
+      return QStringLiteral(".txt");
+  }
+}
+
 // The options of one command; the global ones apply to all.
-const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync", "dry-run", "out",
+const std::set<QString> OwnOptionNames = {"probe", "count", "interval", "sync", "dry-run", "out",
                                           "yes",   "what",  "from",     "to",   "pin",     "unpin"};
 
 int Usage(const QString& message) {
@@ -132,20 +164,28 @@ int Usage(const QString& message) {
   return ExitUsage;
 }
 
-// The exit status for a port that was there but would not open for the
+// The exit status for a search that found a port there but closed to the
 // user, after saying why; 0 for any other failure.
-int Refused(OpenFailure failure, int port, const QString& path) {
-  const QString text = PortRefusalText(failure, port, path, 1);
+int Refused(const InstrumentSearch& search) {
+  const QString text = SearchRefusalText(search, 1);
   if (text.isEmpty()) {
     return 0;
   }
   Complain(text);
-  return failure == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
+  return search.Refusal == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
 }
 
-// Finds the instrument where the user said, or where the program would look,
-// with the settings read as the test. Never opens a port the user did not
-// name or the port map does not list.
+// The same for a single port that did not open.
+int Refused(OpenFailure failure, int port, const QString& path) {
+  InstrumentSearch search;
+  search.Refusal = failure;
+  search.RefusedPort = port;
+  search.RefusedPath = path;
+  return Refused(search);
+}
+
+}  // namespace
+
 int FindTheInstrument(Context& c, int port, const QString& device) {
   c.Link.InitDictionary();
   c.Link.SetDeviceAddress(DefaultDeviceAddress);
@@ -191,7 +231,7 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   if (search.Port == 0) {
     Complain(search.TimedOut ? QStringLiteral("no instrument found before the search timed out")
                              : QStringLiteral("no instrument found on the ports of the port map"));
-    if (const int status = Refused(search.Refusal, search.RefusedPort, search.RefusedPath)) {
+    if (const int status = Refused(search)) {
       return status;
     }
     return ExitNoInstrument;
@@ -200,6 +240,8 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   c.Device = PortPath(search.Port);
   return ExitDone;
 }
+
+namespace {
 
 // The arguments a replay runs again: all but the program's name and the
 // trace option.
@@ -253,7 +295,10 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   const QCommandLineOption help({"h", "help"}, "Shows this text.");
   const QCommandLineOption version("version", "Shows the version.");
   const QCommandLineOption portOption(
-      "port", "COM number N (1..254) of the port map, instead of looking for the instrument.", "N");
+      "port",
+      "COM number N (1..254) of the port map, instead of looking for the instrument; a list "
+      "(3,4,5) or all for several instruments at once.",
+      "N");
   const QCommandLineOption deviceOption(
       "device", "The serial device at PATH, instead of looking for the instrument.", "PATH");
   const QCommandLineOption historyOption(
@@ -361,7 +406,7 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
     return Usage(form->Files == 0 ? QStringLiteral("%1 takes no further arguments").arg(command)
                                   : QStringLiteral("%1 needs a file name").arg(command));
   }
-  for (const QString& name : CommandOptions) {
+  for (const QString& name : OwnOptionNames) {
     if (parser.isSet(own.at(name)) && form->Options.count(name) == 0) {
       return Usage(QStringLiteral("--%1 does not go with %2").arg(name, command));
     }
@@ -398,15 +443,28 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   }
 
   int port = 0;
+  PortChoice ports;
   if (parser.isSet(portOption)) {
-    port = parser.value(portOption).toInt(&ok);
-    if (!ok || port < FirstPortNumber || port > LastPortNumber) {
-      return Usage(QStringLiteral("--port needs a COM number from 1 to 254"));
+    QString error;
+    const std::optional<PortChoice> parsed = ParsePortChoice(parser.value(portOption), &error);
+    if (!parsed) {
+      return Usage(error);
     }
+    ports = *parsed;
+    port = ports.Several() ? 0 : ports.Ports.front();
   }
   const QString device = parser.value(deviceOption);
-  if (port != 0 && !device.isEmpty()) {
+  if (parser.isSet(portOption) && !device.isEmpty()) {
     return Usage(QStringLiteral("--port and --device name two places; give one"));
+  }
+  if (ports.Several() && form->NeedsInstrument) {
+    if (!form->Several) {
+      return Usage(
+          QStringLiteral("%1 works on one instrument at a time; give one --port").arg(command));
+    }
+    if (parser.isSet(traceOption)) {
+      return Usage(QStringLiteral("--trace follows one line; give one --port"));
+    }
   }
   if (form->Run == &ArchiveEraseCommand && !c.Yes && !StandardInputIsTerminal()) {
     return Usage(
@@ -419,7 +477,7 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
       return Usage(QStringLiteral("screen writes a .bmp or a .png file"));
     }
   }
-  if ((port != 0 || !device.isEmpty()) && !form->NeedsInstrument) {
+  if ((parser.isSet(portOption) || !device.isEmpty()) && !form->NeedsInstrument) {
     return Usage(QStringLiteral("%1 looks at the port map; --port and --device do not go with it")
                      .arg(command));
   }
@@ -462,6 +520,19 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   // and what was read still goes into the history.
   const InterruptRequest interrupt;
   int status = ExitDone;
+  if (form->NeedsInstrument && ports.Several()) {
+    OpenHistory(c, location);
+    SeveralRun run;
+    run.Choice = ports;
+    run.Command = form->Run;
+    run.Options = c;
+    run.File = form->File;
+    run.FileSuffix = FileSuffix(*form, c.Output);
+    run.OpenPort = surroundings.OpenPort;
+    run.Calendar = surroundings.Calendar;
+    run.History = c.Service.get();
+    return FinishHistory(c, RunOnSeveral(run));
+  }
   if (form->NeedsInstrument) {
     OpenHistory(c, location);
     status = FindTheInstrument(c, port, device);
