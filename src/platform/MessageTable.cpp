@@ -165,7 +165,7 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 153 */ "Экспорт в %1…", "Exporting to %1…",
     /* 154 */ "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged",
     /* 155 */ "%1: порты заняты другими программами", "%1: the ports are held by other programs",
-    /* 156 */ "занят другой программой", "held by another program",
+    /* 156 */ "занят", "busy",
 }};
 // clang-format on
 

@@ -160,7 +160,7 @@ const Row OwnRows[] = {
     {154, "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged"},
     // Ports other programs hold.
     {155, "%1: порты заняты другими программами", "%1: the ports are held by other programs"},
-    {156, "занят другой программой", "held by another program"},
+    {156, "занят", "busy"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
