@@ -217,6 +217,7 @@ std::optional<PortChoice> ParsePortChoice(const QString& text, QString* error) {
     }
     choice.Ports.push_back(port);
   }
+  std::sort(choice.Ports.begin(), choice.Ports.end());
   return choice;
 }
 

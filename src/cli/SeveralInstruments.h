@@ -14,7 +14,7 @@ namespace vantor::cli {
 // port map where an instrument answers.
 struct PortChoice {
   bool All = false;
-  std::vector<int> Ports;  // as given, each once
+  std::vector<int> Ports;  // ascending, each once
   bool Several() const { return All || Ports.size() > 1; }
 };
 
