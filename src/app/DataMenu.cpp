@@ -56,11 +56,7 @@ QString Where(const HistoryLocation& location) {
 }  // namespace
 
 QString InstrumentText(const InstrumentIdentity& instrument) {
-  const QByteArray data(reinterpret_cast<const char*>(instrument.DeviceData.data()),
-                        static_cast<qsizetype>(instrument.DeviceData.size()));
-  return QStringLiteral("%1 (%2:%3)")
-      .arg(instrument.Firmware.trimmed(), QString::number(instrument.DeviceType),
-           QString::fromLatin1(data.toHex()));
+  return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentKey(instrument));
 }
 
 HistoryExportDialog::HistoryExportDialog(HistoryExportKind kind,
