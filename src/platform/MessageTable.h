@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 155;
+inline constexpr int MessageRowCount = 186;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -133,6 +133,39 @@ enum MessageRow : int {
   RowHistoryReading = 152,
   RowExporting = 153,  // %1 the file
   RowExportCancelled = 154,
+  // The instruments register: its list, an instrument's change log, its
+  // filter and export.
+  RowInstrumentsItem = 155,
+  RowDeviceTypeColumn = 156,
+  RowDeviceDataColumn = 157,
+  RowFirstSeen = 158,
+  RowLastSeen = 159,
+  RowLastReadingColumn = 160,
+  RowRecordsKept = 161,
+  RowLastArchiveRead = 162,
+  RowReadComplete = 163,    // %1 when
+  RowReadIncomplete = 164,  // %1 when, %2 of %3 records
+  RowRefresh = 165,
+  RowChangeLog = 166,  // %1 the instrument
+  RowEventColumn = 167,
+  RowAllEvents = 168,
+  RowAllTime = 169,
+  RowTimeColumn = 170,
+  RowWhoColumn = 171,
+  RowComputerColumn = 172,
+  RowDetailsColumn = 173,
+  RowEventSettingsWrite = 174,
+  RowEventServiceWrite = 175,
+  RowEventFactoryReset = 176,
+  RowEventClockSet = 177,
+  RowEventDoseReset = 178,
+  RowEventArchiveErase = 179,
+  RowClockWasAhead = 180,   // %1 seconds
+  RowClockWasBehind = 181,  // %1 seconds
+  RowErasedRecords = 182,   // %1 count
+  RowMembersChanged = 183,  // %1 count
+  RowExportLog = 184,
+  RowNoInstruments = 185,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
