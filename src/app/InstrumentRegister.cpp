@@ -14,9 +14,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdlib>
 
 #include "DataMenu.h"
+#include "EventTexts.h"
 #include "HistoryService.h"
 #include "LiveTexts.h"
 #include "MessageTable.h"
@@ -52,24 +52,6 @@ QTableWidgetItem* Cell(const QString& text, bool number = false) {
 }
 
 }  // namespace
-
-int EventKindRow(EventKind kind) {
-  switch (kind) {
-    case EventKind::ClockSet:
-      return RowEventClockSet;
-    case EventKind::DoseReset:
-      return RowEventDoseReset;
-    case EventKind::ArchiveErase:
-      return RowEventArchiveErase;
-    case EventKind::FactoryReset:
-      return RowEventFactoryReset;
-    case EventKind::SettingsWrite:
-      return RowEventSettingsWrite;
-    case EventKind::ServiceWrite:
-      break;
-  }
-  return RowEventServiceWrite;
-}
 
 InstrumentRegister::InstrumentRegister(Session& session, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), language_(session.LanguageIndex) {
@@ -223,7 +205,7 @@ void InstrumentRegister::ApplyLanguage(uint8_t language) {
   kindLabel_->setText(Text(RowEventColumn));
   kind_->setItemText(0, Text(RowAllEvents));
   for (int i = 0; i < static_cast<int>(std::size(FilterKinds)); ++i) {
-    kind_->setItemText(i + 1, Text(EventKindRow(FilterKinds[i])));
+    kind_->setItemText(i + 1, EventKindText(FilterKinds[i], language_));
   }
   allTime_->setText(Text(RowAllTime));
   fromLabel_->setText(Text(RowExportFrom));
@@ -426,20 +408,11 @@ void InstrumentRegister::FillLog() {
   for (const StoredEvent& stored : events_) {
     const HistoryEvent& e = stored.Event;
     const ActorParts actor = SplitActor(e.Actor);
-    QString details;
-    if (e.Kind == EventKind::ClockSet && e.DriftSeconds) {
-      details = Text(*e.DriftSeconds >= 0 ? RowClockWasAhead : RowClockWasBehind)
-                    .arg(std::llabs(*e.DriftSeconds));
-    } else if (e.Kind == EventKind::ArchiveErase && e.RecordCount) {
-      details = Text(RowErasedRecords).arg(*e.RecordCount);
-    } else if (!e.Changes.empty()) {
-      details = Text(RowMembersChanged).arg(e.Changes.size());
-    }
-    auto* item = new QTreeWidgetItem(
-        log_, {TimeText(e.AtMs), Text(EventKindRow(e.Kind)), actor.User, actor.Computer, details});
+    auto* item =
+        new QTreeWidgetItem(log_, {TimeText(e.AtMs), EventKindText(e.Kind, language_), actor.User,
+                                   actor.Computer, EventDetailsText(e, language_)});
     for (const MemberChange& change : e.Changes) {
-      auto* member = new QTreeWidgetItem(
-          item, {QStringLiteral("%1: %2 → %3").arg(change.Name, change.Old, change.New)});
+      auto* member = new QTreeWidgetItem(item, {MemberChangeText(change)});
       member->setFirstColumnSpanned(true);
     }
   }

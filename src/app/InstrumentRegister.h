@@ -136,7 +136,4 @@ class InstrumentRegister : public QWidget {
   QLabel* status_ = nullptr;
 };
 
-// The row of the message table that names an event's kind.
-int EventKindRow(EventKind kind);
-
 }  // namespace vantor
