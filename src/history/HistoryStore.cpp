@@ -1157,6 +1157,14 @@ HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record) {
   return d.Flush(false);
 }
 
+void ArchiveReadLog::Skip() {
+  if (store_ != nullptr) {
+    ReadState& read = store_->d_->reads.at(key_);
+    ++read.Positions;
+    ++read.LocalRun;
+  }
+}
+
 HistoryOutcome ArchiveReadLog::Finish(bool complete) {
   if (store_ == nullptr) {
     return {false, QStringLiteral("the archive read has ended")};

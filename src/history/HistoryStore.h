@@ -111,6 +111,10 @@ class ArchiveReadLog {
   ~ArchiveReadLog();
 
   HistoryOutcome Add(const ArchiveBytes& record);
+  // A position whose record never arrived: the records after it keep their
+  // own positions, and, since it may have been a separator, start a run of
+  // their own unless the history already knows them.
+  void Skip();
   HistoryOutcome Finish(bool complete);
 
  private:

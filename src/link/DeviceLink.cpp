@@ -1,6 +1,7 @@
 #include "DeviceLink.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "MessageTable.h"
 #include "PortMap.h"
@@ -73,8 +74,14 @@ bool DeviceLink::Reopen() {
   return true;
 }
 
-void DeviceLink::QuietGapBeforeRequest() {
+void DeviceLink::Drop() {
+  // A look without waiting, so what sits in the driver is counted too.
+  dropped_ += line_->WaitForBytes(std::numeric_limits<size_t>::max(), line_->Now());
   line_->Purge();
+}
+
+void DeviceLink::QuietGapBeforeRequest() {
+  Drop();
   if (settle_ == Settle::None) {
     line_->SleepFor(QuietGap);
   } else {
@@ -84,17 +91,17 @@ void DeviceLink::QuietGapBeforeRequest() {
       if (now < until) {
         line_->SleepFor(until - now);
       }
-      line_->Purge();
+      Drop();
     }
     // Whatever still comes is let through and dropped until the line has
     // been quiet for a whole gap; a line that never quietens is given up on.
     const Clock::time_point giveUp = line_->Now() + LateReplyBound;
     while (line_->WaitForBytes(1, std::min(line_->Now() + QuietGap, giveUp)) > 0 &&
            line_->Now() < giveUp && !line_->Lost()) {
-      line_->Purge();
+      Drop();
     }
   }
-  line_->Purge();
+  Drop();
   settle_ = Settle::None;
 }
 
@@ -107,6 +114,8 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   receivedLength_ = static_cast<uint16_t>(HeaderSize);
   lastHeard_ = 0;
   refusedHeader_ = false;
+  payloadSpoilt_ = false;
+  dropped_ = 0;
   if (!line_ && !Reopen()) {
     return false;
   }
@@ -173,6 +182,7 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
   arrived = line_->Read(frame_.data() + HeaderSize, arrived);
   lastHeard_ += arrived;
   receivedLength_ = static_cast<uint16_t>(HeaderSize + arrived);
+  payloadSpoilt_ = arrived != want && reader.Header().Opcode == OpReadReply;
   return arrived == want;
 }
 
@@ -196,6 +206,7 @@ int DeviceLink::Operate(uint8_t id, bool write) {
     if (result != 0) {
       lastReply_ = ReplyKind::Accepted;
     } else {
+      payloadSpoilt_ = reply.Status == StatusChecksum && reply.Opcode == OpReadReply;
       lastReply_ = reply.Status == StatusOk && reply.Opcode == OpError ? ReplyKind::Refusal
                                                                        : ReplyKind::Spoilt;
       if (line_) {

@@ -74,6 +74,13 @@ class DeviceLink {
   // that it did not; nothing at all that it may or may not have.
   enum class ReplyKind : uint8_t { Nothing, Spoilt, Refusal, Accepted };
   ReplyKind LastReply() const { return lastReply_; }
+  // The last reply's header came whole and fit the request, and then its
+  // payload came spoilt or short: the instrument did answer that request
+  // with the value asked for, which the line damaged.
+  bool LastPayloadSpoilt() const { return payloadSpoilt_; }
+  // Bytes that came between the last exchange's reply and this request and
+  // were thrown away unread (the rest of a spoilt reply, a late reply, noise).
+  size_t DroppedBeforeRequest() const { return dropped_; }
   // The message row the last operation reported.
   int LastOutcomeRow() const { return lastRow_; }
 
@@ -100,6 +107,8 @@ class DeviceLink {
   // line has been quiet for a whole gap, and, when no reply came at all, at
   // least until a late reply would have come and gone.
   void QuietGapBeforeRequest();
+  // Purges the line, counting what it held.
+  void Drop();
   void Lose();
   bool Reopen();
   int Operate(uint8_t id, bool write);
@@ -122,6 +131,8 @@ class DeviceLink {
   Clock::time_point lastWriteEnd_;  // when the last request had gone out
   size_t lastHeard_ = 0;            // bytes the last exchange got back
   bool refusedHeader_ = false;      // a whole header came that was no reply to it
+  bool payloadSpoilt_ = false;
+  size_t dropped_ = 0;
   ReplyKind lastReply_ = ReplyKind::Nothing;
   int lastRow_ = 0;
   OutcomeHandler outcome_;

@@ -105,8 +105,10 @@ SerialTransport::~SerialTransport() {
 
 void SerialTransport::DropUnasked() {
   // Between exchanges nobody asked for anything: whatever comes is noise or
-  // a late reply, and must not pile up while the window idles.
-  if (!waiting_) {
+  // a late reply, and must not pile up while the window idles. A little is
+  // left for the next exchange to see and throw away itself, so the link
+  // knows that something came.
+  if (!waiting_ && serial_->bytesAvailable() > UnaskedKeep) {
     serial_->clear(QSerialPort::Input);
   }
 }
@@ -146,6 +148,10 @@ bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_poin
 
 size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
   waiting_ = true;
+  if (RemainingMs(deadline) == 0 && static_cast<size_t>(serial_->bytesAvailable()) < want) {
+    // A look without waiting still takes in what the driver holds.
+    serial_->waitForReadyRead(0);
+  }
   while (static_cast<size_t>(serial_->bytesAvailable()) < want && !Lost()) {
     const int left = RemainingMs(deadline);
     if (left == 0) {
