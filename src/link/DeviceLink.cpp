@@ -122,8 +122,17 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   // Purge, keep the line quiet, and drop whatever came meanwhile.
   QuietGapBeforeRequest();
   if (line_->Lost()) {
+    // Gone before anything was sent: when the device is back already (a new
+    // terminal under the same number), this request goes to it.
     Lose();
-    return false;
+    if (!Reopen()) {
+      return false;
+    }
+    QuietGapBeforeRequest();
+    if (line_->Lost()) {
+      Lose();
+      return false;
+    }
   }
   // A write that cannot get out (a stuck port, a full driver buffer) fails
   // the exchange instead of hanging the window.

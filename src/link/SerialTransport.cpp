@@ -7,6 +7,7 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -15,6 +16,8 @@ namespace vantor {
 namespace {
 
 using std::chrono::milliseconds;
+
+constexpr int LossCheckMs = 10;
 
 // Milliseconds left until `deadline`, rounded up so a wait never ends early;
 // 0 once it has passed.
@@ -157,7 +160,9 @@ size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
     if (left == 0) {
       break;
     }
-    serial_->waitForReadyRead(left);
+    // In short steps: a terminal that was hung up makes the wait spin to its
+    // end instead of returning, and the loss is seen between the steps.
+    serial_->waitForReadyRead(std::min(left, LossCheckMs));
   }
   waiting_ = false;
   return static_cast<size_t>(serial_->bytesAvailable());
@@ -174,8 +179,19 @@ qint64 SerialTransport::Buffered() const {
 
 bool SerialTransport::Lost() const {
   const QSerialPort::SerialPortError e = serial_->error();
-  return e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
-         e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_->isOpen();
+  if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+      e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_->isOpen()) {
+    return true;
+  }
+#ifndef Q_OS_WIN
+  // A device that went away hangs its terminal up; the port itself says so
+  // only at the next write, so ask the terminal.
+  pollfd hangUp{static_cast<int>(serial_->handle()), 0, 0};
+  if (::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    return true;
+  }
+#endif
+  return false;
 }
 
 }  // namespace vantor
