@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "DeviceLink.h"
+#include "FileFaults.h"
 #include "ScreenCapture.h"
 
 namespace vantor {
@@ -220,10 +221,13 @@ TEST_F(ScreenFiles, ScreenFilesThatAreNotRegularFilesAreRefusedAtOnce) {
 
   ASSERT_TRUE(QFile::remove("screen.txt"));
   ASSERT_TRUE(QFile::remove("screen.bmp"));
-  ASSERT_TRUE(QFile::link("/dev/null", "screen.bmp"));
+  QTemporaryDir devices;
+  const QString device = test::ScratchDevice(devices.path());
+  ASSERT_FALSE(device.isEmpty());
+  ASSERT_TRUE(QFile::link(device, "screen.bmp"));
   EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "screen.bmp");
   struct stat info {};
-  ASSERT_EQ(::stat("/dev/null", &info), 0);
+  ASSERT_EQ(::lstat(QFile::encodeName(device).constData(), &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   EXPECT_TRUE(QFileInfo("screen.bmp").isSymLink());
   EXPECT_FALSE(QFileInfo::exists("screen.txt"));

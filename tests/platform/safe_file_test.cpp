@@ -12,6 +12,7 @@
 
 using namespace vantor;
 using vantor::test::DirectoryEntries;
+using vantor::test::ScratchDevice;
 using vantor::test::SmallFilesystem;
 using vantor::test::WriteProtected;
 
@@ -175,8 +176,11 @@ TEST(SafeFile, WritesOnlyRegularFilesAndNeverWaitsOnOrReplacesAnythingElse) {
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   const QString toFifo = dir.filePath("to-fifo");
   ASSERT_TRUE(QFile::link(fifo, toFifo));
-  const QString toDevice = dir.filePath("to-null");
-  ASSERT_TRUE(QFile::link("/dev/null", toDevice));
+  QTemporaryDir devices;
+  const QString device = ScratchDevice(devices.path());
+  ASSERT_FALSE(device.isEmpty());
+  const QString toDevice = dir.filePath("to-device");
+  ASSERT_TRUE(QFile::link(device, toDevice));
   const QString folder = dir.filePath("folder");
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
   const QStringList before = DirectoryEntries(dir.path());
@@ -195,7 +199,7 @@ TEST(SafeFile, WritesOnlyRegularFilesAndNeverWaitsOnOrReplacesAnythingElse) {
   struct stat info {};
   ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
-  ASSERT_EQ(::stat("/dev/null", &info), 0);
+  ASSERT_EQ(::lstat(QFile::encodeName(device).constData(), &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   EXPECT_TRUE(QFileInfo(toFifo).isSymLink());
   EXPECT_TRUE(QFileInfo(toDevice).isSymLink());
