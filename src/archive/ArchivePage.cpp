@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -46,15 +47,56 @@ QString BarStyle(const QColor& colour) {
       .arg(colour.name());
 }
 
+// While a read runs, the window takes only its Cancel button and Esc, which
+// stop the read; any other click or key is dropped, as nothing else can run
+// meanwhile.
+class ReadInput : public QObject {
+ public:
+  ReadInput(QWidget* cancel, std::function<void()> stop) : cancel_(cancel), stop_(std::move(stop)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~ReadInput() override { QCoreApplication::instance()->removeEventFilter(this); }
+  ReadInput(const ReadInput&) = delete;
+  ReadInput& operator=(const ReadInput&) = delete;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          stop_();
+        }
+        return true;
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+        return true;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+        // A window passes these on to the widget under the mouse, where
+        // they are judged.
+        return watched->isWidgetType() && watched != cancel_;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  QWidget* cancel_;
+  std::function<void()> stop_;
+};
+
 }  // namespace
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
   RepaintDuringRead = [this] {
     window()->repaint();
-    // The window keeps answering the window manager during the read; clicks
-    // and keys wait until it ends.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The window keeps answering the window manager during the read, and
+    // its Cancel button and Esc (the other clicks and keys are dropped).
+    QCoreApplication::processEvents();
   };
   BuildControls();
 }
@@ -67,6 +109,11 @@ void ArchivePage::BuildControls() {
   button5_ = new QPushButton(QStringLiteral("Стереть архив"), this);
   button5_->setObjectName("Button5");
   button5_->setGeometry(142, 18, 97, 25);
+
+  buttonCancel_ = new QPushButton(QStringLiteral("Отмена"), this);
+  buttonCancel_->setObjectName("ButtonCancel");
+  buttonCancel_->setGeometry(button4_->geometry());
+  buttonCancel_->hide();
 
   progressBar2_ = new QProgressBar(this);
   progressBar2_->setObjectName("ProgressBar2");
@@ -145,6 +192,7 @@ void ArchivePage::BuildControls() {
 
   connect(button4_, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(button5_, &QPushButton::clicked, this, [this] { Button5Click(); });
+  connect(buttonCancel_, &QPushButton::clicked, this, [this] { stopRequested_ = true; });
   connect(bitBtn1_, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   connect(bitBtn2_, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
   connect(comboBox5_, &QComboBox::currentIndexChanged, this, [this] { ComboBox5Change(); });
@@ -250,9 +298,14 @@ void ArchivePage::Button4Click() {
   {
     // Timers that fire while the window answers must not exchange.
     const BusyScope busy(session_);
-    read = ReadArchive(session_.Link, count, History(), ReadProgress(count));
+    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
+    read = ReadArchive(session_.Link, count, History(), ReadProgress(count), StopRequested());
   }
   ShowRead(read, count, reported);
+}
+
+std::function<bool()> ArchivePage::StopRequested() {
+  return [this] { return stopRequested_; };
 }
 
 HistorySink ArchivePage::History() const {
@@ -270,6 +323,15 @@ void ArchivePage::BeginRead(int count) {
   progressBar2_->setMaximum(count);
   progressBar2_->setValue(0);
   progressBar2_->show();
+  stopRequested_ = false;
+  button4_->hide();
+  buttonCancel_->show();
+}
+
+void ArchivePage::EndRead() {
+  progressBar2_->hide();
+  buttonCancel_->hide();
+  button4_->show();
 }
 
 ArchiveProgress ArchivePage::ReadProgress(int count) {
@@ -293,7 +355,7 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
     }
   }
 
-  progressBar2_->hide();
+  EndRead();
   BeginViewUpdate();
   grid_->SetRowCount(recordsRead_ + 1);
   paging_.Reset(CountSeparators(buffer_, recordsRead_));
@@ -304,12 +366,14 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
 
   const uint8_t language = session_.LanguageIndex;
   QString outcome = MessageText(session_.Link.LastOutcomeRow(), language);
-  if (read.Missing > 0) {
+  if (read.Stopped) {
+    outcome = MessageText(RowArchiveStopped, language).arg(recordsRead_).arg(count);
+  } else if (read.Missing > 0) {
     outcome += MessageText(RowArchiveMissing, language).arg(read.Missing).arg(count);
   } else if (read.Retried > 0) {
     outcome += MessageText(RowArchiveRetried, language).arg(read.Retried);
   }
-  if (reported > static_cast<uint32_t>(count) && read.Missing == 0) {
+  if (reported > static_cast<uint32_t>(count) && read.Missing == 0 && !read.Stopped) {
     outcome = QString::fromUtf8(BoundedCountText[language == 1 ? 1 : 0]).arg(count).arg(reported);
   }
   session_.SetPanel(0, outcome);
@@ -359,9 +423,11 @@ void ArchivePage::Button5Click() {
     progress = ReadProgress(count);
   };
   steps.OnProgress = [&progress](int known, int count) { progress(known, count); };
+  steps.StopRequested = StopRequested();
   ArchiveSafeErase erase;
   {
     const BusyScope busy(session_);
+    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
     erase = EraseArchive(session_.Link, History(), steps);
   }
   switch (erase.Result) {
@@ -379,11 +445,11 @@ void ArchivePage::Button5Click() {
       return;
     default:
       // Nothing was erased: the view stays as it was.
-      progressBar2_->hide();
+      EndRead();
       session_.SetPanel(0, QStringLiteral("Ошибка связи "));
       return;
   }
-  progressBar2_->hide();
+  EndRead();
   ClearArchiveView();
   session_.SetPanel(0, QStringLiteral("Записано "));
   paging_.Reset(0);
@@ -400,6 +466,7 @@ void ArchivePage::Button5Click() {
 void ArchivePage::ApplyLanguage(uint8_t language) {
   SetCaptions({{button4_, RowReadArchive},
                {button5_, RowEraseArchive},
+               {buttonCancel_, RowCancel},
                {label58_, RowPage},
                {label31_, RowMemoryFilling}},
               language);

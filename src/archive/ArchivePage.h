@@ -86,18 +86,23 @@ class ArchivePage : public QWidget {
   void BeginRead(int count);
   ArchiveProgress ReadProgress(int count);
   void ShowRead(const ArchiveReadResult& read, int count, uint32_t reported);
+  // The read's controls give way to the page's again.
+  void EndRead();
+  std::function<bool()> StopRequested();
 
   Session& session_;
   ArchiveLayout layout_;
   ArchiveBuffer buffer_;
   ArchivePaging paging_;
-  int recordsRead_ = 0;  // slots filled by the last read
+  int recordsRead_ = 0;         // slots filled by the last read
+  bool stopRequested_ = false;  // Cancel or Esc during a read
 
   ChartPoints chartPoints_;  // the page's points, seconds since 1970
   int viewBatch_ = 0;
 
   QPushButton* button4_ = nullptr;
   QPushButton* button5_ = nullptr;
+  QPushButton* buttonCancel_ = nullptr;  // in Button4's place while a read runs
   QProgressBar* progressBar2_ = nullptr;
   QPushButton* bitBtn1_ = nullptr;
   QPushButton* bitBtn2_ = nullptr;

@@ -146,6 +146,7 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 134 */ "Отмена", "Cancel",
     /* 135 */ "Архив не стёрт", "Archive not erased",
     /* 136 */ "Архив не стёрт: его записи не удалось сохранить в истории (%1). Прочитанные записи показаны на странице архива.", "The archive was not erased: its records could not be kept in the history (%1). The records read are shown on the archive tab.",
+    /* 137 */ "Чтение архива остановлено: прочитано записей %1 из %2", "Archive read stopped: %1 of %2 records read",
 }};
 // clang-format on
 

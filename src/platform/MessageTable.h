@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 137;
+inline constexpr int MessageRowCount = 138;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -108,6 +108,7 @@ enum MessageRow : int {
   // An erase held back because the history could not take the records.
   RowEraseNotKept = 135,
   RowEraseNotKeptReason = 136,  // %1 why
+  RowArchiveStopped = 137,      // %1 records read of %2
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -108,6 +108,8 @@ const Row Expected[] = {
     {90, "Состояние", ""},
     {91, "Прошивка", "Firmware"},
     {92, "COM-порт", "COM-port"},
+    {137, "Чтение архива остановлено: прочитано записей %1 из %2",
+     "Archive read stopped: %1 of %2 records read"},
 };
 
 TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
