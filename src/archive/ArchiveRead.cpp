@@ -1,7 +1,6 @@
 #include "ArchiveRead.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "DeviceLink.h"
 #include "Dictionary.h"
@@ -25,27 +24,6 @@ bool SameRecord(const ArchiveRecord& a, const ArchiveRecord& b) {
 // A record that names a moment; a clock that works never names one twice.
 bool Dated(const ArchiveRecord& record) {
   return !record.IsSeparator() && !DecodeArchiveTime(record).IsZero();
-}
-
-// The moment a dated record names, in seconds on its own clock.
-int64_t Seconds(const ArchiveRecord& record) {
-  return std::llround(ArchivePointDate(DecodeArchiveTime(record)).value_or(0) * 86400.0);
-}
-
-// `later` follows `earlier` within one run yet names an earlier moment.
-bool GoesBack(const ArchiveRecord& earlier, const ArchiveRecord& later) {
-  return Dated(earlier) && Dated(later) && Seconds(later) < Seconds(earlier);
-}
-
-// Three records in a row of one run, logged a period apart, are spaced
-// evenly; a record between them that never arrived shows as a step twice
-// as long.
-bool Uneven(const std::optional<ArchiveRecord>& a, const std::optional<ArchiveRecord>& b,
-            const std::optional<ArchiveRecord>& c) {
-  if (!a || !b || !c || !Dated(*a) || !Dated(*b) || !Dated(*c)) {
-    return false;
-  }
-  return Seconds(*b) - Seconds(*a) != Seconds(*c) - Seconds(*b);
 }
 
 }  // namespace
@@ -120,36 +98,9 @@ ArchiveAssembler::Fits ArchiveAssembler::Fit(const LooseRun& run, int& start) co
       start = s;
     }
   }
-  if (fits == 0) {
-    // Where the run really started always fits: when nothing does, the run
-    // is not what it seems.
-    return Fits::Nowhere;
-  }
-  // When one start fits, that is where it started, unless its records and
-  // their known neighbours are not evenly spaced there: then a record may
-  // have gone missing unseen inside the run, and it waits.
-  return Even(run, start) ? Fits::One : Fits::Several;
-}
-
-bool ArchiveAssembler::Even(const LooseRun& run, int start) const {
-  const int length = static_cast<int>(run.Records.size());
-  std::vector<std::optional<ArchiveRecord>> row;
-  for (int slot = start - 2; slot < start + length + 2; ++slot) {
-    const int i = slot - start;
-    if (i >= 0 && i < length && run.Records[static_cast<size_t>(i)]) {
-      row.push_back(run.Records[static_cast<size_t>(i)]);
-    } else if (slot >= 0 && slot < count_) {
-      row.push_back(slots_[static_cast<size_t>(slot)]);
-    } else {
-      row.emplace_back();
-    }
-  }
-  for (size_t i = 0; i + 2 < row.size(); ++i) {
-    if (Uneven(row[i], row[i + 1], row[i + 2])) {
-      return false;
-    }
-  }
-  return true;
+  // Where the run really started always fits: when nothing else does, that
+  // is where it started; when nothing does, the run is not what it seems.
+  return fits == 0 ? Fits::Nowhere : Fits::One;
 }
 
 void ArchiveAssembler::PlaceRun(const LooseRun& run, int start) {
@@ -212,15 +163,9 @@ void ArchiveAssembler::TakeRecord(const ArchiveRecord& record) {
   if (lowest_ == highest_) {
     const int slot = lowest_;
     if (slot < count_) {
-      // A chain of answers each to its own request cannot be wrong, so only
-      // a contradiction with what is known stops it; after an uncertain step
-      // a record older than the one before it does too.
-      const auto known = [this](int i) {
-        return i >= 0 ? slots_[static_cast<size_t>(i)] : std::optional<ArchiveRecord>{};
-      };
-      if (Contradicts(slot, record) ||
-          (!ownAnswers_ && ((known(slot - 1) && GoesBack(*known(slot - 1), record)) ||
-                            Uneven(known(slot - 2), known(slot - 1), record)))) {
+      // The slot known to hold another record, or this one known to be
+      // elsewhere: the pass is not where it thinks.
+      if (Contradicts(slot, record)) {
         lostPlace_ = true;
         return;
       }
@@ -228,13 +173,6 @@ void ArchiveAssembler::TakeRecord(const ArchiveRecord& record) {
     }
     ++lowest_;
     ++highest_;
-    return;
-  }
-  const size_t n = run_.Records.size();
-  if ((n >= 1 && run_.Records[n - 1] && GoesBack(*run_.Records[n - 1], record)) ||
-      (n >= 2 && Uneven(run_.Records[n - 2], run_.Records[n - 1], record))) {
-    lostPlace_ = true;
-    run_ = LooseRun{};
     return;
   }
   Append(record);

@@ -41,11 +41,17 @@ enum class RecordAttempt : uint8_t {
 // the records that follow form a loose run with the range of slots it may
 // start at; a run is placed only when the records already known leave it a
 // single start, which makes the position exact again. Records carry their
-// times: a dated record is never in two places, and within a run time never
-// goes back; a record that says otherwise shows that the pass is not where
-// it thinks, and the pass ends there. The transfer is read in passes, each
-// restarted at the first record: every pass fills what the earlier ones
-// missed and lets the loose runs of all passes find their place.
+// times, so a dated record is never in two places: one that comes where
+// another is known, or that is known elsewhere, shows that the pass is not
+// where it thinks, and the pass ends. An answer that may have been late
+// leaves the one after it uncertain too: the answer to its own request may
+// have been lost whole. The transfer is read in passes, each restarted at
+// the first record: every pass fills what the earlier ones missed and lets
+// the loose runs of all passes find their place.
+//
+// The time order of records and their spacing are no evidence: a clock set
+// within a run (as the program itself corrects a drifting one) breaks both
+// in a sound archive.
 class ArchiveAssembler {
  public:
   explicit ArchiveAssembler(int count);
@@ -81,7 +87,6 @@ class ArchiveAssembler {
   bool Place(int slot, const ArchiveRecord& record);
   bool Contradicts(int slot, const ArchiveRecord& record) const;
   Fits Fit(const LooseRun& run, int& start) const;
-  bool Even(const LooseRun& run, int start) const;
   void PlaceRun(const LooseRun& run, int start);
   // Places every loose run that fits, again and again while that adds
   // records; drops those that fit nowhere.

@@ -208,6 +208,28 @@ TEST_F(ArchiveReadOverALossyLine, EveryFaultAtOnceMayLeaveSlotsEmptyButNoneWrong
   }
 }
 
+TEST_F(ArchiveReadOverALossyLine, AClockSetWithinARunDoesNotKeepTheReadFromFinishing) {
+  // One run whose clock was put forward an hour at record 150 and back half
+  // an hour at record 220, as a clock correction does: records out of step
+  // make their place uncertain, they do not stop the read.
+  std::vector<ArchiveRecordValue> records;
+  int64_t at = sim::CivilSeconds({2025, 3, 1, 8, 0, 0});
+  for (int i = 0; i < 300; ++i) {
+    at += i == 150 ? 3600 : i == 220 ? -1800 : 60;
+    records.push_back(
+        sim::MakeArchiveRecord(0.1F + 0.001F * static_cast<float>(i % 97), 0, sim::CivilTime(at)));
+  }
+  for (const uint32_t seed : {1U, 2U, 3U}) {
+    model.SetSeed(seed);
+    model.SetArchive(records);
+    model.ClearFaults();
+    model.InjectFault({Fault::LostReply, IdArchive, sim::EveryReply, 0.1});
+    const ArchiveReadResult read = ReadArchive(link, 300, {});
+    ExpectNoRecordOutOfItsSlot(read, "seed " + std::to_string(seed));
+    EXPECT_EQ(read.Missing, 0) << "seed " << seed;
+  }
+}
+
 TEST_F(ArchiveReadOverALossyLine, ACleanLineReadsEachRecordOnceInOnePass) {
   model.PrefillArchive(300, 3);
   const ArchiveReadResult read = ReadArchive(link, 300, {});
