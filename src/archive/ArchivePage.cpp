@@ -15,6 +15,7 @@
 
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
+#include "IdleTimeLender.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
@@ -92,11 +93,13 @@ class ReadInput : public QObject {
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
-  RepaintDuringRead = [this] {
-    window()->repaint();
-    // The window keeps answering the window manager during the read, and
-    // its Cancel button and Esc (the other clicks and keys are dropped).
-    QCoreApplication::processEvents();
+  ServeDuringRead = [this](int budgetMs) {
+    // Only what changed is painted: the bar here, the status text and what
+    // the window manager asks for as the events go through. The window
+    // answers its Cancel button and Esc too (other clicks and keys are
+    // dropped).
+    progressBar2_->setValue(progress_);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, budgetMs);
   };
   BuildControls();
 }
@@ -299,6 +302,7 @@ void ArchivePage::Button4Click() {
     // Timers that fire while the window answers must not exchange.
     const BusyScope busy(session_);
     const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
+    const IdleTimeLender lender(session_.Link, Serve());
     read = ReadArchive(session_.Link, count, History(), ReadProgress(count), StopRequested());
   }
   ShowRead(read, count, reported);
@@ -306,6 +310,15 @@ void ArchivePage::Button4Click() {
 
 std::function<bool()> ArchivePage::StopRequested() {
   return [this] { return stopRequested_; };
+}
+
+std::function<void(DeviceLink::Clock::duration)> ArchivePage::Serve() {
+  return [this](DeviceLink::Clock::duration budget) {
+    if (ServeDuringRead) {
+      ServeDuringRead(
+          static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
+    }
+  };
 }
 
 HistorySink ArchivePage::History() const {
@@ -322,6 +335,7 @@ void ArchivePage::BeginRead(int count) {
   recordsRead_ = 0;
   progressBar2_->setMaximum(count);
   progressBar2_->setValue(0);
+  progress_ = 0;
   progressBar2_->show();
   stopRequested_ = false;
   button4_->hide();
@@ -337,12 +351,10 @@ void ArchivePage::EndRead() {
 ArchiveProgress ArchivePage::ReadProgress(int count) {
   return [this, count](int known, int) {
     // The bar shows the share of the instrument's memory read so far, up
-    // to the last slot filled.
+    // to the last slot filled; it is drawn when the window is served, not
+    // while the line waits for it.
     const int filled = std::max(0, known - 1);
-    progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
-    if (RepaintDuringRead) {
-      RepaintDuringRead();
-    }
+    progress_ = std::min(filled * count / layout_.Capacity, count);
   };
 }
 
@@ -428,6 +440,7 @@ void ArchivePage::Button5Click() {
   {
     const BusyScope busy(session_);
     const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
+    const IdleTimeLender lender(session_.Link, Serve());
     erase = EraseArchive(session_.Link, History(), steps);
   }
   switch (erase.Result) {

@@ -69,10 +69,12 @@ class ArchivePage : public QWidget {
   QLineSeries* Series() const { return chart4_->PointSeries(); }
   TimeChart* ChartView() const { return chart4_; }
 
-  // Called after each attempt of a read, failed or not, so the progress
-  // shows; the default repaints the window. Benchmarks and tests may replace
-  // it.
-  std::function<void()> RepaintDuringRead;
+  // Runs during a read (and the erase's read) while the line would wait
+  // anyway, at most every IdleTimeLender::DefaultInterval, and should be
+  // done within `budgetMs`: the default shows the progress and lets the
+  // window paint what changed and answer the window manager, its Cancel
+  // button and Esc. Benchmarks and tests may replace it.
+  std::function<void(int budgetMs)> ServeDuringRead;
 
  private:
   void BuildControls();
@@ -89,6 +91,7 @@ class ArchivePage : public QWidget {
   // The read's controls give way to the page's again.
   void EndRead();
   std::function<bool()> StopRequested();
+  std::function<void(DeviceLink::Clock::duration)> Serve();
 
   Session& session_;
   ArchiveLayout layout_;
@@ -96,6 +99,7 @@ class ArchivePage : public QWidget {
   ArchivePaging paging_;
   int recordsRead_ = 0;         // slots filled by the last read
   bool stopRequested_ = false;  // Cancel or Esc during a read
+  int progress_ = 0;            // the bar's position, shown when the window is served
 
   ChartPoints chartPoints_;  // the page's points, seconds since 1970
   int viewBatch_ = 0;

@@ -80,17 +80,29 @@ void DeviceLink::Drop() {
   line_->Purge();
 }
 
+void DeviceLink::Idle(Clock::duration duration) {
+  if (duration <= Clock::duration::zero()) {
+    return;
+  }
+  const Clock::time_point until = line_->Now() + duration;
+  if (OnIdle) {
+    idle_ = true;
+    OnIdle(line_->Now(), until);
+    idle_ = false;
+  }
+  const Clock::time_point now = line_->Now();
+  if (now < until) {
+    line_->SleepFor(until - now);
+  }
+}
+
 void DeviceLink::QuietGapBeforeRequest() {
   Drop();
   if (settle_ == Settle::None) {
-    line_->SleepFor(QuietGap);
+    Idle(QuietGap);
   } else {
     if (settle_ == Settle::Late) {
-      const Clock::time_point until = lastWriteEnd_ + LateReplyBound;
-      const Clock::time_point now = line_->Now();
-      if (now < until) {
-        line_->SleepFor(until - now);
-      }
+      Idle(lastWriteEnd_ + LateReplyBound - line_->Now());
       Drop();
     }
     // Whatever still comes is let through and dropped until the line has
@@ -160,7 +172,7 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
   const auto headerTimeout = ReadConstant + ReadPerByte * static_cast<int64_t>(HeaderSize);
   Clock::time_point deadline;
   if (pace_ == Pace::Fixed) {
-    line_->SleepFor(ReplyWindow);
+    Idle(ReplyWindow);
     deadline = line_->Now() + headerTimeout;
   } else {
     deadline = writeEnd + ReplyWindow + headerTimeout;
@@ -196,6 +208,12 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
 }
 
 int DeviceLink::Operate(uint8_t id, bool write) {
+  if (idle_) {
+    // Something the window ran while the line waited: the line is in the
+    // middle of another exchange.
+    lastReply_ = ReplyKind::Nothing;
+    return 0;
+  }
   if (!station_.Initialised()) {
     station_.InitDictionary();
   }

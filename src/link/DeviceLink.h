@@ -66,6 +66,15 @@ class DeviceLink {
   // Called after every failed attempt of a retrying operation, so a long
   // operation can show that it is still trying.
   std::function<void()> OnAttemptFailed;
+  // Time the link would otherwise sleep through (the quiet gap before a
+  // request, the wait for a late reply to pass, the fixed pace's reply
+  // window) is offered here first, on the line's clock: meanwhile the window
+  // repaints and answers the window manager. The link then sleeps only what
+  // is left, so nothing on the line moves by a byte or a millisecond as long
+  // as the hook returns by `until`. An exchange asked for from inside the
+  // hook fails at once.
+  using IdleHook = std::function<void(Clock::time_point now, Clock::time_point until)>;
+  IdleHook OnIdle;
 
   uint16_t ReceivedLength() const { return receivedLength_; }
 
@@ -109,6 +118,8 @@ class DeviceLink {
   void QuietGapBeforeRequest();
   // Purges the line, counting what it held.
   void Drop();
+  // Lets `duration` pass with nothing on the line, lending it to OnIdle.
+  void Idle(Clock::duration duration);
   void Lose();
   bool Reopen();
   int Operate(uint8_t id, bool write);
@@ -138,6 +149,7 @@ class DeviceLink {
   OutcomeHandler outcome_;
   Pace pace_ = Pace::Prompt;
   uint64_t exchanges_ = 0;
+  bool idle_ = false;  // inside OnIdle
 };
 
 }  // namespace vantor

@@ -86,7 +86,7 @@ TEST_F(RealLineE2e, ConnectsPollsCapturesAndReadsOnADefaultTerminalWithPausedRep
   EXPECT_EQ(bitmap.mid(ScreenBitmapPixelOffset), QByteArray(ScreenWidth * ScreenHeight, '\0'));
 
   form_->PageControl()->setCurrentIndex(2);
-  form_->Archive()->RepaintDuringRead = nullptr;
+  form_->Archive()->ServeDuringRead = nullptr;
   form_->Archive()->Button4Click();
   ASSERT_EQ(form_->Archive()->RecordsRead(), 30);
   const auto archive = instrument_->Snapshot().Archive;
