@@ -21,7 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         name != QStringLiteral("COM%1").arg(number))) {
       __builtin_trap();
     }
-    const PortEntry entry{number, name, PortKind::SerialDevice, name};
+    // The adapter's identity comes from outside too: every text field.
+    PortEntry entry;
+    entry.Number = number;
+    entry.DevicePath = name;
+    entry.Kind = PortKind::SerialDevice;
+    entry.Detail = name;
+    entry.Device = b;
+    entry.Maker = a;
+    entry.SerialNumber = b;
+    entry.ById = a;
     for (const uint8_t language : {uint8_t{0}, uint8_t{1}}) {
       PortEntryText(entry, language);
       PortDescription(entry, language);

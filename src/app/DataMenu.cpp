@@ -153,8 +153,10 @@ DataMenu::DataMenu(Session& session, QMenuBar* bar, QWidget* window)
 
   RunDialog = [](HistoryExportDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
   AskPath = [this](const QString& suggested) {
+    // Qt's own dialog, which speaks the program's language.
     return QFileDialog::getSaveFileName(window_, QString(), suggested,
-                                        QStringLiteral("CSV (*.csv)"));
+                                        QStringLiteral("CSV (*.csv)"), nullptr,
+                                        QFileDialog::DontUseNativeDialog);
   };
   OpenFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
   ShowInformation = [this](const QString& message) {
@@ -170,11 +172,14 @@ QString DataMenu::Text(int row) const {
 }
 
 void DataMenu::ApplyLanguage(uint8_t language) {
-  menu_->setTitle(Tr(RowDataMenu, language));
-  SetCaptions({{exportArchive_, RowExportArchiveItem},
-               {exportReadings_, RowExportReadingsItem},
-               {openFolder_, RowOpenHistoryFolderItem}},
-              language);
+  const bool russian = language == 0;
+  const auto caption = [language, russian](MessageRow row, char16_t ru, char16_t en) {
+    return MarkAccelerator(Tr(row, language), russian ? QChar(ru) : QChar(en));
+  };
+  menu_->setTitle(caption(RowDataMenu, u'Д', u'D'));
+  exportArchive_->setText(caption(RowExportArchiveItem, u'Э', u'E'));
+  exportReadings_->setText(caption(RowExportReadingsItem, u'и', u'r'));
+  openFolder_->setText(caption(RowOpenHistoryFolderItem, u'О', u'O'));
 }
 
 void DataMenu::Report(const HistoryOutcome& outcome) {
@@ -182,7 +187,9 @@ void DataMenu::Report(const HistoryOutcome& outcome) {
     session_.SetPanel(0, Text(RowHistoryUnavailableShort));
     const HistoryLocation location =
         session_.History != nullptr ? session_.History->Location() : HistoryLocation();
-    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), outcome.Error));
+    // A driver's text may run over several lines with tabs: one line here.
+    session_.ShowError(
+        Text(RowHistoryUnavailable).arg(Where(location), outcome.Error.simplified()));
   } else if (outcome.Recovered) {
     session_.SetPanel(0, Text(RowHistoryRecovered));
   }
@@ -198,7 +205,7 @@ void DataMenu::Export(HistoryExportKind kind) {
   store->Flush();
   const auto known = store->Instruments();
   if (!known.Outcome.Ok) {
-    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error));
+    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error.simplified()));
     return;
   }
   const int64_t now = session_.Clock->Now();

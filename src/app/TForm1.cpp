@@ -5,14 +5,24 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,12 +30,15 @@
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "DataMenu.h"
+#include "DiagnosticLog.h"
+#include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryStore.h"
 #include "IdleTimeLender.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "QtTranslations.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
 #include "TForm2.h"
@@ -60,7 +73,11 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     ownClock_ = std::make_unique<SystemClock>();
     clock = ownClock_.get();
   }
-  session_ = std::make_unique<Session>(clock);
+  trace_ = std::make_unique<LineTrace>();
+  tracedClock_ = std::make_unique<TracedClock>(clock);
+  tracedClock_->SetTrace(trace_.get());
+  session_ = std::make_unique<Session>(tracedClock_.get());
+  session_->Link.SetLineOpener(TracingOpener(*trace_, &DeviceLink::OpenMappedPort));
   history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
@@ -71,10 +88,18 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
 
-  // The client area holds every control at its designed pixel position.
-  client_ = new QWidget(this);
+  setWindowIcon(ProgramIcon());
+
+  // The client area holds every control at its designed pixel position; on
+  // a screen too small for it, it scrolls inside a window that fits.
+  client_ = new QWidget;
   client_->setFixedSize(ClientWidth, ClientHeight);
-  setCentralWidget(client_);
+  scrollArea_ = new QScrollArea(this);
+  scrollArea_->setObjectName(QStringLiteral("ClientArea"));
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
+  scrollArea_->setWidget(client_);
+  setCentralWidget(scrollArea_);
 
   pageControl1_ = new QTabWidget(client_);
   pageControl1_->setObjectName(QStringLiteral("PageControl1"));
@@ -115,8 +140,13 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
   session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
-  session_->Link.SetOutcomeHandler(
-      [this](int row) { SetPanelText(0, MessageText(row, session_->LanguageIndex)); });
+  session_->Link.SetOutcomeHandler([this](int row) {
+    SetPanelText(0, MessageText(row, session_->LanguageIndex));
+    TraceEvent event;
+    event.Kind = TraceKind::Outcome;
+    event.Value = row;
+    trace_->Record(std::move(event), LineTransport::Clock::now());
+  });
   // An unplugged instrument: "---" while its port is gone, the port again
   // once the link has opened it by itself.
   session_->Link.OnPortPresence = [this](bool present) {
@@ -136,9 +166,25 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   }
   connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
 
-  setFixedSize(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
-  CenterOnScreen(this);
+  // Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and
+  // Ctrl+PgUp to the one before, wherever the keyboard is.
+  const auto nextTab = [this](int by) {
+    const int count = pageControl1_->count();
+    pageControl1_->setCurrentIndex((pageControl1_->currentIndex() + by + count) % count);
+  };
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [nextTab] { nextTab(1); });
+  }
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [nextTab] { nextTab(-1); });
+  }
 
+  FitToScreen();
+
+  places_ = ChooseFilePlaces(CurrentFilePlaceFacts(QCoreApplication::applicationDirPath()));
   FormCreate();
 }
 
@@ -149,6 +195,38 @@ TForm1::~TForm1() {
   session_->SetPanel = [](int, const QString&) {};
   session_->ReportHistory = [](const HistoryOutcome&) {};
   delete takeCentralWidget();
+}
+
+void TForm1::FitToScreen() {
+  const QSize design(ClientWidth, ClientHeight + mainMenu1_->sizeHint().height());
+  const QScreen* screen =
+      this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    setFixedSize(design);
+    return;
+  }
+  const QRect area = screen->availableGeometry();
+  // The window manager's frame is known once the window is shown; before,
+  // room is kept for a title bar.
+  QSize frame = frameGeometry().size() - geometry().size();
+  if (!isVisible() || frame.isEmpty()) {
+    frame = frame.expandedTo(QSize(8, 32));
+  }
+  const QSize size = design.boundedTo(area.size() - frame);
+  setFixedSize(size);
+  // Inside the available area, centred where there is room.
+  const QSize outer = size + frame;
+  const QRect now(frameGeometry().topLeft(), outer);
+  if (!positioned_ || !area.contains(now)) {
+    move(area.left() + std::max(0, (area.width() - outer.width()) / 2),
+         area.top() + std::max(0, (area.height() - outer.height()) / 2));
+    positioned_ = true;
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen();
 }
 
 void TForm1::BuildMenu() {
@@ -165,10 +243,10 @@ void TForm1::BuildMenu() {
   n1_->setObjectName(QStringLiteral("N1"));
   language1_ = n1_->addMenu(QStringLiteral("Язык/Language"));
   language1_->setObjectName(QStringLiteral("Language1"));
-  n4_ = language1_->addAction(QStringLiteral("Русский"));
+  n4_ = language1_->addAction(MarkAccelerator(QStringLiteral("Русский"), u'Р'));
   n4_->setObjectName(QStringLiteral("N4"));
   n4_->setCheckable(true);
-  english1_ = language1_->addAction(QStringLiteral("English"));
+  english1_ = language1_->addAction(MarkAccelerator(QStringLiteral("English"), u'E'));
   english1_->setObjectName(QStringLiteral("English1"));
   english1_->setCheckable(true);
 
@@ -181,6 +259,9 @@ void TForm1::BuildMenu() {
   connect(english1_, &QAction::triggered, this, &TForm1::English1Click);
   connect(n8_, &QAction::triggered, this, &TForm1::N8Click);
   connect(n5_, &QAction::triggered, this, &TForm1::N5Click);
+  saveReport_ = n3_->addAction(QString());
+  saveReport_->setObjectName(QStringLiteral("SaveReport"));
+  connect(saveReport_, &QAction::triggered, this, &TForm1::SaveReportClick);
 
   dataMenu_ = new DataMenu(*session_, mainMenu1_, this);
 }
@@ -208,8 +289,14 @@ void TForm1::BuildStatusBar(QWidget* client) {
   }
 }
 
-QString TForm1::SettingsFilePath() {
-  return QDir::current().filePath(QStringLiteral("prog.ini"));
+bool TForm1::StartTraceFile(const QString& path, QString* error) {
+  if (!trace_->WriteTo(path, error)) {
+    return false;
+  }
+  trace_->Note(QStringLiteral("program vantor %1 (Qt %2)")
+                   .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+  trace_->Note(ClockNote(*session_->Clock));
+  return true;
 }
 
 void TForm1::FormCreate() {
@@ -223,6 +310,9 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   const QString path = SettingsFilePath();
+  if (places_.Moved) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+  }
   const QByteArray value = QByteArray::number(session_->LanguageIndex);
   if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
     session_->ShowError(FileWriteErrorText(path));
@@ -252,16 +342,24 @@ void TForm1::ApplyLanguage(int language) {
   }
   const auto lang = static_cast<uint8_t>(language == 1 ? 1 : 0);
   const auto text = [lang](MessageRow row) { return MessageText(row, lang); };
+  UseQtTranslations(lang);
 
   pageControl1_->setTabText(pageControl1_->indexOf(measure_), text(RowMeasureTab));
   pageControl1_->setTabText(pageControl1_->indexOf(settings_), text(RowSettingsTab));
   pageControl1_->setTabText(pageControl1_->indexOf(archive_), text(RowArchiveTab));
-  n2_->setTitle(text(RowConnectionMenu));
-  n5_->setText(text(RowConnectItem));
-  n1_->setTitle(text(RowViewMenu));
-  language1_->setTitle(text(RowLanguage));
-  n3_->setTitle(text(RowHelpMenu));
-  n8_->setText(text(RowAboutItem));
+  // Alt and a letter of each caption opens a menu or picks an item, in
+  // either language.
+  const bool russian = lang == 0;
+  const auto menu = [&text, russian](MessageRow row, char16_t ru, char16_t en) {
+    return MarkAccelerator(text(row), russian ? QChar(ru) : QChar(en));
+  };
+  n2_->setTitle(menu(RowConnectionMenu, u'С', u'C'));
+  n5_->setText(menu(RowConnectItem, u'У', u'M'));
+  n1_->setTitle(menu(RowViewMenu, u'В', u'V'));
+  language1_->setTitle(menu(RowLanguage, u'Я', u'L'));
+  n3_->setTitle(menu(RowHelpMenu, u'п', u'H'));
+  n8_->setText(menu(RowAboutItem, u'О', u'A'));
+  saveReport_->setText(menu(RowSaveReportItem, u'С', u'S'));
   dataMenu_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
@@ -382,9 +480,13 @@ void TForm1::N5Click() {
 
 void TForm1::Button13Click() {
   // A failed read shows only its outcome in panel 0.
-  const ScreenCaptureResult capture = CaptureScreen(session_->Link);
+  const ScreenCaptureResult capture = CaptureScreen(session_->Link, places_.ScreenFolder);
   if (!capture.FailedFile.isEmpty()) {
     session_->ShowError(FileWriteErrorText(capture.FailedFile));
+  } else if (capture.Read && places_.Moved) {
+    // Not where the user started the program: say where.
+    SetPanelText(0, MessageText(RowScreenSavedIn, session_->LanguageIndex)
+                        .arg(QDir::toNativeSeparators(places_.ScreenFolder)));
   }
 }
 
@@ -417,11 +519,75 @@ int TForm1::ConnectDevice(int mode) {
     chosen = form2_->ChosenPort();
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
   }
+  steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
   const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setValue(shownPort);  // where the search ended
   }
   return found;
+}
+
+void TForm1::ShowPortRefusal(const InstrumentSearch& search) {
+  qCWarning(lcApp).noquote() << PortRefusalText(search.Refusal, search.RefusedPort,
+                                                search.RefusedPath, 1);
+  bool& told = search.Refusal == OpenFailure::Busy ? busyTold_ : permissionTold_;
+  if (told) {
+    return;
+  }
+  told = true;
+  auto* notice = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                 PortRefusalText(search.Refusal, search.RefusedPort,
+                                                 search.RefusedPath, session_->LanguageIndex),
+                                 QMessageBox::Ok, this);
+  notice->setObjectName(QStringLiteral("PortRefusalNotice"));
+  notice->setWindowModality(Qt::NonModal);
+  notice->setAttribute(Qt::WA_DeleteOnClose);
+  notice->show();
+}
+
+void TForm1::SaveReportClick() {
+  QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (start.isEmpty()) {
+    start = QDir::homePath();
+  }
+  const QString parent = QFileDialog::getExistingDirectory(
+      this, MessageText(RowSaveReportItem, session_->LanguageIndex).remove(QChar(0x2026)), start,
+      QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (!parent.isEmpty()) {
+    SaveDiagnosticReport(parent);
+  }
+}
+
+void TForm1::SaveDiagnosticReport(const QString& parent) {
+  DiagnosticReport report;
+  report.Made = QDateTime::currentDateTime();
+  report.About = DescribeRun(*session_, places_);
+  report.Trace = trace_->Recent();
+  report.Log = DiagnosticLog::Recent();
+  auto outcome = std::make_shared<std::pair<QString, QString>>();
+  QThread* writer = QThread::create([parent, report, outcome] {
+    outcome->first = WriteDiagnosticReport(parent, report, &outcome->second);
+  });
+  connect(writer, &QThread::finished, this,
+          [this, parent, outcome] { ReportWritten(parent, outcome->first, outcome->second); });
+  connect(writer, &QThread::finished, writer, &QObject::deleteLater);
+  writer->start();
+}
+
+void TForm1::ReportWritten(const QString& parent, const QString& folder, const QString& error) {
+  const uint8_t lang = session_->LanguageIndex;
+  if (folder.isEmpty()) {
+    qCWarning(lcApp).noquote() << "the diagnostic report could not be written in" << parent << ":"
+                               << error;
+    SetPanelText(0,
+                 MessageText(RowReportFailed, lang).arg(QDir::toNativeSeparators(parent), error));
+  } else {
+    qCInfo(lcApp).noquote() << "diagnostic report written in" << folder;
+    SetPanelText(0, MessageText(RowReportSaved, lang).arg(QDir::toNativeSeparators(folder)));
+  }
+  if (OnReportWritten) {
+    OnReportWritten(folder, error);
+  }
 }
 
 void TForm1::ShowConnectedPort() {

@@ -2,15 +2,20 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "CalendarClock.h"
+#include "ConnectionManager.h"
+#include "FilePlaces.h"
+#include "LineTrace.h"
 #include "Session.h"
 
 class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QScrollArea;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -45,13 +50,20 @@ class TForm1 : public QMainWindow {
   static constexpr std::array<int, 4> PanelWidths{160, 350, 350, 120};
 
   Session& GetSession() { return *session_; }
+  LineTrace& Trace() { return *trace_; }
+  // Writes the line's trace into `path` from now on (vantor --trace FILE).
+  bool StartTraceFile(const QString& path, QString* error = nullptr);
 
   // The windows created after this one; the menu opens them.
   void SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TForm5* form5,
                            TForm6* form6);
 
-  // prog.ini in the current working directory.
-  static QString SettingsFilePath();
+  // Where prog.ini and the screen captures are: the working directory as it
+  // was at creation, unless the program runs installed or may not write
+  // there (FilePlaces).
+  QString SettingsFilePath() const { return places_.SettingsFile; }
+  const FilePlaces& Places() const { return places_; }
+  void SetFilePlaces(const FilePlaces& places) { places_ = places; }
 
   // Check marks of the language menu and every caption that follows the
   // language, in `language` (0 Russian, 1 English).
@@ -77,6 +89,15 @@ class TForm1 : public QMainWindow {
   // the port found, 0 when none.
   int ConnectDevice(int mode);
 
+  // "Справка" -> "Save diagnostic report…": asks for a folder, then
+  // SaveDiagnosticReport.
+  void SaveReportClick();
+  // Writes the report into a new folder in `parent` from a thread of its own
+  // and says in panel 0 where it went (or why it did not).
+  void SaveDiagnosticReport(const QString& parent);
+  // Hears where a report went: the folder, or an empty one and why.
+  std::function<void(const QString& folder, const QString& error)> OnReportWritten;
+
   QString PanelText(int panel) const;
   void SetPanelText(int panel, const QString& text);
 
@@ -95,21 +116,36 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
   void BuildStatusBar(QWidget* client);
+  // The designed size, or the available area of the screen when that is
+  // smaller (the client area scrolls then), placed inside that area.
+  void FitToScreen();
   void FormCreate();
   void FormClose();
   void ShowConnectedPort();
+  // The first port refused for lack of permission, and the first one held by
+  // another program, are told once a run in a notice that waits for nobody.
+  void ShowPortRefusal(const InstrumentSearch& search);
+  void ReportWritten(const QString& parent, const QString& folder, const QString& error);
 
   std::unique_ptr<SystemClock> ownClock_;
+  // What happens on the line, kept for a diagnostic report and, with
+  // --trace, written to a file; the lines the session opens record into it,
+  // so it goes after them.
+  std::unique_ptr<LineTrace> trace_;
+  std::unique_ptr<TracedClock> tracedClock_;
   std::unique_ptr<Session> session_;
   // The history of the run, from vantor.conf; it opens on first use, so a
   // slow or missing database never holds up the start.
   std::unique_ptr<HistoryStore> history_;
 
+  QScrollArea* scrollArea_ = nullptr;
   QWidget* client_ = nullptr;
+  bool positioned_ = false;
   QTabWidget* pageControl1_ = nullptr;
   MeasurePage* measure_ = nullptr;
   SettingsPage* settings_ = nullptr;
@@ -128,11 +164,15 @@ class TForm1 : public QMainWindow {
   QAction* english1_ = nullptr;
   QMenu* n3_ = nullptr;
   QAction* n8_ = nullptr;
+  QAction* saveReport_ = nullptr;
   DataMenu* dataMenu_ = nullptr;
 
   QTimer* timer1_ = nullptr;
   QTimer* timer2_ = nullptr;
   bool startupDone_ = false;
+  FilePlaces places_;
+  bool permissionTold_ = false;
+  bool busyTold_ = false;
 
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

@@ -118,7 +118,10 @@ void TForm2::SelectPort(int port) {
 }
 
 void TForm2::RefreshPortList() {
-  const std::vector<PortEntry> entries = PortMapEntries();
+  // The adapters by name: what the user sees on the plug and the box.
+  entries_ = PortMapEntries();
+  IdentifyPorts(entries_);
+  const std::vector<PortEntry>& entries = entries_;
   if (!entries.empty()) {
     ExtendList(entries.back().Number);
   }
@@ -127,8 +130,7 @@ void TForm2::RefreshPortList() {
   }
   for (const PortEntry& entry : entries) {
     if (entry.Number <= ComboBox1->count()) {
-      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(PortEntryText(entry, language_)),
-                             Qt::ToolTipRole);
+      ComboBox1->setItemData(entry.Number - 1, PlainToolTip(EntryToolTip(entry)), Qt::ToolTipRole);
     }
   }
   DescribeSelection();
@@ -139,13 +141,14 @@ void TForm2::DescribeSelection() {
   QString path;
   QString what;
   if (port >= FirstPortNumber) {
-    const std::vector<PortEntry> entries = PortMapEntries();
-    const auto entry = std::find_if(entries.begin(), entries.end(),
+    const auto entry = std::find_if(entries_.begin(), entries_.end(),
                                     [port](const PortEntry& e) { return e.Number == port; });
-    if (entry != entries.end()) {
+    if (entry != entries_.end()) {
       path = entry->DevicePath;
-      what = PortDescription(*entry, language_);
-      Label3->setToolTip(PlainToolTip(PortEntryText(*entry, language_)));
+      // A port the user may not open says so first: nothing else helps.
+      what = entry->NoPermission ? MessageText(RowPortNoAccess, language_)
+                                 : PortDescription(*entry, language_);
+      Label3->setToolTip(PlainToolTip(EntryToolTip(*entry)));
     } else {
       what = MessageText(RowPortMissing, language_);
       Label3->setToolTip(NoSuchPortText(port, language_));
@@ -163,6 +166,16 @@ void TForm2::DescribeSelection() {
     text += metrics.elidedText(what, Qt::ElideRight, width);
   }
   Label3->setText(text);
+}
+
+QString TForm2::EntryToolTip(const PortEntry& entry) const {
+  QString text = PortEntryText(entry, language_);
+  if (entry.NoPermission) {
+    text += QLatin1Char('\n') +
+            PortRefusalText(OpenFailure::PermissionDenied, entry.Number,
+                            entry.Device.isEmpty() ? entry.DevicePath : entry.Device, language_);
+  }
+  return text;
 }
 
 void TForm2::showEvent(QShowEvent* event) {

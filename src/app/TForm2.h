@@ -1,6 +1,9 @@
 #pragma once
 #include <QDialog>
 #include <cstdint>
+#include <vector>
+
+#include "PortMap.h"
 
 class QComboBox;
 class QLabel;
@@ -54,8 +57,10 @@ class TForm2 : public QDialog {
  private:
   void DescribeSelection();
   void ExtendList(int port);
+  QString EntryToolTip(const PortEntry& entry) const;
 
   uint8_t language_ = 0;
+  std::vector<PortEntry> entries_;  // the port map as the list was last refreshed
 };
 
 }  // namespace vantor

@@ -62,11 +62,29 @@ void CenterOnScreen(QWidget* window) {
   window->move(desktop.center() - window->rect().center());
 }
 
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/vantor/icon-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
 void PaintWhite(QWidget* window) {
   QPalette palette = window->palette();
   palette.setColor(QPalette::Window, Qt::white);
   window->setPalette(palette);
   window->setAutoFillBackground(true);
+}
+
+QString MarkAccelerator(const QString& caption, QChar letter) {
+  QString marked = caption;
+  marked.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  const qsizetype at = marked.indexOf(letter, 0, Qt::CaseInsensitive);
+  if (at >= 0) {
+    marked.insert(at, QLatin1Char('&'));
+  }
+  return marked;
 }
 
 QString PlainToolTip(const QString& text) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 class QWidget;
@@ -27,9 +28,17 @@ QFont FitFont(QFont font, const QString& text, int width);
 // Places a top-level window at the centre of the desktop.
 void CenterOnScreen(QWidget* window);
 
+// The program's icon, in every size the desktop's menu entry has.
+QIcon ProgramIcon();
+
 // A tooltip that shows `text` as it is: a tooltip that looks like markup
 // would otherwise be rendered as such, so such a text is escaped.
 QString PlainToolTip(const QString& text);
+
+// A menu caption with an Alt accelerator on its first `letter` (in either
+// case); the caption reads as it is, the letter underlined. A caption
+// without the letter gets none.
+QString MarkAccelerator(const QString& caption, QChar letter);
 
 // Plain white background for a window.
 void PaintWhite(QWidget* window);

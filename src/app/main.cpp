@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "DiagnosticLog.h"
 #include "ErrorBox.h"
 #include "ProgramWindows.h"
 
@@ -22,6 +23,12 @@ int main(int argc, char** argv) {
       QStringLiteral("Service program for portable radiation dosimeters on a serial port."));
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
+  const QCommandLineOption trace(
+      QStringLiteral("trace"),
+      QStringLiteral("Records every write, read, purge and timeout on the line into <file>, with "
+                     "its time, one event a line."),
+      QStringLiteral("file"));
+  parser.addOption(trace);
 
   // --help and --version answer without a display. Anything else waits for
   // the application object, which takes the toolkit's own options (-platform,
@@ -36,6 +43,7 @@ int main(int argc, char** argv) {
   }
 
   vantor::VantorApplication app(argc, argv);
+  vantor::DiagnosticLog::Install();
   parser.process(app);  // an unknown option prints the error and exits with 1
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "Vantor: Unknown argument '%s'.\n",
@@ -44,6 +52,14 @@ int main(int argc, char** argv) {
   }
   try {
     vantor::ProgramWindows windows;
+    if (parser.isSet(trace)) {
+      QString error;
+      if (!windows.Form1->StartTraceFile(parser.value(trace), &error)) {
+        std::fprintf(stderr, "Vantor: cannot write the trace %s: %s\n",
+                     qPrintable(parser.value(trace)), qPrintable(error));
+        return 1;
+      }
+    }
     windows.Form1->show();
     // The start-up sequence (splash, port search) runs on the first tick,
     // once the message loop is going.

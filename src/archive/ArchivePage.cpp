@@ -183,12 +183,10 @@ void ArchivePage::BuildControls() {
   options.MarkerSize = 2;
   options.NiceValueRange = true;
   options.MinimumFitSeconds = 60;  // a single moment still gets a readable span
-  options.ShortFormat = QStringLiteral("dd.MM.yy hh:mm:ss");
-  options.DayFormat = QStringLiteral("dd.MM.yy hh:mm");
-  options.LongFormat = options.DayFormat;
-  options.MaxTicks = 6;
+  options.Dated = true;            // records of past days: every time with its date
   chart4_ = new TimeChart(chartPoints_, options, session_.LanguageIndex, this);
   chart4_->setObjectName("Chart4");
+  chart4_->SetWindowName(MessageText(RowArchiveTab, session_.LanguageIndex).trimmed());
   chart4_->setGeometry(3, 49, 917, 431);
   chart4_->hide();
   UpdateChartRange();
@@ -485,6 +483,7 @@ void ArchivePage::ApplyLanguage(uint8_t language) {
               language);
   label58_->adjustSize();
   label31_->adjustSize();
+  chart4_->SetWindowName(MessageText(RowArchiveTab, language).trimmed());
   chart4_->ApplyLanguage(language);
 }
 

@@ -160,6 +160,8 @@ StringGrid::StringGrid(QWidget* parent) : QTableView(parent), model_(new StringG
   setWordWrap(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Arrows move within the grid; Tab goes on to the next control.
+  setTabKeyNavigation(false);
   for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setMinimumSectionSize(1);

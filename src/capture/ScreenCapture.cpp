@@ -1,5 +1,7 @@
 #include "ScreenCapture.h"
 
+#include <QDir>
+
 #include <QFile>
 #include <algorithm>
 
@@ -119,9 +121,12 @@ bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer) {
   return WriteFileWhole(fileName, ScreenBitmapBytes(buffer));
 }
 
-QString SaveScreenFiles(const ScreenBuffer& buffer) {
-  QString bitmapName = QString::fromLatin1(ScreenBitmapFileName);
-  QString textName = QString::fromLatin1(ScreenTextFileName);
+QString SaveScreenFiles(const ScreenBuffer& buffer, const QString& folder) {
+  const QDir where(folder.isEmpty() ? QStringLiteral(".") : folder);
+  QString bitmapName = folder.isEmpty() ? QString::fromLatin1(ScreenBitmapFileName)
+                                        : where.filePath(ScreenBitmapFileName);
+  QString textName = folder.isEmpty() ? QString::fromLatin1(ScreenTextFileName)
+                                      : where.filePath(ScreenTextFileName);
   // The new picture is put on disk first without replacing the old one;
   // only once the dump is in does it take the old picture's place.
   StagedFileWrite picture(bitmapName);
@@ -156,13 +161,16 @@ ScreenRead ReadScreen(DeviceLink& link) {
   return read;
 }
 
-ScreenCaptureResult CaptureScreen(DeviceLink& link) {
+ScreenCaptureResult CaptureScreen(DeviceLink& link, const QString& folder) {
   const ScreenRead read = ReadScreen(link);
   ScreenCaptureResult capture;
   capture.Read = read.Read;
   capture.Screen = read.Screen;
   if (read.Read) {
-    capture.FailedFile = SaveScreenFiles(read.Screen);
+    if (!folder.isEmpty()) {
+      QDir().mkpath(folder);
+    }
+    capture.FailedFile = SaveScreenFiles(read.Screen, folder);
   }
   return capture;
 }

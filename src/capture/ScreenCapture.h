@@ -57,8 +57,8 @@ bool WriteScreenBitmap(const QString& fileName, const ScreenBuffer& buffer);
 // does the new picture take the old one's place. A dump that cannot be
 // appended takes the new picture back; a picture that cannot take its place
 // takes the dump back. Returns the name of the file that could not be
-// written, empty when both were.
-QString SaveScreenFiles(const ScreenBuffer& buffer);
+// written, empty when both were. `folder` empty: the current directory.
+QString SaveScreenFiles(const ScreenBuffer& buffer, const QString& folder = QString());
 
 // A picture for people: PNG, 8-bit grey, each pixel of the display
 // `scale` x `scale` pixels, clear pixels the palette's lightest grey (254)
@@ -76,12 +76,13 @@ struct ScreenRead {
 ScreenRead ReadScreen(DeviceLink& link);
 
 // The PrintScreen button: ReadScreen, then, only after a successful read,
-// screen.txt and screen.bmp in the current directory (SaveScreenFiles).
+// screen.txt and screen.bmp in `folder` (made when missing), the current
+// directory when it is empty (SaveScreenFiles).
 struct ScreenCaptureResult {
   bool Read = false;
   ScreenBuffer Screen{};
   QString FailedFile;  // the file that could not be written; empty when both were
 };
-ScreenCaptureResult CaptureScreen(DeviceLink& link);
+ScreenCaptureResult CaptureScreen(DeviceLink& link, const QString& folder = QString());
 
 }  // namespace vantor

@@ -297,13 +297,62 @@ std::pair<size_t, size_t> ChartPoints::Within(double from, double to) const {
 }
 
 IntervalStatistics ChartPoints::Statistics(size_t begin, size_t end) const {
-  IntervalStatistics stats;
   end = std::min(end, size_);
   if (begin >= end) {
-    return stats;
+    return {};
   }
   Fold fold{*this};
   FoldRange(begin, end, fold);
+  // The step back from the first point reaches outside the interval.
+  return FromFold(fold, IntegralStep(begin));
+}
+
+IntervalStatistics ChartPoints::Statistics(size_t begin, size_t end, double low,
+                                           double high) const {
+  end = std::min(end, size_);
+  if (begin >= end || levels_.empty() || !(high >= low)) {
+    return {};
+  }
+  Fold fold{*this};
+  FoldWithin(levels_.size() - 1, 0, begin, end, low, high, fold);
+  const double first = Y(begin);
+  return FromFold(fold, first >= low && first <= high ? IntegralStep(begin) : 0.0);
+}
+
+void ChartPoints::FoldWithin(size_t level, size_t node, size_t begin, size_t end, double low,
+                             double high, Fold& fold) const {
+  const size_t span = NodeSpan(level);
+  const size_t first = node * span;
+  const size_t last = std::min(size_, first + span);  // one past
+  if (node >= levels_[level].size() || last <= begin || first >= end) {
+    return;
+  }
+  const Node& summary = levels_[level][node];
+  if (summary.MaxY < low || summary.MinY > high) {
+    return;
+  }
+  if (first >= begin && last <= end && summary.MinY >= low && summary.MaxY <= high) {
+    fold.AddNode(summary, last - first);
+    return;
+  }
+  if (level == 0) {
+    for (size_t i = std::max(first, begin); i < std::min(last, end); ++i) {
+      if (Y(i) >= low && Y(i) <= high) {
+        fold.AddPoint(i);
+      }
+    }
+    return;
+  }
+  for (size_t child = node * Fan; child < (node + 1) * Fan; ++child) {
+    FoldWithin(level - 1, child, begin, end, low, high, fold);
+  }
+}
+
+IntervalStatistics ChartPoints::FromFold(const Fold& fold, double firstStep) const {
+  IntervalStatistics stats;
+  if (fold.Count == 0) {
+    return stats;
+  }
   stats.Count = fold.Count;
   stats.Mean = fold.Mean;
   stats.StdDev =
@@ -312,8 +361,7 @@ IntervalStatistics ChartPoints::Statistics(size_t begin, size_t end) const {
   stats.MaxIndex = fold.MaxIndex;
   stats.Min = Y(fold.MinIndex);
   stats.Max = Y(fold.MaxIndex);
-  // The step back from the first point reaches outside the interval.
-  stats.Integral = fold.Integral - IntegralStep(begin);
+  stats.Integral = fold.Integral - firstStep;
   return stats;
 }
 

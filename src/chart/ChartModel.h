@@ -73,6 +73,10 @@ class ChartPoints {
 
   // Statistics of the points [begin, end).
   IntervalStatistics Statistics(size_t begin, size_t end) const;
+  // The same of only those whose value lies within [low, high] (a view
+  // zoomed into a box); whole summary nodes inside or outside the values
+  // are taken or left without looking at their points.
+  IntervalStatistics Statistics(size_t begin, size_t end, double low, double high) const;
 
   // What a line through the points within [from, to] needs on a plot
   // `columns` pixels wide: the indexes to draw, ascending, including the
@@ -132,12 +136,14 @@ class ChartPoints {
   size_t NodeSpan(size_t level) const;
   void RebuildSummaryFrom(size_t first);
   void FoldRange(size_t begin, size_t end, Fold& fold) const;
+  void FoldWithin(size_t level, size_t node, size_t begin, size_t end, double low, double high,
+                  Fold& fold) const;
+  IntervalStatistics FromFold(const Fold& fold, double firstStep) const;
   size_t LowerBoundIn(size_t lo, size_t hi, int64_t second) const;
 
   std::vector<std::unique_ptr<StoredPoint[]>> chunks_;
   size_t size_ = 0;
   int64_t base_ = 0;
-  double sum_ = 0;
   float minY_ = 0;
   float maxY_ = 0;
   uint64_t clears_ = 0;

@@ -5,21 +5,29 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QGraphicsLayout>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QRubberBand>
+#include <QScreen>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QtCharts/QAreaSeries>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
-#include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 
+#include "ChartTicks.h"
 #include "Csv.h"
 #include "MessageTable.h"
 #include "NumberText.h"
@@ -32,6 +40,9 @@ namespace {
 constexpr int ToolStrip = 24;           // height of the strip above the plot
 constexpr double MinimumSpanMs = 5000;  // the closest a user can zoom in
 constexpr double WheelStep = 0.8;       // span kept per wheel notch
+constexpr double KeyPan = 0.1;          // share of the view an arrow key moves it
+constexpr int ThresholdCount = 3;
+constexpr int ValueLabelPitch = 36;  // pixels between value ticks, at least
 
 QString Tr(int row, int language) {
   return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
@@ -47,6 +58,18 @@ QString RateUnit(int language) {
 }
 
 }  // namespace
+
+int ExceededThreshold(const std::vector<ChartThreshold>& thresholds, double value) {
+  int found = -1;
+  for (size_t k = 0; k < thresholds.size(); ++k) {
+    const double level = thresholds[k].Value;
+    if (level > 0 && value > level &&
+        (found < 0 || level > thresholds[static_cast<size_t>(found)].Value)) {
+      found = static_cast<int>(k);
+    }
+  }
+  return found;
+}
 
 QLocale ChartNumberLocale() {
   const QChar separator = DecimalSeparator();
@@ -68,6 +91,7 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
   setRenderHint(QPainter::Antialiasing, false);
   viewport()->setMouseTracking(true);
   setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
 
   chart_ = new QChart();
   chart_->legend()->hide();
@@ -103,13 +127,26 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
     meanPen.setWidth(2);
     meanSeries_->setPen(meanPen);
   }
+  for (int k = 0; k < ThresholdCount; ++k) {
+    auto* line = new QLineSeries();
+    line->setObjectName(QStringLiteral("Threshold%1").arg(k + 1));
+    chart_->addSeries(line);
+    thresholdLines_.push_back(line);
+    auto* over = new QScatterSeries();
+    over->setObjectName(QStringLiteral("OverThreshold%1").arg(k + 1));
+    over->setMarkerSize(options_.MarkerSize + 4);
+    over->setBorderColor(Qt::transparent);
+    chart_->addSeries(over);
+    thresholdPoints_.push_back(over);
+  }
 
-  bottomAxis_ = new QDateTimeAxis(chart_);
+  bottomAxis_ = new QCategoryAxis(chart_);
   bottomAxis_->setObjectName(QStringLiteral("BottomAxis"));
-  bottomAxis_->setFormat(options_.DayFormat);
-  bottomAxis_->setTickCount(options_.MaxTicks);
+  bottomAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   leftAxis_ = new QValueAxis(chart_);
   leftAxis_->setObjectName(QStringLiteral("LeftAxis"));
+  leftAxis_->setTickType(QValueAxis::TicksDynamic);
+  leftAxis_->setTickAnchor(0);
   leftAxis_->setRange(0, 1);
   chart_->addAxis(bottomAxis_, Qt::AlignBottom);
   chart_->addAxis(leftAxis_, Qt::AlignLeft);
@@ -133,7 +170,9 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
     }
   });
   AskPath = [this](const QString& suggested, const QString& filter) {
-    return QFileDialog::getSaveFileName(this, QString(), suggested, filter);
+    // Qt's own dialog, which speaks the program's language.
+    return QFileDialog::getSaveFileName(this, QString(), suggested, filter, nullptr,
+                                        QFileDialog::DontUseNativeDialog);
   };
   ShowError = [this](const QString& message) { QMessageBox::warning(this, QString(), message); };
 }
@@ -165,6 +204,9 @@ void TimeChart::BuildTools() {
   connect(fitButton_, &QToolButton::clicked, this, [this] { Fit(); });
   connect(pngButton_, &QToolButton::clicked, this, [this] { SavePngClicked(); });
   connect(csvButton_, &QToolButton::clicked, this, [this] { SaveCsvClicked(); });
+  windowButton_ = tool("ChartWindow", QString());
+  windowButton_->setVisible(options_.OwnWindow);
+  connect(windowButton_, &QToolButton::clicked, this, [this] { OpenWindow(); });
 
   readOut_ = new QLabel(this);
   readOut_->setObjectName(QStringLiteral("ChartReadOut"));
@@ -176,14 +218,28 @@ void TimeChart::BuildTools() {
 
   rubberBand_ = new QRubberBand(QRubberBand::Rectangle, viewport());
   rubberBand_->hide();
+  ChainFocus();
+}
+
+// Tab goes from the chart to its tools as they stand left to right.
+void TimeChart::ChainFocus() {
+  std::vector<QWidget*> chain{this};
+  chain.insert(chain.end(), extraTools_.begin(), extraTools_.end());
+  chain.insert(chain.end(), {bandSwitch_, fitButton_, pngButton_, csvButton_, windowButton_});
+  for (size_t i = 1; i < chain.size(); ++i) {
+    setTabOrder(chain[i - 1], chain[i]);
+  }
 }
 
 void TimeChart::PlaceTools() {
   const int height = ToolStrip - 4;
   int right = width() - 12;
-  std::vector<QWidget*> tools{csvButton_, pngButton_, fitButton_, bandSwitch_};
+  std::vector<QWidget*> tools{windowButton_, csvButton_, pngButton_, fitButton_, bandSwitch_};
   tools.insert(tools.end(), extraTools_.rbegin(), extraTools_.rend());
   for (QWidget* tool : tools) {
+    if (tool->isHidden()) {
+      continue;
+    }
     const int w = tool->sizeHint().width();
     right -= w;
     tool->setGeometry(right, 2, w, height);
@@ -199,6 +255,7 @@ void TimeChart::AddTool(QWidget* tool) {
   tool->setParent(this);
   tool->show();
   extraTools_.push_back(tool);
+  ChainFocus();
   PlaceTools();
 }
 
@@ -211,16 +268,26 @@ void TimeChart::SetPoints(ChartPoints& points) {
   fitted_ = true;
   valueZoom_.reset();
   readOut_->hide();
+  if (twin_) {
+    twin_->SetPoints(points);
+  }
 }
 
 void TimeChart::Retranslate() {
   fitButton_->setText(Tr(RowChartFit, language_));
-  fitButton_->setToolTip(Tr(RowChartHelp, language_));
+  fitButton_->setToolTip(Tr(RowChartHelp, language_) + QLatin1Char('\n') +
+                         Tr(RowChartKeys, language_));
   bandSwitch_->setToolTip(Tr(RowChartBand, language_));
   pngButton_->setToolTip(Tr(RowChartSavePng, language_));
   csvButton_->setToolTip(Tr(RowChartSaveCsv, language_));
+  windowButton_->setText(Tr(RowChartWindow, language_));
+  windowButton_->setToolTip(Tr(RowChartWindowHelp, language_));
   readOut_->hide();
   PlaceTools();
+  if (options_.OwnWindow || windowName_.isEmpty()) {
+    return;
+  }
+  window()->setWindowTitle(QStringLiteral("Vantor — ") + windowName_);
 }
 
 void TimeChart::ApplyLanguage(int language) {
@@ -228,6 +295,81 @@ void TimeChart::ApplyLanguage(int language) {
   chart_->setLocale(ChartNumberLocale());
   Retranslate();
   Refresh();
+  if (twin_) {
+    twin_->ApplyLanguage(language);
+  }
+}
+
+void TimeChart::SetMeanShown(bool shown) {
+  meanShown_ = shown;
+  if (twin_) {
+    twin_->SetMeanShown(shown);
+  }
+}
+
+void TimeChart::SetThresholds(const std::vector<ChartThreshold>& thresholds) {
+  thresholds_ = thresholds;
+  thresholds_.resize(std::min<size_t>(thresholds_.size(), ThresholdCount));
+  if (twin_) {
+    twin_->SetThresholds(thresholds);
+  }
+}
+
+void TimeChart::SetValueTitle(const QString& title) {
+  leftAxis_->setTitleText(title);
+  if (twin_) {
+    twin_->SetValueTitle(title);
+  }
+}
+
+void TimeChart::SetWindowName(const QString& name) {
+  windowName_ = name;
+  if (twin_) {
+    twin_->SetWindowName(name);
+    twin_->Retranslate();
+  }
+}
+
+TimeChart* TimeChart::OpenWindow() {
+  if (!twin_) {
+    // A window of its own, owned by this chart so it goes with it.
+    auto* holder = new QWidget(this, Qt::Window);
+    holder->setObjectName(QStringLiteral("ChartWindow"));
+    holder->setAttribute(Qt::WA_DeleteOnClose);
+    holder->setWindowIcon(window()->windowIcon());
+    TimeChartOptions options = options_;
+    options.OwnWindow = false;
+    twin_ = new TimeChart(*points_, options, language_, holder);
+    twin_->setObjectName(objectName() + QStringLiteral("Window"));
+    twin_->setFont(font());
+    twin_->baseValues_ = baseValues_;
+    twin_->idleRange_ = idleRange_;
+    twin_->meanShown_ = meanShown_;
+    twin_->thresholds_ = thresholds_;
+    twin_->leftAxis_->setTitleText(leftAxis_->titleText());
+    twin_->windowName_ = windowName_;
+    twin_->AskPath = AskPath;
+    twin_->ShowError = ShowError;
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(twin_);
+    // Large, but within the screen the main window is on.
+    QSize size(1200, 700);
+    if (const QScreen* screen = this->screen()) {
+      size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+      holder->resize(size);
+      holder->move(screen->availableGeometry().center() - holder->rect().center());
+    } else {
+      holder->resize(size);
+    }
+    twin_->Retranslate();
+    twin_->Refresh();
+  }
+  QWidget* holder = twin_->window();
+  holder->show();
+  holder->raise();
+  holder->activateWindow();
+  return twin_;
 }
 
 void TimeChart::resizeEvent(QResizeEvent* event) {
@@ -278,19 +420,35 @@ std::pair<size_t, size_t> TimeChart::VisiblePoints() const {
 }
 
 IntervalStatistics TimeChart::VisibleStatistics() const {
-  const auto [first, end] = VisiblePoints();
+  const auto [from, to] = TimeRange();
+  return StatisticsIn(from, to);
+}
+
+// The points in view: within the time shown and, zoomed into a box, within
+// its values.
+IntervalStatistics TimeChart::StatisticsIn(double fromMs, double toMs) const {
+  const auto [first, end] = points_->Within(fromMs / 1000.0, toMs / 1000.0);
+  if (valueZoom_) {
+    return points_->Statistics(first, end, valueZoom_->first, valueZoom_->second);
+  }
   return points_->Statistics(first, end);
 }
 
 void TimeChart::SetValueRange(double low, double high) {
   baseValues_ = {low, high};
   UpdateValueAxis();
+  if (twin_) {
+    twin_->SetValueRange(low, high);
+  }
 }
 
 void TimeChart::SetIdleRange(double fromMs, double toMs) {
   idleRange_ = {fromMs, toMs};
   if (points_->Empty()) {
     UpdateTimeAxis(fromMs, toMs);
+  }
+  if (twin_) {
+    twin_->SetIdleRange(fromMs, toMs);
   }
 }
 
@@ -368,45 +526,103 @@ void TimeChart::Refresh() {
       meanSeries_->clear();
     }
   }
+  shown_ = StatisticsIn(from, to);
   UpdateTimeAxis(from, to);
   UpdateValueAxis();
-  UpdateStatistics(from, to);
+  ShowStatistics(shown_);
+  UpdateBand(from, to, shown_);
+  UpdateThresholds(from, to);
+  // The points above a threshold, each in the colour of the highest one it
+  // exceeds.
+  std::vector<QList<QPointF>> over(thresholdPoints_.size());
+  if (!thresholds_.empty()) {
+    for (const QPointF& point : shown) {
+      const int k = ExceededThreshold(thresholds_, point.y());
+      if (k >= 0) {
+        over[static_cast<size_t>(k)].append(point);
+      }
+    }
+  }
+  for (size_t k = 0; k < thresholdPoints_.size(); ++k) {
+    thresholdPoints_[k]->replace(over[k]);
+  }
   pointSeries_->replace(shown);
   // A read-out on display names the point now nearest the cursor.
   if (readOut_->isVisible()) {
     ShowReadOut(hoverAt_);
   }
+  if (twin_) {
+    twin_->Refresh();
+  }
 }
 
 void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
-  const double span = toMs - fromMs;
-  const QString& format = span < 600000.0      ? options_.ShortFormat
-                          : span <= 86400000.0 ? options_.DayFormat
-                                               : options_.LongFormat;
-  // Ticks at least a label's resolution apart, so no two labels read the
-  // same.
-  const double resolution = format.contains(QLatin1String("ss")) ? 1000.0 : 60000.0;
-  const double ticks = std::floor(span / resolution) + 1;
-  bottomAxis_->setTickCount(static_cast<int>(std::clamp(ticks, 2.0, double(options_.MaxTicks))));
-  bottomAxis_->setFormat(format);
-  bottomAxis_->setRange(QDateTime::fromMSecsSinceEpoch(std::llround(fromMs)),
-                        QDateTime::fromMSecsSinceEpoch(std::llround(toMs)));
+  const QFontMetrics metrics(bottomAxis_->labelsFont());
+  const auto measure = [&metrics](const QString& label) {
+    return metrics.horizontalAdvance(label);
+  };
+  const double plotWidth =
+      chart_->plotArea().width() > 0 ? chart_->plotArea().width() : width() - 80;
+  const TimeTicks ticks =
+      MakeTimeTicks(fromMs, toMs, plotWidth, measure, QTimeZone::systemTimeZone(),
+                    datedLabels_ || options_.Dated);
+  for (const QString& label : bottomAxis_->categoriesLabels()) {
+    bottomAxis_->remove(label);
+  }
+  bottomAxis_->setStartValue(fromMs);
+  for (const TimeTick& tick : ticks.Ticks) {
+    // A label that would reach past the plot's ends is left out: it would
+    // make the chart narrow the plot, and the plot's width would then
+    // change with every view.
+    const double x = (tick.Ms - fromMs) / (toMs - fromMs) * plotWidth;
+    const double half = measure(tick.Label) / 2.0;
+    if (x >= half && x <= plotWidth - half) {
+      bottomAxis_->append(tick.Label, tick.Ms);
+    }
+  }
+  // Last: adding a category stretches the range over it.
+  bottomAxis_->setRange(fromMs, toMs);
+}
+
+// With the ±2σ band on, the values fit what is in view and the band;
+// otherwise the page's range.
+std::pair<double, double> TimeChart::BandRange() const {
+  const double low = std::min(shown_.Min, shown_.Mean - 2 * shown_.StdDev);
+  const double high = std::max(shown_.Max, shown_.Mean + 2 * shown_.StdDev);
+  const double pad = high > low ? (high - low) / 8 : std::max(std::abs(high) / 10, 1e-3);
+  // Readings that cannot be negative keep the axis at 0 or above.
+  return {shown_.Min >= 0 ? std::max(0.0, low - pad) : low - pad, high + pad};
 }
 
 void TimeChart::UpdateValueAxis() {
+  double low = baseValues_.first;
+  double high = baseValues_.second;
+  bool nice = options_.NiceValueRange;
   if (valueZoom_) {
-    leftAxis_->setRange(valueZoom_->first, valueZoom_->second);
-    return;
+    std::tie(low, high) = *valueZoom_;
+    nice = false;
+  } else if (bandSwitch_->isChecked() && shown_.Count >= 2) {
+    std::tie(low, high) = BandRange();
+    nice = true;
   }
-  leftAxis_->setRange(baseValues_.first, baseValues_.second);
-  if (options_.NiceValueRange) {
-    leftAxis_->applyNiceNumbers();
+  if (!(high > low)) {
+    high = low + 1;
   }
+  const double plotHeight = chart_->plotArea().height() > 0 ? chart_->plotArea().height() : 200;
+  const int intervals = std::max(2, static_cast<int>(plotHeight / ValueLabelPitch));
+  double step = NiceStep(high - low, intervals);
+  if (nice) {
+    // Ends on whole steps, which may take one step more.
+    low = std::floor(low / step + 1e-9) * step;
+    high = std::ceil(high / step - 1e-9) * step;
+    step = NiceStep(high - low, intervals);
+  }
+  leftAxis_->setTickInterval(step);
+  leftAxis_->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(step)));
+  leftAxis_->setRange(low, high);
 }
 
-void TimeChart::UpdateStatistics(double fromMs, double toMs) {
-  const auto [first, end] = points_->Within(fromMs / 1000.0, toMs / 1000.0);
-  const IntervalStatistics stats = points_->Statistics(first, end);
+void TimeChart::ShowStatistics(const IntervalStatistics& stats) {
   QString text = Tr(RowChartCount, language_).arg(stats.Count);
   if (stats.Count > 0) {
     text +=
@@ -420,7 +636,6 @@ void TimeChart::UpdateStatistics(double fromMs, double toMs) {
     }
   }
   statistics_->setText(text);
-  UpdateBand(fromMs, toMs, stats);
 }
 
 void TimeChart::UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats) {
@@ -433,6 +648,25 @@ void TimeChart::UpdateBand(double fromMs, double toMs, const IntervalStatistics&
   const double low = stats.Mean - 2 * stats.StdDev;
   bandUpper_->replace(QList<QPointF>{QPointF(fromMs, high), QPointF(toMs, high)});
   bandLower_->replace(QList<QPointF>{QPointF(fromMs, low), QPointF(toMs, low)});
+}
+
+void TimeChart::UpdateThresholds(double fromMs, double toMs) {
+  for (size_t k = 0; k < thresholdLines_.size(); ++k) {
+    QLineSeries* line = thresholdLines_[k];
+    QScatterSeries* over = thresholdPoints_[k];
+    if (k >= thresholds_.size() || !(thresholds_[k].Value > 0)) {
+      line->clear();
+      over->clear();
+      continue;
+    }
+    const ChartThreshold& threshold = thresholds_[k];
+    QPen pen(threshold.Colour);
+    pen.setWidth(threshold.Active ? 2 : 1);
+    pen.setStyle(threshold.Active ? Qt::SolidLine : Qt::DashLine);
+    line->setPen(pen);
+    line->replace(QList<QPointF>{QPointF(fromMs, threshold.Value), QPointF(toMs, threshold.Value)});
+    over->setColor(threshold.Colour);
+  }
 }
 
 QPointF TimeChart::ValueAt(const QPoint& at) const {
@@ -537,6 +771,91 @@ void TimeChart::wheelEvent(QWheelEvent* event) {
   event->accept();
 }
 
+void TimeChart::PanTime(double share) {
+  const auto [from, to] = TimeRange();
+  const double shift = (to - from) * share;
+  fitted_ = false;
+  viewFrom_ = from + shift;
+  viewTo_ = to + shift;
+  Refresh();
+}
+
+void TimeChart::ZoomAboutCentre(double factor) {
+  const auto [from, to] = TimeRange();
+  const double middle = (from + to) / 2;
+  SetTimeView(middle - (middle - from) * factor, middle + (to - middle) * factor);
+  Refresh();
+}
+
+void TimeChart::keyPressEvent(QKeyEvent* event) {
+  if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
+    QChartView::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+      ZoomAboutCentre(WheelStep);
+      break;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore:
+      ZoomAboutCentre(1 / WheelStep);
+      break;
+    case Qt::Key_Left:
+      PanTime(-KeyPan);
+      break;
+    case Qt::Key_Right:
+      PanTime(KeyPan);
+      break;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      // Values move only once zoomed into them, as a drag moves them.
+      if (valueZoom_) {
+        const double rise = (valueZoom_->second - valueZoom_->first) * KeyPan *
+                            (event->key() == Qt::Key_Up ? 1 : -1);
+        valueZoom_ = std::pair<double, double>{valueZoom_->first + rise, valueZoom_->second + rise};
+        Refresh();
+      }
+      break;
+    case Qt::Key_Home:
+    case Qt::Key_0:
+      Fit();
+      break;
+    default:
+      QChartView::keyPressEvent(event);
+      return;
+  }
+  event->accept();
+}
+
+void TimeChart::focusInEvent(QFocusEvent* event) {
+  QChartView::focusInEvent(event);
+  viewport()->update();
+}
+
+void TimeChart::focusOutEvent(QFocusEvent* event) {
+  QChartView::focusOutEvent(event);
+  viewport()->update();
+}
+
+// The focus mark: a dotted frame around the plot while the chart has the
+// keyboard.
+void TimeChart::drawForeground(QPainter* painter, const QRectF& rect) {
+  QChartView::drawForeground(painter, rect);
+  if (!hasFocus()) {
+    return;
+  }
+  const QRectF plot = chart_->mapRectToScene(chart_->plotArea()).adjusted(-3, -3, 3, 3);
+  painter->save();
+  QPen pen(palette().color(QPalette::Highlight));
+  pen.setStyle(Qt::DotLine);
+  pen.setWidth(2);
+  painter->setPen(pen);
+  painter->setBrush(Qt::NoBrush);
+  painter->drawRect(plot);
+  painter->restore();
+}
+
 void TimeChart::leaveEvent(QEvent* event) {
   readOut_->hide();
   QChartView::leaveEvent(event);
@@ -609,6 +928,9 @@ void TimeChart::contextMenuEvent(QContextMenuEvent* event) {
   menu.addAction(Tr(RowChartFit, language_), this, [this] { Fit(); });
   menu.addAction(Tr(RowChartSavePng, language_), this, [this] { SavePngClicked(); });
   menu.addAction(Tr(RowChartSaveCsv, language_), this, [this] { SaveCsvClicked(); });
+  if (options_.OwnWindow) {
+    menu.addAction(Tr(RowChartWindowHelp, language_), this, [this] { OpenWindow(); });
+  }
   menu.exec(event->globalPos());
 }
 
@@ -619,11 +941,27 @@ QString TimeChart::SuggestedName(const char* extension) const {
       .arg(start.toString(QStringLiteral("yyyyMMdd-hhmmss")), QLatin1String(extension));
 }
 
+QImage TimeChart::ExportPicture() {
+  datedLabels_ = true;
+  const auto [from, to] = TimeRange();
+  UpdateTimeAxis(from, to);
+  chart_->layout()->activate();
+  // The tools are widgets over the chart, not part of it: the scene below
+  // the strip is the chart alone.
+  const QRectF source(0, ToolStrip, width(), height() - ToolStrip);
+  QImage picture(source.size().toSize(), QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  {
+    QPainter painter(&picture);
+    scene()->render(&painter, QRectF(QPointF(0, 0), source.size()), source);
+  }
+  datedLabels_ = false;
+  UpdateTimeAxis(from, to);
+  return picture;
+}
+
 bool TimeChart::SavePng(const QString& path, QString* error) {
-  const bool readOutShown = readOut_->isVisible();
-  readOut_->hide();
-  const QPixmap picture = grab();
-  readOut_->setVisible(readOutShown);
+  const QImage picture = ExportPicture();
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);

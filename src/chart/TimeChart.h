@@ -1,5 +1,7 @@
 #pragma once
+#include <QColor>
 #include <QLocale>
+#include <QPointer>
 #include <QtCharts/QChartView>
 #include <functional>
 #include <optional>
@@ -15,8 +17,9 @@ class QToolButton;
 
 QT_BEGIN_NAMESPACE
 class QAreaSeries;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 QT_END_NAMESPACE
 
@@ -29,22 +32,33 @@ struct TimeChartOptions {
   bool ShowIntegral = false;     // the dose over the visible interval
   bool NiceValueRange = false;   // round the left axis' ends to tick values
   double MinimumFitSeconds = 2;  // the span a lone point is centred in
-  // Time labels by the span shown: under ten minutes, up to a day, longer.
-  QString ShortFormat = QStringLiteral("hh:mm:ss");
-  QString DayFormat = QStringLiteral("hh:mm:ss");
-  QString LongFormat = QStringLiteral("dd.MM hh:mm");
-  int MaxTicks = 7;
+  bool Dated = false;            // every time label with its date
+  bool OwnWindow = true;         // offers to open the chart in a window of its own
 };
+
+// A level the readings are compared with (a dose-rate alarm threshold),
+// drawn across the chart in its colour; points above it take the colour.
+struct ChartThreshold {
+  double Value = 0;
+  QColor Colour;
+  bool Active = false;  // the one in force: a solid line, the others dashed
+};
+
+// The threshold a value exceeds: of those below it, the highest; -1 when it
+// exceeds none. Levels of 0 or less are no thresholds.
+int ExceededThreshold(const std::vector<ChartThreshold>& thresholds, double value);
 
 // A chart of dose rate over time that a technician can work with, drawn
 // from a ChartPoints model of any size. The mouse wheel zooms the time axis
 // around the cursor, dragging with the left button pans, Shift with the left
 // button draws a box to zoom into, and a double-click or the fit button goes
-// back to the whole range. While it shows the whole range the view follows
-// the newest point; zoomed in, it stays where the user put it. Above the
-// plot: the statistics of the visible interval, the "±2σ" band switch, the
-// fit button and PNG and CSV export of what is visible; hovering shows the
-// time and value of the nearest point.
+// back to the whole range. Focused, it takes the keyboard: + and - zoom,
+// the arrows pan, Home or 0 fits. While it shows the whole range the view
+// follows the newest point; zoomed in, it stays where the user put it. Above
+// the plot: the statistics of the visible interval, the "±2σ" band switch,
+// the fit button, PNG and CSV export of what is visible and a button that
+// opens the chart in a window of its own; hovering shows the time and value
+// of the nearest point.
 class TimeChart : public QChartView {
   Q_OBJECT
 
@@ -66,7 +80,20 @@ class TimeChart : public QChartView {
   // The time axis while there is no point.
   void SetIdleRange(double fromMs, double toMs);
   // The mean line over every point (drawn at the next Refresh).
-  void SetMeanShown(bool shown) { meanShown_ = shown; }
+  void SetMeanShown(bool shown);
+  // The threshold lines (drawn at the next Refresh).
+  void SetThresholds(const std::vector<ChartThreshold>& thresholds);
+  const std::vector<ChartThreshold>& Thresholds() const { return thresholds_; }
+  // The left axis' title.
+  void SetValueTitle(const QString& title);
+  // The title of the chart's own window, "Vantor — " and this.
+  void SetWindowName(const QString& name);
+
+  // The chart in a separate, resizable window: the same points and tools,
+  // following the same updates; its view zooms and pans on its own. Opened
+  // again, the window comes to the front. Null while closed.
+  TimeChart* OpenWindow();
+  TimeChart* WindowChart() const { return twin_; }
   // New texts for the language (0 Russian, 1 English) and the locale's
   // decimal separator.
   void ApplyLanguage(int language);
@@ -99,11 +126,20 @@ class TimeChart : public QChartView {
   QLineSeries* MeanSeries() const { return meanSeries_; }
   QAreaSeries* Band() const { return band_; }
   QValueAxis* LeftAxis() const { return leftAxis_; }
-  QDateTimeAxis* BottomAxis() const { return bottomAxis_; }
+  // The time axis: milliseconds since 1970, a gridline and its label at
+  // each round time.
+  QCategoryAxis* BottomAxis() const { return bottomAxis_; }
+  // A line for each threshold, and the points above each in its colour.
+  const std::vector<QLineSeries*>& ThresholdLines() const { return thresholdLines_; }
+  const std::vector<QScatterSeries*>& ThresholdPoints() const { return thresholdPoints_; }
+  // The picture a PNG export writes: the chart without the tools above it,
+  // every time label dated.
+  QImage ExportPicture();
   QLabel* StatisticsLabel() const { return statistics_; }
   QLabel* ReadOut() const { return readOut_; }
   QCheckBox* BandSwitch() const { return bandSwitch_; }
   QToolButton* FitButton() const { return fitButton_; }
+  QToolButton* WindowButton() const { return windowButton_; }
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -114,17 +150,27 @@ class TimeChart : public QChartView {
   void leaveEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void drawForeground(QPainter* painter, const QRectF& rect) override;
 
  private:
   void BuildTools();
   void PlaceTools();
+  void ChainFocus();
   void Retranslate();
   std::pair<double, double> WholeRange() const;
   int Columns() const;
   void UpdateTimeAxis(double fromMs, double toMs);
   void UpdateValueAxis();
-  void UpdateStatistics(double fromMs, double toMs);
+  IntervalStatistics StatisticsIn(double fromMs, double toMs) const;
+  void ShowStatistics(const IntervalStatistics& stats);
   void UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats);
+  void UpdateThresholds(double fromMs, double toMs);
+  std::pair<double, double> BandRange() const;
+  void PanTime(double share);
+  void ZoomAboutCentre(double factor);
   void ShowReadOut(const QPoint& at);
   QPointF ValueAt(const QPoint& at) const;
   void SetTimeView(double fromMs, double toMs);
@@ -140,8 +186,13 @@ class TimeChart : public QChartView {
   double viewTo_ = 0;
   std::optional<std::pair<double, double>> valueZoom_;
   std::pair<double, double> baseValues_{0, 1};
+  IntervalStatistics shown_;  // of what the last Refresh showed
   std::pair<double, double> idleRange_{0, 60000};
   bool meanShown_ = true;
+  std::vector<ChartThreshold> thresholds_;
+  bool datedLabels_ = false;  // every time label with its date (export)
+  QString windowName_;
+  QPointer<TimeChart> twin_;
   ChartPoints::Reduction reduction_;  // the points the line shows
   double lastPlotWidth_ = 0;
 
@@ -159,7 +210,9 @@ class TimeChart : public QChartView {
   QLineSeries* bandUpper_ = nullptr;
   QLineSeries* bandLower_ = nullptr;
   QAreaSeries* band_ = nullptr;
-  QDateTimeAxis* bottomAxis_ = nullptr;
+  QCategoryAxis* bottomAxis_ = nullptr;
+  std::vector<QLineSeries*> thresholdLines_;
+  std::vector<QScatterSeries*> thresholdPoints_;
   QValueAxis* leftAxis_ = nullptr;
   QLabel* statistics_ = nullptr;
   QLabel* readOut_ = nullptr;
@@ -167,6 +220,7 @@ class TimeChart : public QChartView {
   QToolButton* fitButton_ = nullptr;
   QToolButton* pngButton_ = nullptr;
   QToolButton* csvButton_ = nullptr;
+  QToolButton* windowButton_ = nullptr;
   std::vector<QWidget*> extraTools_;
   QRubberBand* rubberBand_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "ArchiveRecord.h"
+#include "ConnectionManager.h"
 #include "Csv.h"
 #include "Dictionary.h"
 #include "HistoryExport.h"
@@ -95,15 +97,88 @@ void Complain(const QString& message) {
   WriteNote(QStringLiteral("vantorctl: ") + message);
 }
 
+namespace {
+
+Cell TextOrNull(const QString& text) {
+  return text.isEmpty() ? Cell::Null() : Cell::Text(text);
+}
+
+// ports --pin N PATH: COM N names PATH from now on.
+int PinCommand(Context& c) {
+  const QString path = QFileInfo(c.Words.front()).absoluteFilePath();
+  const bool wasPinned = PortMapPinned();
+  bool ok = false;
+  const QString previous = PinPort(c.Pin, path, &ok);
+  if (!ok) {
+    Complain(QStringLiteral("could not write COM%1 into %2").arg(c.Pin).arg(PortMapDirectory()));
+    return ExitRefused;
+  }
+  WriteNote(previous.isEmpty() || previous == path
+                ? QStringLiteral("COM%1 now names %2.").arg(c.Pin).arg(path)
+                : QStringLiteral("COM%1 now names %2 (it named %3 before).")
+                      .arg(c.Pin)
+                      .arg(path, previous));
+  const QString byIdDirectory = QString::fromLatin1(SerialByIdDirectory);
+  if (!QFileInfo::exists(path)) {
+    WriteNote(
+        QStringLiteral("%1 is not there now; COM%2 opens it once it is.").arg(path).arg(c.Pin));
+  } else if (QFileInfo(path).absolutePath() != byIdDirectory) {
+    const QString byId = ByIdName(path);
+    if (!byId.isEmpty()) {
+      WriteNote(QStringLiteral("%1 is also %2, which stays with the adapter whichever USB socket "
+                               "it is in: vantorctl ports --pin %3 %2")
+                    .arg(path, byId)
+                    .arg(c.Pin));
+    }
+  }
+  if (!wasPinned) {
+    WriteNote(
+        QStringLiteral("The port map now holds only its pinned numbers; the system's other "
+                       "ports have no COM number until they are pinned too."));
+  }
+  return ExitDone;
+}
+
+// ports --unpin N.
+int UnpinCommand(Context& c) {
+  if (!PortMapPinned() || PortPath(c.Unpin).isEmpty()) {
+    WriteNote(QStringLiteral("COM%1 is not pinned; nothing to do.").arg(c.Unpin));
+    return ExitDone;
+  }
+  UnpinPort(c.Unpin);
+  WriteNote(QStringLiteral("COM%1 is no longer pinned.").arg(c.Unpin));
+  if (!PortMapPinned()) {
+    WriteNote(
+        QStringLiteral("No pins are left: the numbers name the system's serial ports again."));
+  }
+  return ExitDone;
+}
+
+}  // namespace
+
 int PortsCommand(Context& c) {
+  if (c.Pin != 0 || c.Unpin != 0) {
+    const int status = c.Pin != 0 ? PinCommand(c) : UnpinCommand(c);
+    if (status != ExitDone) {
+      return status;
+    }
+  }
   std::vector<Column> columns = {
       {"port", "port"}, {"device", "device"}, {"description", "description"}};
   if (c.Probe) {
     columns.push_back({"answers", "instrument answers"});
     columns.push_back({"firmware", "firmware"});
   }
+  // The adapter's identity after the columns scripts already read.
+  columns.insert(columns.end(), {{"maker", "maker"},
+                                 {"product", "product"},
+                                 {"serial_number", "serial number"},
+                                 {"usb_id", "USB id"},
+                                 {"by_id", "by-id path"},
+                                 {"may_open", "may be opened"}});
   RecordWriter out(c.Output, columns);
-  const std::vector<PortEntry> entries = PortMapEntries();
+  std::vector<PortEntry> entries = PortMapEntries();
+  IdentifyPorts(entries);
   if (entries.empty()) {
     WriteNote(QStringLiteral("The port map lists no ports."));
   }
@@ -112,30 +187,54 @@ int PortsCommand(Context& c) {
     deviceWidth = std::max(deviceWidth, static_cast<int>(entry.DevicePath.size()));
   }
   c.Link.InitDictionary();
+  QStringList refused;
   for (const PortEntry& entry : entries) {
     const QString description = PortDescription(entry, English);
     std::vector<Cell> cells = {Cell::Number(entry.Number), Cell::Text(entry.DevicePath),
                                Cell::Text(description)};
+    const std::vector<Cell> identity = {
+        TextOrNull(entry.Maker), TextOrNull(entry.Detail), TextOrNull(entry.SerialNumber),
+        TextOrNull(entry.UsbId), TextOrNull(entry.ById),   Cell::Boolean(!entry.NoPermission)};
+    const QString indent(7, QLatin1Char(' '));
     QString line = QStringLiteral("COM%1").arg(entry.Number).leftJustified(7) +
                    entry.DevicePath.leftJustified(deviceWidth + 2) + description;
+    if (entry.NoPermission) {
+      line += QStringLiteral("  [permission denied]");
+      refused << PortRefusalText(OpenFailure::PermissionDenied, entry.Number,
+                                 entry.Device.isEmpty() ? entry.DevicePath : entry.Device, English);
+    }
     if (c.Probe) {
       c.Link.OpenPort(entry.Number);
       const bool opened = c.Link.PortOpen();
+      const OpenFailure failure = c.Link.LastOpenFailure();
       const SettingsRead read = opened ? ReadSettings(c.Link) : SettingsRead{};
       c.Link.ClosePort();
       cells.push_back(Cell::Boolean(read.Identified()));
       cells.push_back(read.FirmwareRead ? Cell::Text(read.Firmware) : Cell::Null());
-      if (!opened) {
-        line += QStringLiteral("  [does not open]");
-      } else if (!read.Identified()) {
-        line += QStringLiteral("  [no instrument]");
-      } else {
-        line += QStringLiteral("  [instrument, firmware %1]").arg(read.Firmware);
+      if (opened) {
+        line += read.Identified() ? QStringLiteral("  [instrument, firmware %1]").arg(read.Firmware)
+                                  : QStringLiteral("  [no instrument]");
+      } else if (failure == OpenFailure::Busy) {
+        line += QStringLiteral("  [held by another program]");
+      } else if (!entry.NoPermission) {
+        line += failure == OpenFailure::PermissionDenied ? QStringLiteral("  [permission denied]")
+                                                         : QStringLiteral("  [does not open]");
       }
+    }
+    cells.insert(cells.end(), identity.begin(), identity.end());
+    // Where a name leads, and the name that stays with the adapter.
+    if (!entry.Device.isEmpty()) {
+      line += QLatin1Char('\n') + indent + QStringLiteral("device ") + entry.Device;
+    }
+    if (!entry.ById.isEmpty() && entry.ById != entry.DevicePath) {
+      line += QLatin1Char('\n') + indent + QStringLiteral("by-id  ") + entry.ById;
     }
     out.Add(cells, line);
   }
   Emit(out);
+  for (const QString& text : refused) {
+    WriteNote(text);
+  }
   return ExitDone;
 }
 
@@ -205,10 +304,10 @@ int LiveCommand(Context& c) {
                               {"mode", "mode"}});
   Emit(out);  // the CSV header at once
   const InterruptRequest interrupt;
-  using Clock = std::chrono::steady_clock;
+  using Clock = LineTransport::Clock;
   const auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.Interval));
-  auto next = Clock::now();
+  auto next = c.SteadyNow();
   long long readings = 0;
   int failedInRow = 0;
   Clock::time_point failingSince;
@@ -251,12 +350,11 @@ int LiveCommand(Context& c) {
     }
     // Sleep in short steps, so Ctrl-C ends the wait at once.
     next += period;
-    while (Clock::now() < next && !InterruptRequest::Requested()) {
-      std::this_thread::sleep_for(
-          std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+    while (c.SteadyNow() < next && !InterruptRequest::Requested()) {
+      c.Sleep(std::min<Clock::duration>(next - c.SteadyNow(), std::chrono::milliseconds(50)));
     }
-    if (Clock::now() > next + period) {
-      next = Clock::now();  // a slow poll does not bring a burst after it
+    if (c.SteadyNow() > next + period) {
+      next = c.SteadyNow();  // a slow poll does not bring a burst after it
     }
   }
   // Without --count, Ctrl-C is the way to end it.

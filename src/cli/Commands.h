@@ -1,13 +1,16 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "CalendarClock.h"
 #include "CliOutput.h"
 #include "DeviceLink.h"
 #include "HistorySink.h"
 #include "HistoryStore.h"
+#include "LineTrace.h"
 #include "SettingsOperations.h"
 
 namespace vantor::cli {
@@ -29,9 +32,19 @@ struct Context {
   QString What;
   long long Count = -1;   // live: readings, -1 until Ctrl-C
   double Interval = 1.0;  // live: seconds between polls
+  // ports --pin N PATH / --unpin N.
+  int Pin = 0;
+  int Unpin = 0;
 
   DeviceLink Link;
-  SystemClock Clock;
+  TracedClock Clock;  // the system's, unless a replay gives its own
+  // How live waits between polls.
+  std::function<LineTransport::Clock::time_point()> SteadyNow = [] {
+    return LineTransport::Clock::now();
+  };
+  std::function<void(LineTransport::Clock::duration)> Sleep = [](LineTransport::Clock::duration d) {
+    std::this_thread::sleep_for(d);
+  };
   int Port = 0;    // COM number the instrument answers on; 0 with --device
   QString Device;  // the device path
   // The settings read that identified the instrument.

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <map>
 #include <memory>
 #include <set>
@@ -10,6 +12,7 @@
 #include "Commands.h"
 #include "ConnectionManager.h"
 #include "HistoryLocation.h"
+#include "LineTrace.h"
 #include "PortMap.h"
 #include "SerialTransport.h"
 #include "Terminal.h"
@@ -23,8 +26,13 @@ const char* const Description =
     "\n"
     "Commands:\n"
     "  ports [--probe]            the COM numbers of the port map, their devices\n"
-    "                             and what they are; --probe asks each one\n"
-    "                             whether the instrument answers there\n"
+    "                             and the adapters' maker, product, serial number\n"
+    "                             and /dev/serial/by-id/ name; --probe asks each\n"
+    "                             one whether the instrument answers there\n"
+    "  ports --pin N PATH         pins COM N to PATH in the port map, best a\n"
+    "                             /dev/serial/by-id/ name, which stays with the\n"
+    "                             adapter whichever USB socket it is in\n"
+    "  ports --unpin N            takes COM N out of the port map\n"
     "  info                       firmware, device type and data, the\n"
     "                             instrument's clock and its drift, the archive\n"
     "  live [--count N] [--interval S]\n"
@@ -61,16 +69,22 @@ const char* const Description =
     "that cannot be written is said once; the work goes on.\n"
     "\n"
     "Without --port or --device the instrument is looked for as the program\n"
-    "does at start-up: COM1 to COM254 of the port map, in turn.";
+    "does at start-up: COM1 to COM254 of the port map, in turn.\n"
+    "\n"
+    "--trace FILE records every write, read, purge and timeout on the line,\n"
+    "with its time, as text: one event a line, the bytes in hexadecimal.";
 
 const char* const Epilogue =
     "\n"
     "Exit status: 0 done, 1 wrong command line, 2 no instrument found, 3 the\n"
-    "line failed during the operation, 4 a file or value was refused, 130\n"
+    "line failed during the operation, 4 a file or value was refused, 5 the\n"
+    "port may not be opened (permission denied: add yourself to the group\n"
+    "dialout and log in again), 6 another program holds the port, 130\n"
     "stopped by Ctrl-C (what was read is written).\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
+    "  vantorctl ports --pin 3 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4ZQ1-if00-port0\n"
     "  vantorctl --port 3 info\n"
     "  vantorctl live --count 10 --format csv > readings.csv\n"
     "  vantorctl clock --sync\n"
@@ -79,7 +93,8 @@ const char* const Epilogue =
     "  vantorctl --format json archive read --out archive.jsonl\n"
     "  vantorctl archive erase --yes\n"
     "  vantorctl --device /dev/ttyUSB0 screen display.png\n"
-    "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n";
+    "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n"
+    "  vantorctl --trace info.trace info\n";
 
 struct CommandForm {
   QStringList Words;  // "archive", "read"
@@ -91,7 +106,7 @@ struct CommandForm {
 
 const std::vector<CommandForm>& Forms() {
   static const std::vector<CommandForm> forms = {
-      {{"ports"}, 0, {"probe"}, &PortsCommand, false},
+      {{"ports"}, 0, {"probe", "pin", "unpin"}, &PortsCommand, false},
       {{"info"}, 0, {}, &InfoCommand},
       {{"live"}, 0, {"count", "interval"}, &LiveCommand},
       {{"clock"}, 0, {"sync"}, &ClockCommand},
@@ -107,12 +122,23 @@ const std::vector<CommandForm>& Forms() {
 }
 
 // The options of one command; the global ones apply to all.
-const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync", "dry-run",
-                                          "out",   "yes",   "what",     "from", "to"};
+const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync", "dry-run", "out",
+                                          "yes",   "what",  "from",     "to",   "pin",     "unpin"};
 
 int Usage(const QString& message) {
   Complain(message + QStringLiteral(" (see vantorctl --help)"));
   return ExitUsage;
+}
+
+// The exit status for a port that was there but would not open for the
+// user, after saying why; 0 for any other failure.
+int Refused(OpenFailure failure, int port, const QString& path) {
+  const QString text = PortRefusalText(failure, port, path, 1);
+  if (text.isEmpty()) {
+    return 0;
+  }
+  Complain(text);
+  return failure == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
 }
 
 // Finds the instrument where the user said, or where the program would look,
@@ -126,12 +152,15 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
     return c.Identification.Identified();
   };
   if (!device.isEmpty()) {
-    c.Link.SetLineOpener(
-        [device](int) -> std::unique_ptr<LineTransport> { return SerialTransport::Open(device); });
     // Any number will do: the opener opens the one device named.
     if (FindInstrument(c.Link, c.Clock, ConnectChosenPort, FirstPortNumber, answers).Port == 0) {
-      Complain(c.Link.PortOpen() ? QStringLiteral("no instrument answers on %1").arg(device)
-                                 : QStringLiteral("%1 does not open").arg(device));
+      if (c.Link.PortOpen()) {
+        Complain(QStringLiteral("no instrument answers on %1").arg(device));
+      } else if (const int status = Refused(c.Link.LastOpenFailure(), 0, device)) {
+        return status;
+      } else {
+        Complain(QStringLiteral("%1 does not open").arg(device));
+      }
       return ExitNoInstrument;
     }
     c.Device = device;
@@ -144,9 +173,13 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
       return ExitNoInstrument;
     }
     if (FindInstrument(c.Link, c.Clock, ConnectChosenPort, port, answers).Port == 0) {
-      Complain(c.Link.PortOpen()
-                   ? QStringLiteral("no instrument answers on COM%1 (%2)").arg(port).arg(c.Device)
-                   : QStringLiteral("COM%1 (%2) does not open").arg(port).arg(c.Device));
+      if (c.Link.PortOpen()) {
+        Complain(QStringLiteral("no instrument answers on COM%1 (%2)").arg(port).arg(c.Device));
+      } else if (const int status = Refused(c.Link.LastOpenFailure(), port, c.Device)) {
+        return status;
+      } else {
+        Complain(QStringLiteral("COM%1 (%2) does not open").arg(port).arg(c.Device));
+      }
       return ExitNoInstrument;
     }
     c.Port = port;
@@ -156,6 +189,9 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   if (search.Port == 0) {
     Complain(search.TimedOut ? QStringLiteral("no instrument found before the search timed out")
                              : QStringLiteral("no instrument found on the ports of the port map"));
+    if (const int status = Refused(search.Refusal, search.RefusedPort, search.RefusedPath)) {
+      return status;
+    }
     return ExitNoInstrument;
   }
   c.Port = search.Port;
@@ -163,9 +199,60 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   return ExitDone;
 }
 
+// The arguments a replay runs again: all but the program's name and the
+// trace option.
+QStringList ArgumentsToReplay(const QStringList& arguments) {
+  QStringList kept;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == QLatin1String("--trace")) {
+      ++i;
+    } else if (!arguments[i].startsWith(QLatin1String("--trace="))) {
+      kept << arguments[i];
+    }
+  }
+  return kept;
+}
+
+// Lines through the port map (or what the surroundings give instead), traced
+// when a trace is written.
+void SetUpLines(Context& c, const QString& device, const Surroundings& surroundings,
+                LineTrace* trace) {
+  DeviceLink::LineOpener opener = surroundings.OpenPort;
+  if (!opener) {
+    opener = &DeviceLink::OpenMappedPort;
+  }
+  if (!device.isEmpty()) {
+    opener = [device, open = surroundings.OpenDevice](int) -> OpenedLine {
+      if (open) {
+        return open(device);
+      }
+      OpenFailure failure = OpenFailure::None;
+      OpenedLine opened(SerialTransport::Open(device, &failure));
+      opened.Failure = opened.Line ? OpenFailure::None : failure;
+      opened.Path = device;
+      return opened;
+    };
+  }
+  if (trace != nullptr) {
+    opener = TracingOpener(*trace, std::move(opener));
+    c.Link.SetOutcomeHandler([trace](int row) {
+      TraceEvent event;
+      event.Kind = TraceKind::Outcome;
+      event.Value = row;
+      trace->Record(std::move(event), LineTransport::Clock::now());
+    });
+    c.Clock.SetTrace(trace);
+  }
+  if (!device.isEmpty()) {
+    // A device named by its path has no number.
+    opener = [numbered = std::move(opener)](int) { return numbered(0); };
+  }
+  c.Link.SetLineOpener(std::move(opener));
+}
+
 }  // namespace
 
-int RunVantorctl(const QStringList& arguments) {
+int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(Description));
   const QCommandLineOption help({"h", "help"}, "Shows this text.");
@@ -179,6 +266,9 @@ int RunVantorctl(const QStringList& arguments) {
       "Keeps the history in URL: a SQLite file, or postgresql://user@host/database (default: "
       "History/Url of vantor.conf, else $XDG_DATA_HOME/vantor/history.sqlite).",
       "URL");
+  const QCommandLineOption traceOption(
+      "trace", "Records every write, read, purge and timeout on the line into FILE, with its time.",
+      "FILE");
   const QCommandLineOption formatOption(
       "format", "people (the default), csv (RFC 4180, header row) or json (an object a line).",
       "FORMAT", "people");
@@ -194,6 +284,8 @@ int RunVantorctl(const QStringList& arguments) {
       {"from", QCommandLineOption("from", "history export: from this time on.", "T")},
       {"to", QCommandLineOption("to", "history export: up to this time.", "T")},
       {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},
+      {"pin", QCommandLineOption("pin", "ports: pins COM N to the PATH that follows.", "N")},
+      {"unpin", QCommandLineOption("unpin", "ports: takes COM N out of the port map.", "N")},
   };
   parser.addOption(help);
   parser.addOption(version);
@@ -201,6 +293,7 @@ int RunVantorctl(const QStringList& arguments) {
   parser.addOption(deviceOption);
   parser.addOption(formatOption);
   parser.addOption(historyOption);
+  parser.addOption(traceOption);
   for (const auto& [name, option] : own) {
     parser.addOption(option);
   }
@@ -224,7 +317,10 @@ int RunVantorctl(const QStringList& arguments) {
     return ExitDone;
   }
 
+  // Before the context: the lines it opens record into it to the end.
+  LineTrace trace;
   Context c;
+  bool ok = true;
   const QString format = parser.value(formatOption);
   if (format == QLatin1String("people")) {
     c.Output = Format::People;
@@ -252,7 +348,21 @@ int RunVantorctl(const QStringList& arguments) {
   }
   const QString command = form->Words.join(QLatin1Char(' '));
   c.Words = words.mid(form->Words.size());
-  if (c.Words.size() != form->Files) {
+  for (const auto& [name, number] : {std::pair{"pin", &c.Pin}, std::pair{"unpin", &c.Unpin}}) {
+    if (parser.isSet(own.at(name)) && form->Run == &PortsCommand) {
+      *number = parser.value(own.at(name)).toInt(&ok);
+      if (!ok || *number < FirstPortNumber || *number > LastPortNumber) {
+        return Usage(QStringLiteral("--%1 needs a COM number from 1 to 254").arg(name));
+      }
+    }
+  }
+  if (c.Pin != 0 && c.Unpin != 0) {
+    return Usage(QStringLiteral("--pin and --unpin: one at a time"));
+  }
+  if (c.Pin != 0 && c.Words.size() != 1) {
+    return Usage(QStringLiteral("ports --pin N needs the PATH to pin"));
+  }
+  if (c.Words.size() != form->Files && c.Pin == 0) {
     return Usage(form->Files == 0 ? QStringLiteral("%1 takes no further arguments").arg(command)
                                   : QStringLiteral("%1 needs a file name").arg(command));
   }
@@ -262,7 +372,6 @@ int RunVantorctl(const QStringList& arguments) {
     }
   }
 
-  bool ok = true;
   if (parser.isSet(own.at("count"))) {
     c.Count = parser.value(own.at("count")).toLongLong(&ok);
     if (!ok || c.Count < 1) {
@@ -328,14 +437,44 @@ int RunVantorctl(const QStringList& arguments) {
   c.Store = std::make_unique<HistoryStore>(location);
   c.History = CommandHistory(*c.Store);
 
+  const QString traceFile = parser.value(traceOption);
+  if (!traceFile.isEmpty()) {
+    QString error;
+    if (!trace.WriteTo(traceFile, &error)) {
+      Complain(QStringLiteral("cannot write the trace %1: %2").arg(traceFile, error));
+      return ExitRefused;
+    }
+    trace.Note(QStringLiteral("program vantorctl %1 (Qt %2)")
+                   .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+    trace.Note(ClockNote(surroundings.Calendar != nullptr ? *surroundings.Calendar : c.Clock));
+    trace.Note(
+        QStringLiteral("command ") +
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(ArgumentsToReplay(arguments)))
+                              .toJson(QJsonDocument::Compact)));
+  }
+  c.Clock.SetBase(surroundings.Calendar);
+  if (surroundings.SteadyNow) {
+    c.SteadyNow = surroundings.SteadyNow;
+  }
+  if (surroundings.Sleep) {
+    c.Sleep = surroundings.Sleep;
+  }
+  SetUpLines(c, device, surroundings, traceFile.isEmpty() ? nullptr : &trace);
+
+  int status = ExitDone;
   if (form->NeedsInstrument) {
-    const int found = FindTheInstrument(c, port, device);
-    if (found != ExitDone) {
-      return found;
+    status = FindTheInstrument(c, port, device);
+  }
+  if (status == ExitDone) {
+    status = form->Run(c);
+    FinishHistory(c);
+  }
+  if (!traceFile.isEmpty()) {
+    trace.Note(QStringLiteral("exit %1").arg(status));
+    if (!trace.Flush()) {
+      Complain(QStringLiteral("the trace %1 could not be written whole").arg(traceFile));
     }
   }
-  const int status = form->Run(c);
-  FinishHistory(c);
   return status;
 }
 

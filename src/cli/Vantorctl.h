@@ -1,5 +1,9 @@
 #pragma once
 #include <QStringList>
+#include <functional>
+
+#include "CalendarClock.h"
+#include "DeviceLink.h"
 
 namespace vantor::cli {
 
@@ -10,11 +14,24 @@ enum ExitCode : int {
   ExitNoInstrument = 2,  // no instrument answered where it was looked for
   ExitLineFailure = 3,   // the line failed during the operation
   ExitRefused = 4,       // a file or value given was refused
+  ExitPermission = 5,    // the port is there, but the user may not open it
+  ExitBusy = 6,          // another program holds the port
   ExitInterrupted = 130  // Ctrl-C stopped it; what was read is written
+};
+
+// Where vantorctl's lines and times come from; empty members keep the real
+// ones. A replay of a trace puts its own here.
+struct Surroundings {
+  DeviceLink::LineOpener OpenPort;                            // a COM number of the port map
+  std::function<OpenedLine(const QString& path)> OpenDevice;  // --device PATH
+  const CalendarClock* Calendar = nullptr;
+  // How `live` paces its polls.
+  std::function<LineTransport::Clock::time_point()> SteadyNow;
+  std::function<void(LineTransport::Clock::duration)> Sleep;
 };
 
 // Runs vantorctl with its arguments (the program name first) in the current
 // Qt Core application; returns the exit status.
-int RunVantorctl(const QStringList& arguments);
+int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings = {});
 
 }  // namespace vantor::cli

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include "HistoryLog.h"
+
 namespace vantor {
 namespace {
 
@@ -108,10 +110,19 @@ HistoryLocation ConfiguredHistoryLocation(const QString& explicitUrl) {
   const QSettings settings(HistoryConfigPath(), QSettings::IniFormat);
   const QString configured = settings.value(QLatin1String(HistoryUrlKey)).toString();
   if (!configured.trimmed().isEmpty()) {
-    return ParseHistoryLocation(configured);
+    const HistoryLocation location = ParseHistoryLocation(configured);
+    if (!location.Valid()) {
+      qCWarning(lcHistory).noquote()
+          << HistoryConfigPath() << "names no history:" << location.Error;
+    } else {
+      qCInfo(lcHistory).noquote() << "history from" << HistoryConfigPath() << ":"
+                                  << location.Text();
+    }
+    return location;
   }
   HistoryLocation location;
   location.Path = DefaultHistoryPath();
+  qCInfo(lcHistory).noquote() << "history in" << location.Path;
   return location;
 }
 

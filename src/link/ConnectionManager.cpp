@@ -1,5 +1,6 @@
 #include "ConnectionManager.h"
 
+#include "MessageTable.h"
 #include "PortMap.h"
 
 namespace vantor {
@@ -25,20 +26,43 @@ QString NoDeviceText(uint8_t languageIndex) {
   }
 }
 
+QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint8_t languageIndex) {
+  MessageRow row = RowPortPermissionDenied;
+  if (failure == OpenFailure::Busy) {
+    row = RowPortBusy;
+  } else if (failure != OpenFailure::PermissionDenied) {
+    return QString();
+  }
+  QString where = path;
+  if (port != 0) {
+    where = path.isEmpty() ? QStringLiteral("COM%1").arg(port)
+                           : QStringLiteral("COM%1 (%2)").arg(port).arg(path);
+  }
+  return MessageText(row, languageIndex).arg(where);
+}
+
 InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, int mode,
                                 int chosenPort, const std::function<bool()>& answers,
                                 const std::function<void(int port)>& onPort) {
   // Opens `port` and runs the instrument test on it; a port that did not
   // open costs no exchange.
+  InstrumentSearch search;
   const auto tryPort = [&](int port, bool showProgress) {
     link.OpenPort(port);
+    const OpenFailure failure = link.LastOpenFailure();
+    const bool worthTelling = failure == OpenFailure::PermissionDenied ||
+                              (failure == OpenFailure::Busy && search.Refusal == OpenFailure::None);
+    if (worthTelling && search.Refusal != OpenFailure::PermissionDenied) {
+      search.Refusal = failure;
+      search.RefusedPort = port;
+      search.RefusedPath = link.LastOpenPath();
+    }
     if (showProgress && onPort) {
       onPort(port);
     }
     return link.PortOpen() && answers && answers();
   };
 
-  InstrumentSearch search;
   if (mode == ConnectAutoDetect) {
     const int64_t start = clock.Now();
     for (int port = FirstPortNumber; port <= LastPortNumber; ++port) {
@@ -79,7 +103,15 @@ int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps
   }
   if (session.PortNumber == 0) {
     session.SetPanel(3, QStringLiteral("---"));
-    ReportNoDevice(session);
+    if (search.Refusal == OpenFailure::None) {
+      ReportNoDevice(session);
+    } else {
+      session.SetPanel(0, PortRefusalText(search.Refusal, search.RefusedPort, search.RefusedPath,
+                                          session.LanguageIndex));
+      if (steps.ShowRefusal) {
+        steps.ShowRefusal(search);
+      }
+    }
   }
   return session.PortNumber;
 }

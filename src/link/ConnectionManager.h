@@ -25,7 +25,18 @@ QString NoDeviceText(uint8_t languageIndex);
 struct InstrumentSearch {
   int Port = 0;           // the port the instrument answered on, 0 when none
   bool TimedOut = false;  // the search ran out of time before the last port
+  // A port that exists but would not open for the user, which is worth
+  // telling: the first one refused for lack of permission, else the first
+  // one another program held.
+  OpenFailure Refusal = OpenFailure::None;
+  int RefusedPort = 0;
+  QString RefusedPath;
 };
+
+// "COM3 (/dev/ttyUSB0): permission denied — add yourself to the group
+// dialout and log in again", or that another program holds it; empty for
+// any other failure. `port` 0: the device was named by its path.
+QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint8_t languageIndex);
 
 // Looks for the instrument over `link` and leaves open the port it answered
 // on. `mode` ConnectAutoDetect tries ports 1..254 in ascending order and
@@ -50,12 +61,15 @@ struct ConnectSteps {
   std::function<void(int port)> ShowProgress;
   // Auto-detection ended: the port found, or 0 when none answered.
   std::function<void(int port)> ShowFoundPort;
+  // Nothing answered and a port was refused (panel 0 already says so).
+  std::function<void(const InstrumentSearch& search)> ShowRefusal;
 };
 
 // The search as the windows run it: FindInstrument with the steps above on
 // the session's link and clock. Sets session.PortNumber (0 when nothing
 // answered) and returns it. When nothing answered, status panel 3 becomes "---" and panel 0 says no
-// device was found; a search that ran out of time only says so in panel 0.
+// device was found, or, when a port was refused, why; a search that ran out
+// of time only says so in panel 0.
 int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps);
 
 }  // namespace vantor

@@ -1,22 +1,30 @@
 #include "DeviceLink.h"
 
 #include <algorithm>
-#include <limits>
 
+#include "LineTrace.h"
+#include "LinkLog.h"
 #include "MessageTable.h"
 #include "PortMap.h"
 #include "SerialTransport.h"
 
 namespace vantor {
 
-DeviceLink::DeviceLink()
-    : opener_([](int number) -> std::unique_ptr<LineTransport> {
-        const QString path = PortPath(number);
-        if (path.isEmpty()) {
-          return nullptr;
-        }
-        return SerialTransport::Open(path);
-      }) {}
+DeviceLink::DeviceLink() : opener_(&DeviceLink::OpenMappedPort) {}
+
+OpenedLine DeviceLink::OpenMappedPort(int number) {
+  const QString path = PortPath(number);
+  if (path.isEmpty()) {
+    return {};
+  }
+  OpenFailure failure = OpenFailure::None;
+  OpenedLine opened(SerialTransport::Open(path, &failure));
+  if (!opened.Line) {
+    opened.Failure = failure;
+  }
+  opened.Path = path;
+  return opened;
+}
 
 DeviceLink::~DeviceLink() {
   ClosePort();
@@ -24,11 +32,19 @@ DeviceLink::~DeviceLink() {
 
 void DeviceLink::OpenPort(int number) {
   ClosePort();
-  std::unique_ptr<LineTransport> line = opener_ ? opener_(number) : nullptr;
-  if (!line) {
+  OpenedLine opened = opener_ ? opener_(number) : OpenedLine();
+  openFailure_ = opened.Failure;
+  openPath_ = opened.Path;
+  if (!opened.Line) {
+    if (!opened.Path.isEmpty()) {
+      qCInfo(lcLink).noquote() << QStringLiteral("COM%1 (%2) does not open: %3")
+                                      .arg(number)
+                                      .arg(opened.Path, OpenFailureName(opened.Failure));
+    }
     return;
   }
-  line_ = std::move(line);
+  qCDebug(lcLink).noquote() << QStringLiteral("COM%1 (%2) open").arg(number).arg(opened.Path);
+  line_ = std::move(opened.Line);
   number_ = number;
 }
 
@@ -48,6 +64,7 @@ int DeviceLink::OpenPortNumber() const {
 }
 
 void DeviceLink::Lose() {
+  qCInfo(lcLink).noquote() << QStringLiteral("COM%1 went away").arg(number_);
   lostNumber_ = number_;
   line_.reset();
   number_ = 0;
@@ -61,13 +78,14 @@ bool DeviceLink::Reopen() {
   if (lostNumber_ == 0 || !opener_) {
     return false;
   }
-  std::unique_ptr<LineTransport> line = opener_(lostNumber_);
-  if (!line) {
+  OpenedLine opened = opener_(lostNumber_);
+  if (!opened.Line) {
     return false;
   }
-  line_ = std::move(line);
+  line_ = std::move(opened.Line);
   number_ = lostNumber_;
   lostNumber_ = 0;
+  qCInfo(lcLink).noquote() << QStringLiteral("COM%1 is back").arg(number_);
   if (OnPortPresence) {
     OnPortPresence(true);
   }
@@ -75,8 +93,8 @@ bool DeviceLink::Reopen() {
 }
 
 void DeviceLink::Drop() {
-  // A look without waiting, so what sits in the driver is counted too.
-  dropped_ += line_->WaitForBytes(std::numeric_limits<size_t>::max(), line_->Now());
+  // A look without waiting, which takes in what sits in the driver too.
+  dropped_ += line_->WaitForBytes(0, line_->Now());
   line_->Purge();
 }
 

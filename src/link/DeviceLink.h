@@ -45,10 +45,16 @@ class DeviceLink {
   // 115200 8N1. A port that does not exist or will not open leaves no port.
   void OpenPort(int number);
   // How a COM number becomes an open line; by default the port map and a
-  // serial port. Tests put an in-memory line here. An empty result means the
-  // port does not exist or will not open.
-  using LineOpener = std::function<std::unique_ptr<LineTransport>(int number)>;
+  // serial port. Tests put an in-memory line here. A result without a line
+  // means the port does not exist or will not open, and says why.
+  using LineOpener = std::function<OpenedLine(int number)>;
   void SetLineOpener(LineOpener opener) { opener_ = std::move(opener); }
+  // The port map and serial ports: what the link opens unless told otherwise.
+  static OpenedLine OpenMappedPort(int number);
+  // Why the last OpenPort opened nothing (None after one that opened), and
+  // the device it tried (empty when the number names none).
+  OpenFailure LastOpenFailure() const { return openFailure_; }
+  const QString& LastOpenPath() const { return openPath_; }
   void ClosePort();
   bool PortOpen() const;       // PortHandle is not none
   int OpenPortNumber() const;  // 0 when none
@@ -130,6 +136,8 @@ class DeviceLink {
   uint16_t receivedLength_ = 0;
   Address deviceAddress_ = DefaultDeviceAddress;
   LineOpener opener_;
+  OpenFailure openFailure_ = OpenFailure::None;
+  QString openPath_;
   std::unique_ptr<LineTransport> line_;
   int number_ = 0;
   int lostNumber_ = 0;

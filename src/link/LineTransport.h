@@ -1,7 +1,9 @@
 #pragma once
+#include <QString>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace vantor {
 
@@ -30,6 +32,31 @@ class LineTransport {
   virtual size_t Read(uint8_t* into, size_t count) = 0;
   // The device is gone (unplugged adapter, closed terminal).
   virtual bool Lost() const = 0;
+};
+
+// Why a port did not open.
+enum class OpenFailure : uint8_t {
+  None,
+  NoSuchPort,        // the port map has no such number
+  Missing,           // the device is not there (an unplugged adapter)
+  PermissionDenied,  // the user may not open it (not in the group dialout)
+  Busy,              // another program holds it
+  Failed,            // anything else
+};
+
+// What opening a port gave: the line, or why there is none, and the device
+// path that was opened (empty when the number names none).
+struct OpenedLine {
+  std::unique_ptr<LineTransport> Line;
+  OpenFailure Failure = OpenFailure::NoSuchPort;
+  QString Path;
+
+  OpenedLine() = default;
+  OpenedLine(std::nullptr_t) {}  // NOLINT(google-explicit-constructor)
+  template <class T>
+  OpenedLine(std::unique_ptr<T> line)  // NOLINT(google-explicit-constructor)
+      : Line(std::move(line)), Failure(Line ? OpenFailure::None : OpenFailure::NoSuchPort) {}
+  OpenedLine(OpenFailure failure, QString path) : Failure(failure), Path(std::move(path)) {}
 };
 
 }  // namespace vantor

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace vantor {
@@ -36,10 +37,14 @@ int RemainingMs(LineTransport::Clock::time_point deadline) {
 // (which would drop DTR).
 struct PreviousLineSettings {
   int fd = -1;
+  int error = 0;  // errno of a failed open
   bool hardwareFlow = false;
 
   explicit PreviousLineSettings(const QString& path) {
     fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+    }
     termios tio{};
     if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
       hardwareFlow = (tio.c_cflag & CRTSCTS) != 0;
@@ -67,11 +72,31 @@ bool MakeRaw(int fd) {
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
+
+// What the system's refusal to open a device means for the user.
+OpenFailure FailureOfErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return OpenFailure::PermissionDenied;
+    case EBUSY:  // opened exclusively elsewhere
+      return OpenFailure::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenFailure::Missing;
+    default:
+      return OpenFailure::Failed;
+  }
+}
 #endif
 
 }  // namespace
 
-std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
+std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path, OpenFailure* failure) {
+  OpenFailure ignored = OpenFailure::None;
+  OpenFailure& why = failure != nullptr ? *failure : ignored;
+  why = OpenFailure::None;
   std::unique_ptr<SerialTransport> line(new SerialTransport);
   QSerialPort& serial = *line->serial_;
   serial.setPortName(path);
@@ -87,11 +112,35 @@ std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path) {
   serial.setParity(QSerialPort::NoParity);
   serial.setStopBits(QSerialPort::OneStop);
   serial.setReadBufferSize(ReadBufferLimit);
+#ifndef Q_OS_WIN
+  if (previous.fd < 0) {
+    why = FailureOfErrno(previous.error);
+    return nullptr;
+  }
+#endif
   if (!serial.open(QIODevice::ReadWrite)) {
+    switch (serial.error()) {
+      case QSerialPort::DeviceNotFoundError:
+        why = OpenFailure::Missing;
+        break;
+      case QSerialPort::PermissionError:
+#ifndef Q_OS_WIN
+        // The device itself opened above: what refuses is the lock of
+        // another program that has the port (or its exclusive use).
+        why = OpenFailure::Busy;
+#else
+        why = OpenFailure::PermissionDenied;
+#endif
+        break;
+      default:
+        why = OpenFailure::Failed;
+        break;
+    }
     return nullptr;
   }
 #ifndef Q_OS_WIN
   if (!MakeRaw(static_cast<int>(serial.handle()))) {
+    why = OpenFailure::Failed;
     return nullptr;
   }
 #endif
@@ -111,7 +160,12 @@ void SerialTransport::DropUnasked() {
   // a late reply, and must not pile up while the window idles. A little is
   // left for the next exchange to see and throw away itself, so the link
   // knows that something came.
-  if (!waiting_ && serial_->bytesAvailable() > UnaskedKeep) {
+  if (waiting_ || serial_->bytesAvailable() <= UnaskedKeep) {
+    return;
+  }
+  if (OnUnasked) {
+    OnUnasked(serial_->readAll());
+  } else {
     serial_->clear(QSerialPort::Input);
   }
 }
@@ -151,7 +205,8 @@ bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_poin
 
 size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
   waiting_ = true;
-  if (RemainingMs(deadline) == 0 && static_cast<size_t>(serial_->bytesAvailable()) < want) {
+  if (RemainingMs(deadline) == 0 &&
+      (want == 0 || static_cast<size_t>(serial_->bytesAvailable()) < want)) {
     // A look without waiting still takes in what the driver holds.
     serial_->waitForReadyRead(0);
   }

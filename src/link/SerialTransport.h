@@ -1,5 +1,7 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "LineTransport.h"
@@ -14,8 +16,9 @@ namespace vantor {
 // port had it. Used synchronously on the calling thread.
 class SerialTransport : public LineTransport {
  public:
-  // Opens `path`; nothing when it does not exist or will not open.
-  static std::unique_ptr<SerialTransport> Open(const QString& path);
+  // Opens `path`; nothing when it does not exist or will not open, and then
+  // `failure` (when given) says why.
+  static std::unique_ptr<SerialTransport> Open(const QString& path, OpenFailure* failure = nullptr);
   ~SerialTransport() override;
 
   Clock::time_point Now() const override;
@@ -28,6 +31,10 @@ class SerialTransport : public LineTransport {
 
   // Bytes received and held by the port, not yet taken.
   qint64 Buffered() const;
+
+  // Hears the bytes that come between exchanges, which nobody asked for and
+  // which are thrown away.
+  std::function<void(const QByteArray& bytes)> OnUnasked;
 
   // What the port holds at most between exchanges; the rest waits in the
   // driver or is dropped, so a babbling device cannot fill the memory.

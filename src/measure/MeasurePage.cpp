@@ -33,6 +33,8 @@ constexpr int ButtonsX = 360;
 constexpr std::array<int64_t, 4> PeriodSeconds{0, 3600, 86400, 7 * 86400};
 constexpr std::array<MessageRow, 4> PeriodRows{RowChartLive, RowChartLastHour, RowChartLastDay,
                                                RowChartLastWeek};
+// Figures gone stale.
+const QColor StaleGrey(150, 150, 150);
 // The longest accumulation time the column keeps clear of: 9999 days.
 constexpr uint32_t LongestTime = 9999u * 86400u + 23u * 3600u + 59u * 60u;
 
@@ -145,6 +147,13 @@ void MeasurePage::BuildPanel() {
   Button6->setGeometry(ButtonsX, 71, 121, 25);
   connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
 
+  LastReading = new QLabel(Panel1);
+  LastReading->setObjectName("LastReading");
+  QFont note = PanelFont(13);
+  LastReading->setFont(note);
+  LastReading->setWordWrap(true);
+  LastReading->hide();
+
   // The panel places its labels again whenever one of them asks for a new
   // size (a wider font than the design's, a new caption).
   Panel1->installEventFilter(this);
@@ -182,6 +191,8 @@ void MeasurePage::FitLabels() {
   CheckBox1->move(CheckBox1X + shift, CheckBox1->y());
   Button3->move(ButtonsX + shift, Button3->y());
   Button6->move(ButtonsX + shift, Button6->y());
+  const int left = Button3->geometry().right() + 20;
+  LastReading->setGeometry(left, 8, std::max(80, Panel1->width() - left - 10), 90);
 }
 
 void MeasurePage::ApplyLanguage(uint8_t language) {
@@ -196,9 +207,13 @@ void MeasurePage::ApplyLanguage(uint8_t language) {
     ChartPeriod->setItemText(static_cast<int>(i), MessageText(PeriodRows[i], language));
   }
   ChartPeriod->setToolTip(MessageText(RowChartPeriodHelp, language));
-  Chart1->LeftAxis()->setTitleText(MessageText(RowLiveAxisTitle, language));
+  Chart1->SetValueTitle(MessageText(RowLiveAxisTitle, language));
+  Chart1->SetWindowName(MessageText(RowMeasureTab, language).trimmed());
   Chart1->ApplyLanguage(language);
   FitLabels();
+  if (stale_) {
+    SetStale(true);  // the note in the new language
+  }
 }
 
 void MeasurePage::BuildChart() {
@@ -209,7 +224,8 @@ void MeasurePage::BuildChart() {
   Chart1 = new TimeChart(chart_.Points(), options, session_.LanguageIndex, this);
   Chart1->setObjectName("Chart1");
   Chart1->setGeometry(0, 119, 934, 368);
-  Chart1->LeftAxis()->setTitleText(QStringLiteral("МЭД, мкЗв/ч"));
+  Chart1->SetValueTitle(QStringLiteral("МЭД, мкЗв/ч"));
+  Chart1->SetWindowName(MessageText(RowMeasureTab, session_.LanguageIndex).trimmed());
   const double now = 1000.0 * static_cast<double>(session_.Clock ? session_.Clock->Now() : 0);
   Chart1->SetIdleRange(now, now + 60000.0);
 
@@ -316,6 +332,14 @@ void MeasurePage::Timer1Timer() {
     return;
   }
   const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock, History());
+  if (poll.Read) {
+    lastReadAt_ = poll.At;
+    SetStale(false);
+  } else if (lastShownAt_ >= 0 &&
+             session_.Clock->Now() - std::max(lastReadAt_, lastShownAt_) >= StaleAfterSeconds) {
+    // The link is lost: what is on display no longer looks current.
+    SetStale(true);
+  }
   // A step that set the instrument's clock shows nothing.
   if (!poll.Read || poll.ClockSet) {
     return;
@@ -323,8 +347,79 @@ void MeasurePage::Timer1Timer() {
   if (poll.NewMeasurement || liveRefreshPending_) {
     liveRefreshPending_ = false;
     ShowMeasurement();
+    lastShownAt_ = poll.At;
     AddChartPoint(poll.Record.DoseRate, poll.At);
   }
+}
+
+QColor MeasurePage::ThresholdColour(int index) {
+  static const QColor colours[] = {QColor(200, 140, 0), QColor(230, 90, 0), QColor(210, 0, 0)};
+  return colours[std::clamp(index, 0, 2)];
+}
+
+std::vector<ChartThreshold> MeasurePage::DoseRateThresholds(const UserSettings& settings) {
+  std::vector<ChartThreshold> thresholds;
+  for (size_t k = 0; k < settings.DoseRateAlarm.size(); ++k) {
+    thresholds.push_back({settings.DoseRateAlarm[k], ThresholdColour(static_cast<int>(k)),
+                          k == settings.DoseRateAlarmNumber});
+  }
+  return thresholds;
+}
+
+// The rate and the dose with their units in the colour of the threshold
+// they exceed (rates in the dose-rate modes only: a flux is no dose rate).
+void MeasurePage::ShowThresholdColours() {
+  const ValueStorage& values = session_.Link.Values();
+  const MeasurementRecord& record = values.Measurement;
+  const int mode = ClampMeasurementMode(record.MeasurementMode & 0xFF);
+  std::vector<ChartThreshold> doses;
+  for (size_t k = 0; k < values.Settings.DoseAlarm.size(); ++k) {
+    doses.push_back({values.Settings.DoseAlarm[k], ThresholdColour(static_cast<int>(k)), false});
+  }
+  const int rateOver =
+      mode == 1 || mode == 2
+          ? -1
+          : ExceededThreshold(DoseRateThresholds(values.Settings), record.DoseRate);
+  const int doseOver = ExceededThreshold(doses, record.Dose);
+  const auto paint = [this](std::initializer_list<QLabel*> labels, int over) {
+    for (QLabel* label : labels) {
+      QPalette palette = Panel1->palette();
+      if (stale_) {
+        palette.setColor(QPalette::WindowText, StaleGrey);
+      } else if (over >= 0) {
+        palette.setColor(QPalette::WindowText, ThresholdColour(over));
+      }
+      label->setPalette(palette);
+    }
+  };
+  paint({Label2, Label3}, rateOver);
+  paint({Label6, Label7}, doseOver);
+  paint({Label4, Label9}, -1);
+}
+
+void MeasurePage::SetStale(bool stale) {
+  if (stale == stale_ && !stale) {
+    return;
+  }
+  stale_ = stale;
+  if (stale_) {
+    const LocalTime now = session_.Clock->ToLocal(session_.Clock->Now());
+    const LocalTime at = session_.Clock->ToLocal(lastShownAt_);
+    QString when = QStringLiteral("%1:%2:%3")
+                       .arg(at.Hour, 2, 10, QLatin1Char('0'))
+                       .arg(at.Minute, 2, 10, QLatin1Char('0'))
+                       .arg(at.Second, 2, 10, QLatin1Char('0'));
+    if (at.Year != now.Year || at.Month != now.Month || at.Day != now.Day) {
+      when = QStringLiteral("%1.%2.%3 ")
+                 .arg(at.Day, 2, 10, QLatin1Char('0'))
+                 .arg(at.Month, 2, 10, QLatin1Char('0'))
+                 .arg(at.Year) +
+             when;
+    }
+    LastReading->setText(MessageText(RowLastReading, session_.LanguageIndex).arg(when));
+  }
+  LastReading->setVisible(stale_);
+  ShowThresholdColours();
 }
 
 void MeasurePage::SetLiveRefreshPending() {
@@ -351,6 +446,8 @@ void MeasurePage::ShowMeasurement() {
 
   SetLabelText(Label9, AccumulationTimeText(record.AccumulationTime, language));
   FitLabels();
+  Chart1->SetThresholds(DoseRateThresholds(session_.Link.Values().Settings));
+  ShowThresholdColours();
 
   if (OnMemoryFilling) {
     OnMemoryFilling(record.ArchiveRecordCount, (record.StatusFlags & MemoryFullFlag) != 0);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ChartModel.h"
 #include "HistorySink.h"
@@ -33,6 +34,16 @@ class MeasurePage : public QWidget {
   void Timer1Timer();
   // The next successful poll displays even without a new measurement.
   void SetLiveRefreshPending();
+
+  // The live figures are stale once no poll has read the instrument for
+  // this long: greyed, with the time of the last reading beside them.
+  static constexpr int64_t StaleAfterSeconds = 3;
+  bool FiguresStale() const { return stale_; }
+  // The dose-rate thresholds of the settings the program holds, as the
+  // chart draws them; each reading above one takes its colour there and in
+  // the live figures.
+  static std::vector<ChartThreshold> DoseRateThresholds(const UserSettings& settings);
+  static QColor ThresholdColour(int index);
   // Back to "- - -", clears the mean line and the peak (after a failed
   // settings read).
   void ResetLiveDisplay();
@@ -89,6 +100,8 @@ class MeasurePage : public QWidget {
  private:
   void BuildPanel();
   void FitLabels();
+  void ShowThresholdColours();
+  void SetStale(bool stale);
   void BuildChart();
   void RedrawChart(bool leftAxis);
   void UpdateLeftAxis();
@@ -99,6 +112,9 @@ class MeasurePage : public QWidget {
   Session& session_;
   LiveChart chart_;
   bool liveRefreshPending_ = false;
+  bool stale_ = false;
+  int64_t lastReadAt_ = -1;   // the last poll that read the instrument
+  int64_t lastShownAt_ = -1;  // the last reading displayed
   // Width of the longest accumulation time, by language; -1 until measured.
   std::array<int, 2> widestTime_{-1, -1};
 
@@ -116,7 +132,8 @@ class MeasurePage : public QWidget {
   QCheckBox* CheckBox1 = nullptr;
   QPushButton* Button3 = nullptr;
   QPushButton* Button6 = nullptr;
-  TimeChart* Chart1 = nullptr;  // Series1 the points, Series3 their mean
+  QLabel* LastReading = nullptr;  // shown while the figures are stale
+  TimeChart* Chart1 = nullptr;    // Series1 the points, Series3 their mean
   QComboBox* ChartPeriod = nullptr;
   // The past period on display, from the history; null while live.
   std::unique_ptr<ChartPoints> past_;

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 138;
+inline constexpr int MessageRowCount = 150;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -108,7 +108,24 @@ enum MessageRow : int {
   // An erase held back because the history could not take the records.
   RowEraseNotKept = 135,
   RowEraseNotKeptReason = 136,  // %1 why
-  RowArchiveStopped = 137,      // %1 records read of %2
+  // A chart in a window of its own; the live figures gone stale (%1 when);
+  // the chart's keys.
+  RowChartWindow = 137,
+  RowChartWindowHelp = 138,
+  RowLastReading = 139,
+  RowChartKeys = 140,
+  // A port that exists but does not open for the user (%1 the port).
+  RowPortPermissionDenied = 141,
+  RowPortBusy = 142,
+  RowPortNoAccess = 143,      // the same, short, under the dialog's list
+  RowPortSerialNumber = 144,  // %1 an adapter's serial number
+  // The Help menu's diagnostic report.
+  RowSaveReportItem = 145,
+  RowReportSaved = 146,   // %1 the folder
+  RowReportFailed = 147,  // %1 the folder, %2 why
+  // Screen captures kept outside the working directory.
+  RowScreenSavedIn = 148,   // %1 the folder
+  RowArchiveStopped = 149,  // %1 records read of %2
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -10,11 +10,14 @@
 #include <mutex>
 
 #include "MessageTable.h"
+#include "PlatformLog.h"
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #endif
 
 namespace vantor {
@@ -156,8 +159,9 @@ std::vector<PortEntry> PinnedEntries() {
     PortEntry entry;
     entry.Number = number;
     entry.DevicePath = EntryTarget(info);
-    entry.Kind = QFileInfo::exists(entry.DevicePath) ? KindOfDevicePath(entry.DevicePath)
-                                                     : PortKind::NotConnected;
+    // A by-id name is what it leads to: ttyUSB0 is a USB adapter.
+    const QString device = QFileInfo(entry.DevicePath).canonicalFilePath();
+    entry.Kind = device.isEmpty() ? PortKind::NotConnected : KindOfDevicePath(device);
     entries.push_back(entry);
   }
   std::sort(entries.begin(), entries.end(),
@@ -215,7 +219,12 @@ std::vector<PortEntry> PortMapEntries() {
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     const int number = PortNumberFromName(info.portName());
     if (number != 0) {
-      entries.push_back({number, info.portName(), PortKind::Serial, info.description()});
+      PortEntry entry;
+      entry.Number = number;
+      entry.DevicePath = info.portName();
+      entry.Kind = PortKind::Serial;
+      entry.Detail = info.description();
+      entries.push_back(entry);
     }
   }
   std::sort(entries.begin(), entries.end(),
@@ -246,6 +255,72 @@ QString PortPath(int number) {
 #endif
 }
 
+QString ByIdName(const QString& path, const QString& byIdDirectory) {
+  const QString device = QFileInfo(path).canonicalFilePath();
+  if (device.isEmpty()) {
+    return {};
+  }
+  const QDir dir(byIdDirectory);
+  const QFileInfoList names =
+      dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+  for (const QFileInfo& name : names) {
+    if (name.canonicalFilePath() == device) {
+      return name.absoluteFilePath();
+    }
+  }
+  return {};
+}
+
+void IdentifyPorts(std::vector<PortEntry>& entries, const std::vector<AdapterIdentity>& adapters,
+                   const QString& byIdDirectory) {
+  for (PortEntry& entry : entries) {
+    const QString device = QFileInfo(entry.DevicePath).canonicalFilePath();
+    if (device.isEmpty()) {
+      continue;  // nothing there now
+    }
+    if (device != entry.DevicePath) {
+      entry.Device = device;
+    }
+    for (const AdapterIdentity& adapter : adapters) {
+      if (adapter.Location == device || QFileInfo(adapter.Location).canonicalFilePath() == device) {
+        entry.Maker = adapter.Maker.trimmed();
+        entry.SerialNumber = adapter.SerialNumber.trimmed();
+        entry.UsbId = adapter.UsbId;
+        if (!adapter.Product.trimmed().isEmpty()) {
+          entry.Detail = adapter.Product.trimmed();
+        }
+        break;
+      }
+    }
+    const QString byIdDir = QDir(byIdDirectory).absolutePath();
+    entry.ById = QFileInfo(entry.DevicePath).absolutePath() == byIdDir
+                     ? entry.DevicePath
+                     : ByIdName(device, byIdDirectory);
+#ifndef Q_OS_WIN
+    entry.NoPermission = ::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 &&
+                         (errno == EACCES || errno == EPERM);
+#endif
+  }
+}
+
+void IdentifyPorts(std::vector<PortEntry>& entries) {
+  std::vector<AdapterIdentity> adapters;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    AdapterIdentity adapter;
+    adapter.Location = info.systemLocation();
+    adapter.Maker = info.manufacturer();
+    adapter.Product = info.description();
+    adapter.SerialNumber = info.serialNumber();
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+      adapter.UsbId = QStringLiteral("%1:%2")
+                          .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                          .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+    }
+    adapters.push_back(adapter);
+  }
+  IdentifyPorts(entries, adapters, QString::fromLatin1(SerialByIdDirectory));
+}
+
 QString PortDescription(const PortEntry& entry, uint8_t languageIndex) {
   MessageRow row = RowPortSerialDevice;
   switch (entry.Kind) {
@@ -271,16 +346,33 @@ QString PortDescription(const PortEntry& entry, uint8_t languageIndex) {
       break;
   }
   QString text = MessageText(row, languageIndex);
-  if (!entry.Detail.isEmpty()) {
-    text += QStringLiteral(", ") + entry.Detail;
+  // "FTDI FT232R USB UART": the maker unless the product already names it.
+  QString adapter = entry.Detail;
+  if (!entry.Maker.isEmpty() && !adapter.startsWith(entry.Maker, Qt::CaseInsensitive)) {
+    adapter = adapter.isEmpty() ? entry.Maker : entry.Maker + QLatin1Char(' ') + adapter;
+  }
+  if (!adapter.isEmpty()) {
+    text += QStringLiteral(", ") + adapter;
+  }
+  if (!entry.SerialNumber.isEmpty()) {
+    text += QStringLiteral(", ") +
+            MessageText(RowPortSerialNumber, languageIndex).arg(entry.SerialNumber);
   }
   return text;
 }
 
 QString PortEntryText(const PortEntry& entry, uint8_t languageIndex) {
-  return QStringLiteral("COM%1 \u2014 %2, %3")
-      .arg(entry.Number)
-      .arg(entry.DevicePath, PortDescription(entry, languageIndex));
+  QString path = entry.DevicePath;
+  if (!entry.Device.isEmpty()) {
+    path += QStringLiteral(" (%1)").arg(entry.Device);
+  }
+  QString text = QStringLiteral("COM%1 \u2014 %2, %3")
+                     .arg(entry.Number)
+                     .arg(path, PortDescription(entry, languageIndex));
+  if (!entry.ById.isEmpty() && entry.ById != entry.DevicePath) {
+    text += QStringLiteral(", ") + entry.ById;
+  }
+  return text;
 }
 
 QString PinPort(int number, const QString& devicePath, bool* ok) {
@@ -302,13 +394,14 @@ QString PinPort(int number, const QString& devicePath, bool* ok) {
   // number missing (which could switch the map to the system's ports).
   const QByteArray temp = QFile::encodeName(path + QStringLiteral(".pin%1").arg(::getpid()));
   ::unlink(temp.constData());
-  if (::symlink(QFile::encodeName(devicePath).constData(), temp.constData()) != 0) {
-    return previous;
-  }
-  if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+  if (::symlink(QFile::encodeName(devicePath).constData(), temp.constData()) != 0 ||
+      ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+    qCWarning(lcPlatform).noquote() << "COM" + QString::number(number) << "cannot be pinned in"
+                                    << PortMapDirectory() << ":" << ::strerror(errno);
     ::unlink(temp.constData());
     return previous;
   }
+  qCInfo(lcPlatform).noquote() << "COM" + QString::number(number) << "pinned to" << devicePath;
   if (ok != nullptr) {
     *ok = true;
   }

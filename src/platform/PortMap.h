@@ -34,7 +34,29 @@ struct PortEntry {
   QString DevicePath;  // what the port opens
   PortKind Kind = PortKind::SerialDevice;
   QString Detail;  // the system's own description of the device, if any
+  // What IdentifyPorts adds: the device node the path leads to when it is
+  // another (a by-id name leads to /dev/ttyUSB0), the adapter as the user
+  // knows it, its stable name under /dev/serial/by-id/, and whether the user
+  // lacks the permission to open it.
+  QString Device;
+  QString Maker;
+  QString SerialNumber;
+  QString UsbId;  // vendor:product, "0403:6001"
+  QString ById;
+  bool NoPermission = false;
 };
+
+// What the system tells of one serial device (QSerialPortInfo).
+struct AdapterIdentity {
+  QString Location;  // /dev/ttyUSB0
+  QString Maker;
+  QString Product;
+  QString SerialNumber;
+  QString UsbId;
+};
+
+// Where the system names serial devices by their adapter's identity.
+inline constexpr const char* SerialByIdDirectory = "/dev/serial/by-id";
 
 // $XDG_CONFIG_HOME/vantor/ports, or ~/.config/vantor/ports when the variable
 // is unset or empty.
@@ -46,14 +68,26 @@ bool PortMapPinned();
 // Every port the map knows, by ascending number.
 std::vector<PortEntry> PortMapEntries();
 
+// Adds to each entry what the system knows of its device (Device, Maker,
+// Detail as the product, SerialNumber, UsbId, ById, NoPermission). Asks the
+// system, so it is for lists people read, not for every open.
+void IdentifyPorts(std::vector<PortEntry>& entries);
+// The same from given identities and a given by-id directory.
+void IdentifyPorts(std::vector<PortEntry>& entries, const std::vector<AdapterIdentity>& adapters,
+                   const QString& byIdDirectory);
+// The by-id name of `path`'s device in `byIdDirectory`, empty when none.
+QString ByIdName(const QString& path, const QString& byIdDirectory = SerialByIdDirectory);
+
 // Device path of COM`number`; empty when the map has no such port.
 QString PortPath(int number);
 
 // What the device is, in `languageIndex` (0 Russian, 1 English), followed by
-// the system's own description: "USB serial, FT232R USB UART".
+// the adapter as far as it is known: "USB serial, FTDI FT232R USB UART,
+// serial A10K4ZQ1".
 QString PortDescription(const PortEntry& entry, uint8_t languageIndex);
 
-// "COM3 — /dev/ttyUSB0, USB serial", as the connection dialog lists a port.
+// "COM3 — /dev/ttyUSB0, USB serial", as the connection dialog lists a port;
+// a by-id name and the device it leads to when they differ from the path.
 QString PortEntryText(const PortEntry& entry, uint8_t languageIndex);
 
 // Makes COM`number` point at `devicePath` in the port map directory (created

@@ -23,6 +23,8 @@ FixedColumnGrid::FixedColumnGrid(int columns, int rows, int defaultRowHeight, QW
   verticalHeader()->setDefaultSectionSize(defaultRowHeight + GridLine);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  // Arrows move within the grid; Tab goes on to the next control.
+  setTabKeyNavigation(false);
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
   PrepareRows(0);

@@ -9,9 +9,11 @@
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "AppTestSupport.h"
 #include "ArchivePage.h"
 #include "CalendarClock.h"
+#include "LineTrace.h"
 #include "MeasurePage.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
@@ -305,6 +308,112 @@ TEST_F(ConnectionE2e, LiveTabPollsTheFoundInstrumentOnceItIsShown) {
   EXPECT_EQ(instrument_->RequestsSeen(IdMeasurement), 1u);
   EXPECT_EQ(form_->PanelText(0), "Чтение");
   EXPECT_NE(form_->Measure()->findChild<QLabel*>(QStringLiteral("Label2"))->text(), "- - -");
+}
+
+// A port that exists but will not open for the user is said so, instead of
+// "no device": in panel 0 every time, and in a notice once a run that does
+// not wait for a click (the same for a port another program holds).
+TEST_F(ConnectionE2e, APortRefusedIsSaidInPanelZeroAndOnceInANoticeThatWaitsForNobody) {
+  Start();
+  session().Link.SetLineOpener([](int number) -> OpenedLine {
+    if (number == 4) {
+      return {OpenFailure::PermissionDenied, QStringLiteral("/dev/ttyUSB4")};
+    }
+    if (number == 5) {
+      return {OpenFailure::Busy, QStringLiteral("/dev/ttyUSB5")};
+    }
+    return {};
+  });
+  const auto notices = [this] {
+    QStringList texts;
+    for (auto* box : form_->findChildren<QMessageBox*>(QStringLiteral("PortRefusalNotice"))) {
+      EXPECT_TRUE(box->isVisible());
+      EXPECT_EQ(box->windowModality(), Qt::NonModal);
+      texts << box->text();
+    }
+    return texts;
+  };
+  const QString denied = QString::fromUtf8(
+      "COM4 (/dev/ttyUSB4): нет доступа — добавьте себя в группу dialout и войдите в систему "
+      "заново");
+
+  EXPECT_EQ(form_->ConnectDevice(ConnectAutoDetect), 0);
+  EXPECT_EQ(form_->PanelText(0), denied);
+  EXPECT_EQ(form_->PanelText(3), "---");
+  EXPECT_EQ(notices(), QStringList{denied});
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+  form_->English1Click();
+  form_->ConnectDevice(ConnectAutoDetect);
+  EXPECT_EQ(form_->PanelText(0),
+            "COM4 (/dev/ttyUSB4): permission denied \u2014 add yourself to the group dialout and "
+            "log in again");
+  EXPECT_EQ(notices().size(), 1);  // told once
+
+  dialog_->SelectPort(5);
+  form_->ConnectDevice(ConnectChosenPort);
+  EXPECT_EQ(form_->PanelText(0), "COM5 (/dev/ttyUSB5): the port is held by another program");
+  EXPECT_EQ(notices().size(), 2);
+}
+
+// Help -> Save diagnostic report: a folder with the trace of the line so
+// far, what the program runs on and with, and the log; panel 0 says where.
+TEST_F(ConnectionE2e, TheDiagnosticReportHoldsTheTraceThePortsAndTheVersions) {
+  Instrument(3);
+  Start();
+  form_->Timer2Timer();
+  ASSERT_EQ(session().PortNumber, 3);
+  const QString pty = QString::fromStdString(instrument_->PtyPath());
+  QTemporaryDir parent;
+
+  QString written;
+  bool done = false;
+  form_->OnReportWritten = [&](const QString& folder, const QString&) {
+    written = folder;
+    done = true;
+  };
+  const auto* item = form_->findChild<QAction*>(QStringLiteral("SaveReport"));
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text().remove(QLatin1Char('&')),
+            QString::fromUtf8("Сохранить отчёт для диагностики…"));
+  form_->SaveDiagnosticReport(parent.path());
+  QElapsedTimer waited;
+  waited.start();
+  while (!done && waited.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  ASSERT_TRUE(done);
+  ASSERT_TRUE(written.startsWith(parent.path() + "/vantor-report-")) << written.toStdString();
+  EXPECT_EQ(form_->PanelText(0), QString::fromUtf8("Отчёт сохранён: ") + written);
+
+  const std::optional<ParsedTrace> trace = ParseTrace(test::ReadBytes(written + "/trace.txt"));
+  ASSERT_TRUE(trace.has_value());
+  int requests = 0;
+  bool opened = false;
+  for (const TraceEvent& event : trace->Events) {
+    opened = opened || (event.Kind == TraceKind::Open && event.Port == 3 && event.Path == pty);
+    requests += event.Kind == TraceKind::Write ? 1 : 0;
+  }
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(requests, static_cast<int>(instrument_->RequestLog().size()));
+  const QString about = QString::fromUtf8(test::ReadBytes(written + "/about.txt"));
+  EXPECT_TRUE(about.contains("Qt " + QString::fromLatin1(qVersion()))) << about.toStdString();
+  EXPECT_TRUE(about.contains("Port in use: COM3 (" + pty + ")")) << about.toStdString();
+  EXPECT_TRUE(about.contains(QString::fromUtf8("  COM3 \u2014 ") + pty + ", pseudo-terminal"))
+      << about.toStdString();
+  EXPECT_TRUE(QFileInfo(written + "/log.txt").isFile());
+
+  // A place where no folder can be made: said, nothing half written.
+  done = false;
+  test::WriteBytes(parent.filePath("a-file"), "x");
+  form_->SaveDiagnosticReport(parent.filePath("a-file"));
+  waited.restart();
+  while (!done && waited.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  ASSERT_TRUE(done);
+  EXPECT_TRUE(written.isEmpty());
+  EXPECT_TRUE(form_->PanelText(0).startsWith(QString::fromUtf8("Не удалось сохранить отчёт в ")));
 }
 
 }  // namespace

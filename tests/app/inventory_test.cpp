@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QScrollArea>
+
 #include <QAbstractSeries>
 #include <QChart>
 #include <QChartView>
@@ -117,7 +119,7 @@ TEST_P(InventoryTest, ControlIsOnItsParentAtItsDesignedPlace) {
 
   const QString parent = QString::fromLatin1(c.parent);
   if (parent == "window") {
-    EXPECT_EQ(widget->parentWidget(), form.centralWidget());
+    EXPECT_EQ(widget->parentWidget(), form.findChild<QScrollArea*>("ClientArea")->widget());
   } else if (parent == "PageControl1") {
     EXPECT_GE(form.PageControl()->indexOf(widget), 0);
   } else {

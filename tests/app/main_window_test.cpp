@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTimer>
 #include <QValueAxis>
@@ -18,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "FileFaults.h"
+#include "FilePlaces.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -90,7 +92,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, OpensAsDesignedWithSettingsTabInFront) {
   Start();
   EXPECT_EQ(form_->windowTitle(), "Vantor");
-  EXPECT_EQ(form_->centralWidget()->size(), QSize(953, 555));
+  EXPECT_EQ(form_->findChild<QScrollArea*>("ClientArea")->widget()->size(), QSize(953, 555));
   EXPECT_EQ(form_->minimumSize(), form_->maximumSize());  // not resizable
   EXPECT_EQ(form_->PageControl()->currentWidget()->objectName(), "TabSheet2");
   EXPECT_TRUE(form_->Timer1()->isActive());
@@ -119,12 +121,12 @@ TEST_F(MainWindowTest, EnglishRelabelsTabsMenusAndCaptionsAndMovesTheCheckMark) 
   EXPECT_EQ(tabs->tabText(0), "Measurement results");
   EXPECT_EQ(tabs->tabText(1), "Setings ");
   EXPECT_EQ(tabs->tabText(2), "History ");
-  EXPECT_EQ(Find<QMenu>("N2")->title(), "Connection");
-  EXPECT_EQ(Find<QAction>("N5")->text(), "Make");
-  EXPECT_EQ(Find<QMenu>("N1")->title(), "View ");
-  EXPECT_EQ(Find<QMenu>("Language1")->title(), "Language ");
-  EXPECT_EQ(Find<QMenu>("N3")->title(), "Help ");
-  EXPECT_EQ(Find<QAction>("N8")->text(), "About");
+  EXPECT_EQ(Find<QMenu>("N2")->title().remove('&'), "Connection");
+  EXPECT_EQ(Find<QAction>("N5")->text().remove('&'), "Make");
+  EXPECT_EQ(Find<QMenu>("N1")->title().remove('&'), "View ");
+  EXPECT_EQ(Find<QMenu>("Language1")->title().remove('&'), "Language ");
+  EXPECT_EQ(Find<QMenu>("N3")->title().remove('&'), "Help ");
+  EXPECT_EQ(Find<QAction>("N8")->text().remove('&'), "About");
 
   // Every caption the language switch owns, in both languages.
   const struct {
@@ -250,6 +252,27 @@ TEST_F(MainWindowTest, AMissingFileIsCreatedAtCloseInTheWorkingDirectoryNotThePr
   windows_.reset();
   Start();
   EXPECT_EQ(form_->GetSession().LanguageIndex, 1);
+}
+
+// Started from the menu (installed, working directory / or the home
+// folder): the language is kept under the configuration home, in a folder
+// made for it, and nothing is written where the program was started.
+TEST_F(MainWindowTest, InstalledTheSettingsFileLivesUnderTheConfigurationHome) {
+  TempConfigHome home;
+  FilePlaceFacts facts = CurrentFilePlaceFacts(QCoreApplication::applicationDirPath());
+  EXPECT_FALSE(facts.Installed);  // a test runs from the build tree
+  facts.Installed = true;
+  const FilePlaces places = ChooseFilePlaces(facts);
+  ASSERT_EQ(places.SettingsFile, home.Path() + "/vantor/prog.ini");
+  Start();
+  EXPECT_EQ(form_->SettingsFilePath(), dir_.File("prog.ini"));  // as the tests run it
+  form_->SetFilePlaces(places);
+  form_->show();
+  Find<QAction>("English1")->trigger();
+  form_->close();
+  EXPECT_TRUE(errors_.Messages.isEmpty());
+  EXPECT_EQ(ReadIniInteger(places.SettingsFile, "Common", "Language", -1), 1);
+  EXPECT_FALSE(QFileInfo::exists(dir_.File("prog.ini")));
 }
 
 TEST_F(MainWindowTest, AVeryLongWorkingDirectoryPathWorks) {

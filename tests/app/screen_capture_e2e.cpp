@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <bit>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "CalendarClock.h"
 #include "ErrorBox.h"
 #include "FileFaults.h"
+#include "FilePlaces.h"
 #include "ScreenCapture.h"
 #include "TForm1.h"
 #include "TempConfigHome.h"
@@ -196,6 +198,23 @@ TEST_F(ScreenCaptureE2e, AFailedWriteLeavesBothFilesAsTheyWereAndNamesTheFile) {
   EXPECT_EQ(ReadBytes(disk.File("screen.bmp")), onDisk);
   EXPECT_EQ(ReadBytes(disk.File("screen.txt")), dump);
   QDir::setCurrent(dir_.Path());
+}
+
+// Run installed from the menu, the files go to the pictures folder, which
+// panel 0 names; the working directory gets nothing.
+TEST_F(ScreenCaptureE2e, OutsideTheWorkingDirectoryTheCaptureGoesToTheFolderPanelZeroNames) {
+  QTemporaryDir pictures;
+  FilePlaces places;
+  places.SettingsFile = home_.Path() + "/vantor/prog.ini";
+  places.ScreenFolder = pictures.filePath("Vantor");
+  places.Moved = true;
+  form_->SetFilePlaces(places);
+  PressPrintScreen();
+  EXPECT_EQ(form_->PanelText(0), "Снимок экрана сохранён в " + places.ScreenFolder);
+  EXPECT_EQ(ReadBytes(places.ScreenFolder + "/screen.bmp"),
+            ScreenBitmapBytes(sim_.Values().Screen));
+  EXPECT_TRUE(QFileInfo::exists(places.ScreenFolder + "/screen.txt"));
+  EXPECT_TRUE(QDir(dir_.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "ChartModel.h"
 
@@ -278,6 +279,58 @@ TEST(ChartPoints, StatisticsOfAnyIntervalMatchADirectComputation) {
     EXPECT_EQ(s.Max, points.Y(maxIndex));
     EXPECT_NEAR(s.Integral, integral, 1e-9 * std::max(1.0, integral));
   }
+}
+
+// A box zoom: only the points whose value lies within the box count, with
+// whole summary nodes taken, left or opened as the values ask.
+TEST(ChartPoints, StatisticsWithinValuesMatchADirectComputation) {
+  ChartPoints points;
+  Fill(points, 50000, 11);
+  std::mt19937 random(5);
+  std::uniform_int_distribution<size_t> pick(0, points.Size());
+  const double lowest = points.MinY();
+  const double highest = points.MaxY();
+  std::uniform_real_distribution<double> value(lowest, highest);
+  for (int round = 0; round < 60; ++round) {
+    size_t begin = pick(random);
+    size_t end = pick(random);
+    double low = value(random);
+    double high = value(random);
+    if (round == 0) {
+      begin = 0;
+      end = points.Size();
+      low = lowest;
+      high = highest;
+    }
+    std::tie(begin, end) = std::minmax(begin, end);
+    std::tie(low, high) = std::minmax(low, high);
+    SCOPED_TRACE(::testing::Message() << begin << ".." << end << " " << low << ".." << high);
+    size_t n = 0;
+    double sum = 0;
+    float min = std::numeric_limits<float>::max();
+    float max = std::numeric_limits<float>::lowest();
+    for (size_t i = begin; i < end; ++i) {
+      const float y = points.Y(i);
+      if (y >= low && y <= high) {
+        ++n;
+        sum += y;
+        min = std::min(min, y);
+        max = std::max(max, y);
+      }
+    }
+    const IntervalStatistics s = points.Statistics(begin, end, low, high);
+    ASSERT_EQ(s.Count, n);
+    if (n == 0) {
+      continue;
+    }
+    EXPECT_NEAR(s.Mean, sum / static_cast<double>(n), 1e-9 * std::max(1.0, std::abs(s.Mean)));
+    EXPECT_EQ(s.Min, min);
+    EXPECT_EQ(s.Max, max);
+  }
+  const IntervalStatistics all = points.Statistics(0, points.Size());
+  const IntervalStatistics boxed = points.Statistics(0, points.Size(), lowest, highest);
+  EXPECT_EQ(boxed.Count, all.Count);
+  EXPECT_NEAR(boxed.Integral, all.Integral, 1e-9 * all.Integral) << "a box around all is all";
 }
 
 TEST(ChartPoints, IntegralOfAConstantRateIsRateTimesHoursAcrossShortGapsOnly) {

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <thread>
 
@@ -21,8 +24,11 @@
 #include "Csv.h"
 #include "Dictionary.h"
 #include "HistoryStore.h"
+#include "LineTrace.h"
+#include "MessageTable.h"
 #include "PortMap.h"
 #include "ScreenCapture.h"
+#include "SerialTransport.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 #include "WorkDir.h"
@@ -132,12 +138,14 @@ TEST_F(Vantorctl, PortsListTheMapAndTheProbeAsksOnlyThePortsOfTheMap) {
   EXPECT_EQ(probed.Exit, 0);
   const QList<QStringList> rows = probed.Csv();
   ASSERT_EQ(rows.size(), 4);
+  // The adapter's identity follows; a terminal and a missing device have none.
   EXPECT_EQ(rows[0],
-            (QStringList{"port", "device", "description", "instrument answers", "firmware"}));
+            (QStringList{"port", "device", "description", "instrument answers", "firmware", "maker",
+                         "product", "serial number", "USB id", "by-id path", "may be opened"}));
   EXPECT_EQ(rows[1], (QStringList{"3", QString::fromStdString(sim.PtyPath()), "pseudo-terminal",
-                                  "true", "VNT-2 v1.07"}));
-  EXPECT_EQ(rows[2].mid(3), (QStringList{"false", ""}));
-  EXPECT_EQ(rows[3].mid(2), (QStringList{"not connected", "false", ""}));
+                                  "true", "VNT-2 v1.07", "", "", "", "", "", "true"}));
+  EXPECT_EQ(rows[2].mid(3, 2), (QStringList{"false", ""}));
+  EXPECT_EQ(rows[3].mid(2, 3), (QStringList{"not connected", "false", ""}));
   EXPECT_EQ(silent.BytesReceived(), 19u);  // one read request of variable 3
 }
 
@@ -500,6 +508,129 @@ TEST_F(Vantorctl, AHistoryThatCannotBeWrittenIsSaidOnceAndTheReadStillWritesItsR
   EXPECT_EQ(read.Err.count("cannot be written"), 1) << read.Err.toStdString();
   EXPECT_TRUE(read.Err.contains("300 items could not be written to the history"))
       << read.Err.toStdString();
+}
+
+TEST_F(Vantorctl, PinAndUnpinWriteThePortMapAndSayWhatChanged) {
+  const QString fake = work.File("ttyFAKE0");
+  const Result pinned = Run({"ports", "--pin", "5", "ttyFAKE0"});  // relative to where it runs
+  EXPECT_EQ(pinned.Exit, 0) << pinned.Err.toStdString();
+  EXPECT_EQ(pinned.Err, "COM5 now names " + fake + ".\n" + fake +
+                            " is not there now; COM5 opens it once it is.\n");
+  EXPECT_EQ(PortPath(5), fake);
+  EXPECT_TRUE(pinned.Out.contains("COM5   " + fake));
+
+  // Pinned again elsewhere, then taken out, twice.
+  EXPECT_TRUE(Run({"ports", "--pin", "5", "/dev/null"})
+                  .Err.startsWith("COM5 now names /dev/null (it named " + fake + " before)."));
+  EXPECT_EQ(Run({"ports", "--unpin", "5"}).Err, "COM5 is no longer pinned.\n");
+  const Result again = Run({"ports", "--unpin", "5"});
+  EXPECT_EQ(again.Exit, 0);
+  EXPECT_EQ(again.Err, "COM5 is not pinned; nothing to do.\n");
+  EXPECT_EQ(PortPath(3), QString::fromStdString(sim.PtyPath()));  // the others stay
+
+  for (const QStringList& wrong :
+       {QStringList{"ports", "--pin", "0", "/dev/null"}, QStringList{"ports", "--pin", "3"},
+        QStringList{"ports", "--pin", "3", "--unpin", "4", "/dev/null"},
+        QStringList{"info", "--unpin", "3"}}) {
+    EXPECT_EQ(Run(wrong).Exit, 1) << wrong.join(' ').toStdString();
+  }
+}
+
+// The line's trace of a command: its events, the command to run it again,
+// and how it ended; a trace that cannot be written stops the command first.
+TEST_F(Vantorctl, TraceRecordsTheCommandsLineAndHowItEnded) {
+  const QString file = work.File("info.trace");
+  ASSERT_EQ(Run({"--trace", file, "--port", "3", "info"}).Exit, 0);
+  QString error;
+  const std::optional<ParsedTrace> trace = ParseTrace(test::ReadBytes(file), &error);
+  ASSERT_TRUE(trace.has_value()) << error.toStdString();
+  EXPECT_EQ(trace->Command, (QStringList{"--port", "3", "info"}));
+  EXPECT_EQ(trace->Exit, 0);
+  std::vector<uint8_t> ids;
+  int outcomes = 0;
+  for (const TraceEvent& event : trace->Events) {
+    if (event.Kind == TraceKind::Open) {
+      EXPECT_EQ(event.Path, QString::fromStdString(sim.PtyPath()));
+    } else if (event.Kind == TraceKind::Write) {
+      ids.push_back(event.Bytes.at(HeaderSize));
+    } else if (event.Kind == TraceKind::Outcome) {
+      EXPECT_EQ(event.Value, RowReading);
+      ++outcomes;
+    }
+  }
+  // The settings read that finds the instrument, then the measurement.
+  EXPECT_EQ(ids,
+            (std::vector<uint8_t>{IdService, IdSettings, IdDeviceData, IdFirmware, IdMeasurement}));
+  EXPECT_EQ(outcomes, 5);
+  EXPECT_EQ(sim.TotalRequests(), 5u);
+
+  const Result refused = Run({"--trace", work.File("no/such/folder/t"), "info"});
+  EXPECT_EQ(refused.Exit, 4);
+  EXPECT_TRUE(refused.Err.startsWith("vantorctl: cannot write the trace"))
+      << refused.Err.toStdString();
+  EXPECT_EQ(sim.TotalRequests(), 5u);
+}
+
+// A port the user may not open, as a user outside the group dialout meets
+// it: the instrument's terminal made unreadable to its owner, and, when the
+// test runs as root (whom no file mode stops), vantorctl run as "nobody".
+TEST_F(Vantorctl, APortTheUserMayNotOpenIsSaidSoWithItsOwnExitStatus) {
+  const QByteArray pty = QByteArray::fromStdString(sim.PtyPath());
+  struct stat before {};
+  ASSERT_EQ(::stat(pty.constData(), &before), 0);
+  ASSERT_EQ(::chmod(pty.constData(), 0), 0);
+  QStringList prefix;
+  if (::geteuid() == 0) {
+    if (QStandardPaths::findExecutable("setpriv").isEmpty()) {
+      ::chmod(pty.constData(), before.st_mode & 07777);
+      GTEST_SKIP() << "running as root without setpriv to become another user";
+    }
+    prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", VANTORCTL_EXECUTABLE};
+    // The other user reads the port map.
+    for (const QString& dir : {home.Path(), home.Path() + "/vantor", home.PortsPath()}) {
+      ::chmod(QFile::encodeName(dir).constData(), 0755);
+    }
+  }
+  const auto run = [&](const QStringList& arguments) {
+    if (prefix.isEmpty()) {
+      return Run(arguments);
+    }
+    QProcess process;
+    process.setProcessEnvironment(Environment());
+    process.start(QStandardPaths::findExecutable("setpriv"), prefix + arguments);
+    process.waitForFinished(60000);
+    return Result{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                  QString::fromUtf8(process.readAllStandardError())};
+  };
+  const QString said = "vantorctl: COM3 (" + QString::fromLatin1(pty) +
+                       "): permission denied \u2014 add yourself to the group dialout and log in "
+                       "again\n";
+
+  const Result chosen = run({"--port", "3", "info"});
+  EXPECT_EQ(chosen.Exit, 5);
+  EXPECT_EQ(chosen.Err, said);
+  const Result searched = run({"info"});
+  EXPECT_EQ(searched.Exit, 5);
+  EXPECT_EQ(searched.Err, "vantorctl: no instrument found on the ports of the port map\n" + said);
+  const Result listed = run({"ports"});
+  EXPECT_EQ(listed.Exit, 0);
+  EXPECT_TRUE(listed.Out.contains("pseudo-terminal  [permission denied]"))
+      << listed.Out.toStdString();
+  EXPECT_EQ(listed.Err, said.mid(11));
+  ::chmod(pty.constData(), before.st_mode & 07777);
+  EXPECT_EQ(sim.TotalRequests(), 0u);
+}
+
+// Another program has the port: said so, with a status of its own.
+TEST_F(Vantorctl, APortAnotherProgramHoldsIsSaidSoWithItsOwnExitStatus) {
+  const std::unique_ptr<SerialTransport> held =
+      SerialTransport::Open(QString::fromStdString(sim.PtyPath()));
+  ASSERT_NE(held, nullptr);
+  const Result result = Run({"--port", "3", "info"});
+  EXPECT_EQ(result.Exit, 6);
+  EXPECT_EQ(result.Err, "vantorctl: COM3 (" + QString::fromStdString(sim.PtyPath()) +
+                            "): the port is held by another program\n");
+  EXPECT_TRUE(Run({"ports", "--probe"}).Out.contains("[held by another program]"));
 }
 
 TEST(VantorctlWithoutInstrument, EndsWithTwoAndOneLineSaysWhy) {

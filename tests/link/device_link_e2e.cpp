@@ -8,7 +8,7 @@
 #include "CoreApplication.h"
 #include "DeviceLink.h"
 #include "MessageTable.h"
-
+#include "PortMap.h"
 #include "PseudoTerminal.h"
 #include "SerialTransport.h"
 #include "TempConfigHome.h"
@@ -128,6 +128,35 @@ TEST_F(LinkOverPty, MissingPortLeavesNoPortAndOperationsFailQuietly) {
   EXPECT_EQ(rows.back(), RowConnectionError);
   EXPECT_EQ(link.ReadVariableWithRetry(IdArchive), 0);
   EXPECT_EQ(sim.TotalRequests(), 0U);
+  EXPECT_EQ(link.LastOpenFailure(), OpenFailure::NoSuchPort);
+}
+
+// Why a port did not open, as the user needs to hear it: an adapter that is
+// not plugged in, a device that is no serial port, and a port that another
+// program holds (whoever runs the test, root included). Lacking permission is
+// tried by vantorctl's tests, under a user who lacks it.
+TEST_F(LinkOverPty, APortThatDoesNotOpenSaysWhy) {
+  PinPort(4, home.Path() + "/ttyUSB-unplugged");
+  PinPort(5, "/dev/null");
+  link.OpenPort(4);
+  EXPECT_EQ(link.LastOpenFailure(), OpenFailure::Missing);
+  EXPECT_EQ(link.LastOpenPath(), home.Path() + "/ttyUSB-unplugged");
+  link.OpenPort(5);
+  EXPECT_EQ(link.LastOpenFailure(), OpenFailure::Failed);
+
+  sim::PseudoTerminal other([](const uint8_t*, size_t) {});
+  ASSERT_TRUE(other.Open());
+  PinPort(6, QString::fromStdString(other.SlavePath()));
+  link.OpenPort(6);
+  ASSERT_TRUE(link.PortOpen());
+  EXPECT_EQ(link.LastOpenFailure(), OpenFailure::None);
+  DeviceLink second;
+  second.OpenPort(6);
+  EXPECT_FALSE(second.PortOpen());
+  EXPECT_EQ(second.LastOpenFailure(), OpenFailure::Busy);
+  link.ClosePort();  // let go: it opens again
+  second.OpenPort(6);
+  EXPECT_TRUE(second.PortOpen());
 }
 
 TEST_F(LinkOverPty, StrayLeadingByteFailsAndTheNextExchangeIsClean) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <map>
@@ -14,6 +17,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "SettingsOperations.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 #include "WidgetApplication.h"
@@ -225,6 +229,110 @@ TEST_F(MeasureE2e, ChartFollowsTheDisplayedReadings) {
   EXPECT_EQ(points->count(), 1);
   EXPECT_NEAR(page.LeftAxis()->max(), low + low / 7.0, 1e-5);
   EXPECT_EQ(sim.WritesSeen(IdCommand), 0u);  // clearing the chart is local
+}
+
+// The factory thresholds of the virtual instrument: 0.3, 1.2 and 10 uSv/h,
+// the first in force.
+TEST_F(MeasureE2e, ThresholdsAreDrawnAndReadingsAboveThemTakeTheirColourUntilTheLinkIsLost) {
+  ASSERT_TRUE(ReadSettings(session.Link).UserRead);
+  page.resize(945, 490);
+  page.show();
+  const auto colour = [this](const char* label) {
+    return page.findChild<QLabel*>(label)->palette().color(QPalette::WindowText);
+  };
+  const QColor normal = colour("Label2");
+
+  Measure(0.12);
+  TimeChart* chart = page.ChartView();
+  ASSERT_EQ(chart->ThresholdLines().size(), 3u);
+  EXPECT_EQ(chart->ThresholdLines()[0]->at(0).y(), 0.3f);
+  EXPECT_EQ(chart->ThresholdLines()[1]->at(0).y(), 1.2f);
+  EXPECT_EQ(chart->ThresholdLines()[2]->at(0).y(), 10.0f);
+  EXPECT_EQ(chart->ThresholdLines()[0]->pen().style(), Qt::SolidLine) << "the one in force";
+  EXPECT_EQ(chart->ThresholdLines()[1]->pen().style(), Qt::DashLine);
+  EXPECT_EQ(colour("Label2"), normal);
+
+  const float high = Measure(3.0);  // above 1.2, below 10
+  ASSERT_GT(high, 1.2f);
+  ASSERT_LT(high, 10.0f);
+  EXPECT_EQ(colour("Label2"), MeasurePage::ThresholdColour(1));
+  EXPECT_EQ(colour("Label3"), MeasurePage::ThresholdColour(1));
+  ASSERT_EQ(chart->ThresholdPoints()[1]->count(), 1);
+  EXPECT_DOUBLE_EQ(chart->ThresholdPoints()[1]->at(0).y(), high);
+  EXPECT_EQ(chart->ThresholdPoints()[1]->color(), MeasurePage::ThresholdColour(1));
+  EXPECT_EQ(chart->ThresholdPoints()[0]->count(), 0) << "each point once, in the highest colour";
+
+  // The cable comes out: the figures keep their texts but go grey, and say
+  // when the last reading was, once the polls have failed for 3 s.
+  const QStringList shown = Labels();
+  sim.Unplug();
+  for (int second = 0; second < 2; ++second) {
+    NextSecond();
+    page.Timer1Timer();
+  }
+  EXPECT_FALSE(page.FiguresStale()) << "a failed poll or two is no lost link";
+  NextSecond();
+  page.Timer1Timer();
+  ASSERT_TRUE(page.FiguresStale());
+  EXPECT_EQ(Labels(), shown);
+  EXPECT_EQ(colour("Label2"), QColor(150, 150, 150));
+  EXPECT_EQ(colour("Label9"), QColor(150, 150, 150));
+  auto* note = page.findChild<QLabel*>("LastReading");
+  EXPECT_TRUE(note->isVisible());
+  // 10:00:02 UTC is 13:00:02 three hours east.
+  EXPECT_EQ(note->text(), QString::fromUtf8("Нет связи с прибором. Последнее измерение: 13:00:02"));
+  session.LanguageIndex = 1;
+  page.ApplyLanguage(1);
+  EXPECT_EQ(note->text(), "No link to the instrument. Last reading: 13:00:02");
+
+  // Back on the line, the next poll makes them current again.
+  ASSERT_TRUE(sim.Plug());
+  session.Link.OpenPort(Port);
+  Measure(3.0);
+  EXPECT_FALSE(page.FiguresStale());
+  EXPECT_FALSE(note->isVisible());
+  EXPECT_EQ(colour("Label2"), MeasurePage::ThresholdColour(1));
+}
+
+TEST_F(MeasureE2e, TheChartInItsOwnWindowFollowsTheLiveReadingsAndZoomsOnItsOwn) {
+  page.resize(945, 490);
+  page.show();
+  Measure(0.12);
+  TimeChart* chart = page.ChartView();
+  const QSize designed = chart->size();
+  chart->WindowButton()->click();
+  TimeChart* big = chart->WindowChart();
+  ASSERT_NE(big, nullptr);
+  QWidget* window = big->window();
+  EXPECT_NE(window, page.window()) << "a window of its own";
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_NE(window->minimumSize(), window->maximumSize()) << "resizable";
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Vantor — Результаты измерения"));
+  EXPECT_EQ(&big->Points(), &chart->Points()) << "the same points";
+  EXPECT_FALSE(big->WindowButton()->isVisible());
+  window->resize(1600, 900);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(chart->size(), designed) << "the tab keeps its chart as designed";
+
+  Measure(0.13);
+  Measure(0.14);
+  EXPECT_EQ(big->PointSeries()->count(), 3) << "follows the live points";
+  EXPECT_EQ(big->StatisticsLabel()->text().left(20), chart->StatisticsLabel()->text().left(20));
+
+  big->ZoomTime(1000.0 * (Start + 1), 1000.0 * (Start + 7));
+  Measure(0.15);
+  EXPECT_TRUE(big->Zoomed());
+  EXPECT_FALSE(chart->Zoomed()) << "each view zooms on its own";
+
+  chart->WindowButton()->click();
+  EXPECT_EQ(chart->WindowChart(), big) << "opened again, the same window";
+  window->close();
+  QCoreApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(chart->WindowChart(), nullptr);
+  Measure(0.16);  // the main chart goes on alone
+  EXPECT_EQ(page.PointSeries()->count(), 5);
 }
 
 }  // namespace

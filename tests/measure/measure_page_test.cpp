@@ -8,7 +8,7 @@
 #include <QTabWidget>
 #include <QWheelEvent>
 #include <QtCharts/QChartView>
-#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <map>
@@ -236,8 +236,8 @@ TEST_F(PageTest, ZoomedChartStaysPutWhileReadingsArriveAndTheWholeRangeFollows) 
   QApplication::processEvents();
   TimeChart* chart = page->ChartView();
   const auto axis = [chart] {
-    return std::pair{chart->BottomAxis()->min().toMSecsSinceEpoch(),
-                     chart->BottomAxis()->max().toMSecsSinceEpoch()};
+    return std::pair{std::llround(chart->BottomAxis()->min()),
+                     std::llround(chart->BottomAxis()->max())};
   };
   const QPointF at = chart->chart()->plotArea().center();
   QWheelEvent notch(at, chart->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton,

@@ -65,11 +65,82 @@ TEST(PortMap, RelativeLinksResolveAgainstTheDirectory) {
   EXPECT_EQ(PortPath(2), PortMapDirectory() + "/dev/ttyFAKE0");
 }
 
-TEST(PortMap, EntryTextNamesNumberPathAndKindInTheLanguage) {
-  EXPECT_EQ(PortEntryText({3, "/dev/ttyUSB0", PortKind::UsbSerial, "FT232R USB UART"}, 1),
+PortEntry Entry(int number, const QString& path, PortKind kind, const QString& detail) {
+  PortEntry entry;
+  entry.Number = number;
+  entry.DevicePath = path;
+  entry.Kind = kind;
+  entry.Detail = detail;
+  return entry;
+}
+
+TEST(PortMap, EntryTextNamesNumberPathKindAndAdapterInTheLanguage) {
+  EXPECT_EQ(PortEntryText(Entry(3, "/dev/ttyUSB0", PortKind::UsbSerial, "FT232R USB UART"), 1),
             QString::fromUtf8("COM3 \u2014 /dev/ttyUSB0, USB serial, FT232R USB UART"));
-  EXPECT_EQ(PortEntryText({3, "/dev/ttyUSB0", PortKind::UsbSerial, ""}, 0),
+  EXPECT_EQ(PortEntryText(Entry(3, "/dev/ttyUSB0", PortKind::UsbSerial, ""), 0),
             QString::fromUtf8("COM3 \u2014 /dev/ttyUSB0, USB-адаптер"));
+
+  // Pinned by its by-id name: the device it leads to, maker, product, serial.
+  const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4ZQ1-if00-port0";
+  PortEntry pinned = Entry(3, byId, PortKind::UsbSerial, "FT232R USB UART");
+  pinned.Device = "/dev/ttyUSB0";
+  pinned.Maker = "FTDI";
+  pinned.SerialNumber = "A10K4ZQ1";
+  pinned.ById = byId;
+  EXPECT_EQ(PortEntryText(pinned, 1),
+            QString::fromUtf8("COM3 \u2014 ") + byId +
+                " (/dev/ttyUSB0), USB serial, FTDI FT232R USB UART, serial A10K4ZQ1");
+  EXPECT_EQ(PortDescription(pinned, 0),
+            QString::fromUtf8("USB-адаптер, FTDI FT232R USB UART, зав. № A10K4ZQ1"));
+
+  // A system port with a by-id name shows it last; a maker the product
+  // already names is not said twice.
+  PortEntry system =
+      Entry(1, "/dev/ttyUSB1", PortKind::UsbSerial, "Prolific USB-Serial Controller");
+  system.Maker = "Prolific";
+  system.ById = "/dev/serial/by-id/usb-Prolific-if00-port0";
+  EXPECT_EQ(PortEntryText(system, 1),
+            QString::fromUtf8("COM1 \u2014 /dev/ttyUSB1, USB serial, Prolific USB-Serial "
+                              "Controller, /dev/serial/by-id/usb-Prolific-if00-port0"));
+}
+
+// The adapter is found through a pin to its by-id name or to the device
+// itself, and a by-id name is found for the device; a pin to nothing there
+// learns nothing.
+TEST(PortMap, IdentifyingFindsTheAdapterAndItsByIdNameWhicheverWayItIsPinned) {
+  TempConfigHome home;
+  const QString dev = home.Path() + "/dev";
+  const QString byIdDir = home.Path() + "/by-id";
+  QDir().mkpath(dev);
+  QDir().mkpath(byIdDir);
+  QFile device(dev + "/ttyUSB7");
+  ASSERT_TRUE(device.open(QIODevice::WriteOnly));
+  const QString byId = byIdDir + "/usb-FTDI_FT232R_USB_UART_A10K4ZQ1-if00-port0";
+  ASSERT_EQ(::symlink("../dev/ttyUSB7", QFile::encodeName(byId).constData()), 0);
+  Link(byId, "COM3");
+  Link(dev + "/ttyUSB7", "COM4");
+  Link(dev + "/ttyUSB8", "COM5");
+
+  std::vector<PortEntry> entries = PortMapEntries();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].Kind, PortKind::UsbSerial);  // what the by-id name leads to
+  IdentifyPorts(entries, {{dev + "/ttyUSB7", "FTDI", "FT232R USB UART", "A10K4ZQ1", "0403:6001"}},
+                byIdDir);
+
+  for (const PortEntry& entry : {entries[0], entries[1]}) {
+    SCOPED_TRACE(entry.Number);
+    EXPECT_EQ(entry.Maker, "FTDI");
+    EXPECT_EQ(entry.Detail, "FT232R USB UART");
+    EXPECT_EQ(entry.SerialNumber, "A10K4ZQ1");
+    EXPECT_EQ(entry.UsbId, "0403:6001");
+    EXPECT_EQ(entry.ById, byId);
+    EXPECT_FALSE(entry.NoPermission);
+  }
+  EXPECT_EQ(entries[0].Device, dev + "/ttyUSB7");
+  EXPECT_TRUE(entries[1].Device.isEmpty());  // the path is the device
+  EXPECT_EQ(entries[2].Kind, PortKind::NotConnected);
+  EXPECT_TRUE(entries[2].Maker.isEmpty());
+  EXPECT_TRUE(entries[2].ById.isEmpty());
 }
 
 TEST(PortMap, PinningReplacesAndUnpinningRestores) {

@@ -4,12 +4,16 @@
 // start-up sequence (connected.png), then shows a minute of live readings on
 // the chart and the archive read. Last, a quarter of an hour of readings
 // with a source held near the instrument for two minutes, the live chart
-// zoomed in on it with its statistics and the ±2σ band (chart-zoomed-*.png).
+// zoomed in on it with its statistics, the ±2σ band and the instrument's
+// thresholds (chart-zoomed-*.png), the same in a window of its own
+// (chart-window-*.png), the live figures gone stale with the cable pulled
+// (main-*-stale.png) and the file dialog in Russian (file-dialog-ru.png).
 // Run it with a private XDG_CONFIG_HOME.
 //   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -32,6 +36,14 @@ bool Save(QWidget* window, const QDir& dir, const QString& name) {
   std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
   window->hide();
   return saved;
+}
+
+void UseLanguage(vantor::TForm1& form, const char* language) {
+  if (QByteArray(language) == "ru") {
+    form.N4Click();
+  } else {
+    form.English1Click();
+  }
 }
 
 }  // namespace
@@ -84,11 +96,7 @@ int main(int argc, char** argv) {
 
   const char* tabs[] = {"measure", "settings", "archive"};
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     for (int tab = 0; tab < 3; ++tab) {
       form.PageControl()->setCurrentIndex(tab);
       form.Measure()->Timer1Timer();
@@ -125,16 +133,48 @@ int main(int argc, char** argv) {
   chart.ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
                  1000.0 * static_cast<double>(sourceFrom + 300));
   for (const char* language : {"ru", "en"}) {
-    if (QByteArray(language) == "ru") {
-      form.N4Click();
-    } else {
-      form.English1Click();
-    }
+    UseLanguage(form, language);
     // One more reading, in that language; the zoomed view stays put.
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
     ok &= Save(&form, dir, QStringLiteral("chart-zoomed-%1.png").arg(language));
+  }
+
+  // The same view in a window of its own, as large as a laptop's screen.
+  vantor::TimeChart* big = chart.OpenWindow();
+  big->window()->resize(1280, 720);
+  QApplication::processEvents();
+  big->BandSwitch()->setChecked(true);
+  big->ZoomTime(1000.0 * static_cast<double>(sourceFrom - 150),
+                1000.0 * static_cast<double>(sourceFrom + 300));
+  for (const char* language : {"ru", "en"}) {
+    UseLanguage(form, language);
+    ok &= Save(big->window(), dir, QStringLiteral("chart-window-%1.png").arg(language));
+  }
+  big->window()->close();
+
+  // The cable pulled: after a few failed polls the figures go stale.
+  instrument.Unplug();
+  for (int second = 0; second < 4; ++second) {
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    measure.Timer1Timer();
+  }
+  for (const char* language : {"ru", "en"}) {
+    UseLanguage(form, language);
+    ok &= Save(&form, dir, QStringLiteral("main-%1-stale.png").arg(language));
+  }
+
+  // Qt's own file dialog speaks the program's language.
+  form.N4Click();
+  {
+    QFileDialog dialog(&form, QString(), QDir::currentPath(), QStringLiteral("PNG (*.png)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(QStringLiteral("chart-20261209-182206.png"));
+    dialog.resize(760, 460);
+    ok &= Save(&dialog, dir, QStringLiteral("file-dialog-ru.png"));
   }
 
   ok &= Save(windows.Form3.get(), dir, QStringLiteral("about-ru.png"));
