@@ -8,14 +8,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QUrl>
 
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MessageTable.h"
 #include "WindowStyle.h"
 
@@ -187,25 +188,44 @@ void DataMenu::Report(const HistoryOutcome& outcome) {
     session_.SetPanel(0, Text(RowHistoryUnavailableShort));
     const HistoryLocation location =
         session_.History != nullptr ? session_.History->Location() : HistoryLocation();
-    // A driver's text may run over several lines with tabs: one line here.
-    session_.ShowError(
-        Text(RowHistoryUnavailable).arg(Where(location), outcome.Error.simplified()));
+    session_.ShowNotice({RowHistoryUnavailableShort,
+                         {},
+                         RowHistoryUnavailable,
+                         {Where(location), outcome.Error.simplified()}});
   } else if (outcome.Recovered) {
     session_.SetPanel(0, Text(RowHistoryRecovered));
+    session_.ClearNotice(RowHistoryUnavailableShort);
+    session_.ClearNotice(RowHistoryReadFailed);
   }
 }
 
 void DataMenu::Export(HistoryExportKind kind) {
-  HistoryStore* store = session_.History;
-  if (store == nullptr) {
+  HistoryService* history = session_.History;
+  if (history == nullptr || Exporting()) {
     return;
   }
   // The user asked: the store is tried now, even while it waits to retry
   // after a failure.
-  store->Flush();
-  const auto known = store->Instruments();
+  history->Flush();
+  const QPointer<DataMenu> menu(this);
+  exportJob_ = history->Start<HistoryAnswer<std::vector<StoredInstrument>>>(
+      [](HistoryStore& store, HistoryJob&) { return store.Instruments(); }, {},
+      [menu, kind](const HistoryAnswer<std::vector<StoredInstrument>>& known) {
+        if (menu) {
+          menu->exportJob_.reset();
+          menu->ChooseAndExport(kind, known);
+        }
+      });
+}
+
+void DataMenu::ChooseAndExport(HistoryExportKind kind,
+                               const HistoryAnswer<std::vector<StoredInstrument>>& known) {
+  HistoryService* history = session_.History;
+  if (history == nullptr) {
+    return;
+  }
   if (!known.Outcome.Ok) {
-    session_.ShowError(Text(RowHistoryReadFailed).arg(known.Outcome.Error.simplified()));
+    session_.ShowNotice({RowHistoryReadFailed, {known.Outcome.Error.simplified()}, -1, {}});
     return;
   }
   const int64_t now = session_.Clock->Now();
@@ -231,14 +251,70 @@ void DataMenu::Export(HistoryExportKind kind) {
   if (path.isEmpty()) {
     return;
   }
-  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-  const HistoryExportResult result = ExportHistoryCsv(*store, request, path);
-  QGuiApplication::restoreOverrideCursor();
+
+  progress_ = new QProgressDialog(window_);
+  progress_->setObjectName(QStringLiteral("ExportProgress"));
+  progress_->setWindowTitle(TitleOf(
+      Text(kind == HistoryExportKind::Readings ? RowExportReadingsItem : RowExportArchiveItem)));
+  progress_->setLabelText(Text(RowExporting).arg(QDir::toNativeSeparators(path)));
+  progress_->setCancelButtonText(Text(RowCancel));
+  progress_->setRange(0, 1000);
+  progress_->setValue(0);
+  progress_->setMinimumDuration(0);
+  // The main window stays in use: the live tab goes on polling.
+  progress_->setWindowModality(Qt::NonModal);
+  progress_->setAutoClose(false);
+  progress_->setAutoReset(false);
+  progress_->show();
+
+  const QPointer<DataMenu> menu(this);
+  exportJob_ = history->Start<HistoryExportResult>(
+      [request, path](HistoryStore& store, HistoryJob& job) {
+        return ExportHistoryCsv(store, request, path, [&job](double share) {
+          job.SetProgress(share);
+          return !job.Cancelled();
+        });
+      },
+      [menu](double share) {
+        if (menu && menu->progress_ != nullptr) {
+          menu->progress_->setValue(static_cast<int>(share * 1000));
+        }
+      },
+      [menu, path](const HistoryExportResult& result) {
+        if (menu) {
+          menu->ExportDone(path, result);
+        }
+      });
+  const std::weak_ptr<HistoryJob> job = exportJob_;
+  connect(progress_, &QProgressDialog::canceled, this, [this, job] {
+    if (const auto running = job.lock()) {
+      running->Cancel();
+    }
+    session_.SetPanel(0, Text(RowExportCancelled));
+    EndExport();
+  });
+}
+
+void DataMenu::ExportDone(const QString& path, const HistoryExportResult& result) {
+  const bool cancelled = result.Cancelled || exportJob_ == nullptr;
+  EndExport();
+  if (cancelled) {
+    return;
+  }
   if (!result.Ok) {
-    session_.ShowError(Text(RowExportFailed).arg(QDir::toNativeSeparators(path), result.Error));
+    session_.ShowNotice({RowExportFailed, {QDir::toNativeSeparators(path), result.Error}, -1, {}});
     return;
   }
   session_.SetPanel(0, Text(RowExportDone).arg(result.Rows));
+}
+
+void DataMenu::EndExport() {
+  exportJob_.reset();
+  if (progress_ != nullptr) {
+    progress_->hide();
+    progress_->deleteLater();
+    progress_ = nullptr;
+  }
 }
 
 void DataMenu::OpenFolderClick() {

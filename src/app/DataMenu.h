@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,7 @@ class QDialogButtonBox;
 class QFormLayout;
 class QMenu;
 class QMenuBar;
+class QProgressDialog;
 class QUrl;
 
 namespace vantor {
@@ -59,9 +61,17 @@ class HistoryExportDialog : public QDialog {
 // data, as the export's instrument cells name it.
 QString InstrumentText(const InstrumentIdentity& instrument);
 
+class HistoryJob;
+
 // The "Данные" menu of the main window: export of the archive records or
 // the readings the history keeps, and the history's folder. It also tells
-// the user when the history becomes unavailable and when it is back.
+// the user when the history becomes unavailable and when it is back, on the
+// notice line, which never waits for a click.
+//
+// An export runs as a job of the history: its instruments are asked for
+// first, then the dialog, the file, and the export itself with a progress
+// window that does not block the main one and has a Cancel. Polling goes
+// on all the while.
 class DataMenu : public QObject {
   Q_OBJECT
 
@@ -76,8 +86,13 @@ class DataMenu : public QObject {
   void OpenFolderClick();
 
   // An outcome of the history: the first failure of an outage goes to
-  // panel 0 and the error box, its end to panel 0; the rest stays quiet.
+  // panel 0 and the notice line, which keeps it until the store works
+  // again; its end goes to panel 0; the rest stays quiet.
   void Report(const HistoryOutcome& outcome);
+
+  // An export under way (asking for the instruments, or writing).
+  bool Exporting() const { return exportJob_ != nullptr; }
+  QProgressDialog* ExportProgress() const { return progress_; }
 
   QMenu* Menu() const { return menu_; }
 
@@ -91,6 +106,10 @@ class DataMenu : public QObject {
 
  private:
   void Export(HistoryExportKind kind);
+  void ChooseAndExport(HistoryExportKind kind,
+                       const HistoryAnswer<std::vector<StoredInstrument>>& known);
+  void ExportDone(const QString& path, const HistoryExportResult& result);
+  void EndExport();
   QString Text(int row) const;
 
   Session& session_;
@@ -99,6 +118,8 @@ class DataMenu : public QObject {
   QAction* exportArchive_ = nullptr;
   QAction* exportReadings_ = nullptr;
   QAction* openFolder_ = nullptr;
+  std::shared_ptr<HistoryJob> exportJob_;
+  QProgressDialog* progress_ = nullptr;
 };
 
 }  // namespace vantor

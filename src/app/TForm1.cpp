@@ -33,11 +33,12 @@
 #include "DiagnosticLog.h"
 #include "DiagnosticReport.h"
 #include "ErrorBox.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "IdleTimeLender.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "NoticeLine.h"
 #include "QtTranslations.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
@@ -78,7 +79,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   tracedClock_->SetTrace(trace_.get());
   session_ = std::make_unique<Session>(tracedClock_.get());
   session_->Link.SetLineOpener(TracingOpener(*trace_, &DeviceLink::OpenMappedPort));
-  history_ = std::make_unique<HistoryStore>(ConfiguredHistoryLocation());
+  history_ = std::make_unique<HistoryService>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
   setObjectName(QStringLiteral("TForm1"));
@@ -123,6 +124,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 
   BuildStatusBar(client_);
   BuildMenu();
+  // Between the captions above the status bar, over the free strip.
+  notice_ = new NoticeLine(client_);
+  notice_->setGeometry(250, 512, 610, 23);
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -139,7 +143,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   // What the pages and the line report goes to the status bar and the box.
   session_->SetPanel = [this](int panel, const QString& text) { SetPanelText(panel, text); };
   session_->ShowError = [](const QString& message) { ShowErrorBox(message); };
-  session_->ReportHistory = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
+  session_->ShowNotice = [this](const Notice& notice) { notice_->Show(notice); };
+  session_->ClearNotice = [this](int textRow) { notice_->Clear(textRow); };
+  history_->OnOutcome = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
   session_->Link.SetOutcomeHandler([this](int row) {
     SetPanelText(0, MessageText(row, session_->LanguageIndex));
     TraceEvent event;
@@ -193,7 +199,9 @@ TForm1::~TForm1() {
   session_->Link.SetOutcomeHandler([](int) {});
   session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
-  session_->ReportHistory = [](const HistoryOutcome&) {};
+  session_->ShowNotice = [](const Notice&) {};
+  session_->ClearNotice = [](int) {};
+  history_->OnOutcome = nullptr;
   delete takeCentralWidget();
 }
 
@@ -361,6 +369,7 @@ void TForm1::ApplyLanguage(int language) {
   n8_->setText(menu(RowAboutItem, u'О', u'A'));
   saveReport_->setText(menu(RowSaveReportItem, u'С', u'S'));
   dataMenu_->ApplyLanguage(lang);
+  notice_->ApplyLanguage(lang);
 
   measure_->ApplyLanguage(lang);
   settings_->ApplyLanguage(lang);

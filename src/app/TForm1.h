@@ -24,8 +24,9 @@ namespace vantor {
 
 class ArchivePage;
 class DataMenu;
-class HistoryStore;
+class HistoryService;
 class MeasurePage;
+class NoticeLine;
 class SettingsPage;
 class TForm2;
 class TForm3;
@@ -105,6 +106,7 @@ class TForm1 : public QMainWindow {
   SettingsPage* Settings() const { return settings_; }
   ArchivePage* Archive() const { return archive_; }
   DataMenu* Data() const { return dataMenu_; }
+  NoticeLine* Notices() const { return notice_; }
   QTabWidget* PageControl() const { return pageControl1_; }
   QTimer* Timer1() const { return timer1_; }
   QTimer* Timer2() const { return timer2_; }
@@ -139,9 +141,10 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<LineTrace> trace_;
   std::unique_ptr<TracedClock> tracedClock_;
   std::unique_ptr<Session> session_;
-  // The history of the run, from vantor.conf; it opens on first use, so a
-  // slow or missing database never holds up the start.
-  std::unique_ptr<HistoryStore> history_;
+  // The history of the run, from vantor.conf, on a thread of its own; it
+  // opens on first use, so a slow or missing database never holds up the
+  // start, and nothing it does holds up the window or the line.
+  std::unique_ptr<HistoryService> history_;
 
   QScrollArea* scrollArea_ = nullptr;
   QWidget* client_ = nullptr;
@@ -154,6 +157,7 @@ class TForm1 : public QMainWindow {
   QLabel* label15_ = nullptr;
   QStatusBar* statusBar1_ = nullptr;
   std::array<QLabel*, 4> panels_{};
+  NoticeLine* notice_ = nullptr;
 
   QMenuBar* mainMenu1_ = nullptr;
   QMenu* n2_ = nullptr;

@@ -3,10 +3,12 @@
 #include <QGuiApplication>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "DiagnosticLog.h"
 #include "ErrorBox.h"
+#include "HistoryService.h"
 #include "ProgramWindows.h"
 
 #ifndef VANTOR_VERSION
@@ -69,6 +71,14 @@ int main(int argc, char** argv) {
     vantor::ShowErrorBox(vantor::ExceptionText(&error));
   } catch (...) {
     vantor::ShowErrorBox(vantor::ExceptionText(nullptr));
+  }
+  // A history server that took a connection and never answered still holds
+  // the store's thread: the program ends without waiting for it (what it
+  // could not write is lost either way, and the database keeps whole
+  // transactions only).
+  if (vantor::HistoryService::LeftRunning() > 0) {
+    std::fflush(nullptr);
+    std::_Exit(0);
   }
   return 0;
 }

@@ -4,7 +4,6 @@
 
 #include "DeviceLink.h"
 #include "Dictionary.h"
-#include "HistoryStore.h"
 
 namespace vantor {
 namespace {
@@ -24,17 +23,18 @@ int ArchiveReadCount(uint32_t reported) {
 ArchiveReadResult ReadArchive(DeviceLink& link, int count, const HistorySink& history,
                               const ArchiveProgress& onProgress,
                               const std::function<bool()>& stopRequested) {
-  if (history.Store == nullptr) {
+  if (history.Service == nullptr) {
     return ReadArchive(link, count, onProgress, stopRequested);
   }
   const uint32_t reported = link.Values().Measurement.ArchiveRecordCount;
-  ArchiveReadLog log = history.Store->BeginArchiveRead(IdentityOf(link.Values()), reported);
+  HistoryService::ArchiveRead log =
+      history.Service->BeginArchiveRead(IdentityOf(link.Values()), reported);
   // Records go in in the instrument's order, so a slot waits until every
   // slot before it is known; later passes fill the gaps.
   size_t next = 0;
   const auto keep = [&](const ArchiveSlots& known) {
     for (; next < known.size() && known[next]; ++next) {
-      history.Tell(log.Add(BytesOfRecord(*known[next])));
+      log.Add(BytesOfRecord(*known[next]));
     }
   };
   ArchiveReadResult read = ReadArchive(link, count, onProgress, stopRequested, keep);
@@ -46,14 +46,14 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const HistorySink& hi
   }
   for (; next < last; ++next) {
     if (read.Slots[next]) {
-      history.Tell(log.Add(BytesOfRecord(*read.Slots[next])));
+      log.Add(BytesOfRecord(*read.Slots[next]));
     } else {
       log.Skip();
     }
   }
   const bool complete =
       read.Missing == 0 && !read.Stopped && static_cast<uint32_t>(count) == reported;
-  history.Tell(log.Finish(complete));
+  log.Finish(complete);
   return read;
 }
 
@@ -67,9 +67,14 @@ ArchiveSafeErase EraseArchive(DeviceLink& link, const HistorySink& history,
   }
   result.RecordCount = link.Values().Measurement.ArchiveRecordCount;
   const InstrumentIdentity instrument = IdentityOf(link.Values());
-  if (history.Store != nullptr) {
-    const HistoryAnswer<ArchiveCoverage> before = history.Store->Coverage(instrument);
-    history.Tell(before.Outcome);
+  if (history.Service != nullptr) {
+    const HistoryAnswer<ArchiveCoverage> before =
+        history.Service->Coverage(instrument, steps.HistoryWaitMs);
+    if (!before.Outcome.Ok && before.Outcome.Unanswered) {
+      result.History = before.Outcome;
+      result.Result = Outcome::Unanswered;
+      return result;
+    }
     if (!before.Outcome.Ok || !before.Value.Covers(result.RecordCount)) {
       result.ReadFirst = true;
       result.ReadCount = ArchiveReadCount(result.RecordCount);
@@ -84,10 +89,14 @@ ArchiveSafeErase EraseArchive(DeviceLink& link, const HistorySink& history,
       }
       // Erase only what the store holds: records waiting in memory would be
       // lost with the program.
-      const HistoryAnswer<ArchiveCoverage> after = history.Store->Coverage(instrument);
-      history.Tell(after.Outcome);
+      const HistoryAnswer<ArchiveCoverage> after =
+          history.Service->Coverage(instrument, steps.HistoryWaitMs);
       if (!after.Outcome.Ok || !after.Value.Covers(result.RecordCount)) {
         result.History = after.Outcome;
+        if (after.Outcome.Unanswered) {
+          result.Result = Outcome::Unanswered;
+          return result;
+        }
         if (result.History.Ok) {
           result.History.Ok = false;
           result.History.Error = QStringLiteral("the instrument holds more records than it sent");
@@ -102,11 +111,11 @@ ArchiveSafeErase EraseArchive(DeviceLink& link, const HistorySink& history,
     return result;
   }
   result.Result = Outcome::Erased;
-  if (history.Store != nullptr) {
+  if (history.Service != nullptr) {
     HistoryEvent event;
     event.Kind = EventKind::ArchiveErase;
     event.RecordCount = result.RecordCount;
-    history.Tell(history.Store->AddEvent(instrument, event));
+    history.Service->AddEvent(instrument, event);
   }
   return result;
 }

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "ArchiveRead.h"
+#include "HistoryService.h"
 #include "HistorySink.h"
 
 namespace vantor {
@@ -29,6 +30,8 @@ struct ArchiveEraseSteps {
   std::function<void(int count)> OnReadStart;  // a read of `count` records begins
   ArchiveProgress OnProgress;
   std::function<bool()> StopRequested;
+  // How long to wait for the history's answer: does it hold every record?
+  int HistoryWaitMs = HistoryAnswerWaitMs;
 };
 
 // What a safe erase came to.
@@ -38,6 +41,7 @@ struct ArchiveSafeErase {
     CountUnread,  // the record count did not arrive: nothing done
     ReadFailed,   // the read first did not get every record: nothing erased
     NotKept,      // the history could not take the records: nothing erased
+    Unanswered,   // the history did not say in time whether it holds them: nothing erased
     EraseFailed,  // the instrument did not acknowledge the erase
   };
   Outcome Result = Outcome::CountUnread;
@@ -45,13 +49,15 @@ struct ArchiveSafeErase {
   bool ReadFirst = false;    // the history lacked records, so the archive was read
   int ReadCount = 0;         // records that read asked for
   ArchiveReadResult Read;
-  HistoryOutcome History;  // NotKept: why
+  HistoryOutcome History;  // NotKept, Unanswered: why
 };
 
 // Erases the instrument's archive (command 1) so that nothing is lost: reads
 // its record count, and unless the history's last complete read covers it,
-// reads the archive into the history first. Without a store it erases at
-// once. A successful erase is kept as an event with the record count.
+// reads the archive into the history first. Each question to the history
+// waits at most steps.HistoryWaitMs; without an answer nothing is erased.
+// Without a service it erases at once. A successful erase is kept as an
+// event with the record count.
 ArchiveSafeErase EraseArchive(DeviceLink& link, const HistorySink& history,
                               const ArchiveEraseSteps& steps = {});
 

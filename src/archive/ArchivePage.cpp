@@ -320,7 +320,7 @@ std::function<void(DeviceLink::Clock::duration)> ArchivePage::Serve() {
 }
 
 HistorySink ArchivePage::History() const {
-  return {session_.History, session_.ReportHistory};
+  return {session_.History};
 }
 
 void ArchivePage::BeginRead(int count) {
@@ -453,6 +453,17 @@ void ArchivePage::Button5Click() {
       session_.SetPanel(0, MessageText(RowEraseNotKept, session_.LanguageIndex));
       session_.ShowError(
           MessageText(RowEraseNotKeptReason, session_.LanguageIndex).arg(erase.History.Error));
+      return;
+    case Outcome::Unanswered:
+      // Nothing was erased; what was read first, if anything, shows.
+      if (erase.ReadFirst) {
+        ShowRead(erase.Read, readCount, erase.RecordCount);
+      } else {
+        progressBar2_->hide();
+      }
+      session_.SetPanel(0, MessageText(RowEraseNotKept, session_.LanguageIndex));
+      session_.ShowError(MessageText(RowEraseUnanswered, session_.LanguageIndex)
+                             .arg(static_cast<double>(HistoryAnswerWaitMs) / 1000.0));
       return;
     default:
       // Nothing was erased: the view stays as it was.

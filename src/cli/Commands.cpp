@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -351,14 +352,15 @@ int LiveCommand(Context& c) {
     // Sleep in short steps, so Ctrl-C ends the wait at once.
     next += period;
     while (c.SteadyNow() < next && !InterruptRequest::Requested()) {
+      TellHistory();
       c.Sleep(std::min<Clock::duration>(next - c.SteadyNow(), std::chrono::milliseconds(50)));
     }
     if (c.SteadyNow() > next + period) {
       next = c.SteadyNow();  // a slow poll does not bring a burst after it
     }
   }
-  // Without --count, Ctrl-C is the way to end it.
-  return c.Count >= 0 && readings < c.Count ? ExitInterrupted : ExitDone;
+  // Ctrl-C (the way to end it without --count) says so in the status.
+  return InterruptRequest::Requested() ? InterruptRequest::ExitStatus() : ExitDone;
 }
 
 int ClockCommand(Context& c) {
@@ -521,7 +523,11 @@ int ArchiveReadCommand(Context& c) {
     const InterruptRequest interrupt;
     ProgressBar bar(QStringLiteral("records"));
     read = ReadArchive(
-        c.Link, count, c.History, [&bar](int known, int total) { bar.Show(known, total); },
+        c.Link, count, c.History,
+        [&bar](int known, int total) {
+          TellHistory();
+          bar.Show(known, total);
+        },
         [] { return InterruptRequest::Requested(); });
   }
 
@@ -582,7 +588,7 @@ int ArchiveReadCommand(Context& c) {
   }
   if (read.Stopped) {
     WriteNote(QStringLiteral("Stopped: %1 of %2 records read.").arg(known).arg(count));
-    return ExitInterrupted;
+    return InterruptRequest::ExitStatus();
   }
   if (read.Missing > 0) {
     return LineFailure(
@@ -618,7 +624,10 @@ int ArchiveEraseCommand(Context& c) {
     const InterruptRequest interrupt;
     ProgressBar bar(QStringLiteral("records read first"));
     ArchiveEraseSteps steps;
-    steps.OnProgress = [&bar](int known, int total) { bar.Show(known, total); };
+    steps.OnProgress = [&bar](int known, int total) {
+      TellHistory();
+      bar.Show(known, total);
+    };
     steps.StopRequested = [] { return InterruptRequest::Requested(); };
     erase = EraseArchive(c.Link, c.History, steps);
   }
@@ -634,7 +643,7 @@ int ArchiveEraseCommand(Context& c) {
     case Outcome::ReadFailed:
       if (erase.Read.Stopped) {
         WriteNote(QStringLiteral("Stopped while reading the archive first; nothing erased."));
-        return ExitInterrupted;
+        return InterruptRequest::ExitStatus();
       }
       return LineFailure(QStringLiteral("%1 of %2 records never arrived; nothing erased")
                              .arg(erase.Read.Missing)
@@ -642,7 +651,11 @@ int ArchiveEraseCommand(Context& c) {
     case Outcome::NotKept:
       Complain(QStringLiteral("the records could not be kept in the history (%1); nothing erased")
                    .arg(erase.History.Error));
-      return ExitRefused;
+      return ExitHistoryNotWritten;
+    case Outcome::Unanswered:
+      Complain(QStringLiteral("%1, whether it holds every record; nothing erased")
+                   .arg(erase.History.Error));
+      return ExitHistoryNotWritten;
     default:
       return LineFailure(QStringLiteral("the instrument did not confirm the erase"));
   }
@@ -683,15 +696,27 @@ int HistoryExportCommand(Context& c) {
   };
   request.Range = {moment(c.From), moment(c.To)};
 
+  // Only read, so a history on a medium that takes no writes (a copy on a
+  // read-only disk) exports as well; nothing else runs meanwhile, so the
+  // store stays on this thread.
+  HistoryOptions options;
+  options.ReadOnly = true;
+  HistoryStore store(ConfiguredHistoryLocation(c.HistoryUrl), options);
   // Standard output gets the file once it is whole.
   QTemporaryDir staging;
   const QString path =
       c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv")) : c.OutFile;
-  const HistoryExportResult result = ExportHistoryCsv(*c.Store, request, path);
+  const InterruptRequest interrupt;
+  const HistoryExportResult result =
+      ExportHistoryCsv(store, request, path, [](double) { return !InterruptRequest::Requested(); });
+  if (result.Cancelled) {
+    WriteNote(QStringLiteral("Stopped; nothing written."));
+    return InterruptRequest::ExitStatus();
+  }
   if (!result.Ok) {
     Complain(QStringLiteral("could not export the history (%1): %2")
-                 .arg(c.Store->Location().Text(), result.Error));
-    return ExitRefused;
+                 .arg(store.Location().Text(), result.Error));
+    return result.FileFailed ? ExitRefused : ExitHistoryNotWritten;
   }
   if (c.OutFile.isEmpty()) {
     QFile file(path);
@@ -708,28 +733,40 @@ int HistoryExportCommand(Context& c) {
   return ExitDone;
 }
 
-HistorySink CommandHistory(HistoryStore& store) {
-  return {&store, [&store](const HistoryOutcome& outcome) {
-            if (outcome.Notify) {
-              Complain(QStringLiteral("the history (%1) cannot be written: %2; the work goes on, "
-                                      "the history is tried again")
-                           .arg(store.Location().Text(), outcome.Error));
-            } else if (outcome.Recovered) {
-              WriteNote(QStringLiteral("The history can be written again."));
-            }
-          }};
+void OpenHistory(Context& c, const HistoryLocation& location) {
+  c.Service = std::make_unique<HistoryService>(location);
+  c.History = {c.Service.get()};
+  HistoryService* service = c.Service.get();
+  service->OnOutcome = [service](const HistoryOutcome& outcome) {
+    if (outcome.Notify) {
+      Complain(QStringLiteral("the history (%1) cannot be written: %2; the work goes on, "
+                              "the history is tried again")
+                   .arg(service->Location().Text(), outcome.Error));
+    } else if (outcome.Recovered) {
+      WriteNote(QStringLiteral("The history can be written again."));
+    }
+  };
 }
 
-void FinishHistory(Context& c) {
-  if (c.Store == nullptr || c.Store->Pending() == 0) {
-    return;
+void TellHistory() {
+  // The history's outcomes come as queued calls to this thread.
+  QCoreApplication::sendPostedEvents();
+}
+
+int FinishHistory(Context& c, int status) {
+  if (c.Service == nullptr) {
+    return status;
   }
-  c.History.Tell(c.Store->Flush());
-  if (const int64_t left = c.Store->Pending(); left > 0) {
-    Complain(QStringLiteral("%1 items could not be written to the history (%2)")
-                 .arg(left)
-                 .arg(c.Store->Location().Text()));
+  c.Service->Close(HistoryCloseWaitMs);
+  TellHistory();
+  const int64_t left = c.Service->Pending();
+  if (left == 0) {
+    return status;
   }
+  Complain(QStringLiteral("%1 items could not be written to the history (%2)")
+               .arg(left)
+               .arg(c.Service->Location().Text()));
+  return status == ExitDone ? ExitHistoryNotWritten : status;
 }
 
 }  // namespace vantor::cli

@@ -8,8 +8,8 @@
 #include "CalendarClock.h"
 #include "CliOutput.h"
 #include "DeviceLink.h"
+#include "HistoryService.h"
 #include "HistorySink.h"
-#include "HistoryStore.h"
 #include "LineTrace.h"
 #include "SettingsOperations.h"
 
@@ -49,10 +49,12 @@ struct Context {
   QString Device;  // the device path
   // The settings read that identified the instrument.
   SettingsRead Identification;
-  // Where what the commands read and do is kept, and who says when it
-  // cannot be written (once an outage, on standard error).
-  std::unique_ptr<HistoryStore> Store;
+  // Where what the commands read and do is kept, on a thread of its own so
+  // the line never waits for it; an outage is said once on standard error.
+  // `history export` reads the history itself and has none.
+  std::unique_ptr<HistoryService> Service;
   HistorySink History;
+  QString HistoryUrl;  // --history, as given
 };
 
 // The commands; each returns vantorctl's exit status. Ports works without an
@@ -69,11 +71,16 @@ int ArchiveEraseCommand(Context& c);
 int ScreenCommand(Context& c);
 int HistoryExportCommand(Context& c);
 
-// The sink vantorctl's commands keep their history in: notes on standard
+// Makes the history the commands keep what they read in: notes on standard
 // error for the first failure of an outage and its end.
-HistorySink CommandHistory(HistoryStore& store);
-// Writes what still waits in memory; says how much could not be written.
-void FinishHistory(Context& c);
+void OpenHistory(Context& c, const HistoryLocation& location);
+// Hands what the history has told so far to standard error.
+void TellHistory();
+// Ends the history: what waits is written if the store can take it in
+// time; says how much could not be written. Returns `status`, or
+// ExitHistoryNotWritten when the command was done but not all of what it
+// read or did is in the history.
+int FinishHistory(Context& c, int status);
 
 // One error line on standard error: "vantorctl: <message>".
 void Complain(const QString& message);

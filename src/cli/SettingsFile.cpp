@@ -8,6 +8,7 @@
 #include "Csv.h"
 #include "Dictionary.h"
 #include "SettingsBackup.h"
+#include "SettingsText.h"
 
 namespace vantor::cli {
 namespace {
@@ -103,6 +104,10 @@ bool ReadSettingsFile(const QByteArray& bytes, ValueStorage& values, QString* er
     return fail(QStringLiteral("the device type %1 disagrees with the service parameters' %2")
                     .arg(type.toInt())
                     .arg(read.Service.DeviceType));
+  }
+  // Nothing the settings page itself would refuse goes to the instrument.
+  if (const std::optional<QString> out = UserSettingsOutOfRange(read.Settings)) {
+    return fail(*out);
   }
   values = read;
   return true;

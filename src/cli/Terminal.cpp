@@ -8,14 +8,18 @@
 namespace vantor::cli {
 namespace {
 
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
-void OnInterrupt(int) {
-  interrupted.store(true);
+void OnInterrupt(int signal) {
+  interrupted.store(signal);
 }
 
-struct sigaction previousAction {};
+struct sigaction previousInterrupt {};
+struct sigaction previousTerminate {};
+// Requests in force: an inner one (a command's) keeps a signal that came
+// before it (during the search for the instrument).
+int depth = 0;
 
 }  // namespace
 
@@ -39,21 +43,34 @@ void WriteNote(const QString& line) {
 }
 
 InterruptRequest::InterruptRequest() {
-  interrupted.store(false);
+  if (depth++ > 0) {
+    return;
+  }
+  interrupted.store(0);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // The second Ctrl-C finds the default action back: it ends the program.
+  // The second signal finds the default action back: it ends the program.
   action.sa_flags = SA_RESETHAND;
-  ::sigaction(SIGINT, &action, &previousAction);
+  ::sigaction(SIGINT, &action, &previousInterrupt);
+  ::sigaction(SIGTERM, &action, &previousTerminate);
 }
 
 InterruptRequest::~InterruptRequest() {
-  ::sigaction(SIGINT, &previousAction, nullptr);
+  if (--depth > 0) {
+    return;
+  }
+  ::sigaction(SIGINT, &previousInterrupt, nullptr);
+  ::sigaction(SIGTERM, &previousTerminate, nullptr);
 }
 
 bool InterruptRequest::Requested() {
-  return interrupted.load();
+  return interrupted.load() != 0;
+}
+
+int InterruptRequest::ExitStatus() {
+  const int signal = interrupted.load();
+  return 128 + (signal != 0 ? signal : SIGINT);
 }
 
 ProgressBar::ProgressBar(QString what)

@@ -13,8 +13,9 @@ void WriteOut(const QByteArray& bytes);
 // One line on standard error.
 void WriteNote(const QString& line);
 
-// Ctrl-C while it lives asks the operation to stop after its current step
-// instead of ending the program; a second Ctrl-C ends it as usual.
+// Ctrl-C (SIGINT) or SIGTERM while it lives asks the operation to stop
+// after its current step instead of ending the program, so what was read is
+// still written; a second one ends it as usual.
 class InterruptRequest {
  public:
   InterruptRequest();
@@ -23,6 +24,9 @@ class InterruptRequest {
   InterruptRequest& operator=(const InterruptRequest&) = delete;
 
   static bool Requested();
+  // The exit status of a program the signal stopped: 128 + its number (130
+  // for Ctrl-C, 143 for SIGTERM).
+  static int ExitStatus();
 };
 
 // A progress bar redrawn in place on standard error, when that is a

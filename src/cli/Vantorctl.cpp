@@ -66,7 +66,8 @@ const char* const Description =
     "erase is kept in the history: the SQLite file\n"
     "$XDG_DATA_HOME/vantor/history.sqlite, the History/Url of vantor.conf, or\n"
     "--history URL (a file, or postgresql://user@host/database). A history\n"
-    "that cannot be written is said once; the work goes on.\n"
+    "that cannot be written is said once; the work goes on, and never waits\n"
+    "for it.\n"
     "\n"
     "Without --port or --device the instrument is looked for as the program\n"
     "does at start-up: COM1 to COM254 of the port map, in turn.\n"
@@ -79,8 +80,10 @@ const char* const Epilogue =
     "Exit status: 0 done, 1 wrong command line, 2 no instrument found, 3 the\n"
     "line failed during the operation, 4 a file or value was refused, 5 the\n"
     "port may not be opened (permission denied: add yourself to the group\n"
-    "dialout and log in again), 6 another program holds the port, 130\n"
-    "stopped by Ctrl-C (what was read is written).\n"
+    "dialout and log in again), 6 another program holds the port, 7 done but\n"
+    "the history could not take all of it (or, for history export, could not\n"
+    "be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
+    "written).\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
@@ -430,12 +433,14 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   }
 
   // The store opens on first use: commands that keep nothing never touch it.
-  const HistoryLocation location = ConfiguredHistoryLocation(parser.value(historyOption));
+  c.HistoryUrl = parser.value(historyOption);
+  const HistoryLocation location = ConfiguredHistoryLocation(c.HistoryUrl);
   if (parser.isSet(historyOption) && !location.Valid()) {
     return Usage(QStringLiteral("--history: %1").arg(location.Error));
   }
-  c.Store = std::make_unique<HistoryStore>(location);
-  c.History = CommandHistory(*c.Store);
+  if (form->Run == &HistoryExportCommand && c.Output == Format::Json) {
+    return Usage(QStringLiteral("history export writes CSV; --format json does not go with it"));
+  }
 
   const QString traceFile = parser.value(traceOption);
   if (!traceFile.isEmpty()) {
@@ -461,14 +466,21 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   }
   SetUpLines(c, device, surroundings, traceFile.isEmpty() ? nullptr : &trace);
 
+  // SIGTERM and Ctrl-C from here on stop the work after its current step,
+  // and what was read still goes into the history.
+  const InterruptRequest interrupt;
   int status = ExitDone;
   if (form->NeedsInstrument) {
+    OpenHistory(c, location);
     status = FindTheInstrument(c, port, device);
+    if (status == ExitDone && InterruptRequest::Requested()) {
+      status = InterruptRequest::ExitStatus();
+    }
   }
   if (status == ExitDone) {
     status = form->Run(c);
-    FinishHistory(c);
   }
+  status = FinishHistory(c, status);
   if (!traceFile.isEmpty()) {
     trace.Note(QStringLiteral("exit %1").arg(status));
     if (!trace.Flush()) {

@@ -16,7 +16,11 @@ enum ExitCode : int {
   ExitRefused = 4,       // a file or value given was refused
   ExitPermission = 5,    // the port is there, but the user may not open it
   ExitBusy = 6,          // another program holds the port
+  // Done, but not all of what was read or done could be written to the
+  // history (the history could not be opened, or read for an export).
+  ExitHistoryNotWritten = 7,
   ExitInterrupted = 130  // Ctrl-C stopped it; what was read is written
+                         // (128 + the signal: 143 for SIGTERM)
 };
 
 // Where vantorctl's lines and times come from; empty members keep the real

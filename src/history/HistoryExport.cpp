@@ -2,10 +2,12 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "CalendarClock.h"
 #include "Csv.h"
@@ -46,8 +48,11 @@ void AppendText(QByteArray& out, const QString& text) {
   out.append(CsvField(text).toUtf8());
 }
 
-// The two instrument cells that begin every row, made once per instrument.
-bool InstrumentCells(HistoryStore& store, QHash<int64_t, QByteArray>& cells, QString* error) {
+// The two instrument cells that begin every row, made once per instrument;
+// the instruments to export in `chosen`.
+bool InstrumentCells(HistoryStore& store, const HistoryExportRequest& request,
+                     QHash<int64_t, QByteArray>& cells, std::vector<InstrumentIdentity>& chosen,
+                     QString* error) {
   const auto instruments = store.Instruments();
   if (!instruments.Outcome.Ok) {
     *error = instruments.Outcome.Error;
@@ -62,9 +67,47 @@ bool InstrumentCells(HistoryStore& store, QHash<int64_t, QByteArray>& cells, QSt
         ',';
     AppendText(text, stored.Identity.Firmware);
     cells.insert(stored.Id, text);
+    if (!request.Instrument || *request.Instrument == stored.Identity) {
+      chosen.push_back(stored.Identity);
+    }
   }
   return true;
 }
+
+// How far an export has come: instruments one after another, and within
+// one the time of its last row when the range has both ends.
+class Headway {
+ public:
+  Headway(const ExportProgress& going, const TimeRange& range, size_t instruments)
+      : going_(going), range_(range), instruments_(std::max<size_t>(1, instruments)) {}
+
+  void Next(size_t instrument) { instrument_ = instrument; }
+  // After every row: false once the export is to stop.
+  bool Row(std::optional<int64_t> atMs) {
+    if (!going_ || ++rows_ % CheckEveryRows != 0) {
+      return true;
+    }
+    double within = 0;
+    if (atMs && range_.FromMs && range_.ToMs && *range_.ToMs > *range_.FromMs) {
+      within = std::clamp(static_cast<double>(*atMs - *range_.FromMs) /
+                              static_cast<double>(*range_.ToMs - *range_.FromMs),
+                          0.0, 1.0);
+    }
+    return going_((static_cast<double>(instrument_) + within) / static_cast<double>(instruments_));
+  }
+  bool Stopped() const { return going_ && !going_(Share()); }
+  double Share() const {
+    return static_cast<double>(instrument_) / static_cast<double>(instruments_);
+  }
+
+ private:
+  static constexpr int64_t CheckEveryRows = 4096;
+  const ExportProgress& going_;
+  TimeRange range_;
+  size_t instruments_;
+  size_t instrument_ = 0;
+  int64_t rows_ = 0;
+};
 
 // Builds rows a cell at a time and streams them into the file in pieces.
 // A row starts with its instrument; every later cell brings its comma.
@@ -135,13 +178,9 @@ QByteArray Hex(const ArchiveBytes& raw) {
       .toHex();
 }
 
-HistoryOutcome WriteReadings(HistoryStore& store, const HistoryExportRequest& request,
-                             CsvOut& out) {
-  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("time"),
-              QStringLiteral("dose rate"), QStringLiteral("dose rate unit"), QStringLiteral("mode"),
-              QStringLiteral("uncertainty (%)"), QStringLiteral("dose (uSv)"),
-              QStringLiteral("accumulation time (s)")});
-  return store.VisitReadings(request.Instrument, request.Range, [&](const StoredReading& stored) {
+HistoryOutcome WriteReadings(HistoryStore& store, const InstrumentIdentity& instrument,
+                             const HistoryExportRequest& request, CsvOut& out, Headway& headway) {
+  return store.VisitReadings(instrument, request.Range, [&](const StoredReading& stored) {
     const LiveReading& r = stored.Reading;
     out.Instrument(stored.InstrumentId)
         .Time(r.AtMs)
@@ -152,38 +191,30 @@ HistoryOutcome WriteReadings(HistoryStore& store, const HistoryExportRequest& re
         .Number(r.Dose)
         .Number(r.AccumulationSeconds)
         .End();
-    return true;
+    return headway.Row(r.AtMs);
   });
 }
 
-HistoryOutcome WriteArchive(HistoryStore& store, const HistoryExportRequest& request, CsvOut& out) {
-  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("run"),
-              QStringLiteral("position"), QStringLiteral("time"),
-              QStringLiteral("dose rate (uSv/h)"), QStringLiteral("flags"),
-              QStringLiteral("threshold exceeded"), QStringLiteral("read at"),
-              QStringLiteral("raw")});
-  return store.VisitArchive(request.Instrument, request.Range,
-                            [&](const StoredArchiveRecord& record) {
-                              out.Instrument(record.InstrumentId)
-                                  .Number(record.Run)
-                                  .Number(record.Position)
-                                  .Time(record.DeviceMs)
-                                  .Number(record.Value())
-                                  .Number(record.Flags())
-                                  .Number((record.Flags() & 4) != 0 ? 1 : 0)
-                                  .Time(record.ReadMs)
-                                  .Plain(Hex(record.Raw))
-                                  .End();
-                              return true;
-                            });
+HistoryOutcome WriteArchive(HistoryStore& store, const InstrumentIdentity& instrument,
+                            const HistoryExportRequest& request, CsvOut& out, Headway& headway) {
+  return store.VisitArchive(instrument, request.Range, [&](const StoredArchiveRecord& record) {
+    out.Instrument(record.InstrumentId)
+        .Number(record.Run)
+        .Number(record.Position)
+        .Time(record.DeviceMs)
+        .Number(record.Value())
+        .Number(record.Flags())
+        .Plain((record.Flags() & 4) != 0 ? "true" : "false")
+        .Time(record.ReadMs)
+        .Plain(Hex(record.Raw))
+        .End();
+    return headway.Row(std::nullopt);
+  });
 }
 
-HistoryOutcome WriteEvents(HistoryStore& store, const HistoryExportRequest& request, CsvOut& out) {
-  out.Header({QStringLiteral("instrument"), QStringLiteral("firmware"), QStringLiteral("time"),
-              QStringLiteral("event"), QStringLiteral("by"), QStringLiteral("instrument time"),
-              QStringLiteral("drift (s)"), QStringLiteral("record count"), QStringLiteral("member"),
-              QStringLiteral("name"), QStringLiteral("old value"), QStringLiteral("new value")});
-  return store.VisitEvents(request.Instrument, request.Range, [&](const StoredEvent& stored) {
+HistoryOutcome WriteEvents(HistoryStore& store, const InstrumentIdentity& instrument,
+                           const HistoryExportRequest& request, CsvOut& out, Headway& headway) {
+  return store.VisitEvents(instrument, request.Range, [&](const StoredEvent& stored) {
     const HistoryEvent& e = stored.Event;
     const size_t rows = std::max<size_t>(1, e.Changes.size());
     for (size_t i = 0; i < rows; ++i) {
@@ -202,8 +233,37 @@ HistoryOutcome WriteEvents(HistoryStore& store, const HistoryExportRequest& requ
       }
       out.End();
     }
-    return true;
+    return headway.Row(e.AtMs);
   });
+}
+
+QStringList HeaderOf(HistoryExportKind kind) {
+  switch (kind) {
+    case HistoryExportKind::Readings:
+      return {QStringLiteral("instrument"),
+              QStringLiteral("firmware"),
+              QStringLiteral("time"),
+              QStringLiteral("dose rate"),
+              QStringLiteral("dose rate unit"),
+              QStringLiteral("mode"),
+              QStringLiteral("uncertainty (%)"),
+              QStringLiteral("dose (uSv)"),
+              QStringLiteral("accumulation time (s)")};
+    case HistoryExportKind::Archive:
+      return {QStringLiteral("instrument"), QStringLiteral("firmware"),
+              QStringLiteral("run"),        QStringLiteral("position"),
+              QStringLiteral("time"),       QStringLiteral("dose rate (uSv/h)"),
+              QStringLiteral("flags"),      QStringLiteral("threshold exceeded"),
+              QStringLiteral("read at"),    QStringLiteral("raw")};
+    case HistoryExportKind::Events:
+      break;
+  }
+  return {QStringLiteral("instrument"), QStringLiteral("firmware"),
+          QStringLiteral("time"),       QStringLiteral("event"),
+          QStringLiteral("by"),         QStringLiteral("instrument time"),
+          QStringLiteral("drift (s)"),  QStringLiteral("record count"),
+          QStringLiteral("member"),     QStringLiteral("name"),
+          QStringLiteral("old value"),  QStringLiteral("new value")};
 }
 
 }  // namespace
@@ -265,31 +325,51 @@ void IsoTimeWriter::Append(QByteArray& out, int64_t ms) {
 }
 
 HistoryExportResult ExportHistoryCsv(HistoryStore& store, const HistoryExportRequest& request,
-                                     const QString& path) {
+                                     const QString& path, const ExportProgress& going) {
   HistoryExportResult result;
   WholeFileWriter file(path);
   CsvOut out(file, request.Zone);
-  if (!InstrumentCells(store, out.Instruments(), &result.Error) || !file.Open(&result.Error)) {
+  std::vector<InstrumentIdentity> chosen;
+  if (!InstrumentCells(store, request, out.Instruments(), chosen, &result.Error)) {
     return result;
   }
-  HistoryOutcome outcome;
-  switch (request.What) {
-    case HistoryExportKind::Readings:
-      outcome = WriteReadings(store, request, out);
-      break;
-    case HistoryExportKind::Archive:
-      outcome = WriteArchive(store, request, out);
-      break;
-    case HistoryExportKind::Events:
-      outcome = WriteEvents(store, request, out);
-      break;
+  if (!file.Open(&result.Error)) {
+    result.FileFailed = true;
+    return result;
   }
-  if (!outcome.Ok) {
-    result.Error = outcome.Error;
+  out.Header(HeaderOf(request.What));
+  Headway headway(going, request.Range, chosen.size());
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    headway.Next(i);
+    if (headway.Stopped()) {
+      result.Cancelled = true;
+      return result;
+    }
+    HistoryOutcome outcome;
+    switch (request.What) {
+      case HistoryExportKind::Readings:
+        outcome = WriteReadings(store, chosen[i], request, out, headway);
+        break;
+      case HistoryExportKind::Archive:
+        outcome = WriteArchive(store, chosen[i], request, out, headway);
+        break;
+      case HistoryExportKind::Events:
+        outcome = WriteEvents(store, chosen[i], request, out, headway);
+        break;
+    }
+    if (!outcome.Ok) {
+      result.Error = outcome.Error;
+      return result;
+    }
+  }
+  headway.Next(chosen.size());
+  if (headway.Stopped()) {
+    result.Cancelled = true;
     return result;
   }
   out.Drain();
   if (!file.Commit(&result.Error)) {
+    result.FileFailed = true;
     return result;
   }
   result.Ok = true;

@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTimeZone>
+#include <functional>
 #include <optional>
 
 #include "HistoryStore.h"
@@ -20,18 +21,24 @@ struct HistoryExportRequest {
 
 struct HistoryExportResult {
   bool Ok = false;
+  bool Cancelled = false;   // stopped on request: nothing written
+  bool FileFailed = false;  // the error is the file's, not the history's
   QString Error;
   int64_t Rows = 0;  // data rows written, the header not counted
 };
+
+// Told how far an export has come (0..1) every few thousand rows; returns
+// false to stop it.
+using ExportProgress = std::function<bool(double share)>;
 
 // Writes what the history holds as CSV (RFC 4180, UTF-8 without a byte
 // order mark, a header row naming each column and its unit, ISO 8601 times
 // with their offset, dot decimals): one row per archive record (a run column
 // where the archive had separators), per reading, or per changed member of
 // an event (one row for an event without members). The file appears whole
-// or not at all; an old file at `path` survives a failed export.
+// or not at all; an old file at `path` survives a failed or stopped export.
 HistoryExportResult ExportHistoryCsv(HistoryStore& store, const HistoryExportRequest& request,
-                                     const QString& path);
+                                     const QString& path, const ExportProgress& going = {});
 
 // Appends ms since 1970 UTC as ISO 8601 in `zone`: 2026-12-09T14:03:07+03:00,
 // with .250 when there are milliseconds, Z when the offset is 0. Fast for

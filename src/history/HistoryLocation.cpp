@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
@@ -12,9 +13,35 @@
 namespace vantor {
 namespace {
 
+// The text of a location as a message may show it: a password given in a
+// URL never is.
+QString Shown(QString text) {
+  static const QRegularExpression inQuery(QStringLiteral("([?&]password=)[^&#]*"),
+                                          QRegularExpression::CaseInsensitiveOption);
+  text.replace(inQuery, QStringLiteral("\\1..."));
+  const qsizetype scheme = text.indexOf(QLatin1String("://"));
+  if (scheme < 0) {
+    return text;
+  }
+  const qsizetype from = scheme + 3;
+  qsizetype end = text.size();
+  for (const QChar stop : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+    const qsizetype at = text.indexOf(stop, from);
+    if (at >= 0 && at < end) {
+      end = at;
+    }
+  }
+  const qsizetype at = text.lastIndexOf(QLatin1Char('@'), end - 1);
+  const qsizetype colon = text.indexOf(QLatin1Char(':'), from);
+  if (at < from || colon < 0 || colon > at) {
+    return text;
+  }
+  return text.left(colon) + text.mid(at);
+}
+
 HistoryLocation Invalid(const QString& text, const QString& why) {
   HistoryLocation location;
-  location.Error = QStringLiteral("%1: %2").arg(text, why);
+  location.Error = QStringLiteral("%1: %2").arg(Shown(text), why);
   return location;
 }
 
@@ -42,6 +69,12 @@ HistoryLocation ParsePostgres(const QString& text) {
       }
     } else if (key == QLatin1String("user")) {
       location.User = value;
+    } else if (key == QLatin1String("connect_timeout")) {
+      bool ok = false;
+      location.ConnectTimeoutS = value.toInt(&ok);
+      if (!ok || location.ConnectTimeoutS < 1) {
+        return Invalid(text, QStringLiteral("bad connect_timeout"));
+      }
     } else {
       return Invalid(text, QStringLiteral("unknown parameter %1").arg(key));
     }

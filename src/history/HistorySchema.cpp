@@ -1,5 +1,7 @@
 #include "HistorySchema.h"
 
+#include "HistoryConnection.h"
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -104,6 +106,16 @@ const std::vector<Step>& Steps() {
            " new_value TEXT NOT NULL,"
            " PRIMARY KEY (event_id, seq))",
        }},
+      // An export reads the archive records in chunks, each taking up where
+      // the last one ended in (run, position, read_ms, raw, ordinal) order:
+      // with the whole order in the index every chunk is one range of it,
+      // without sorting what is left of the instrument's records.
+      {2,
+       {
+           "CREATE INDEX archive_records_keyset ON archive_records "
+           "(instrument_id, run, position, read_ms, raw, ordinal)",
+           "DROP INDEX archive_records_order",
+       }},
   };
   return steps;
 }
@@ -126,7 +138,7 @@ bool Run(QSqlQuery& query, const QString& sql, QString* error) {
   if (query.exec(sql)) {
     return true;
   }
-  *error = query.lastError().text();
+  *error = OneLineError(query.lastError());
   return false;
 }
 
@@ -175,7 +187,7 @@ bool MigrateHistory(QSqlDatabase& db, HistoryEngine engine, QString* error) {
         query.next()) {
       current = query.value(0).toInt();
     } else if (ok) {
-      *error = query.lastError().text();
+      *error = OneLineError(query.lastError());
       ok = false;
     }
     query.finish();
@@ -199,7 +211,7 @@ bool MigrateHistory(QSqlDatabase& db, HistoryEngine engine, QString* error) {
         query.addBindValue(QDateTime::currentMSecsSinceEpoch());
         ok = query.exec();
         if (!ok) {
-          *error = query.lastError().text();
+          *error = OneLineError(query.lastError());
         }
       }
     }

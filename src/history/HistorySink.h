@@ -1,25 +1,14 @@
 #pragma once
-#include <functional>
-
-#include "HistoryTypes.h"
 
 namespace vantor {
 
-class HistoryStore;
+class HistoryService;
 
-// Where the instrument operations keep what they read and did: the store
-// (none: kept nowhere) and who hears of its outcomes. The store's failures
-// never stop an operation; `Report` gets every outcome and says what the
-// user should hear (the first failure of an outage, its end).
+// Where the instrument operations keep what they read and did: the history
+// service, or none (kept nowhere). What they hand it goes in on the store's
+// own thread; the outcomes worth telling reach whoever owns the service.
 struct HistorySink {
-  HistoryStore* Store = nullptr;
-  std::function<void(const HistoryOutcome& outcome)> Report;
-
-  void Tell(const HistoryOutcome& outcome) const {
-    if (Report) {
-      Report(outcome);
-    }
-  }
+  HistoryService* Service = nullptr;
 };
 
 }  // namespace vantor

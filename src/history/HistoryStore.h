@@ -25,25 +25,40 @@ struct HistoryOptions {
   int MaxRetryMs = 60000;
   // How long SQLite waits for another program's write to end.
   int BusyTimeoutMs = 1000;
+  // How long a connection to a PostgreSQL server may take, in seconds
+  // (the client library takes nothing below 2).
+  int ConnectTimeoutS = 2;
+  // Only reads: nothing is made, migrated or written. A SQLite file on a
+  // medium that takes no writes is read as immutable.
+  bool ReadOnly = false;
   // Who is at the computer, for events; empty for user@host.
   QString Actor;
   // Called before every commit of history data; returning false fails the
   // commit as a broken disk or server would (fault tests).
   std::function<bool()> BeforeCommit;
+  // Called between the chunks of a long question (an export, a look back):
+  // other work on the store may go ahead there.
+  std::function<void()> Pause;
 };
+
+// user@host of the one running the program, for events.
+QString DefaultHistoryActor();
 
 class ArchiveReadLog;
 
 // The history: every live reading, archive record and instrument event,
 // kept in a database (SQLite by default, PostgreSQL when shared).
 //
-// Nothing here throws or blocks on a broken store for long. Every operation
-// returns an outcome; what could not be written stays in memory, in order,
-// and goes in when the store works again (the next operation after a
-// growing wait, or Flush()). Each batch is one transaction: a crash leaves
-// whole batches, never part of one, and writing a batch again adds nothing.
+// Nothing here throws. Every operation returns an outcome; what could not be
+// written stays in memory, in order, and goes in when the store works again
+// (the next operation after a growing wait, or Flush()). Each batch is one
+// transaction: a crash leaves whole batches, never part of one, and writing
+// a batch again adds nothing.
 //
-// One object per thread; the connection is its own.
+// Every call may wait for the database (a lock, a server that is slow to
+// answer), so the program keeps its store on a thread of its own behind a
+// HistoryService; the store itself is used on one thread only, where its
+// connection was made.
 class HistoryStore {
  public:
   explicit HistoryStore(HistoryLocation location, HistoryOptions options = {});
@@ -55,22 +70,38 @@ class HistoryStore {
 
   // Writing. Ok in the outcome means nothing has failed: the data is in the
   // store, or (archive records between batches) waits for the next batch.
-  HistoryOutcome AddReading(const InstrumentIdentity& instrument, const LiveReading& reading);
+  // A reading the instrument did not flag as a new measurement is a repeat
+  // of the one before it, and kept only when the history lacks that one.
+  HistoryOutcome AddReading(const InstrumentIdentity& instrument, const LiveReading& reading,
+                            bool flaggedNew = true);
   HistoryOutcome AddReadings(const InstrumentIdentity& instrument,
                              const std::vector<LiveReading>& readings);
   HistoryOutcome AddEvent(const InstrumentIdentity& instrument, HistoryEvent event);
   // A read of the instrument's archive, record by record as it arrives.
-  // `deviceCount` is the record count the instrument reported.
-  ArchiveReadLog BeginArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount);
+  // `deviceCount` is the record count the instrument reported. Times here
+  // and in the log are ms since 1970 UTC, 0 for now.
+  ArchiveReadLog BeginArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount,
+                                  int64_t startedMs = 0);
   // A whole read at once, in one transaction.
   HistoryOutcome StoreArchiveRead(const InstrumentIdentity& instrument, int64_t deviceCount,
                                   const std::vector<ArchiveBytes>& records, bool complete);
   // Writes what waits, now (reopening the store if needed).
   HistoryOutcome Flush();
+  // Writes what waits unless the store is waiting out a failure.
+  HistoryOutcome Retry();
   // Items held in memory that are not yet in the store.
   int64_t Pending() const;
+  // While items wait after a failure: how long until the store tries again
+  // on its own.
+  std::optional<int64_t> RetryInMs() const;
+  void SetPause(std::function<void()> pause);
+  // While deferred, a write only joins the queue; the next write that is
+  // not deferred (or a question, or Flush) writes them all in one go. The
+  // service defers a write when more are already waiting behind it.
+  void SetDeferred(bool deferred);
 
-  // Questions. They answer from the store after writing what waits.
+  // Questions. They answer from the store after writing what waits; long
+  // answers are read in chunks with the pause between them.
   HistoryAnswer<std::vector<StoredInstrument>> Instruments();
   HistoryAnswer<int64_t> ArchiveRecordCount(const InstrumentIdentity& instrument);
   HistoryAnswer<ArchiveCoverage> Coverage(const InstrumentIdentity& instrument);
@@ -110,16 +141,17 @@ class ArchiveReadLog {
   ArchiveReadLog& operator=(const ArchiveReadLog&) = delete;
   ~ArchiveReadLog();
 
-  HistoryOutcome Add(const ArchiveBytes& record);
+  HistoryOutcome Add(const ArchiveBytes& record, int64_t readMs = 0);
   // A position whose record never arrived: the records after it keep their
   // own positions, and, since it may have been a separator, start a run of
   // their own unless the history already knows them.
   void Skip();
-  HistoryOutcome Finish(bool complete);
+  HistoryOutcome Finish(bool complete, int64_t finishedMs = 0);
 
  private:
   friend class HistoryStore;
   ArchiveReadLog(HistoryStore* store, int key) : store_(store), key_(key) {}
+  void EndUnfinished() noexcept;
   HistoryStore* store_ = nullptr;
   int key_ = 0;
 };

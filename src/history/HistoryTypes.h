@@ -96,13 +96,17 @@ struct HistoryEvent {
 struct HistoryOutcome {
   bool Ok = true;  // the data is in the store (or the question was answered)
   QString Error;   // short reason when not
-  // The first failure since the store last worked: say so once (panel 0, a
-  // message box); later failures of the same outage stay quiet.
+  // The first failure since the store last worked: say so once (the
+  // window's notice line, vantorctl's standard error); later failures of the
+  // same outage stay quiet.
   bool Notify = false;
   // The store works again and what waited in memory has been written.
   bool Recovered = false;
   // Items (readings, records, events) waiting in memory for the store.
   int64_t Pending = 0;
+  // A question the store did not answer within its bound (it was busy, or
+  // waiting for a server that does not answer); Ok is false.
+  bool Unanswered = false;
 };
 
 template <class T>

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -8,8 +9,18 @@
 
 namespace vantor {
 
-class HistoryStore;
-struct HistoryOutcome;
+class HistoryService;
+
+// A notice of something that went wrong beside the instrument (the history):
+// shown in a line of the main window that never waits for a click, its
+// detail a click away. Rows of the message table, so it follows the
+// language; each %n filled from its arguments.
+struct Notice {
+  int TextRow = -1;
+  QStringList TextArgs;
+  int DetailRow = -1;  // none: no detail
+  QStringList DetailArgs;
+};
 
 // What the main window shares with its tabs: the line to the instrument, the
 // language of the moment, the port found, the status bar, the clock and the
@@ -25,11 +36,13 @@ struct Session {
   // error on the settings tab, a failed write of prog.ini). Tests replace it.
   std::function<void(const QString& message)> ShowError = [](const QString&) {};
   // The history of the run, owned by the main window; null without one
-  // (a page on its own). It opens on first use.
-  HistoryStore* History = nullptr;
-  // Tells the user of an outcome of the history that they should hear of:
-  // the first failure of an outage (once), and its end.
-  std::function<void(const HistoryOutcome& outcome)> ReportHistory = [](const HistoryOutcome&) {};
+  // (a page on its own). Its store works on a thread of its own and opens
+  // on first use; the main window hears of its outages.
+  HistoryService* History = nullptr;
+  // The notice line: shows a notice (replacing the one shown), or takes
+  // the notice of a text row away once its cause is gone.
+  std::function<void(const Notice& notice)> ShowNotice = [](const Notice&) {};
+  std::function<void(int textRow)> ClearNotice = [](int) {};
   // A long operation (a port search, an archive read) is under way. It lets
   // the window answer the window manager between its exchanges; meanwhile no
   // timer may start an exchange of its own, and the window does not close.

@@ -1,14 +1,16 @@
 #include "MeasureHistory.h"
 
+#include <algorithm>
+
 #include "DeviceLink.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 
 namespace vantor {
 namespace {
 
 void KeepClockSync(const HistorySink& history, const InstrumentIdentity& instrument,
                    const ClockSync& sync) {
-  if (history.Store == nullptr || !sync.Written) {
+  if (history.Service == nullptr || !sync.Written) {
     return;
   }
   HistoryEvent event;
@@ -18,7 +20,7 @@ void KeepClockSync(const HistorySink& history, const InstrumentIdentity& instrum
     event.DeviceMs = *sync.InstrumentTime * 1000;
     event.DriftSeconds = sync.DriftSeconds;
   }
-  history.Tell(history.Store->AddEvent(instrument, event));
+  history.Service->AddEvent(instrument, event);
 }
 
 }  // namespace
@@ -26,11 +28,11 @@ void KeepClockSync(const HistorySink& history, const InstrumentIdentity& instrum
 MeasurementPoll PollMeasurement(DeviceLink& link, const CalendarClock& clock,
                                 const HistorySink& history, bool keepClockInStep) {
   const MeasurementPoll poll = PollMeasurement(link, clock, keepClockInStep);
-  if (history.Store == nullptr || !poll.Read) {
+  if (history.Service == nullptr || !poll.Read) {
     return poll;
   }
   const InstrumentIdentity instrument = IdentityOf(link.Values());
-  history.Tell(history.Store->AddReading(instrument, ReadingOf(poll.Record, poll.At * 1000)));
+  history.Service->AddReading(instrument, ReadingOf(poll.Record, poll.AtMs), poll.NewMeasurement);
   if (poll.ClockSet) {
     KeepClockSync(history, instrument, *poll.ClockSet);
   }
@@ -45,12 +47,44 @@ ClockSync SyncClock(DeviceLink& link, const CalendarClock& clock, const HistoryS
 
 bool ResetDose(DeviceLink& link, const HistorySink& history) {
   const bool reset = ResetDose(link);
-  if (reset && history.Store != nullptr) {
+  if (reset && history.Service != nullptr) {
     HistoryEvent event;
     event.Kind = EventKind::DoseReset;
-    history.Tell(history.Store->AddEvent(IdentityOf(link.Values()), event));
+    history.Service->AddEvent(IdentityOf(link.Values()), event);
   }
   return reset;
+}
+
+PastReadings ReadPastPeriod(HistoryStore& store,
+                            const std::optional<InstrumentIdentity>& instrument, int64_t fromMs,
+                            int64_t toMs, HistoryJob& job) {
+  constexpr int CheckEvery = 4096;
+  PastReadings past;
+  std::optional<InstrumentIdentity> which = instrument;
+  if (!which) {
+    const auto known = store.Instruments();
+    if (!known.Outcome.Ok) {
+      past.Outcome = known.Outcome;
+      return past;
+    }
+    if (known.Value.empty()) {
+      return past;
+    }
+    which = known.Value.back().Identity;
+  }
+  const double span = static_cast<double>(std::max<int64_t>(1, toMs - fromMs));
+  size_t rows = 0;
+  past.Outcome = store.VisitReadings(*which, {fromMs, std::nullopt}, [&](const StoredReading& r) {
+    past.Rates.AtMs.push_back(r.Reading.AtMs);
+    past.Rates.Rates.push_back(r.Reading.DoseRate);
+    if (++rows % CheckEvery != 0) {
+      return true;
+    }
+    job.SetProgress(std::clamp(static_cast<double>(r.Reading.AtMs - fromMs) / span, 0.0, 1.0));
+    return !job.Cancelled();
+  });
+  past.Cancelled = job.Cancelled();
+  return past;
 }
 
 }  // namespace vantor

@@ -46,7 +46,8 @@ MeasurementPoll PollMeasurement(DeviceLink& link, const CalendarClock& clock,
     return poll;
   }
   poll.Read = true;
-  poll.At = clock.Now();
+  poll.AtMs = clock.NowMs();
+  poll.At = poll.AtMs / 1000 - (poll.AtMs % 1000 < 0 ? 1 : 0);
   poll.Record = link.Values().Measurement;
   poll.NewMeasurement = (poll.Record.StatusFlags & NewMeasurementFlag) != 0;
   poll.MemoryFull = (poll.Record.StatusFlags & MemoryFullFlag) != 0;

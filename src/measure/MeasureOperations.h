@@ -45,6 +45,7 @@ std::optional<int64_t> InstrumentClockTime(const CalendarClock& clock,
 struct MeasurementPoll {
   bool Read = false;  // variable 0 arrived
   int64_t At = 0;     // the computer's time of the poll, seconds since 1970
+  int64_t AtMs = 0;   // the same to the millisecond
   MeasurementRecord Record;
   bool NewMeasurement = false;  // the instrument flags a measurement not yet read
   bool MemoryFull = false;      // its archive memory is full

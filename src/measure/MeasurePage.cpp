@@ -8,13 +8,17 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "LiveTexts.h"
 #include "MeasureHistory.h"
 #include "MeasureOperations.h"
@@ -207,6 +211,8 @@ void MeasurePage::ApplyLanguage(uint8_t language) {
     ChartPeriod->setItemText(static_cast<int>(i), MessageText(PeriodRows[i], language));
   }
   ChartPeriod->setToolTip(MessageText(RowChartPeriodHelp, language));
+  lookBackProgress_->setFormat(MessageText(RowHistoryReading, language));
+  lookBackCancel_->setText(MessageText(RowCancel, language));
   Chart1->SetValueTitle(MessageText(RowLiveAxisTitle, language));
   Chart1->SetWindowName(MessageText(RowMeasureTab, language).trimmed());
   Chart1->ApplyLanguage(language);
@@ -240,16 +246,41 @@ void MeasurePage::BuildChart() {
   Chart1->AddTool(ChartPeriod);
   // Activated, not changed: choosing the same period again fetches it anew.
   connect(ChartPeriod, &QComboBox::activated, this, [this](int index) { ShowChartPeriod(index); });
+
+  // While a look back is read: its progress and Cancel over the plot.
+  lookBackBar_ = new QFrame(Chart1);
+  lookBackBar_->setObjectName("LookBackProgress");
+  lookBackBar_->setFrameShape(QFrame::StyledPanel);
+  lookBackBar_->setAutoFillBackground(true);
+  lookBackBar_->setGeometry(70, 36, 260, 26);
+  lookBackProgress_ = new QProgressBar(lookBackBar_);
+  lookBackProgress_->setRange(0, 100);
+  lookBackProgress_->setGeometry(4, 4, 170, 18);
+  lookBackCancel_ = new QToolButton(lookBackBar_);
+  lookBackCancel_->setObjectName("LookBackCancel");
+  lookBackCancel_->setGeometry(178, 2, 78, 22);
+  connect(lookBackCancel_, &QToolButton::clicked, this, [this] { ShowChartPeriod(PeriodLive); });
+  lookBackBar_->hide();
 }
 
 void MeasurePage::ShowChartPeriod(int period) {
-  if (period > PeriodLive && period <= PeriodWeek &&
-      ShowPast(PeriodSeconds[static_cast<size_t>(period)])) {
+  CancelLookBack();
+  if (period > PeriodLive && period <= PeriodWeek && StartLookBack(period)) {
     ChartPeriod->setCurrentIndex(period);
     return;
   }
   ShowLive();
   ChartPeriod->setCurrentIndex(PeriodLive);
+}
+
+void MeasurePage::CancelLookBack() {
+  ++lookBackTicket_;
+  if (lookBack_) {
+    lookBack_->Cancel();
+    lookBack_.reset();
+  }
+  arrived_.clear();
+  lookBackBar_->hide();
 }
 
 void MeasurePage::ShowLive() {
@@ -263,53 +294,94 @@ void MeasurePage::ShowLive() {
   RedrawChart(true);
 }
 
-bool MeasurePage::ShowPast(int64_t seconds) {
-  HistoryStore* store = session_.History;
-  if (store == nullptr) {
+bool MeasurePage::StartLookBack(int period) {
+  HistoryService* history = session_.History;
+  if (history == nullptr) {
     return false;
   }
-  const auto failed = [this](const HistoryOutcome& outcome) {
-    session_.ShowError(
-        MessageText(RowHistoryReadFailed, session_.LanguageIndex).arg(outcome.Error));
-    return false;
-  };
   // The user asked: the store is tried now, even while it waits to retry
   // after a failure.
-  if (const HistoryOutcome flushed = store->Flush(); !flushed.Ok) {
-    return failed(flushed);
-  }
+  history->Flush();
   std::optional<InstrumentIdentity> instrument;
   if (session_.PortNumber != 0) {
     instrument = IdentityOf(session_.Link.Values());
-  } else {
-    const auto known = store->Instruments();
-    if (!known.Outcome.Ok) {
-      return failed(known.Outcome);
-    }
-    if (!known.Value.empty()) {
-      instrument = known.Value.back().Identity;
+  }
+  const int64_t nowMs = session_.Clock->NowMs();
+  const int64_t fromMs = nowMs - PeriodSeconds[static_cast<size_t>(period)] * 1000;
+  const int ticket = lookBackTicket_;
+  const QPointer<MeasurePage> page(this);
+  lookBackProgress_->setValue(0);
+  lookBackBar_->show();
+  lookBackBar_->raise();
+  lookBack_ = history->Start<PastPoints>(
+      [instrument, fromMs, nowMs](HistoryStore& store, HistoryJob& job) {
+        const PastReadings read = ReadPastPeriod(store, instrument, fromMs, nowMs, job);
+        // The chart's points are made here too, off the interface thread.
+        PastPoints past{read.Outcome, read.Cancelled, std::make_shared<ChartPoints>()};
+        for (size_t i = 0; i < read.Rates.AtMs.size() && !job.Cancelled(); ++i) {
+          const int64_t ms = read.Rates.AtMs[i];
+          past.Points->Add(ms / 1000 - (ms % 1000 < 0 ? 1 : 0), read.Rates.Rates[i]);
+        }
+        return past;
+      },
+      [page, ticket](double share) {
+        if (page && page->lookBackTicket_ == ticket) {
+          page->lookBackProgress_->setValue(static_cast<int>(share * 100));
+        }
+      },
+      [page, ticket, period](PastPoints past) {
+        if (page && page->lookBackTicket_ == ticket) {
+          page->LookBackDone(period, std::move(past));
+        }
+      });
+  return true;
+}
+
+void MeasurePage::LookBackDone(int period, PastPoints past) {
+  lookBack_.reset();
+  lookBackBar_->hide();
+  if (past.Cancelled) {
+    return;
+  }
+  if (!past.Outcome.Ok) {
+    arrived_.clear();
+    session_.ShowNotice({RowHistoryReadFailed, {past.Outcome.Error}, -1, {}});
+    ShowLive();
+    ChartPeriod->setCurrentIndex(PeriodLive);
+    return;
+  }
+  // Points shown while the history was read that it did not have yet.
+  const int64_t last =
+      past.Points->Empty() ? std::numeric_limits<int64_t>::min() : past.Points->LastSecond();
+  for (const auto& [second, rate] : arrived_) {
+    if (second > last) {
+      past.Points->Add(second, rate);
     }
   }
-  const int64_t nowMs = session_.Clock->Now() * 1000;
-  const int64_t fromMs = nowMs - seconds * 1000;
-  auto points = std::make_unique<ChartPoints>();
-  if (instrument) {
-    // Up to the end of the current second, which the live chart shows too.
-    const auto rates = store->Rates(*instrument, {fromMs, nowMs + 1000});
-    if (!rates.Outcome.Ok) {
-      return failed(rates.Outcome);
+  arrived_.clear();
+  pastSeconds_ = PeriodSeconds[static_cast<size_t>(period)];
+  Chart1->SetPoints(*past.Points);
+  past_ = std::move(past.Points);
+  ShowPastWindow();
+}
+
+void MeasurePage::ShowPastWindow() {
+  const int64_t now = session_.Clock->Now();
+  const int64_t start = now - pastSeconds_;
+  // The oldest points leave the window in steps, not one a second: each
+  // step copies what stays.
+  if (!past_->Empty() && past_->FirstSecond() < start - std::max<int64_t>(1, pastSeconds_ / 32)) {
+    auto kept = std::make_shared<ChartPoints>();
+    for (size_t i = past_->LowerBound(start); i < past_->Size(); ++i) {
+      kept->Add(past_->Second(i), past_->Y(i));
     }
-    for (size_t i = 0; i < rates.Value.AtMs.size(); ++i) {
-      points->Add(rates.Value.AtMs[i] / 1000, rates.Value.Rates[i]);
-    }
+    Chart1->SetPoints(*kept);
+    past_ = std::move(kept);
   }
-  Chart1->SetPoints(*points);
-  past_ = std::move(points);
-  Chart1->SetIdleRange(static_cast<double>(fromMs), static_cast<double>(nowMs));
+  Chart1->SetIdleRange(static_cast<double>(start) * 1000.0, static_cast<double>(now) * 1000.0);
   Chart1->SetMeanShown(!past_->Empty());
   Chart1->SetValueRange(0, AutomaticAxisMaximum(*past_));
   Chart1->Refresh();
-  return true;
 }
 
 bool MeasurePage::IsOnDisplay() const {
@@ -322,7 +394,7 @@ bool MeasurePage::IsOnDisplay() const {
 }
 
 HistorySink MeasurePage::History() const {
-  return {session_.History, session_.ReportHistory};
+  return {session_.History};
 }
 
 void MeasurePage::Timer1Timer() {
@@ -457,6 +529,13 @@ void MeasurePage::ShowMeasurement() {
 void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
   const bool added = chart_.AddChartPoint(doseRate, seconds, session_.Clock->StandardOffset(),
                                           CheckBox1->isChecked());
+  if (added && lookBack_) {
+    arrived_.emplace_back(seconds, doseRate);
+  }
+  if (added && past_) {
+    past_->Add(seconds, doseRate);
+    ShowPastWindow();
+  }
   if (added) {
     RedrawChart(true);
   } else {
@@ -466,7 +545,7 @@ void MeasurePage::AddChartPoint(float doseRate, int64_t seconds) {
 
 void MeasurePage::ClearChart() {
   chart_.ClearChart();
-  if (past_) {
+  if (past_ || lookBack_) {
     ShowChartPeriod(PeriodLive);  // the cleared live chart comes back
   } else {
     RedrawChart(false);

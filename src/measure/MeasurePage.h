@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ChartModel.h"
 #include "HistorySink.h"
+#include "MeasureHistory.h"
 #include "Session.h"
 #include "TimeChart.h"
 
@@ -15,7 +17,9 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QToolButton;
 class QLineSeries;
 class QValueAxis;
 
@@ -86,13 +90,18 @@ class MeasurePage : public QWidget {
 
   // The chart's period: live, or the readings of the connected instrument
   // (else the one the history saw last) over the last hour, day or week,
-  // fetched from the history. Polling goes on while a past period is shown;
-  // its points join the live chart, which comes back with "live" or
-  // "Очистить график".
+  // read from the history as a job (its progress and Cancel over the
+  // chart) while the live chart stays. Polling goes on meanwhile, and while
+  // a past period is shown it is a window on the history: each new point
+  // joins it and the oldest leave. Its points join the live chart too,
+  // which comes back with "live" or "Очистить график".
   enum ChartPeriodIndex : uint8_t { PeriodLive, PeriodHour, PeriodDay, PeriodWeek };
   void ShowChartPeriod(int period);
   bool ShowingPast() const { return past_ != nullptr; }
+  bool LookingBack() const { return lookBack_ != nullptr; }
+  void CancelLookBack();
   QComboBox* PeriodChoice() const { return ChartPeriod; }
+  QWidget* LookBackProgress() const { return lookBackBar_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,7 +116,15 @@ class MeasurePage : public QWidget {
   void UpdateLeftAxis();
   void ShowLive();
   HistorySink History() const;  // the session's, for the polls and the dose reset
-  bool ShowPast(int64_t seconds);
+  bool StartLookBack(int period);
+  // A past period as the chart takes it, made on the store's thread.
+  struct PastPoints {
+    HistoryOutcome Outcome;
+    bool Cancelled = false;
+    std::shared_ptr<ChartPoints> Points;
+  };
+  void LookBackDone(int period, PastPoints past);
+  void ShowPastWindow();
 
   Session& session_;
   LiveChart chart_;
@@ -136,7 +153,15 @@ class MeasurePage : public QWidget {
   TimeChart* Chart1 = nullptr;    // Series1 the points, Series3 their mean
   QComboBox* ChartPeriod = nullptr;
   // The past period on display, from the history; null while live.
-  std::unique_ptr<ChartPoints> past_;
+  std::shared_ptr<ChartPoints> past_;
+  int64_t pastSeconds_ = 0;
+  // The look back being read, and the live points that came meanwhile.
+  std::shared_ptr<HistoryJob> lookBack_;
+  int lookBackTicket_ = 0;
+  std::vector<std::pair<int64_t, float>> arrived_;
+  QFrame* lookBackBar_ = nullptr;
+  QProgressBar* lookBackProgress_ = nullptr;
+  QToolButton* lookBackCancel_ = nullptr;
 };
 
 }  // namespace vantor

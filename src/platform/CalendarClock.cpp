@@ -1,5 +1,6 @@
 #include "CalendarClock.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace vantor {
@@ -47,6 +48,12 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 
 int64_t SystemClock::Now() const {
   return static_cast<int64_t>(std::time(nullptr));
+}
+
+int64_t SystemClock::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 LocalTime SystemClock::ToLocal(int64_t seconds) const {

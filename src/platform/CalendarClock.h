@@ -20,6 +20,8 @@ class CalendarClock {
  public:
   virtual ~CalendarClock() = default;
   virtual int64_t Now() const = 0;
+  // The same moment to the millisecond.
+  virtual int64_t NowMs() const { return Now() * 1000; }
   virtual LocalTime ToLocal(int64_t seconds) const = 0;
   // Fields out of range roll over into the neighbouring unit.
   virtual int64_t FromLocal(const LocalTime& local) const = 0;
@@ -31,6 +33,7 @@ class CalendarClock {
 class SystemClock : public CalendarClock {
  public:
   int64_t Now() const override;
+  int64_t NowMs() const override;
   LocalTime ToLocal(int64_t seconds) const override;
   int64_t FromLocal(const LocalTime& local) const override;
   int64_t StandardOffset() const override;
@@ -41,15 +44,25 @@ class FixedClock : public CalendarClock {
  public:
   explicit FixedClock(int64_t now = 0, int64_t utcMinusLocal = 0)
       : now_(now), offset_(utcMinusLocal) {}
-  void Set(int64_t now) { now_ = now; }
+  void Set(int64_t now) {
+    now_ = now;
+    ms_ = 0;
+  }
+  // A moment within a second, in ms since 1970.
+  void SetMs(int64_t ms) {
+    now_ = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
+    ms_ = ms - now_ * 1000;
+  }
   void Advance(int64_t seconds) { now_ += seconds; }
   int64_t Now() const override { return now_; }
+  int64_t NowMs() const override { return now_ * 1000 + ms_; }
   LocalTime ToLocal(int64_t seconds) const override;
   int64_t FromLocal(const LocalTime& local) const override;
   int64_t StandardOffset() const override { return offset_; }
 
  private:
   int64_t now_;
+  int64_t ms_ = 0;
   int64_t offset_;
 };
 

@@ -158,7 +158,13 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 146 */ "Отчёт сохранён: %1", "Diagnostic report saved: %1",
     /* 147 */ "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2",
     /* 148 */ "Снимок экрана сохранён в %1", "Screen capture saved in %1",
-    /* 149 */ "Чтение архива остановлено: прочитано записей %1 из %2", "Archive read stopped: %1 of %2 records read",
+    /* 149 */ "Архив не стёрт: история не ответила за %1 с, хранит ли она все его записи.", "The archive was not erased: the saved data gave no answer within %1 s whether it holds all its records.",
+    /* 150 */ "Подробнее…", "Details…",
+    /* 151 */ "Скрыть", "Dismiss",
+    /* 152 */ "Чтение истории…", "Reading the saved data…",
+    /* 153 */ "Экспорт в %1…", "Exporting to %1…",
+    /* 154 */ "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged",
+    /* 155 */ "Чтение архива остановлено: прочитано записей %1 из %2", "Archive read stopped: %1 of %2 records read",
 }};
 // clang-format on
 

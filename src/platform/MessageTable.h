@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 150;
+inline constexpr int MessageRowCount = 156;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -124,8 +124,17 @@ enum MessageRow : int {
   RowReportSaved = 146,   // %1 the folder
   RowReportFailed = 147,  // %1 the folder, %2 why
   // Screen captures kept outside the working directory.
-  RowScreenSavedIn = 148,   // %1 the folder
-  RowArchiveStopped = 149,  // %1 records read of %2
+  RowScreenSavedIn = 148,  // %1 the folder
+  // The history on its own thread: an erase held back for want of an
+  // answer (%1 seconds), the notice line, and the jobs' progress.
+  RowEraseUnanswered = 149,
+  RowNoticeDetails = 150,
+  RowNoticeDismiss = 151,
+  RowHistoryReading = 152,
+  RowExporting = 153,  // %1 the file
+  RowExportCancelled = 154,
+  // An archive read stopped by the user.
+  RowArchiveStopped = 155,  // %1 records read of %2
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

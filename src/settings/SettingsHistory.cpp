@@ -2,7 +2,7 @@
 
 #include "DeviceLink.h"
 #include "Dictionary.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MemberChanges.h"
 
 namespace vantor {
@@ -14,7 +14,7 @@ template <class Values>
 void KeepWrite(const HistorySink& history, const InstrumentIdentity& instrument,
                const ValueStorage& values, Values ValueStorage::*field, uint8_t variable,
                const VariableWrite<Values>& write) {
-  if (history.Store == nullptr || !write.Written) {
+  if (history.Service == nullptr || !write.Written) {
     return;
   }
   ValueStorage before = values;
@@ -24,7 +24,7 @@ void KeepWrite(const HistorySink& history, const InstrumentIdentity& instrument,
   HistoryEvent event;
   event.Kind = variable == IdService ? EventKind::ServiceWrite : EventKind::SettingsWrite;
   event.Changes = ChangedMembers(variable, before, after);
-  history.Tell(history.Store->AddEvent(instrument, event));
+  history.Service->AddEvent(instrument, event);
 }
 
 }  // namespace
@@ -49,10 +49,10 @@ ServiceWrite WriteServiceParameters(DeviceLink& link, const ServiceParameters& p
 
 bool RestoreFactorySettings(DeviceLink& link, const HistorySink& history) {
   const bool restored = RestoreFactorySettings(link);
-  if (restored && history.Store != nullptr) {
+  if (restored && history.Service != nullptr) {
     HistoryEvent event;
     event.Kind = EventKind::FactoryReset;
-    history.Tell(history.Store->AddEvent(IdentityOf(link.Values()), event));
+    history.Service->AddEvent(IdentityOf(link.Values()), event);
   }
   return restored;
 }

@@ -147,7 +147,7 @@ void SettingsPage::ApplyLanguage(uint8_t language) {
 }
 
 HistorySink SettingsPage::History() const {
-  return {session_.History, session_.ReportHistory};
+  return {session_.History};
 }
 
 int SettingsPage::ReadSettingsPage() {

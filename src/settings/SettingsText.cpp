@@ -64,6 +64,37 @@ int ItemIndexFromNumber(uint32_t number, int itemCount) {
   return number < static_cast<uint32_t>(itemCount) ? static_cast<int>(number) : -1;
 }
 
+std::optional<QString> UserSettingsOutOfRange(const UserSettings& settings) {
+  // The page's choices: thresholds 1, 2 and 3 (items 0..2), English and
+  // Russian (0, 1).
+  constexpr int ThresholdItems = 3;
+  constexpr int LanguageItems = 2;
+  if (ItemIndexFromNumber(settings.DoseRateAlarmNumber, ThresholdItems) < 0) {
+    return QStringLiteral("the dose rate threshold in use is %1, not 0, 1 or 2")
+        .arg(settings.DoseRateAlarmNumber);
+  }
+  if (ItemIndexFromNumber(settings.DoseAlarmNumber, ThresholdItems) < 0) {
+    return QStringLiteral("the dose threshold in use is %1, not 0, 1 or 2")
+        .arg(settings.DoseAlarmNumber);
+  }
+  if (ItemIndexFromNumber(settings.DisplayLanguage, LanguageItems) < 0) {
+    return QStringLiteral("the display language is %1, not 0 or 1").arg(settings.DisplayLanguage);
+  }
+  if (settings.Brightness > SliderMax * BrightnessStep) {
+    return QStringLiteral("the brightness is %1, above %2")
+        .arg(settings.Brightness)
+        .arg(SliderMax * BrightnessStep);
+  }
+  for (const auto* thresholds : {&settings.DoseRateAlarm, &settings.DoseAlarm}) {
+    for (const float value : *thresholds) {
+      if (!std::isfinite(value)) {
+        return QStringLiteral("a threshold is no finite number");
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 UserSettings CollectUserSettings(const UserSettingsEntries& entries, const UserSettings& lastRead,
                                  const UserSettingsEntries* shown) {
   const UserSettingsEntries& before = shown != nullptr ? *shown : entries;

@@ -29,6 +29,12 @@ uint8_t BrightnessFromSlider(int position);
 // when the box has no such item.
 int ItemIndexFromNumber(uint32_t number, int itemCount);
 
+// Why user settings hold a value outside what the settings page can set: a
+// threshold number other than the three it offers, a display language
+// other than its two, a brightness beyond the slider's 0..250, a threshold
+// that is no finite number. None when every value is within.
+std::optional<QString> UserSettingsOutOfRange(const UserSettings& settings);
+
 // What the user-settings controls hold when "Записать" is pressed. An item
 // index of -1 means the box has no selection.
 struct UserSettingsEntries {

@@ -18,7 +18,7 @@
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "Dictionary.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MeasurePage.h"
 #include "MemoryLine.h"
 #include "MessageTable.h"
@@ -165,7 +165,8 @@ TEST_F(BusyWindow, CancelOrEscStopsAnArchiveReadKeepingWhatCameAndOtherClicksAre
   EXPECT_FALSE(page->findChild<QPushButton*>("Button4")->isHidden());
   // What came is shown and kept, as an incomplete read.
   EXPECT_EQ(page->Buffer()[0].Bytes, ArchiveRecord::From(model_.Archive()[0]).Bytes);
-  EXPECT_FALSE(session.History->Coverage(IdentityOf(session.Link.Values())).Value.Covers(300));
+  EXPECT_FALSE(session.History->Coverage(IdentityOf(session.Link.Values()), HistoryAnswerWaitMs)
+                   .Value.Covers(300));
 
   // Esc does the same, whichever widget has the keyboard.
   QTimer::singleShot(0, form_, [this] { QTest::keyClick(form_, Qt::Key_Escape); });
@@ -177,7 +178,8 @@ TEST_F(BusyWindow, CancelOrEscStopsAnArchiveReadKeepingWhatCameAndOtherClicksAre
   // Without either, the whole archive.
   page->Button4Click();
   EXPECT_EQ(page->RecordsRead(), 300);
-  EXPECT_TRUE(session.History->Coverage(IdentityOf(session.Link.Values())).Value.Covers(300));
+  EXPECT_TRUE(session.History->Coverage(IdentityOf(session.Link.Values()), HistoryAnswerWaitMs)
+                  .Value.Covers(300));
 }
 
 }  // namespace

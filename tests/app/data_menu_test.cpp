@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QMenu>
@@ -18,7 +19,8 @@
 #include "Csv.h"
 #include "DataMenu.h"
 #include "FileFaults.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
+#include "NoticeLine.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 
@@ -71,8 +73,27 @@ class DataMenuTest : public ::testing::Test {
     menu_->ShowInformation = [this](const QString& message) { informed_ << message; };
   }
 
-  HistoryStore& Store() { return *form_->GetSession().History; }
+  HistoryService& History() { return *form_->GetSession().History; }
+  // Writes into the window's history through a store of the test's own.
+  std::unique_ptr<HistoryStore> Store() {
+    return std::make_unique<HistoryStore>(History().Location());
+  }
   QAction* Item(const char* name) { return form_->menuBar()->findChild<QAction*>(name); }
+  // Triggers a menu item and lets an export it starts run to its end.
+  void Trigger(const char* name) {
+    Item(name)->trigger();
+    Settle();
+  }
+  void Settle() {
+    QDeadlineTimer deadline(20000);
+    while (menu_->Exporting() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_FALSE(menu_->Exporting());
+    ASSERT_TRUE(History().WaitIdle(20000));
+    QCoreApplication::processEvents();
+  }
+  QString Notice() const { return form_->Notices()->Showing() ? form_->Notices()->Text() : ""; }
 
   QList<QStringList> Exported() { return ParseCsv(QString::fromUtf8(ReadBytes(target_))); }
 
@@ -121,7 +142,7 @@ TEST_F(DataMenuTest, TheMenuFollowsTheOtherThreeAndTheLanguage) {
 TEST_F(DataMenuTest, ReadingsOfTheChosenRangeAndInstrumentGoToTheChosenFile) {
   const QString file = dir_.File("history.sqlite");
   Start(file);
-  EXPECT_EQ(Store().Location().Path, file) << "the window's history is the configured one";
+  EXPECT_EQ(History().Location().Path, file) << "the window's history is the configured one";
   // One reading every ten minutes over the last 30 hours, its value the
   // minutes before now; the other instrument read within the same hour.
   std::vector<LiveReading> readings;
@@ -131,8 +152,8 @@ TEST_F(DataMenuTest, ReadingsOfTheChosenRangeAndInstrumentGoToTheChosenFile) {
     reading.DoseRate = static_cast<float>(minutes);
     readings.push_back(reading);
   }
-  ASSERT_TRUE(Store().AddReadings(Instrument(1), readings).Ok);
-  ASSERT_TRUE(Store().AddReadings(Instrument(2), {readings[170]}).Ok);
+  ASSERT_TRUE(Store()->AddReadings(Instrument(1), readings).Ok);
+  ASSERT_TRUE(Store()->AddReadings(Instrument(2), {readings[170]}).Ok);
 
   onDialog_ = [](HistoryExportDialog& dialog) {
     EXPECT_EQ(dialog.windowTitle(), "Экспорт измерений");
@@ -155,7 +176,7 @@ TEST_F(DataMenuTest, ReadingsOfTheChosenRangeAndInstrumentGoToTheChosenFile) {
     dialog.InstrumentChoice()->setCurrentIndex(1);
     return Accept(dialog);
   };
-  Item("ExportReadingsItem")->trigger();
+  Trigger("ExportReadingsItem");
   EXPECT_EQ(dialogs_, 1);
   EXPECT_EQ(suggested_, dir_.File("vantor-readings-20231114.csv"));
   const QList<QStringList> rows = Exported();
@@ -173,10 +194,10 @@ TEST_F(DataMenuTest, ReadingsOfTheChosenRangeAndInstrumentGoToTheChosenFile) {
   // Cancelled in the dialog or at the file: nothing is written.
   QFile::remove(target_);
   onDialog_ = nullptr;
-  Item("ExportReadingsItem")->trigger();
+  Trigger("ExportReadingsItem");
   target_.clear();
   onDialog_ = Accept;
-  Item("ExportReadingsItem")->trigger();
+  Trigger("ExportReadingsItem");
   EXPECT_FALSE(QFile::exists(dir_.File("out.csv")));
   EXPECT_TRUE(errors_.Messages.isEmpty());
 }
@@ -186,10 +207,10 @@ TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral)
   const ArchiveBytes separator{};
   ASSERT_TRUE(
       Store()
-          .StoreArchiveRead(Instrument(1), 3, {Record(0.11f), separator, Record(0.12f)}, true)
+          ->StoreArchiveRead(Instrument(1), 3, {Record(0.11f), separator, Record(0.12f)}, true)
           .Ok);
   onDialog_ = Accept;
-  Item("ExportArchiveItem")->trigger();
+  Trigger("ExportArchiveItem");
   EXPECT_EQ(dialogs_, 0) << "one instrument, no range: nothing to ask";
   EXPECT_EQ(suggested_, dir_.File("vantor-archive-20231114.csv"));
   QList<QStringList> rows = Exported();
@@ -198,7 +219,7 @@ TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral)
   EXPECT_EQ(rows[2][5], "0.12");
   EXPECT_NE(rows[1][2], rows[2][2]) << "the separator splits the runs";
 
-  ASSERT_TRUE(Store().StoreArchiveRead(Instrument(2), 1, {Record(0.5f)}, true).Ok);
+  ASSERT_TRUE(Store()->StoreArchiveRead(Instrument(2), 1, {Record(0.5f)}, true).Ok);
   onDialog_ = [](HistoryExportDialog& dialog) {
     EXPECT_EQ(dialog.windowTitle(), "Экспорт архива");
     EXPECT_TRUE(dialog.From()->isHidden());
@@ -206,7 +227,7 @@ TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral)
     dialog.InstrumentChoice()->setCurrentIndex(2);
     return Accept(dialog);
   };
-  Item("ExportArchiveItem")->trigger();
+  Trigger("ExportArchiveItem");
   EXPECT_EQ(dialogs_, 1);
   rows = Exported();
   ASSERT_EQ(rows.size(), 2);
@@ -214,7 +235,7 @@ TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral)
   EXPECT_EQ(rows[1][5], "0.5");
 }
 
-TEST_F(DataMenuTest, AFailedExportLeavesTheOldFileAndTheBoxSaysWhereAndWhy) {
+TEST_F(DataMenuTest, AFailedExportLeavesTheOldFileAndTheNoticeLineSaysWhereAndWhy) {
   Start(dir_.File("history.sqlite"));
   ASSERT_TRUE(QDir(dir_.Path()).mkdir("out"));
   target_ = dir_.File("out/readings.csv");
@@ -225,12 +246,12 @@ TEST_F(DataMenuTest, AFailedExportLeavesTheOldFileAndTheBoxSaysWhereAndWhy) {
   }
   onDialog_ = Accept;
   form_->SetPanelText(0, "");
-  Item("ExportReadingsItem")->trigger();
+  Trigger("ExportReadingsItem");
   EXPECT_EQ(ReadBytes(target_), "old\r\n");
-  ASSERT_EQ(errors_.Messages.size(), 1);
+  EXPECT_TRUE(errors_.Messages.isEmpty()) << "no box waits for a click";
   const QString prefix = "Не удалось экспортировать в " + QDir::toNativeSeparators(target_) + ": ";
-  EXPECT_TRUE(errors_.Messages[0].startsWith(prefix)) << errors_.Messages[0].toStdString();
-  EXPECT_GT(errors_.Messages[0].size(), prefix.size()) << "and why";
+  EXPECT_TRUE(Notice().startsWith(prefix)) << Notice().toStdString();
+  EXPECT_GT(Notice().size(), prefix.size()) << "and why";
   EXPECT_EQ(form_->PanelText(0), "");
 }
 
@@ -264,7 +285,7 @@ TEST_F(DataMenuTest, TheFolderOfAFileIsOpenedAndASharedDatabaseIsNamed) {
       << errors_.Messages[0].toStdString();
 }
 
-TEST_F(DataMenuTest, AHistoryThatCannotBeOpenedIsSaidOnceAndItsReturnOnPanelZero) {
+TEST_F(DataMenuTest, AHistoryThatCannotBeOpenedIsNoticedOnceWithoutABoxUntilItIsBack) {
   // A file stands where the history's folder should be.
   WriteBytes(dir_.File("blocker"), "x");
   const QString file = dir_.File("blocker/history.sqlite");
@@ -272,42 +293,59 @@ TEST_F(DataMenuTest, AHistoryThatCannotBeOpenedIsSaidOnceAndItsReturnOnPanelZero
   Session& session = form_->GetSession();
   LiveReading reading;
   reading.AtMs = Now * 1000;
-  session.ReportHistory(Store().AddReading(Instrument(1), reading));
-  ASSERT_EQ(errors_.Messages.size(), 1);
-  const QString prefix = "История измерений недоступна (" + file + "): ";
-  EXPECT_TRUE(errors_.Messages[0].startsWith(prefix)) << errors_.Messages[0].toStdString();
+  History().AddReading(Instrument(1), reading);
+  Settle();
+  EXPECT_TRUE(errors_.Messages.isEmpty()) << "no box waits for a click";
+  EXPECT_EQ(Notice(), "История недоступна");
   EXPECT_EQ(form_->PanelText(0), "История недоступна");
+  // The detail is a click away, in the language of the moment.
+  QStringList details;
+  form_->Notices()->ShowDetail = [&details](const QString& detail) { details << detail; };
+  form_->Notices()->DetailsClick();
+  ASSERT_EQ(details.size(), 1);
+  EXPECT_TRUE(details[0].startsWith("История измерений недоступна (" + file + "): "))
+      << details[0].toStdString();
+  Item("English1")->trigger();
+  EXPECT_EQ(Notice(), "Saved data unavailable");
+  form_->Notices()->DetailsClick();
+  EXPECT_TRUE(details.value(1).startsWith("The saved data (" + file + ") is unavailable: "));
+  Item("N4")->trigger();
 
-  // The outage goes on: nothing more is said, the link's outcomes go on.
+  // The outage goes on: nothing more is said, the notice stays, the link's
+  // outcomes go on.
   reading.AtMs += 1000;
-  session.ReportHistory(Store().AddReading(Instrument(1), reading));
-  session.ReportHistory(Store().Flush());
-  EXPECT_EQ(errors_.Messages.size(), 1);
+  History().AddReading(Instrument(1), reading);
+  History().Flush();
+  Settle();
+  EXPECT_EQ(Notice(), "История недоступна");
   EXPECT_EQ(session.Link.ReadVariable(0), 0);
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   // The export says why it cannot run and writes nothing.
   onDialog_ = Accept;
-  Item("ExportReadingsItem")->trigger();
-  ASSERT_EQ(errors_.Messages.size(), 2);
-  EXPECT_TRUE(errors_.Messages[1].startsWith("Не удалось прочитать историю: "));
+  Trigger("ExportReadingsItem");
+  EXPECT_TRUE(Notice().startsWith("Не удалось прочитать историю: ")) << Notice().toStdString();
   EXPECT_FALSE(QFile::exists(target_));
+  EXPECT_TRUE(errors_.Messages.isEmpty());
 
   ASSERT_TRUE(QFile::remove(dir_.File("blocker")));
-  session.ReportHistory(Store().Flush());
+  History().AddReading(Instrument(1), reading);  // a reading again, on the retry's wait
+  History().Flush();
+  Settle();
   EXPECT_EQ(form_->PanelText(0), "История снова доступна");
-  EXPECT_EQ(errors_.Messages.size(), 2);
-  EXPECT_EQ(Store().Pending(), 0) << "the readings held meanwhile are in";
+  EXPECT_EQ(History().Pending(), 0) << "the readings held meanwhile are in";
+  EXPECT_EQ(Store()->Rates(Instrument(1), {}).Value.AtMs.size(), 2u);
 
   // A driver's reason over several lines with tabs is told on one line.
   HistoryOutcome failed;
   failed.Ok = false;
   failed.Notify = true;
   failed.Error = "could not connect to server:\n\tConnection refused\n";
-  session.ReportHistory(failed);
-  ASSERT_EQ(errors_.Messages.size(), 3);
-  EXPECT_TRUE(errors_.Messages[2].contains("could not connect to server: Connection refused."))
-      << errors_.Messages[2].toStdString();
-  EXPECT_FALSE(errors_.Messages[2].contains('\n') || errors_.Messages[2].contains('\t'));
+  menu_->Report(failed);
+  const QString detail = form_->Notices()->Detail();
+  EXPECT_TRUE(detail.contains("could not connect to server: Connection refused."))
+      << detail.toStdString();
+  EXPECT_FALSE(detail.contains('\n') || detail.contains('\t'));
+  EXPECT_TRUE(errors_.Messages.isEmpty());
 }
 
 }  // namespace

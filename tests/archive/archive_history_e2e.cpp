@@ -3,6 +3,7 @@
 // unplug keeps what came before it, and the erase loses nothing.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -10,7 +11,7 @@
 #include <memory>
 
 #include "ArchivePage.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
 #include "TempConfigHome.h"
@@ -31,9 +32,6 @@ class ArchiveHistoryE2e : public ::testing::Test {
     sim.SetFirmware("VNT-2 v1.07");
     session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
     session.ShowError = [this](const QString& message) { errors << message; };
-    session.ReportHistory = [this](const HistoryOutcome& outcome) {
-      notices += outcome.Notify ? 1 : 0;
-    };
     session.Link.SetOutcomeHandler(
         [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
     session.Link.InitDictionary();
@@ -43,9 +41,21 @@ class ArchiveHistoryE2e : public ::testing::Test {
     for (const uint8_t id : {IdService, IdDeviceData, IdFirmware}) {
       ASSERT_EQ(session.Link.ReadVariable(id), 1);
     }
-    store = std::make_unique<HistoryStore>(ParseHistoryLocation(dir.filePath("history.sqlite")));
-    session.History = store.get();
+    service = std::make_unique<HistoryService>(location);
+    Use(*service);
     page.ComputeArchiveLayout();
+  }
+
+  void Use(HistoryService& history) {
+    history.OnOutcome = [this](const HistoryOutcome& outcome) {
+      notices += outcome.Notify ? 1 : 0;
+    };
+    session.History = &history;
+  }
+  // Lets the history write what it was handed and tell its outcomes.
+  void Settle() {
+    ASSERT_TRUE(session.History->WaitIdle(20000));
+    QCoreApplication::processEvents();
   }
 
   void Poll() { ASSERT_EQ(session.Link.ReadVariable(IdMeasurement), 1); }
@@ -62,12 +72,14 @@ class ArchiveHistoryE2e : public ::testing::Test {
     return records;
   }
   std::vector<ArchiveBytes> Stored() {
+    Settle();
+    HistoryStore store(location);
     std::vector<ArchiveBytes> records;
-    const HistoryOutcome outcome = store->VisitArchive(IdentityOf(session.Link.Values()), {},
-                                                       [&](const StoredArchiveRecord& record) {
-                                                         records.push_back(record.Raw);
-                                                         return true;
-                                                       });
+    const HistoryOutcome outcome = store.VisitArchive(IdentityOf(session.Link.Values()), {},
+                                                      [&](const StoredArchiveRecord& record) {
+                                                        records.push_back(record.Raw);
+                                                        return true;
+                                                      });
     EXPECT_TRUE(outcome.Ok) << outcome.Error.toStdString();
     return records;
   }
@@ -79,7 +91,8 @@ class ArchiveHistoryE2e : public ::testing::Test {
   FixedClock clock{1'741'600'800};
   Session session{&clock};
   ArchivePage page{session};
-  std::unique_ptr<HistoryStore> store;
+  HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  std::unique_ptr<HistoryService> service;
   std::map<int, QString> panels;
   QStringList errors;
   int notices = 0;
@@ -115,8 +128,10 @@ TEST_F(ArchiveHistoryE2e, ReadingAgainAddsNothingAndTheEraseReadsFirstWhatTheHis
   EXPECT_EQ(Stored(), every);
   EXPECT_EQ(page.RecordsRead(), 0) << "the erased archive is not shown";
 
+  Settle();
   int erases = 0;
-  store->VisitEvents(IdentityOf(session.Link.Values()), {}, [&](const StoredEvent& event) {
+  HistoryStore store(location);
+  store.VisitEvents(IdentityOf(session.Link.Values()), {}, [&](const StoredEvent& event) {
     if (event.Event.Kind == EventKind::ArchiveErase) {
       EXPECT_EQ(event.Event.RecordCount, erases == 0 ? 40 : 25);
       ++erases;
@@ -164,17 +179,19 @@ TEST_F(ArchiveHistoryE2e, AHistoryThatCannotBeWrittenIsSaidOnceTheReadShowsAndNo
   QFile blocker(dir.filePath("blocked"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  HistoryStore broken(ParseHistoryLocation(dir.filePath("blocked/history.sqlite")));
-  session.History = &broken;
+  HistoryService broken(ParseHistoryLocation(dir.filePath("blocked/history.sqlite")));
+  Use(broken);
   sim.PrefillArchive(12);
   Poll();
 
   Press("Button4");
+  Settle();
   EXPECT_EQ(notices, 1);
   EXPECT_EQ(page.RecordsRead(), 12);
   EXPECT_FALSE(page.Grid()->Cell(2, 12).isEmpty()) << "the last record is on the page";
   EXPECT_EQ(panels[0], "Чтение");
   Press("Button4");
+  Settle();
   EXPECT_EQ(notices, 1) << "said once an outage";
 
   Press("Button5");
@@ -184,6 +201,7 @@ TEST_F(ArchiveHistoryE2e, AHistoryThatCannotBeWrittenIsSaidOnceTheReadShowsAndNo
   EXPECT_TRUE(errors[0].startsWith("Архив не стёрт: его записи не удалось сохранить в истории ("))
       << errors[0].toStdString();
   EXPECT_EQ(page.RecordsRead(), 12);
+  Settle();
   EXPECT_EQ(notices, 1);
 }
 

@@ -3,16 +3,17 @@
 // record into its own slot anyway. In-memory line, manual clock.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <string>
-
 #include <QTemporaryDir>
+#include <chrono>
+#include <mutex>
 #include <set>
+#include <string>
 
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "CoreApplication.h"
 #include "DeviceLink.h"
+#include "HistoryService.h"
 #include "HistoryStore.h"
 #include "MemoryLine.h"
 
@@ -30,8 +31,14 @@ class ArchiveReadOverALossyLine : public ::testing::Test {
   // once, under the record's own position.
   ArchiveReadResult ReadKeepingHistory(int count, const std::string& context) {
     QTemporaryDir dir;
-    HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
-    const ArchiveReadResult read = ReadArchive(link, count, HistorySink{&store, {}}, {});
+    const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+    ArchiveReadResult read;
+    {
+      HistoryService service(location);
+      read = ReadArchive(link, count, HistorySink{&service}, {});
+      EXPECT_TRUE(service.Close()) << context;
+    }
+    HistoryStore store(location);
     const auto& truth = model.Archive();
     std::set<ArchiveBytes> seen;
     const HistoryOutcome visited =
@@ -290,6 +297,32 @@ TEST_F(ArchiveReadOverALossyLine, AnEraseTellsTheCountItKnewAndARefusedOneKeepsT
   EXPECT_TRUE(erase.Erased);
   EXPECT_EQ(erase.RecordCount, 20U);
   EXPECT_TRUE(model.Archive().empty());
+}
+
+// The erase asks the history whether it holds every record, and waits no
+// longer than its bound: a store busy past it (a server that is slow to
+// answer) gets no erase.
+TEST_F(ArchiveReadOverALossyLine, AnEraseTheHistoryDoesNotAnswerForInTimeErasesNothing) {
+  test::EnsureCoreApplication();
+  QTemporaryDir dir;
+  HistoryService history(ParseHistoryLocation(dir.filePath("history.sqlite")));
+  model.PrefillArchive(20);
+  std::mutex busy;
+  busy.lock();
+  history.Ask<int>(
+      [&busy](HistoryStore&) {
+        const std::lock_guard wait(busy);
+        return 0;
+      },
+      0);
+  ArchiveEraseSteps steps;
+  steps.HistoryWaitMs = 100;
+  const ArchiveSafeErase erase = EraseArchive(link, HistorySink{&history}, steps);
+  busy.unlock();
+  EXPECT_EQ(erase.Result, ArchiveSafeErase::Outcome::Unanswered);
+  EXPECT_EQ(erase.History.Error, "the history did not answer within 0.1 s");
+  EXPECT_EQ(model.Archive().size(), 20U);
+  EXPECT_EQ(model.WritesSeen(IdCommand), 0U) << "no command went to the instrument";
 }
 
 TEST_F(ArchiveReadOverALossyLine, RecordsThatCannotBePlacedAreCountedMissingNotGuessed) {

@@ -3,16 +3,19 @@
 // writes, in each format, checked against what the instrument holds.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDateTime>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 #include <thread>
 
@@ -23,12 +26,14 @@
 #include "CoreApplication.h"
 #include "Csv.h"
 #include "Dictionary.h"
+#include "FileFaults.h"
 #include "HistoryStore.h"
 #include "LineTrace.h"
 #include "MessageTable.h"
 #include "PortMap.h"
 #include "ScreenCapture.h"
 #include "SerialTransport.h"
+#include "ServerStandIn.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 #include "WorkDir.h"
@@ -281,7 +286,19 @@ TEST_F(Vantorctl, BackupThenChangesThenRestoreGivesBackTheSameVariables) {
   user.append(QJsonObject{{"member", 13}, {"name", "Вибрация"}, {"value", "1"}});
   unknown["user settings"] = user;
   test::WriteBytes(work.File("unknown.json"), QJsonDocument(unknown).toJson());
-  for (const char* name : {"other.json", "unknown.json"}) {
+  // A display language the settings page does not offer.
+  QJsonObject language = file;
+  user = language["user settings"].toArray();
+  for (qsizetype i = 0; i < user.size(); ++i) {
+    QJsonObject entry = user[i].toObject();
+    if (entry["name"] == "Язык") {
+      entry["value"] = "7";
+      user[i] = entry;
+    }
+  }
+  language["user settings"] = user;
+  test::WriteBytes(work.File("language.json"), QJsonDocument(language).toJson());
+  for (const char* name : {"other.json", "unknown.json", "language.json"}) {
     const Result refused = Run({"settings", "restore", name});
     EXPECT_EQ(refused.Exit, 4) << name;
     EXPECT_EQ(refused.Err.count('\n'), 1) << refused.Err.toStdString();
@@ -330,31 +347,52 @@ TEST_F(Vantorctl, ArchiveReadWritesEveryRecordWithSeparatorsMarkingTheRuns) {
   EXPECT_EQ(json[3]["run"].toInt(), 2);
 }
 
-TEST_F(Vantorctl, CtrlCDuringAnArchiveReadKeepsEveryRecordReadSoFar) {
+// Ctrl-C, or SIGTERM as a service manager sends it, stops a read after the
+// current record: what was read is written, on standard output and into the
+// history, where the read ends as incomplete.
+TEST_F(Vantorctl, CtrlCOrSigtermDuringAnArchiveReadKeepsEveryRecordReadSoFar) {
   sim.PrefillArchive(400);
   sim.SetLatency(20ms);  // 400 records would take many seconds
-  QProcess process;
-  Start(process, {"--format", "csv", "archive", "read"});
-  ASSERT_TRUE(process.waitForStarted());
-  QDeadlineTimer deadline(30000);
-  while (sim.RequestsSeen(IdArchive) < 20 && !deadline.hasExpired()) {
-    QThread::msleep(5);
-  }
-  ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
-  ASSERT_TRUE(process.waitForFinished(30000));
-  EXPECT_EQ(process.exitCode(), 130);
-
-  const QList<QStringList> rows = ParseCsv(QString::fromUtf8(process.readAllStandardOutput()));
   const std::vector<ArchiveRecordValue> archive = sim.Snapshot().Archive;
-  ASSERT_GE(rows.size(), 21);
-  EXPECT_LT(rows.size(), 401);
-  // Every record asked for is written, in its place, and no more were asked.
-  EXPECT_EQ(sim.RequestsSeen(IdArchive), static_cast<uint32_t>(rows.size() - 1));
-  for (qsizetype i = 1; i < rows.size(); ++i) {
-    ASSERT_EQ(rows[i][0], QString::number(i - 1));
-    ASSERT_EQ(rows[i][7], Hex(archive[static_cast<size_t>(i - 1)]));
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    const QString history = work.File(QStringLiteral("history-%1.sqlite").arg(signal));
+    sim.ResetCounters();
+    QProcess process;
+    Start(process, {"--history", history, "--format", "csv", "archive", "read"});
+    ASSERT_TRUE(process.waitForStarted());
+    QDeadlineTimer deadline(30000);
+    while (sim.RequestsSeen(IdArchive) < 20 && !deadline.hasExpired()) {
+      QThread::msleep(5);
+    }
+    ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), status);
+
+    const QList<QStringList> rows = ParseCsv(QString::fromUtf8(process.readAllStandardOutput()));
+    ASSERT_GE(rows.size(), 21);
+    EXPECT_LT(rows.size(), 401);
+    // Every record asked for is written, in its place, and no more were asked.
+    EXPECT_EQ(sim.RequestsSeen(IdArchive), static_cast<uint32_t>(rows.size() - 1));
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+      ASSERT_EQ(rows[i][0], QString::number(i - 1));
+      ASSERT_EQ(rows[i][7], Hex(archive[static_cast<size_t>(i - 1)]));
+    }
+    EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError()).contains("Stopped"));
+    HistoryStore kept(ParseHistoryLocation(history));
+    const InstrumentIdentity instrument = kept.Instruments().Value.at(0).Identity;
+    EXPECT_EQ(kept.ArchiveRecordCount(instrument).Value, rows.size() - 1);
+    EXPECT_FALSE(kept.Coverage(instrument).Value.Records.has_value()) << "an incomplete read";
   }
-  EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError()).contains("Stopped"));
+
+  // Live ends with Ctrl-C as the manual says: 130.
+  QProcess live;
+  Start(live, {"--history", work.File("live.sqlite"), "live"});
+  ASSERT_TRUE(live.waitForReadyRead(30000));
+  ASSERT_EQ(::kill(static_cast<pid_t>(live.processId()), SIGINT), 0);
+  ASSERT_TRUE(live.waitForFinished(30000));
+  EXPECT_EQ(live.exitCode(), 130);
 }
 
 TEST_F(Vantorctl, EraseWithoutATerminalNeedsYesAndScreenWritesTheProgramsPicture) {
@@ -427,9 +465,11 @@ TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExports
       RawColumn(ParseCsv(QString::fromUtf8(test::ReadBytes(work.File("archive.csv")))), "raw"),
       instrument);
 
+  // The instrument's time stands still here: the second poll brings the
+  // first one's measurement again, which the history keeps once.
   ASSERT_EQ(Run({"live", "--count", "2"}).Exit, 0);
   const QList<QStringList> readings = Run({"history", "export", "--what", "readings"}).Csv();
-  ASSERT_EQ(readings.size(), 3);
+  ASSERT_EQ(readings.size(), 2);
   EXPECT_EQ(readings[1][1], "VNT-2 v1.07");
 
   sim.SetClockOffset(-600);
@@ -503,11 +543,83 @@ TEST_F(Vantorctl, AHistoryThatCannotBeWrittenIsSaidOnceAndTheReadStillWritesItsR
   sim.PrefillArchive(300);
   const Result read =
       Run({"--history", work.File("blocked/history.sqlite"), "--format", "csv", "archive", "read"});
-  EXPECT_EQ(read.Exit, 0);
+  EXPECT_EQ(read.Exit, 7) << "done, but not kept";
   EXPECT_EQ(read.Csv().size(), 301);
   EXPECT_EQ(read.Err.count("cannot be written"), 1) << read.Err.toStdString();
   EXPECT_TRUE(read.Err.contains("300 items could not be written to the history"))
       << read.Err.toStdString();
+}
+
+// A history server that takes the connection and never answers, or one
+// that refuses it: the readings come as ever, each error is one line that
+// never shows the password, and the exit status says what the history
+// lacks.
+TEST_F(Vantorctl, AHistoryServerThatHangsOrRefusesHoldsUpNothingAndIsToldInOneLine) {
+  test::ServerStandIn server;
+  QString url = server.Url("vantor");
+  url.replace("postgresql://postgres@", "postgresql://postgres:s3cret@");
+  for (const auto mode : {test::ServerStandIn::Mode::Hang, test::ServerStandIn::Mode::Refuse}) {
+    server.SetMode(mode);
+    const Result live =
+        Run({"--history", url, "live", "--count", "5", "--interval", "0.2", "--format", "csv"});
+    EXPECT_EQ(live.Exit, 7);
+    EXPECT_EQ(live.Csv().size(), 6) << "every reading shown";
+    const QStringList lines = live.Err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << live.Err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("vantorctl: the history (postgresql://postgres@") &&
+                lines[0].contains(") cannot be written: "))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(" items could not be written to the history"));
+    EXPECT_FALSE(live.Err.contains("s3cret"));
+    EXPECT_FALSE(live.Err.contains("QPSQL")) << "the driver's own words stay out";
+  }
+  // A URL that cannot be used names itself without its password too.
+  const Result bad = Run({"--history", url + "&bogus=1", "info"});
+  EXPECT_EQ(bad.Exit, 1);
+  EXPECT_EQ(bad.Err.count('\n'), 1);
+  EXPECT_FALSE(bad.Err.contains("s3cret")) << bad.Err.toStdString();
+}
+
+// Events name who did them, from the account database when the
+// environment does not say.
+TEST_F(Vantorctl, AnEventNamesItsAuthorWithoutUserInTheEnvironment) {
+  sim.SetClockOffset(-600);
+  QProcess process;
+  QProcessEnvironment env = Environment();
+  for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
+    env.remove(name);
+  }
+  process.setProcessEnvironment(env);
+  process.setWorkingDirectory(work.Path());
+  process.start(VANTORCTL_EXECUTABLE, {"--history", work.File("h.sqlite"), "clock", "--sync"});
+  ASSERT_TRUE(process.waitForFinished(30000));
+  ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  const QList<QStringList> events =
+      Run({"--history", work.File("h.sqlite"), "history", "export", "--what", "events"}).Csv();
+  ASSERT_EQ(events.size(), 2);
+  const QString account = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+  EXPECT_EQ(events[1][events[0].indexOf("by")], account + "@" + QSysInfo::machineHostName());
+}
+
+// history export only reads: a history on a medium that takes no writes
+// exports, and a format it does not write is refused, not ignored.
+TEST_F(Vantorctl, HistoryExportReadsAHistoryOnAReadOnlyMediumAndRefusesJson) {
+  const Result json = Run({"--format", "json", "--history", work.File("h.sqlite"), "history",
+                           "export", "--what", "archive"});
+  EXPECT_EQ(json.Exit, 1);
+  EXPECT_TRUE(json.Err.contains("--format json")) << json.Err.toStdString();
+
+  test::SmallFilesystem medium(4096);
+  if (!medium.Mounted()) {
+    GTEST_SKIP() << medium.Why().toStdString();
+  }
+  sim.PrefillArchive(30);
+  const QString history = medium.File("history.sqlite");
+  ASSERT_EQ(Run({"--history", history, "archive", "read"}).Exit, 0);
+  ASSERT_TRUE(medium.MakeReadOnly());
+  const Result exported = Run({"--history", history, "history", "export", "--what", "archive"});
+  EXPECT_EQ(exported.Exit, 0) << exported.Err.toStdString();
+  EXPECT_EQ(exported.Csv().size(), 31);
 }
 
 TEST_F(Vantorctl, PinAndUnpinWriteThePortMapAndSayWhatChanged) {

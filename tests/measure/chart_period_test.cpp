@@ -3,6 +3,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -11,9 +13,11 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <memory>
+#include <mutex>
 
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MeasurePage.h"
+#include "MessageTable.h"
 #include "NumberText.h"
 #include "Session.h"
 #include "WidgetApplication.h"
@@ -40,9 +44,16 @@ class ChartPeriodTest : public ::testing::Test {
     values.DeviceData[0] = 0x42;
     session.PortNumber = 3;  // connected: the chart looks back at this one
     session.ShowError = [this](const QString& message) { errors << message; };
-    store = std::make_unique<HistoryStore>(
-        ParseHistoryLocation(dir.filePath(QStringLiteral("history.sqlite"))));
-    session.History = store.get();
+    session.ShowNotice = [this](const Notice& notice) {
+      notices << MessageText(notice.TextRow, 0).arg(notice.TextArgs.value(0));
+    };
+    // Readings go in through a store of their own; the page reads them
+    // through the service, on its thread.
+    const HistoryLocation location =
+        ParseHistoryLocation(dir.filePath(QStringLiteral("history.sqlite")));
+    store = std::make_unique<HistoryStore>(location);
+    service = std::make_unique<HistoryService>(location);
+    session.History = service.get();
     page = std::make_unique<MeasurePage>(session);
     page->resize(934, 487);
   }
@@ -61,7 +72,18 @@ class ChartPeriodTest : public ::testing::Test {
     ASSERT_TRUE(store->AddReadings(IdentityOf(session.Link.Values()), readings).Ok);
   }
 
-  void Choose(int period) { emit page->PeriodChoice()->activated(period); }
+  // Chooses a period and lets its look back come in.
+  void Choose(int period) {
+    emit page->PeriodChoice()->activated(period);
+    Settle();
+  }
+  void Settle() {
+    QDeadlineTimer deadline(20000);
+    while (page->LookingBack() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_FALSE(page->LookingBack()) << "the look back did not come in";
+  }
 
   // The seconds of the points the chart holds.
   std::vector<int64_t> ChartSeconds() {
@@ -77,7 +99,9 @@ class ChartPeriodTest : public ::testing::Test {
   FixedClock clock;
   Session session;
   QStringList errors;
+  QStringList notices;
   std::unique_ptr<HistoryStore> store;
+  std::unique_ptr<HistoryService> service;
   std::unique_ptr<MeasurePage> page;
 };
 
@@ -108,11 +132,13 @@ TEST_F(ChartPeriodTest, APastPeriodShowsTheStoredReadingsWhileLiveOnesGatherForT
   EXPECT_LE(drawn.size(), 2 * 934);
   EXPECT_EQ(drawn.front().x(), (Now - 3600) * 1000.0);
 
-  // Polls go on; the chart stays on the period.
+  // Polls go on; the chart stays on the period, and a new reading joins it.
+  clock.Set(Now + 1);
   page->AddChartPoint(0.9f, Now + 1);
-  EXPECT_EQ(ChartSeconds().size(), 3601u);
-  EXPECT_EQ(page->PointSeries()->points(), drawn);
+  EXPECT_EQ(ChartSeconds().size(), 3602u);
+  EXPECT_EQ(ChartSeconds().back(), Now + 1);
   EXPECT_GE(page->LeftAxis()->max(), 3600.0);
+  clock.Set(Now);
 
   Choose(MeasurePage::PeriodWeek);
   seconds = ChartSeconds();
@@ -183,27 +209,69 @@ TEST_F(ChartPeriodTest, NotConnectedTheChartLooksBackAtTheInstrumentTheHistorySa
   EXPECT_FLOAT_EQ(page->ChartView()->Points().Y(0), 42.0f);
 }
 
-TEST_F(ChartPeriodTest, WithoutAWorkingHistoryTheChartStaysLiveAndAFailureIsShown) {
+TEST_F(ChartPeriodTest, WithoutAWorkingHistoryTheChartStaysLiveAndTheNoticeLineSaysWhy) {
   page->AddChartPoint(0.5f, Now);
   session.History = nullptr;  // a page without a main window
   Choose(MeasurePage::PeriodHour);
   EXPECT_FALSE(page->ShowingPast());
   EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
-  EXPECT_TRUE(errors.isEmpty());
+  EXPECT_TRUE(notices.isEmpty());
 
   // A history whose folder cannot be made: a file stands in its place.
   QFile blocker(dir.filePath(QStringLiteral("file")));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  HistoryStore broken(ParseHistoryLocation(dir.filePath(QStringLiteral("file/history.sqlite"))));
+  HistoryService broken(ParseHistoryLocation(dir.filePath(QStringLiteral("file/history.sqlite"))));
   session.History = &broken;
   Choose(MeasurePage::PeriodWeek);
   EXPECT_FALSE(page->ShowingPast());
   EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
-  ASSERT_EQ(errors.size(), 1);
-  EXPECT_TRUE(errors.front().startsWith("Не удалось прочитать историю: "))
-      << errors.front().toStdString();
+  ASSERT_EQ(notices.size(), 1);
+  EXPECT_TRUE(notices.front().startsWith("Не удалось прочитать историю: "))
+      << notices.front().toStdString();
+  EXPECT_TRUE(errors.isEmpty()) << "no box waits for a click";
   EXPECT_EQ(ChartSeconds(), std::vector<int64_t>{Now});
+}
+
+// The look back is a window on the history: what the live tab shows while
+// it is read joins it, and as time goes on new points come in and the
+// oldest go.
+TEST_F(ChartPeriodTest, TheLookBackKeepsWhatArrivesWhileItIsReadAndMovesWithTime) {
+  Store(3600, 1);
+  // The store's thread is held up (a slow server) while the look back is
+  // asked for and a poll shows a new point.
+  std::mutex hold;
+  hold.lock();
+  service->Ask<int>(
+      [&hold](HistoryStore&) {
+        const std::lock_guard wait(hold);
+        return 0;
+      },
+      0);
+  emit page->PeriodChoice()->activated(MeasurePage::PeriodHour);
+  EXPECT_TRUE(page->LookingBack());
+  EXPECT_FALSE(page->LookBackProgress()->isHidden());
+  page->AddChartPoint(0.25f, Now);
+  hold.unlock();
+  Settle();
+  ASSERT_TRUE(page->ShowingPast());
+  EXPECT_TRUE(page->LookBackProgress()->isHidden());
+  std::vector<int64_t> seconds = ChartSeconds();
+  ASSERT_EQ(seconds.size(), 3601u) << "the stored hour and the point shown meanwhile";
+  EXPECT_EQ(seconds.front(), Now - 3600);
+  EXPECT_EQ(seconds.back(), Now);
+  EXPECT_FLOAT_EQ(page->ChartView()->Points().Y(3600), 0.25f);
+
+  // Two hours on, a point every ten seconds: the window keeps the last
+  // hour, give or take the step in which the oldest leave.
+  for (int64_t t = Now + 10; t <= Now + 7200; t += 10) {
+    clock.Set(t);
+    page->AddChartPoint(0.5f, t);
+  }
+  seconds = ChartSeconds();
+  EXPECT_EQ(seconds.back(), Now + 7200);
+  EXPECT_GE(seconds.front(), Now + 3600 - 3600 / 32 - 1);
+  EXPECT_LE(seconds.front(), Now + 3600);
 }
 
 TEST_F(ChartPeriodTest, ThePeriodsFollowTheLanguageAndSitAboveThePlotWithTheChartsTools) {

@@ -7,7 +7,7 @@
 #include "DeviceLink.h"
 
 #include "Dictionary.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MeasureHistory.h"
 #include "MeasureOperations.h"
 #include "MemoryLine.h"
@@ -83,8 +83,9 @@ TEST_F(MeasureOperations, ASilentInstrumentGivesAnUnreadPollAndNoClockWrite) {
 // poll or reset that failed.
 TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperationsChanged) {
   QTemporaryDir dir;
-  HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
-  const HistorySink history{&store, {}};
+  const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  HistoryService service(location);
+  const HistorySink history{&service};
   const InstrumentIdentity instrument = IdentityOf(link.Values());
   model.SetDeviceClock(clock.ToLocal(Start + 301));
   ASSERT_TRUE(PollMeasurement(link, clock, history).ClockSet);
@@ -94,6 +95,8 @@ TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperation
   EXPECT_FALSE(ResetDose(link, history));
   EXPECT_TRUE(ResetDose(link, history));
 
+  ASSERT_TRUE(service.WaitIdle(10000));
+  HistoryStore store(location);
   const auto rates = store.Rates(instrument, {});
   ASSERT_EQ(rates.Value.AtMs, std::vector<int64_t>{Start * 1000});
   EXPECT_EQ(rates.Value.Rates[0], link.Values().Measurement.DoseRate);
@@ -108,6 +111,27 @@ TEST_F(MeasureOperations, TheHistoryKeepsEveryPollThatArrivedAndWhatTheOperation
   EXPECT_EQ(events[0].DeviceMs, (Start + 301) * 1000);
   EXPECT_EQ(events[0].DriftSeconds, 301);
   EXPECT_EQ(events[1].Kind, EventKind::DoseReset);
+}
+
+// Polls faster than the instrument measures: each measurement is kept once,
+// at the millisecond of its poll, however many fall in one second.
+TEST_F(MeasureOperations, EveryMeasurementIsKeptOnceToTheMillisecondOfItsPoll) {
+  QTemporaryDir dir;
+  const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  HistoryService service(location);
+  const HistorySink history{&service};
+  clock.SetMs(Start * 1000 + 250);
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+  model.AdvanceSeconds(1);  // a new measurement, within the computer's same second
+  clock.SetMs(Start * 1000 + 750);
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+  clock.SetMs(Start * 1000 + 990);  // nothing new since
+  ASSERT_TRUE(PollMeasurement(link, clock, history, false).Read);
+
+  ASSERT_TRUE(service.WaitIdle(10000));
+  HistoryStore store(location);
+  EXPECT_EQ(store.Rates(IdentityOf(link.Values()), {}).Value.AtMs,
+            (std::vector<int64_t>{Start * 1000 + 250, Start * 1000 + 750}));
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
 // reads as the archive tab's "History", and those of the charts' window and
 // keys and of figures gone stale, of ports that do not open for the user,
 // the diagnostic report and captures kept outside the working directory,
-// and of an archive read stopped.
+// the saved data's notice line and jobs, and of an archive read stopped.
 const Row OwnRows[] = {
     {115, "Открыть папку истории", "Open saved data folder"},
     {123, "История недоступна", "Saved data unavailable"},
@@ -148,7 +148,17 @@ const Row OwnRows[] = {
     {146, "Отчёт сохранён: %1", "Diagnostic report saved: %1"},
     {147, "Не удалось сохранить отчёт в %1: %2", "Could not save the report in %1: %2"},
     {148, "Снимок экрана сохранён в %1", "Screen capture saved in %1"},
-    {149, "Чтение архива остановлено: прочитано записей %1 из %2",
+    // The saved data on its own thread: an erase without its answer, the
+    // notice line, the jobs' progress.
+    {149, "Архив не стёрт: история не ответила за %1 с, хранит ли она все его записи.",
+     "The archive was not erased: the saved data gave no answer within %1 s whether it holds all "
+     "its records."},
+    {150, "Подробнее…", "Details…"},
+    {151, "Скрыть", "Dismiss"},
+    {152, "Чтение истории…", "Reading the saved data…"},
+    {153, "Экспорт в %1…", "Exporting to %1…"},
+    {154, "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged"},
+    {155, "Чтение архива остановлено: прочитано записей %1 из %2",
      "Archive read stopped: %1 of %2 records read"},
 };
 

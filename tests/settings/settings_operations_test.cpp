@@ -12,7 +12,7 @@
 #include "DeviceLink.h"
 
 #include "Dictionary.h"
-#include "HistoryStore.h"
+#include "HistoryService.h"
 #include "MemoryLine.h"
 #include "SettingsBackup.h"
 #include "SettingsHistory.h"
@@ -196,8 +196,9 @@ TEST(SettingsMemberTexts, ReadBackToTheSameBitsAndRefuseWhatDoesNotFit) {
 // refused write is none.
 TEST_F(SettingsOperations, TheHistoryKeepsWhichMemberEachWriteChangedFromWhatToWhat) {
   QTemporaryDir dir;
-  HistoryStore store(ParseHistoryLocation(dir.filePath("history.sqlite")));
-  const HistorySink history{&store, {}};
+  const HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
+  HistoryService kept(location);
+  const HistorySink history{&kept};
   ASSERT_TRUE(ReadSettings(link).Identified());
   const InstrumentIdentity instrument = IdentityOf(link.Values());
 
@@ -211,6 +212,8 @@ TEST_F(SettingsOperations, TheHistoryKeepsWhichMemberEachWriteChangedFromWhatToW
   EXPECT_FALSE(WriteUserSettings(link, user, history).Written);
   EXPECT_TRUE(RestoreFactorySettings(link, history));
 
+  ASSERT_TRUE(kept.WaitIdle(10000));
+  HistoryStore store(location);
   std::vector<HistoryEvent> events;
   store.VisitEvents(instrument, {}, [&](const StoredEvent& stored) {
     events.push_back(stored.Event);

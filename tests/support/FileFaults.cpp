@@ -98,6 +98,15 @@ SmallFilesystem::~SmallFilesystem() {
 #endif
 }
 
+bool SmallFilesystem::MakeReadOnly() {
+#ifdef Q_OS_LINUX
+  return mounted_ && ::mount(nullptr, QFile::encodeName(dir_.path()).constData(), nullptr,
+                             MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
+#else
+  return false;
+#endif
+}
+
 bool SmallFilesystem::Fill() {
   QFile filler(File(QStringLiteral("filler")));
   if (!filler.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {

@@ -24,6 +24,9 @@ class SmallFilesystem {
   // Takes every free byte with a file named "filler"; true when the disk is
   // then full (a one-byte write is refused).
   bool Fill();
+  // Mounts it again read-only, as a medium that takes no writes at all;
+  // false when that is not allowed.
+  bool MakeReadOnly();
 
  private:
   QTemporaryDir dir_;
