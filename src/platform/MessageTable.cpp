@@ -164,6 +164,7 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 152 */ "Чтение истории…", "Reading the saved data…",
     /* 153 */ "Экспорт в %1…", "Exporting to %1…",
     /* 154 */ "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged",
+    /* 155 */ "Чтение архива остановлено: прочитано записей %1 из %2", "Archive read stopped: %1 of %2 records read",
 }};
 // clang-format on
 

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 155;
+inline constexpr int MessageRowCount = 156;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -133,6 +133,8 @@ enum MessageRow : int {
   RowHistoryReading = 152,
   RowExporting = 153,  // %1 the file
   RowExportCancelled = 154,
+  // An archive read stopped by the user.
+  RowArchiveStopped = 155,  // %1 records read of %2
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -127,7 +127,7 @@ TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
 // reads as the archive tab's "History", and those of the charts' window and
 // keys and of figures gone stale, of ports that do not open for the user,
 // the diagnostic report and captures kept outside the working directory,
-// and of the saved data's notice line and jobs.
+// the saved data's notice line and jobs, and of an archive read stopped.
 const Row OwnRows[] = {
     {115, "Открыть папку истории", "Open saved data folder"},
     {123, "История недоступна", "Saved data unavailable"},
@@ -158,6 +158,8 @@ const Row OwnRows[] = {
     {152, "Чтение истории…", "Reading the saved data…"},
     {153, "Экспорт в %1…", "Exporting to %1…"},
     {154, "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged"},
+    {155, "Чтение архива остановлено: прочитано записей %1 из %2",
+     "Archive read stopped: %1 of %2 records read"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
