@@ -34,6 +34,7 @@
 #include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryService.h"
+#include "IdleTimeLender.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -503,14 +504,22 @@ int TForm1::ConnectDevice(int mode) {
   const BusyScope busy(*session_);
   ConnectSteps steps;
   steps.TestPort = [this] { return settings_->ReadSettingsPage(); };
-  steps.ShowProgress = [this](int port) {
+  // The port being tried is drawn when the windows are served, in the time
+  // the line waits anyway.
+  int shownPort = 0;
+  IdleTimeLender lender(session_->Link, [this, &shownPort](DeviceLink::Clock::duration budget) {
     if (form2_ != nullptr) {
-      form2_->ProgressBar1->setValue(port);
-      form2_->repaint();
+      form2_->ProgressBar1->setValue(shownPort);
     }
     // The windows keep answering the window manager during the search;
     // clicks and keys wait until it ends.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents(
+        QEventLoop::ExcludeUserInputEvents,
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
+  });
+  steps.ShowProgress = [&shownPort, &lender](int port) {
+    shownPort = port;
+    lender.Due();
   };
   int chosen = 0;
   if (form2_ != nullptr) {
@@ -520,7 +529,11 @@ int TForm1::ConnectDevice(int mode) {
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
   }
   steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
-  return vantor::ConnectDevice(*session_, mode, chosen, steps);
+  const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
+  if (form2_ != nullptr) {
+    form2_->ProgressBar1->setValue(shownPort);  // where the search ended
+  }
+  return found;
 }
 
 void TForm1::ShowPortRefusal(const InstrumentSearch& search) {

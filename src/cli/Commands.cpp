@@ -36,8 +36,12 @@ namespace {
 // English texts.
 constexpr uint8_t English = 1;
 
-// Polls in a row that may fail before `live` gives the instrument up.
+// `live` gives the instrument up only when its polls have failed for this
+// long and this many times in a row: a cable pulled and put back, or an
+// adapter that comes back under a new terminal, is ridden over whatever the
+// interval.
 constexpr int LivePollsLost = 5;
+constexpr std::chrono::seconds LiveSilenceLimit{10};
 
 QDateTime LocalMoment(int64_t seconds) {
   return QDateTime::fromSecsSinceEpoch(seconds);
@@ -292,6 +296,7 @@ int LiveCommand(Context& c) {
   auto next = c.SteadyNow();
   long long readings = 0;
   int failedInRow = 0;
+  Clock::time_point failingSince;
   while ((c.Count < 0 || readings < c.Count) && !InterruptRequest::Requested()) {
     // Every reading goes into the history too.
     const MeasurementPoll poll = PollMeasurement(c.Link, c.Clock, c.History, false);
@@ -318,8 +323,13 @@ int LiveCommand(Context& c) {
                Cell::Number(r.AccumulationTime), Cell::Number(r.MeasurementMode & 0xFF)},
               line);
       Emit(out);
-    } else if (++failedInRow >= LivePollsLost) {
-      return LineFailure(QStringLiteral("the instrument stopped answering"));
+    } else {
+      if (failedInRow++ == 0) {
+        failingSince = Clock::now();
+      }
+      if (failedInRow >= LivePollsLost && Clock::now() - failingSince >= LiveSilenceLimit) {
+        return LineFailure(QStringLiteral("the instrument stopped answering"));
+      }
     }
     if (c.Count >= 0 && readings >= c.Count) {
       break;

@@ -512,6 +512,12 @@ HistoryOutcome ArchiveReadLog::Add(const ArchiveBytes& record, int64_t readMs) {
   return d.Written();
 }
 
+void ArchiveReadLog::Skip() {
+  if (store_ != nullptr) {
+    store_->d_->reads.Skip(key_);
+  }
+}
+
 HistoryOutcome ArchiveReadLog::Finish(bool complete, int64_t finishedMs) {
   if (store_ == nullptr) {
     return {false, QStringLiteral("the archive read has ended")};

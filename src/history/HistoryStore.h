@@ -147,6 +147,10 @@ class ArchiveReadLog {
   ~ArchiveReadLog();
 
   HistoryOutcome Add(const ArchiveBytes& record, int64_t readMs = 0);
+  // A position whose record never arrived: the records after it keep their
+  // own positions, and, since it may have been a separator, start a run of
+  // their own unless the history already knows them.
+  void Skip();
   HistoryOutcome Finish(bool complete, int64_t finishedMs = 0);
 
  private:

@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
+#include <thread>
 
 #include <cstring>
 #include <ctime>
@@ -185,6 +186,19 @@ TEST_F(Vantorctl, InfoAndSettingsShowCarryTheInstrumentsOwnValues) {
   EXPECT_EQ(settings[13], (QStringList{"3", "12", "HV DAC", "2150"}));
   EXPECT_EQ(settings[15 + 8], (QStringList{"4", "8", "Период записи в архив, с", "60"}));
   EXPECT_EQ(settings[15 + 12], (QStringList{"4", "12", "#12", "9"}));
+}
+
+TEST_F(Vantorctl, LiveRidesOverACablePulledAndPutBack) {
+  QProcess process;
+  Start(process, {"live", "--count", "6", "--interval", "0.1", "--format", "csv"});
+  ASSERT_TRUE(process.waitForReadyRead(10000));
+  // Out for more than five polls, then back under a new terminal.
+  sim.Unplug();
+  std::this_thread::sleep_for(800ms);
+  ASSERT_TRUE(sim.Plug());
+  ASSERT_TRUE(process.waitForFinished(20000));
+  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  EXPECT_EQ(ParseCsv(QString::fromUtf8(process.readAllStandardOutput())).size(), 1 + 6);
 }
 
 TEST_F(Vantorctl, LiveWritesOneLinePerReadingOfTheInstrumentsRecord) {

@@ -282,6 +282,23 @@ TEST_P(History, AnArchiveReadIsCommittedBatchByBatchAndAnUnfinishedOneStaysIncom
   EXPECT_FALSE(store->Coverage(device).Value.Records.has_value());
 }
 
+TEST_P(History, ARecordThatNeverArrivedLeavesItsPositionEmpty) {
+  auto store = Open();
+  const auto device = TestInstrument();
+  const ArchiveBytes a = TestRecord(0.11f, 0, 1);
+  const ArchiveBytes c = TestRecord(0.13f, 0, 3);
+  {
+    ArchiveReadLog log = store->BeginArchiveRead(device, 3);
+    ASSERT_TRUE(log.Add(a).Ok);
+    log.Skip();
+    ASSERT_TRUE(log.Add(c).Ok);
+    ASSERT_TRUE(log.Finish(false).Ok);
+  }
+  // What was missing may have been a separator: c starts a run of its own.
+  const std::vector<RecordAt> expected = {{1, 0, a}, {2, 2, c}};
+  EXPECT_EQ(Places(Archive(*store, device)), expected);
+}
+
 TEST_P(History, ReadingsComeBackBitForBitInTimeOrderWithinTheirRange) {
   auto store = Open();
   const auto one = TestInstrument(1);

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
   }
   // The archive read takes its record count from the last poll.
   form.Archive()->ComputeArchiveLayout();
-  form.Archive()->RepaintDuringRead = [] {};
+  form.Archive()->ServeDuringRead = [](int) {};
   form.Archive()->Button4Click();
 
   const char* tabs[] = {"measure", "settings", "archive"};
