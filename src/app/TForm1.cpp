@@ -34,6 +34,7 @@
 #include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryService.h"
+#include "IdleTimeLender.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
@@ -512,14 +513,22 @@ int TForm1::Connect(int mode, int chosen) {
   const BusyScope busy(*session_);
   ConnectSteps steps;
   steps.TestPort = [this] { return settings_->ReadSettingsPage(); };
-  steps.ShowProgress = [this](int port) {
+  // The port being tried is drawn when the windows are served, in the time
+  // the line waits anyway.
+  int shownPort = 0;
+  IdleTimeLender lender(session_->Link, [this, &shownPort](DeviceLink::Clock::duration budget) {
     if (form2_ != nullptr) {
-      form2_->ProgressBar1->setValue(port);
-      form2_->repaint();
+      form2_->ProgressBar1->setValue(shownPort);
     }
     // The windows keep answering the window manager during the search;
     // clicks and keys wait until it ends.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents(
+        QEventLoop::ExcludeUserInputEvents,
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
+  });
+  steps.ShowProgress = [&shownPort, &lender](int port) {
+    shownPort = port;
+    lender.Due();
   };
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setRange(0, 255);
@@ -530,7 +539,11 @@ int TForm1::Connect(int mode, int chosen) {
     };
   }
   steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
-  return vantor::ConnectDevice(*session_, mode, chosen, steps);
+  const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
+  if (form2_ != nullptr) {
+    form2_->ProgressBar1->setValue(shownPort);  // where the search ended
+  }
+  return found;
 }
 
 void TForm1::ShowPortRefusal(const InstrumentSearch& search) {

@@ -38,10 +38,17 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const HistorySink& hi
     }
   };
   ArchiveReadResult read = ReadArchive(link, count, onProgress, stopRequested, keep);
-  // What is known past a slot that never arrived is kept too.
-  for (; next < read.Slots.size(); ++next) {
+  // What is known past a slot that never arrived is kept too, each record
+  // under its own position.
+  size_t last = read.Slots.size();
+  while (last > next && !read.Slots[last - 1]) {
+    --last;
+  }
+  for (; next < last; ++next) {
     if (read.Slots[next]) {
       log.Add(BytesOfRecord(*read.Slots[next]));
+    } else {
+      log.Skip();
     }
   }
   const bool complete =

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -14,6 +15,7 @@
 
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
+#include "IdleTimeLender.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
@@ -46,15 +48,58 @@ QString BarStyle(const QColor& colour) {
       .arg(colour.name());
 }
 
+// While a read runs, the window takes only its Cancel button and Esc, which
+// stop the read; any other click or key is dropped, as nothing else can run
+// meanwhile.
+class ReadInput : public QObject {
+ public:
+  ReadInput(QWidget* cancel, std::function<void()> stop) : cancel_(cancel), stop_(std::move(stop)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~ReadInput() override { QCoreApplication::instance()->removeEventFilter(this); }
+  ReadInput(const ReadInput&) = delete;
+  ReadInput& operator=(const ReadInput&) = delete;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          stop_();
+        }
+        return true;
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+        return true;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+        // A window passes these on to the widget under the mouse, where
+        // they are judged.
+        return watched->isWidgetType() && watched != cancel_;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  QWidget* cancel_;
+  std::function<void()> stop_;
+};
+
 }  // namespace
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
-  RepaintDuringRead = [this] {
-    window()->repaint();
-    // The window keeps answering the window manager during the read; clicks
-    // and keys wait until it ends.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  ServeDuringRead = [this](int budgetMs) {
+    // Only what changed is painted: the bar here, the status text and what
+    // the window manager asks for as the events go through. The window
+    // answers its Cancel button and Esc too (other clicks and keys are
+    // dropped).
+    progressBar2_->setValue(progress_);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, budgetMs);
   };
   BuildControls();
 }
@@ -67,6 +112,11 @@ void ArchivePage::BuildControls() {
   button5_ = new QPushButton(QStringLiteral("Стереть архив"), this);
   button5_->setObjectName("Button5");
   button5_->setGeometry(142, 18, 97, 25);
+
+  buttonCancel_ = new QPushButton(QStringLiteral("Отмена"), this);
+  buttonCancel_->setObjectName("ButtonCancel");
+  buttonCancel_->setGeometry(button4_->geometry());
+  buttonCancel_->hide();
 
   progressBar2_ = new QProgressBar(this);
   progressBar2_->setObjectName("ProgressBar2");
@@ -143,6 +193,7 @@ void ArchivePage::BuildControls() {
 
   connect(button4_, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(button5_, &QPushButton::clicked, this, [this] { Button5Click(); });
+  connect(buttonCancel_, &QPushButton::clicked, this, [this] { stopRequested_ = true; });
   connect(bitBtn1_, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   connect(bitBtn2_, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
   connect(comboBox5_, &QComboBox::currentIndexChanged, this, [this] { ComboBox5Change(); });
@@ -248,9 +299,24 @@ void ArchivePage::Button4Click() {
   {
     // Timers that fire while the window answers must not exchange.
     const BusyScope busy(session_);
-    read = ReadArchive(session_.Link, count, History(), ReadProgress(count));
+    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
+    const IdleTimeLender lender(session_.Link, Serve());
+    read = ReadArchive(session_.Link, count, History(), ReadProgress(count), StopRequested());
   }
   ShowRead(read, count, reported);
+}
+
+std::function<bool()> ArchivePage::StopRequested() {
+  return [this] { return stopRequested_; };
+}
+
+std::function<void(DeviceLink::Clock::duration)> ArchivePage::Serve() {
+  return [this](DeviceLink::Clock::duration budget) {
+    if (ServeDuringRead) {
+      ServeDuringRead(
+          static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
+    }
+  };
 }
 
 HistorySink ArchivePage::History() const {
@@ -267,18 +333,26 @@ void ArchivePage::BeginRead(int count) {
   recordsRead_ = 0;
   progressBar2_->setMaximum(count);
   progressBar2_->setValue(0);
+  progress_ = 0;
   progressBar2_->show();
+  stopRequested_ = false;
+  button4_->hide();
+  buttonCancel_->show();
+}
+
+void ArchivePage::EndRead() {
+  progressBar2_->hide();
+  buttonCancel_->hide();
+  button4_->show();
 }
 
 ArchiveProgress ArchivePage::ReadProgress(int count) {
   return [this, count](int known, int) {
     // The bar shows the share of the instrument's memory read so far, up
-    // to the last slot filled.
+    // to the last slot filled; it is drawn when the window is served, not
+    // while the line waits for it.
     const int filled = std::max(0, known - 1);
-    progressBar2_->setValue(std::min(filled * count / layout_.Capacity, count));
-    if (RepaintDuringRead) {
-      RepaintDuringRead();
-    }
+    progress_ = std::min(filled * count / layout_.Capacity, count);
   };
 }
 
@@ -291,7 +365,7 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
     }
   }
 
-  progressBar2_->hide();
+  EndRead();
   BeginViewUpdate();
   grid_->SetRowCount(recordsRead_ + 1);
   paging_.Reset(CountSeparators(buffer_, recordsRead_));
@@ -302,12 +376,14 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
 
   const uint8_t language = session_.LanguageIndex;
   QString outcome = MessageText(session_.Link.LastOutcomeRow(), language);
-  if (read.Missing > 0) {
+  if (read.Stopped) {
+    outcome = MessageText(RowArchiveStopped, language).arg(recordsRead_).arg(count);
+  } else if (read.Missing > 0) {
     outcome += MessageText(RowArchiveMissing, language).arg(read.Missing).arg(count);
   } else if (read.Retried > 0) {
     outcome += MessageText(RowArchiveRetried, language).arg(read.Retried);
   }
-  if (reported > static_cast<uint32_t>(count) && read.Missing == 0) {
+  if (reported > static_cast<uint32_t>(count) && read.Missing == 0 && !read.Stopped) {
     outcome = QString::fromUtf8(BoundedCountText[language == 1 ? 1 : 0]).arg(count).arg(reported);
   }
   session_.SetPanel(0, outcome);
@@ -357,9 +433,12 @@ void ArchivePage::Button5Click() {
     progress = ReadProgress(count);
   };
   steps.OnProgress = [&progress](int known, int count) { progress(known, count); };
+  steps.StopRequested = StopRequested();
   ArchiveSafeErase erase;
   {
     const BusyScope busy(session_);
+    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
+    const IdleTimeLender lender(session_.Link, Serve());
     erase = EraseArchive(session_.Link, History(), steps);
   }
   switch (erase.Result) {
@@ -388,11 +467,11 @@ void ArchivePage::Button5Click() {
       return;
     default:
       // Nothing was erased: the view stays as it was.
-      progressBar2_->hide();
+      EndRead();
       session_.SetPanel(0, QStringLiteral("Ошибка связи "));
       return;
   }
-  progressBar2_->hide();
+  EndRead();
   ClearArchiveView();
   session_.SetPanel(0, QStringLiteral("Записано "));
   paging_.Reset(0);
@@ -409,6 +488,7 @@ void ArchivePage::Button5Click() {
 void ArchivePage::ApplyLanguage(uint8_t language) {
   SetCaptions({{button4_, RowReadArchive},
                {button5_, RowEraseArchive},
+               {buttonCancel_, RowCancel},
                {label58_, RowPage},
                {label31_, RowMemoryFilling}},
               language);

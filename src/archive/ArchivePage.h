@@ -69,10 +69,12 @@ class ArchivePage : public QWidget {
   QLineSeries* Series() const { return chart4_->PointSeries(); }
   TimeChart* ChartView() const { return chart4_; }
 
-  // Called after each attempt of a read, failed or not, so the progress
-  // shows; the default repaints the window. Benchmarks and tests may replace
-  // it.
-  std::function<void()> RepaintDuringRead;
+  // Runs during a read (and the erase's read) while the line would wait
+  // anyway, at most every IdleTimeLender::DefaultInterval, and should be
+  // done within `budgetMs`: the default shows the progress and lets the
+  // window paint what changed and answer the window manager, its Cancel
+  // button and Esc. Benchmarks and tests may replace it.
+  std::function<void(int budgetMs)> ServeDuringRead;
 
  private:
   void BuildControls();
@@ -86,18 +88,25 @@ class ArchivePage : public QWidget {
   void BeginRead(int count);
   ArchiveProgress ReadProgress(int count);
   void ShowRead(const ArchiveReadResult& read, int count, uint32_t reported);
+  // The read's controls give way to the page's again.
+  void EndRead();
+  std::function<bool()> StopRequested();
+  std::function<void(DeviceLink::Clock::duration)> Serve();
 
   Session& session_;
   ArchiveLayout layout_;
   ArchiveBuffer buffer_;
   ArchivePaging paging_;
-  int recordsRead_ = 0;  // slots filled by the last read
+  int recordsRead_ = 0;         // slots filled by the last read
+  bool stopRequested_ = false;  // Cancel or Esc during a read
+  int progress_ = 0;            // the bar's position, shown when the window is served
 
   ChartPoints chartPoints_;  // the page's points, seconds since 1970
   int viewBatch_ = 0;
 
   QPushButton* button4_ = nullptr;
   QPushButton* button5_ = nullptr;
+  QPushButton* buttonCancel_ = nullptr;  // in Button4's place while a read runs
   QProgressBar* progressBar2_ = nullptr;
   QPushButton* bitBtn1_ = nullptr;
   QPushButton* bitBtn2_ = nullptr;

@@ -154,7 +154,10 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
     series->attachAxis(bottomAxis_);
     series->attachAxis(leftAxis_);
   }
+  // The view made a chart of its own, which it lets go of without freeing.
+  QChart* const initial = chart();
   setChart(chart_);
+  delete initial;
 
   BuildTools();
   Retranslate();

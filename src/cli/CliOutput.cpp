@@ -6,6 +6,18 @@
 
 namespace vantor::cli {
 
+QString PeopleTime(const QDateTime& time) {
+  return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+Cell TimeCell(const std::optional<QDateTime>& time) {
+  return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
+}
+
+QString Labelled(const QString& label, const QString& value) {
+  return label.leftJustified(14) + value;
+}
+
 QString JsonString(const QString& text) {
   QString out = QStringLiteral("\"");
   for (const QChar c : text) {

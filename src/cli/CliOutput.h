@@ -1,7 +1,9 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 namespace vantor::cli {
@@ -61,5 +63,12 @@ class RecordWriter {
 
 // A JSON string literal.
 QString JsonString(const QString& text);
+
+// A time as people read it: 2026-12-09 18:22:06.
+QString PeopleTime(const QDateTime& time);
+// A time as CSV and JSON write it (ISO 8601 with its offset); null for none.
+Cell TimeCell(const std::optional<QDateTime>& time);
+// A people's line of labelled values: "firmware      VNT-2".
+QString Labelled(const QString& label, const QString& value);
 
 }  // namespace vantor::cli

@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,7 +15,6 @@
 #include "ConnectionManager.h"
 #include "Csv.h"
 #include "Dictionary.h"
-#include "HistoryExport.h"
 #include "LiveTexts.h"
 #include "MeasureHistory.h"
 #include "MeasureOperations.h"
@@ -38,12 +36,12 @@ namespace {
 // English texts.
 constexpr uint8_t English = 1;
 
-// Polls in a row that may fail before `live` gives the instrument up.
+// `live` gives the instrument up only when its polls have failed for this
+// long and this many times in a row: a cable pulled and put back, or an
+// adapter that comes back under a new terminal, is ridden over whatever the
+// interval.
 constexpr int LivePollsLost = 5;
-
-QString PeopleTime(const QDateTime& time) {
-  return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
+constexpr std::chrono::seconds LiveSilenceLimit{10};
 
 QDateTime LocalMoment(int64_t seconds) {
   return QDateTime::fromSecsSinceEpoch(seconds);
@@ -61,15 +59,6 @@ QString DriftText(int64_t drift) {
 QString Hex(const uint8_t* bytes, size_t count) {
   return QString::fromLatin1(
       QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count)).toHex());
-}
-
-Cell TimeCell(const std::optional<QDateTime>& time) {
-  return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
-}
-
-// A people's line of labelled values: "firmware      VNT-2".
-QString Labelled(const QString& label, const QString& value) {
-  return label.leftJustified(14) + value;
 }
 
 // Writes what the writer holds to standard output, or keeps it for a file.
@@ -311,6 +300,7 @@ int LiveCommand(Context& c) {
   auto next = c.SteadyNow();
   long long readings = 0;
   int failedInRow = 0;
+  Clock::time_point failingSince;
   while ((c.Count < 0 || readings < c.Count) && !InterruptRequest::Requested()) {
     // Every reading goes into the history too.
     const MeasurementPoll poll = PollMeasurement(c.Link, c.Clock, c.History, false);
@@ -337,8 +327,13 @@ int LiveCommand(Context& c) {
                Cell::Number(r.AccumulationTime), Cell::Number(r.MeasurementMode & 0xFF)},
               line);
       Emit(out);
-    } else if (++failedInRow >= LivePollsLost) {
-      return LineFailure(QStringLiteral("the instrument stopped answering"));
+    } else {
+      if (failedInRow++ == 0) {
+        failingSince = Clock::now();
+      }
+      if (failedInRow >= LivePollsLost && Clock::now() - failingSince >= LiveSilenceLimit) {
+        return LineFailure(QStringLiteral("the instrument stopped answering"));
+      }
     }
     if (c.Count >= 0 && readings >= c.Count) {
       break;
@@ -672,61 +667,6 @@ int ScreenCommand(Context& c) {
     return ExitRefused;
   }
   WriteNote(QStringLiteral("Saved the display to %1.").arg(file));
-  return ExitDone;
-}
-
-int HistoryExportCommand(Context& c) {
-  HistoryExportRequest request;
-  if (c.What == QLatin1String("archive")) {
-    request.What = HistoryExportKind::Archive;
-  } else if (c.What == QLatin1String("readings")) {
-    request.What = HistoryExportKind::Readings;
-  } else {
-    request.What = HistoryExportKind::Events;
-  }
-  // Times without an offset are the computer's local time.
-  const auto moment = [](const QString& text) -> std::optional<int64_t> {
-    if (text.isEmpty()) {
-      return std::nullopt;
-    }
-    return QDateTime::fromString(text, Qt::ISODateWithMs).toMSecsSinceEpoch();
-  };
-  request.Range = {moment(c.From), moment(c.To)};
-
-  // Only read, so a history on a medium that takes no writes (a copy on a
-  // read-only disk) exports as well; nothing else runs meanwhile, so the
-  // store stays on this thread.
-  HistoryOptions options;
-  options.ReadOnly = true;
-  HistoryStore store(ConfiguredHistoryLocation(c.HistoryUrl), options);
-  // Standard output gets the file once it is whole.
-  QTemporaryDir staging;
-  const QString path =
-      c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv")) : c.OutFile;
-  const InterruptRequest interrupt;
-  const HistoryExportResult result =
-      ExportHistoryCsv(store, request, path, [](double) { return !InterruptRequest::Requested(); });
-  if (result.Cancelled) {
-    WriteNote(QStringLiteral("Stopped; nothing written."));
-    return InterruptRequest::ExitStatus();
-  }
-  if (!result.Ok) {
-    Complain(QStringLiteral("could not export the history (%1): %2")
-                 .arg(store.Location().Text(), result.Error));
-    return result.FileFailed ? ExitRefused : ExitHistoryNotWritten;
-  }
-  if (c.OutFile.isEmpty()) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-      Complain(QStringLiteral("could not read the export back: %1").arg(file.errorString()));
-      return ExitRefused;
-    }
-    while (!file.atEnd()) {
-      WriteOut(file.read(1 << 20));
-    }
-  } else {
-    WriteNote(QStringLiteral("Wrote %1 rows to %2.").arg(result.Rows).arg(c.OutFile));
-  }
   return ExitDone;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "CalendarClock.h"
 #include "CliOutput.h"
@@ -26,10 +27,13 @@ struct CommandOptions {
   bool DryRun = false;
   bool Yes = false;
   QString OutFile;
-  // history export: the range as given (ISO 8601) and what to export.
+  // history export and events: the range as given (ISO 8601) and what to
+  // export; history events: the instrument as named and the kinds.
   QString From;
   QString To;
   QString What;
+  QString Instrument;
+  std::vector<EventKind> Kinds;
   long long Count = -1;   // live: readings, -1 until Ctrl-C
   double Interval = 1.0;  // live: seconds between polls
   // ports --pin N PATH / --unpin N.
@@ -77,6 +81,13 @@ int ArchiveReadCommand(Context& c);
 int ArchiveEraseCommand(Context& c);
 int ScreenCommand(Context& c);
 int HistoryExportCommand(Context& c);
+int HistoryInstrumentsCommand(Context& c);
+int HistoryEventsCommand(Context& c);
+
+// Whether `name` can name an instrument of the history: its device data in
+// hex, or the start of it, optionally after its device type and a colon
+// (7:0100a5…), as history instruments writes it.
+bool InstrumentNameIsValid(const QString& name);
 
 // Finds the instrument where the user said (`port`, or `device` by its
 // path), or where the program would look, with the settings read as the

@@ -61,6 +61,22 @@ const char* const Description =
     "                             records, live readings or instrument events\n"
     "                             from T to T (ISO 8601, local time unless an\n"
     "                             offset is given; open without)\n"
+    "  history instruments        every instrument the history knows: device\n"
+    "                             type and data, firmware, first and last seen,\n"
+    "                             last reading, archive records kept and the\n"
+    "                             last read\n"
+    "  history events --instrument ID [--kind K,...] [--from T] [--to T]\n"
+    "                             the instrument's change log: settings and\n"
+    "                             service writes member by member, factory\n"
+    "                             resets, clock corrections with their drift,\n"
+    "                             dose resets and erases, with who did them on\n"
+    "                             which computer. ID is its device data in hex,\n"
+    "                             or enough of its start to tell it from the\n"
+    "                             others, optionally after its device type and\n"
+    "                             a colon (7:0100a5, as history instruments\n"
+    "                             writes it); K is settings_write,\n"
+    "                             service_write, factory_reset, clock_set,\n"
+    "                             dose_reset or archive_erase\n"
     "\n"
     "Every archive read, live reading, clock setting, settings restore and\n"
     "erase is kept in the history: the SQLite file\n"
@@ -90,8 +106,8 @@ const char* const Epilogue =
     "line failed during the operation, 4 a file or value was refused, 5 the\n"
     "port may not be opened (permission denied: add yourself to the group\n"
     "dialout and log in again), 6 another program holds the port, 7 done but\n"
-    "the history could not take all of it (or, for history export, could not\n"
-    "be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
+    "the history could not take all of it (or, for the history commands, could\n"
+    "not be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
     "written).\n"
     "\n"
     "Examples:\n"
@@ -108,6 +124,8 @@ const char* const Epilogue =
     "  vantorctl archive erase --yes\n"
     "  vantorctl --device /dev/ttyUSB0 screen display.png\n"
     "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n"
+    "  vantorctl --format csv history instruments\n"
+    "  vantorctl history events --instrument 534e3030 --kind settings_write,clock_set\n"
     "  vantorctl --trace info.trace info\n";
 
 struct CommandForm {
@@ -136,6 +154,12 @@ const std::vector<CommandForm>& Forms() {
       {{"archive", "erase"}, 0, {"yes"}, &ArchiveEraseCommand},
       {{"screen"}, 1, {}, &ScreenCommand},
       {{"history", "export"}, 0, {"what", "from", "to", "out"}, &HistoryExportCommand, false},
+      {{"history", "instruments"}, 0, {}, &HistoryInstrumentsCommand, false},
+      {{"history", "events"},
+       0,
+       {"instrument", "kind", "from", "to"},
+       &HistoryEventsCommand,
+       false},
   };
   return forms;
 }
@@ -156,8 +180,9 @@ QString FileSuffix(const CommandForm& form, Format format) {
 }
 
 // The options of one command; the global ones apply to all.
-const std::set<QString> OwnOptionNames = {"probe", "count", "interval", "sync", "dry-run", "out",
-                                          "yes",   "what",  "from",     "to",   "pin",     "unpin"};
+const std::set<QString> OwnOptionNames = {"probe", "count", "interval", "sync",      "dry-run",
+                                          "out",   "yes",   "what",     "from",      "to",
+                                          "pin",   "unpin", "kind",     "instrument"};
 
 int Usage(const QString& message) {
   Complain(message + QStringLiteral(" (see vantorctl --help)"));
@@ -321,8 +346,14 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
        QCommandLineOption("dry-run", "settings restore: shows what differs, writes nothing.")},
       {"out", QCommandLineOption("out", "archive read, history export: writes into FILE.", "FILE")},
       {"what", QCommandLineOption("what", "history export: archive, readings or events.", "WHAT")},
-      {"from", QCommandLineOption("from", "history export: from this time on.", "T")},
-      {"to", QCommandLineOption("to", "history export: up to this time.", "T")},
+      {"from", QCommandLineOption("from", "history export, events: from this time on.", "T")},
+      {"to", QCommandLineOption("to", "history export, events: up to this time.", "T")},
+      {"instrument",
+       QCommandLineOption("instrument",
+                          "history events: the instrument, by its device data in hex or the "
+                          "start of it (TYPE:HEX also).",
+                          "ID")},
+      {"kind", QCommandLineOption("kind", "history events: only these kinds of event.", "K,...")},
       {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},
       {"pin", QCommandLineOption("pin", "ports: pins COM N to the PATH that follows.", "N")},
       {"unpin", QCommandLineOption("unpin", "ports: takes COM N out of the port map.", "N")},
@@ -430,11 +461,29 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   c.What = parser.value(own.at("what"));
   c.From = parser.value(own.at("from"));
   c.To = parser.value(own.at("to"));
-  if (form->Run == &HistoryExportCommand) {
-    if (c.What != QLatin1String("archive") && c.What != QLatin1String("readings") &&
-        c.What != QLatin1String("events")) {
-      return Usage(QStringLiteral("history export needs --what archive, readings or events"));
+  if (form->Run == &HistoryExportCommand && c.What != QLatin1String("archive") &&
+      c.What != QLatin1String("readings") && c.What != QLatin1String("events")) {
+    return Usage(QStringLiteral("history export needs --what archive, readings or events"));
+  }
+  if (form->Run == &HistoryEventsCommand) {
+    c.Instrument = parser.value(own.at("instrument"));
+    if (!InstrumentNameIsValid(c.Instrument)) {
+      return Usage(
+          QStringLiteral("history events needs --instrument with the device data in hex "
+                         "or its start (7:0100a5 or 0100a5)"));
     }
+    const QString kinds = parser.value(own.at("kind"));
+    for (const QString& name : kinds.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+      const std::optional<EventKind> kind = EventKindFromName(name.trimmed());
+      if (!kind) {
+        return Usage(QStringLiteral("--kind: \"%1\" is none of settings_write, service_write, "
+                                    "factory_reset, clock_set, dose_reset, archive_erase")
+                         .arg(name));
+      }
+      c.Kinds.push_back(*kind);
+    }
+  }
+  if (form->Run == &HistoryExportCommand || form->Run == &HistoryEventsCommand) {
     for (const QString* time : {&c.From, &c.To}) {
       if (!time->isEmpty() && !QDateTime::fromString(*time, Qt::ISODateWithMs).isValid()) {
         return Usage(QStringLiteral("\"%1\" is no ISO 8601 time (2026-12-09T14:00)").arg(*time));

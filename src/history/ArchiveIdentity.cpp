@@ -52,6 +52,12 @@ void ArchiveReads::Buffer(int key, const ArchiveBytes& record, int64_t nowMs) {
   read.Buffer.push_back({position, read.LocalRun, read.Seen[RawBlob(record)]++, record, nowMs});
 }
 
+void ArchiveReads::Skip(int key) {
+  ArchiveReadState& read = reads_.at(key);
+  ++read.Positions;
+  ++read.LocalRun;
+}
+
 bool ArchiveReads::BatchDue(int key, int batchRecords, int batchMs) const {
   const ArchiveReadState& read = reads_.at(key);
   if (read.Buffer.empty()) {

@@ -69,6 +69,9 @@ class ArchiveReads {
 
   // Takes the next record of a read, separators included.
   void Buffer(int key, const ArchiveBytes& record, int64_t nowMs);
+  // A position of a read whose record never arrived; it may have been a
+  // separator, so what follows counts as a run of its own.
+  void Skip(int key);
   // Whether the buffered records of a read are due as a batch: `batchRecords`
   // of them, or `batchMs` since the last batch.
   bool BatchDue(int key, int batchRecords, int batchMs) const;

@@ -343,6 +343,21 @@ void HistoryService::ArchiveRead::Add(const ArchiveBytes& record) {
       IsSeparator(record) ? 0 : 1, TaskKind::Write);
 }
 
+void HistoryService::ArchiveRead::Skip() {
+  if (service_ == nullptr) {
+    return;
+  }
+  service_->Post(
+      [key = key_](Worker& worker) {
+        const auto read = worker.Reads.find(key);
+        if (read != worker.Reads.end()) {
+          read->second.Skip();
+        }
+        return HistoryOutcome{};
+      },
+      0, TaskKind::Write);
+}
+
 void HistoryService::ArchiveRead::Finish(bool complete) {
   if (service_ == nullptr) {
     return;

@@ -99,6 +99,8 @@ class HistoryService : public QObject {
     ~ArchiveRead();
 
     void Add(const ArchiveBytes& record);
+    // A position whose record never arrived (see ArchiveReadLog::Skip).
+    void Skip();
     void Finish(bool complete);
 
    private:

@@ -103,6 +103,9 @@ class HistoryStore {
   // Questions. They answer from the store after writing what waits; long
   // answers are read in chunks with the pause between them.
   HistoryAnswer<std::vector<StoredInstrument>> Instruments();
+  // Every instrument with what the history knows of it, in the order it
+  // was first seen.
+  HistoryAnswer<std::vector<InstrumentSummary>> Summaries();
   HistoryAnswer<int64_t> ArchiveRecordCount(const InstrumentIdentity& instrument);
   HistoryAnswer<ArchiveCoverage> Coverage(const InstrumentIdentity& instrument);
   HistoryAnswer<RateSeries> Rates(const InstrumentIdentity& instrument, const TimeRange& range);
@@ -116,9 +119,11 @@ class HistoryStore {
   HistoryOutcome VisitArchive(const std::optional<InstrumentIdentity>& instrument,
                               const TimeRange& range,
                               const std::function<bool(const StoredArchiveRecord&)>& visit);
+  // Events only of `kinds`, unless that is empty.
   HistoryOutcome VisitEvents(const std::optional<InstrumentIdentity>& instrument,
                              const TimeRange& range,
-                             const std::function<bool(const StoredEvent&)>& visit);
+                             const std::function<bool(const StoredEvent&)>& visit,
+                             const std::vector<EventKind>& kinds = {});
   // The schema version of the open store; -1 when it cannot be opened.
   int SchemaVersion();
 
@@ -142,6 +147,10 @@ class ArchiveReadLog {
   ~ArchiveReadLog();
 
   HistoryOutcome Add(const ArchiveBytes& record, int64_t readMs = 0);
+  // A position whose record never arrived: the records after it keep their
+  // own positions, and, since it may have been a separator, start a run of
+  // their own unless the history already knows them.
+  void Skip();
   HistoryOutcome Finish(bool complete, int64_t finishedMs = 0);
 
  private:

@@ -96,28 +96,46 @@ bool DeviceLink::Reopen() {
   return true;
 }
 
-void DeviceLink::QuietGapBeforeRequest() {
+void DeviceLink::Drop() {
+  // A look without waiting, which takes in what sits in the driver too.
+  dropped_ += line_->WaitForBytes(0, line_->Now());
   line_->Purge();
+}
+
+void DeviceLink::Idle(Clock::duration duration) {
+  if (duration <= Clock::duration::zero()) {
+    return;
+  }
+  const Clock::time_point until = line_->Now() + duration;
+  if (OnIdle) {
+    idle_ = true;
+    OnIdle(line_->Now(), until);
+    idle_ = false;
+  }
+  const Clock::time_point now = line_->Now();
+  if (now < until) {
+    line_->SleepFor(until - now);
+  }
+}
+
+void DeviceLink::QuietGapBeforeRequest() {
+  Drop();
   if (settle_ == Settle::None) {
-    line_->SleepFor(QuietGap);
+    Idle(QuietGap);
   } else {
     if (settle_ == Settle::Late) {
-      const Clock::time_point until = lastWriteEnd_ + LateReplyBound;
-      const Clock::time_point now = line_->Now();
-      if (now < until) {
-        line_->SleepFor(until - now);
-      }
-      line_->Purge();
+      Idle(lastWriteEnd_ + LateReplyBound - line_->Now());
+      Drop();
     }
     // Whatever still comes is let through and dropped until the line has
     // been quiet for a whole gap; a line that never quietens is given up on.
     const Clock::time_point giveUp = line_->Now() + LateReplyBound;
     while (line_->WaitForBytes(1, std::min(line_->Now() + QuietGap, giveUp)) > 0 &&
            line_->Now() < giveUp && !line_->Lost()) {
-      line_->Purge();
+      Drop();
     }
   }
-  line_->Purge();
+  Drop();
   settle_ = Settle::None;
 }
 
@@ -130,14 +148,25 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   receivedLength_ = static_cast<uint16_t>(HeaderSize);
   lastHeard_ = 0;
   refusedHeader_ = false;
+  payloadSpoilt_ = false;
+  dropped_ = 0;
   if (!line_ && !Reopen()) {
     return false;
   }
   // Purge, keep the line quiet, and drop whatever came meanwhile.
   QuietGapBeforeRequest();
   if (line_->Lost()) {
+    // Gone before anything was sent: when the device is back already (a new
+    // terminal under the same number), this request goes to it.
     Lose();
-    return false;
+    if (!Reopen()) {
+      return false;
+    }
+    QuietGapBeforeRequest();
+    if (line_->Lost()) {
+      Lose();
+      return false;
+    }
   }
   // A write that cannot get out (a stuck port, a full driver buffer) fails
   // the exchange instead of hanging the window.
@@ -165,7 +194,7 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
   const auto headerTimeout = ReadConstant + ReadPerByte * static_cast<int64_t>(HeaderSize);
   Clock::time_point deadline;
   if (pace_ == Pace::Fixed) {
-    line_->SleepFor(ReplyWindow);
+    Idle(ReplyWindow);
     deadline = line_->Now() + headerTimeout;
   } else {
     deadline = writeEnd + ReplyWindow + headerTimeout;
@@ -196,10 +225,17 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
   arrived = line_->Read(frame_.data() + HeaderSize, arrived);
   lastHeard_ += arrived;
   receivedLength_ = static_cast<uint16_t>(HeaderSize + arrived);
+  payloadSpoilt_ = arrived != want && reader.Header().Opcode == OpReadReply;
   return arrived == want;
 }
 
 int DeviceLink::Operate(uint8_t id, bool write) {
+  if (idle_) {
+    // Something the window ran while the line waited: the line is in the
+    // middle of another exchange.
+    lastReply_ = ReplyKind::Nothing;
+    return 0;
+  }
   if (!station_.Initialised()) {
     station_.InitDictionary();
   }
@@ -219,6 +255,7 @@ int DeviceLink::Operate(uint8_t id, bool write) {
     if (result != 0) {
       lastReply_ = ReplyKind::Accepted;
     } else {
+      payloadSpoilt_ = reply.Status == StatusChecksum && reply.Opcode == OpReadReply;
       lastReply_ = reply.Status == StatusOk && reply.Opcode == OpError ? ReplyKind::Refusal
                                                                        : ReplyKind::Spoilt;
       if (line_) {

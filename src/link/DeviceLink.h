@@ -74,6 +74,15 @@ class DeviceLink {
   // Called after every failed attempt of a retrying operation, so a long
   // operation can show that it is still trying.
   std::function<void()> OnAttemptFailed;
+  // Time the link would otherwise sleep through (the quiet gap before a
+  // request, the wait for a late reply to pass, the fixed pace's reply
+  // window) is offered here first, on the line's clock: meanwhile the window
+  // repaints and answers the window manager. The link then sleeps only what
+  // is left, so nothing on the line moves by a byte or a millisecond as long
+  // as the hook returns by `until`. An exchange asked for from inside the
+  // hook fails at once.
+  using IdleHook = std::function<void(Clock::time_point now, Clock::time_point until)>;
+  IdleHook OnIdle;
 
   uint16_t ReceivedLength() const { return receivedLength_; }
 
@@ -82,6 +91,13 @@ class DeviceLink {
   // that it did not; nothing at all that it may or may not have.
   enum class ReplyKind : uint8_t { Nothing, Spoilt, Refusal, Accepted };
   ReplyKind LastReply() const { return lastReply_; }
+  // The last reply's header came whole and fit the request, and then its
+  // payload came spoilt or short: the instrument did answer that request
+  // with the value asked for, which the line damaged.
+  bool LastPayloadSpoilt() const { return payloadSpoilt_; }
+  // Bytes that came between the last exchange's reply and this request and
+  // were thrown away unread (the rest of a spoilt reply, a late reply, noise).
+  size_t DroppedBeforeRequest() const { return dropped_; }
   // The message row the last operation reported.
   int LastOutcomeRow() const { return lastRow_; }
 
@@ -108,6 +124,10 @@ class DeviceLink {
   // line has been quiet for a whole gap, and, when no reply came at all, at
   // least until a late reply would have come and gone.
   void QuietGapBeforeRequest();
+  // Purges the line, counting what it held.
+  void Drop();
+  // Lets `duration` pass with nothing on the line, lending it to OnIdle.
+  void Idle(Clock::duration duration);
   void Lose();
   bool Reopen();
   int Operate(uint8_t id, bool write);
@@ -132,11 +152,14 @@ class DeviceLink {
   Clock::time_point lastWriteEnd_;  // when the last request had gone out
   size_t lastHeard_ = 0;            // bytes the last exchange got back
   bool refusedHeader_ = false;      // a whole header came that was no reply to it
+  bool payloadSpoilt_ = false;
+  size_t dropped_ = 0;
   ReplyKind lastReply_ = ReplyKind::Nothing;
   int lastRow_ = 0;
   OutcomeHandler outcome_;
   Pace pace_ = Pace::Prompt;
   uint64_t exchanges_ = 0;
+  bool idle_ = false;  // inside OnIdle
 };
 
 }  // namespace vantor

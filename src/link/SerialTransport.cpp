@@ -7,7 +7,7 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
-
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
@@ -17,6 +17,8 @@ namespace vantor {
 namespace {
 
 using std::chrono::milliseconds;
+
+constexpr int LossCheckMs = 10;
 
 // Milliseconds left until `deadline`, rounded up so a wait never ends early;
 // 0 once it has passed.
@@ -155,8 +157,10 @@ SerialTransport::~SerialTransport() {
 
 void SerialTransport::DropUnasked() {
   // Between exchanges nobody asked for anything: whatever comes is noise or
-  // a late reply, and must not pile up while the window idles.
-  if (waiting_) {
+  // a late reply, and must not pile up while the window idles. A little is
+  // left for the next exchange to see and throw away itself, so the link
+  // knows that something came.
+  if (waiting_ || serial_->bytesAvailable() <= UnaskedKeep) {
     return;
   }
   if (OnUnasked) {
@@ -201,12 +205,19 @@ bool SerialTransport::Write(const uint8_t* bytes, size_t count, Clock::time_poin
 
 size_t SerialTransport::WaitForBytes(size_t want, Clock::time_point deadline) {
   waiting_ = true;
+  if (RemainingMs(deadline) == 0 &&
+      (want == 0 || static_cast<size_t>(serial_->bytesAvailable()) < want)) {
+    // A look without waiting still takes in what the driver holds.
+    serial_->waitForReadyRead(0);
+  }
   while (static_cast<size_t>(serial_->bytesAvailable()) < want && !Lost()) {
     const int left = RemainingMs(deadline);
     if (left == 0) {
       break;
     }
-    serial_->waitForReadyRead(left);
+    // In short steps: a terminal that was hung up makes the wait spin to its
+    // end instead of returning, and the loss is seen between the steps.
+    serial_->waitForReadyRead(std::min(left, LossCheckMs));
   }
   waiting_ = false;
   return static_cast<size_t>(serial_->bytesAvailable());
@@ -223,8 +234,19 @@ qint64 SerialTransport::Buffered() const {
 
 bool SerialTransport::Lost() const {
   const QSerialPort::SerialPortError e = serial_->error();
-  return e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
-         e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_->isOpen();
+  if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+      e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError || !serial_->isOpen()) {
+    return true;
+  }
+#ifndef Q_OS_WIN
+  // A device that went away hangs its terminal up; the port itself says so
+  // only at the next write, so ask the terminal.
+  pollfd hangUp{static_cast<int>(serial_->handle()), 0, 0};
+  if (::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    return true;
+  }
+#endif
+  return false;
 }
 
 }  // namespace vantor

@@ -39,6 +39,8 @@ class SerialTransport : public LineTransport {
   // What the port holds at most between exchanges; the rest waits in the
   // driver or is dropped, so a babbling device cannot fill the memory.
   static constexpr qint64 ReadBufferLimit = 64 * 1024;
+  // What may wait unasked between exchanges before it is dropped there.
+  static constexpr qint64 UnaskedKeep = 16 * 1024;
 
  private:
   SerialTransport();

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #endif
 
 namespace vantor {
@@ -41,7 +42,70 @@ bool WriteAndSync(QFileDevice& file, const QByteArray& bytes) {
   return true;
 }
 
+const char* const NotAFile = "not a regular file";
+
+// Opens `file` only when it is a regular file (or, with `create`, when
+// nothing is there yet), never waiting on open: what was checked before may
+// have been swapped for a FIFO or a device meanwhile.
+bool OpenRegular(QFile& file, QIODevice::OpenMode mode, bool create, QString* error) {
+#ifndef Q_OS_WIN
+  int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  flags |= (mode & QIODevice::ReadOnly) ? O_RDWR : O_WRONLY;
+  flags |= (mode & QIODevice::Append) ? O_APPEND : 0;
+  flags |= create ? O_CREAT : 0;
+  const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags, 0666);
+  if (fd < 0) {
+    SetError(error, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    SetError(error, QString::fromLatin1(NotAFile));
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    SetError(error, file.errorString());
+    return false;
+  }
+  return true;
+#else
+  (void)create;
+  if (!file.open(mode)) {
+    SetError(error, file.errorString());
+    return false;
+  }
+  return true;
+#endif
+}
+
 }  // namespace
+
+bool WritableTarget(const QString& path, QString* error) {
+#ifndef Q_OS_WIN
+  // Looked at without opening it: opening a FIFO would wait for a reader,
+  // and a device may act on being opened. A link is judged by what it
+  // points at, which is what a write would replace.
+  struct stat info {};
+  const QByteArray name = QFile::encodeName(path);
+  if (::stat(name.constData(), &info) != 0) {
+    return true;  // nothing there (or a link to nothing): a new file
+  }
+  if (!S_ISREG(info.st_mode)) {
+    SetError(error, QString::fromLatin1(NotAFile));
+    return false;
+  }
+#else
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) {
+    SetError(error, QString::fromLatin1(NotAFile));
+    return false;
+  }
+#endif
+  return true;
+}
 
 StagedFileWrite::StagedFileWrite(QString path, bool allowInPlace)
     : path_(std::move(path)), allowInPlace_(allowInPlace) {}
@@ -53,6 +117,9 @@ StagedFileWrite::~StagedFileWrite() {
 bool StagedFileWrite::Stage(const QByteArray& bytes) {
   Discard();
   error_.clear();
+  if (!WritableTarget(path_, &error_)) {
+    return false;
+  }
   temp_ = std::make_unique<QSaveFile>(path_);
   temp_->setDirectWriteFallback(false);
   if (!temp_->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
@@ -74,8 +141,7 @@ bool StagedFileWrite::Stage(const QByteArray& bytes) {
 
 bool StagedFileWrite::StageInPlace(const QByteArray& bytes) {
   inPlace_ = std::make_unique<QFile>(path_);
-  if (!inPlace_->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-    error_ = inPlace_->errorString();
+  if (!OpenRegular(*inPlace_, QIODevice::ReadWrite | QIODevice::Unbuffered, false, &error_)) {
     inPlace_.reset();
     return false;
   }
@@ -111,6 +177,12 @@ void StagedFileWrite::RestoreInPlace() {
 
 bool StagedFileWrite::Commit() {
   if (temp_) {
+    // What is there may have changed since Stage: a rename never replaces
+    // anything but a regular file.
+    if (!WritableTarget(path_, &error_)) {
+      temp_.reset();
+      return false;
+    }
     // commit() renames over the old file only now that every byte is out.
     const bool done = temp_->commit();
     if (!done) {
@@ -163,6 +235,10 @@ WholeFileWriter::~WholeFileWriter() {
 }
 
 bool WholeFileWriter::Open(QString* error) {
+  if (!WritableTarget(file_->fileName(), error)) {
+    failed_ = true;
+    return false;
+  }
   if (!file_->open(QIODevice::WriteOnly)) {
     SetError(error, file_->errorString());
     failed_ = true;
@@ -182,6 +258,10 @@ bool WholeFileWriter::Commit(QString* error) {
     file_->cancelWriting();
     return false;
   }
+  if (!WritableTarget(file_->fileName(), error)) {
+    file_->cancelWriting();
+    return false;
+  }
   if (!file_->commit()) {
     SetError(error, file_->errorString());
     return false;
@@ -193,8 +273,11 @@ bool AppendFileWhole(const QString& path, const QByteArray& bytes, QString* erro
                      qint64* previousSize) {
   const bool existed = PathTaken(path);
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-    SetError(error, file.errorString());
+  if (!WritableTarget(path, error)) {
+    return false;
+  }
+  if (!OpenRegular(file, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, true,
+                   error)) {
     return false;
   }
   // A piece cut short would shift everything appended later; take it back,

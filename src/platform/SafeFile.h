@@ -10,7 +10,13 @@ namespace vantor {
 
 // Every file the program writes goes through here, so a write that failed
 // (full disk, vanished directory, I/O error) is never reported as done and
-// never destroys the file that was there before.
+// never destroys the file that was there before. Only regular files are
+// written: a FIFO, a device or a directory at the path (or at the end of a
+// link there) is refused without being opened, and never replaced.
+
+// Whether `path` may be written: nothing is there, or a regular file (also
+// through a link). Otherwise false, with a short reason in `error`.
+bool WritableTarget(const QString& path, QString* error = nullptr);
 
 // A whole-file write in two steps, so that a second file can change together
 // with this one: Stage() puts every new byte on disk while the old file stays

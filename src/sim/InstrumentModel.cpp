@@ -436,7 +436,7 @@ void InstrumentModel::RenderScreen() {
   station_.Values.Screen = DrawDisplay(state);
 }
 
-std::optional<Fault> InstrumentModel::PickFault(int id) {
+const FaultRule* InstrumentModel::PickFault(int id) {
   for (FaultRule& rule : faults_) {
     if (rule.Remaining == 0 || (rule.Id != AnyVariable && rule.Id != id)) {
       continue;
@@ -447,9 +447,20 @@ std::optional<Fault> InstrumentModel::PickFault(int id) {
     if (rule.Remaining > 0) {
       --rule.Remaining;
     }
-    return rule.Kind;
+    return &rule;
   }
-  return std::nullopt;
+  return nullptr;
+}
+
+std::vector<uint8_t> InstrumentModel::OtherVariableReply(int id) {
+  const uint8_t other = id == IdDeviceData ? IdFirmware : IdDeviceData;
+  FrameBuffer request{};
+  const size_t length =
+      station_.BuildReadRequest(request, station_.LookupIndex(other), OwnAddress());
+  captured_.clear();
+  std::copy_n(request.begin(), length, frame_.begin());
+  station_.HandleRequest(frame_, length);
+  return captured_;
 }
 
 std::vector<uint8_t> InstrumentModel::ErrorFrame(uint8_t code) {
@@ -480,13 +491,31 @@ Reply InstrumentModel::Answer(const uint8_t* request, size_t length) {
 
   Reply reply;
   reply.Delay = latency_;
-  const std::optional<Fault> fault = PickFault(id);
+  const FaultRule* rule = PickFault(id);
+  const std::optional<Fault> fault = rule != nullptr ? std::optional(rule->Kind) : std::nullopt;
   if (fault == Fault::Silence) {
     return {};
   }
   if (fault == Fault::ErrorReply) {
     reply.Bytes = ErrorFrame(ErrRefused);
     return reply;
+  }
+  if (fault == Fault::BareAck) {
+    captured_.clear();
+    station_.BuildReply(frame_, OpAck, length > 7 ? request[7] : 0, 0);
+    reply.Bytes = captured_;
+    return reply;
+  }
+  if (fault == Fault::OtherVariable || fault == Fault::OtherVariableActedOn) {
+    if (fault == Fault::OtherVariableActedOn && opcode == OpRead && id == IdArchive &&
+        transferCursor_ < archive_.size()) {
+      ++transferCursor_;
+    }
+    reply.Bytes = OtherVariableReply(id);
+    return reply;
+  }
+  if (fault == Fault::Late) {
+    reply.Delay += rule->Delay;
   }
 
   if (opcode == OpRead) {
@@ -523,9 +552,9 @@ Reply InstrumentModel::Answer(const uint8_t* request, size_t length) {
   } else if (readAnswered && id == IdArchive && transferCursor_ < archive_.size()) {
     ++transferCursor_;
   }
-  if (fault) {
+  if (rule != nullptr) {
     const size_t size = captured_.size();
-    switch (*fault) {
+    switch (rule->Kind) {
       case Fault::Garble:
         captured_[size > HeaderSize ? HeaderSize + (size - HeaderSize - 4) / 2 : 7] ^= 0xA5;
         break;

@@ -22,12 +22,20 @@ inline constexpr double DefaultBackground = 0.12;  // uSv/h
 
 // Faults the instrument can put on its replies.
 enum class Fault : uint8_t {
-  Silence,     // no reply at all; the request is not acted on
-  Garble,      // one byte of the reply flipped
-  StrayByte,   // one extra byte before the reply
-  Cut,         // the reply stops half way
-  ErrorReply,  // OpError "refused" instead of the answer; the request is not acted on
-  LostReply,   // the reply goes out but never arrives; the request is acted on
+  Silence,               // no reply at all; the request is not acted on
+  Garble,                // one byte of the reply flipped
+  StrayByte,             // one extra byte before the reply
+  Cut,                   // the reply stops half way
+  ErrorReply,            // OpError "refused" instead of the answer; the request is not acted on
+  LostReply,             // the reply goes out but never arrives; the request is acted on
+  Late,                  // the reply comes FaultRule::Delay late, and every reply after it
+                         // waits for it; the request is acted on
+  BareAck,               // a bare acknowledgement instead of the answer; the request is not
+                         // acted on
+  OtherVariable,         // a whole, well-formed reply for another variable; the
+                         // request is not acted on
+  OtherVariableActedOn,  // the same, but the request is acted on (the archive
+                         // transfer moves on)
 };
 
 inline constexpr int AnyVariable = -1;
@@ -35,9 +43,10 @@ inline constexpr int EveryReply = -1;
 
 struct FaultRule {
   Fault Kind = Fault::Silence;
-  int Id = AnyVariable;        // wire id of the variable whose requests it hits
-  int Remaining = EveryReply;  // replies still to spoil, or every one
-  double Probability = 1.0;    // chance that a matching reply is spoilt
+  int Id = AnyVariable;                // wire id of the variable whose requests it hits
+  int Remaining = EveryReply;          // replies still to spoil, or every one
+  double Probability = 1.0;            // chance that a matching reply is spoilt
+  std::chrono::milliseconds Delay{0};  // how late a Late reply comes
 };
 
 // What goes back on the line for one request.
@@ -157,7 +166,10 @@ class InstrumentModel {
   void ApplyWrite(uint8_t id);
   void RunCommand(uint8_t command);
   void LogArchive();
-  std::optional<Fault> PickFault(int id);
+  const FaultRule* PickFault(int id);
+  // A whole reply for a variable other than `id`, as the instrument would
+  // send for a read of it.
+  std::vector<uint8_t> OtherVariableReply(int id);
   std::vector<uint8_t> ErrorFrame(uint8_t code);
   double Sensitivity() const;  // uSv/h per count per second
   double ReadingFromCountRate(double countsPerSecond) const;

@@ -49,7 +49,12 @@ void PrintHelp() {
       "  --seed N              seed of the counting statistics\n"
       "  --fault KIND[:ID][@P] spoil replies: KIND is silence (request lost),\n"
       "                        garble, stray (a byte before the reply), cut, lost\n"
-      "                        (the reply is lost on the way) or error (refused);\n"
+      "                        (the reply is lost on the way), error (refused),\n"
+      "                        late=MS (the reply comes MS late and holds up the\n"
+      "                        replies after it), ack (a bare acknowledgement,\n"
+      "                        request not acted on), other (a reply for another\n"
+      "                        variable, request not acted on) or other-acted\n"
+      "                        (the same, request acted on);\n"
       "                        ID limits it to one variable id; P is the share of\n"
       "                        replies hit, 0..1 (default every reply). May be\n"
       "                        given more than once. As on a real line, the\n"
@@ -113,6 +118,18 @@ FaultRule ParseFault(const std::string& spec) {
     rule.Kind = Fault::ErrorReply;
   } else if (kind == "lost") {
     rule.Kind = Fault::LostReply;
+  } else if (kind.rfind("late=", 0) == 0) {
+    rule.Kind = Fault::Late;
+    rule.Delay = std::chrono::milliseconds(ParseLong(kind.c_str() + 5, "--fault"));
+    if (rule.Delay.count() < 0) {
+      Fail("negative delay in --fault " + spec);
+    }
+  } else if (kind == "ack") {
+    rule.Kind = Fault::BareAck;
+  } else if (kind == "other") {
+    rule.Kind = Fault::OtherVariable;
+  } else if (kind == "other-acted") {
+    rule.Kind = Fault::OtherVariableActedOn;
   } else {
     Fail("unknown fault: " + spec);
   }

@@ -7,17 +7,21 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <memory>
 
 #include "AppTestSupport.h"
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "Dictionary.h"
+#include "HistoryService.h"
 #include "MeasurePage.h"
 #include "MemoryLine.h"
+#include "MessageTable.h"
 #include "ProgramWindows.h"
 #include "TForm2.h"
 #include "TempConfigHome.h"
@@ -118,19 +122,64 @@ TEST_F(BusyWindow, AnArchiveReadAnswersAfterEachRecordAndClosesOnlyWhenItEnds) {
   EXPECT_TRUE(QFileInfo::exists(dir_.File("prog.ini")));
 }
 
-TEST_F(BusyWindow, ASilentInstrumentStillRepaintsTheProgressAfterEveryAttempt) {
+TEST_F(BusyWindow, ASilentInstrumentStillLetsTheWindowAnswerDuringEveryAttempt) {
   Session& session = form_->GetSession();
   session.Link.OpenPort(1);
   session.Link.Values().Measurement.ArchiveRecordCount = 5;
-  int repaints = 0;
-  form_->Archive()->RepaintDuringRead = [&repaints] { ++repaints; };
+  int served = 0;
+  form_->Archive()->ServeDuringRead = [&served](int) { ++served; };
 
   form_->Archive()->Button4Click();
 
-  // Every attempt of the start command, then of the first record until the
-  // read gives the instrument up.
-  EXPECT_EQ(repaints, 2 * DeviceLink::RetryAttempts);
+  // While every attempt of the start command, then of the first record until
+  // the read gives the instrument up, waits for a late reply to pass.
+  EXPECT_EQ(served, 2 * DeviceLink::RetryAttempts);
   EXPECT_EQ(form_->Archive()->RecordsRead(), 0);
+}
+
+TEST_F(BusyWindow, CancelOrEscStopsAnArchiveReadKeepingWhatCameAndOtherClicksAreDropped) {
+  model_.PrefillArchive(300);
+  Session& session = form_->GetSession();
+  session.Link.OpenPort(4);
+  ASSERT_EQ(session.Link.ReadVariable(IdMeasurement), 1);
+  form_->show();
+  ArchivePage* page = form_->Archive();
+  auto* cancel = page->findChild<QPushButton*>("ButtonCancel");
+  auto* erase = page->findChild<QPushButton*>("Button5");
+  ASSERT_NE(cancel, nullptr);
+  EXPECT_TRUE(cancel->isHidden());
+
+  // A click on another button during the read is dropped; Cancel stops it.
+  QTimer::singleShot(0, form_, [&] {
+    EXPECT_FALSE(cancel->isHidden());
+    QTest::mouseClick(erase, Qt::LeftButton);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+  });
+  page->Button4Click();
+  const int read = page->RecordsRead();
+  EXPECT_GT(read, 0);
+  EXPECT_LT(read, 300);
+  EXPECT_EQ(model_.Archive().size(), 300u);  // the erase never ran
+  EXPECT_EQ(form_->PanelText(0), MessageText(RowArchiveStopped, 0).arg(read).arg(300));
+  EXPECT_TRUE(cancel->isHidden());
+  EXPECT_FALSE(page->findChild<QPushButton*>("Button4")->isHidden());
+  // What came is shown and kept, as an incomplete read.
+  EXPECT_EQ(page->Buffer()[0].Bytes, ArchiveRecord::From(model_.Archive()[0]).Bytes);
+  EXPECT_FALSE(session.History->Coverage(IdentityOf(session.Link.Values()), HistoryAnswerWaitMs)
+                   .Value.Covers(300));
+
+  // Esc does the same, whichever widget has the keyboard.
+  QTimer::singleShot(0, form_, [this] { QTest::keyClick(form_, Qt::Key_Escape); });
+  page->Button4Click();
+  EXPECT_LT(page->RecordsRead(), 300);
+  EXPECT_EQ(form_->PanelText(0),
+            MessageText(RowArchiveStopped, 0).arg(page->RecordsRead()).arg(300));
+
+  // Without either, the whole archive.
+  page->Button4Click();
+  EXPECT_EQ(page->RecordsRead(), 300);
+  EXPECT_TRUE(session.History->Coverage(IdentityOf(session.Link.Values()), HistoryAnswerWaitMs)
+                  .Value.Covers(300));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <cstring>
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "ArchivePage.h"
@@ -85,7 +86,7 @@ TEST_F(RealLineE2e, ConnectsPollsCapturesAndReadsOnADefaultTerminalWithPausedRep
   EXPECT_EQ(bitmap.mid(ScreenBitmapPixelOffset), QByteArray(ScreenWidth * ScreenHeight, '\0'));
 
   form_->PageControl()->setCurrentIndex(2);
-  form_->Archive()->RepaintDuringRead = nullptr;
+  form_->Archive()->ServeDuringRead = nullptr;
   form_->Archive()->Button4Click();
   ASSERT_EQ(form_->Archive()->RecordsRead(), 30);
   const auto archive = instrument_->Snapshot().Archive;
@@ -115,6 +116,21 @@ TEST_F(RealLineE2e, AnUnpluggedInstrumentComesBackByItselfOnTheNextPoll) {
   EXPECT_EQ(form_->PanelText(0), "Чтение");
   EXPECT_EQ(form_->PanelText(3), "COM3");
   EXPECT_EQ(form_->GetSession().Link.OpenPortNumber(), 3);
+  // Pulled while a poll waits for its reply: seen by that poll, and the
+  // first poll after the cable is back reaches the instrument.
+  instrument_->SetLatency(60ms);
+  std::thread puller([this] {
+    std::this_thread::sleep_for(20ms);
+    instrument_->Unplug();
+  });
+  Poll();
+  puller.join();
+  EXPECT_EQ(form_->PanelText(3), "---");
+  instrument_->SetLatency(0ms);
+  ASSERT_TRUE(instrument_->Plug());
+  Poll();
+  EXPECT_EQ(form_->PanelText(0), "Чтение");
+  EXPECT_EQ(form_->PanelText(3), "COM3");
 }
 
 }  // namespace

@@ -148,12 +148,13 @@ TEST_F(ArchiveHistoryE2e, AnUnplugKeepsTheRecordsBeforeItAndAFailedReadErasesNot
   const std::vector<ArchiveBytes> records = InstrumentRecords();
   Poll();
   // The cable comes out during the erase's read, past the first batch.
-  int attempts = 0;
-  page.RepaintDuringRead = [&] {
-    if (++attempts == 300) {
+  int exchanges = 0;
+  session.Link.SetOutcomeHandler([&](int row) {
+    panels[0] = MessageText(row, session.LanguageIndex);
+    if (++exchanges == 300) {
       sim.Unplug();
     }
-  };
+  });
   Press("Button5");
   EXPECT_EQ(ArchiveSize(), 400u) << "nothing erased";
   EXPECT_TRUE(panels[0].contains("не получено")) << panels[0].toStdString();
@@ -165,7 +166,8 @@ TEST_F(ArchiveHistoryE2e, AnUnplugKeepsTheRecordsBeforeItAndAFailedReadErasesNot
   EXPECT_EQ(page.RecordsRead(), static_cast<int>(kept.size())) << "the failed read shows";
 
   // Back again: the erase reads the whole archive, nothing twice.
-  page.RepaintDuringRead = nullptr;
+  session.Link.SetOutcomeHandler(
+      [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
   ASSERT_TRUE(sim.Plug());
   Press("Button5");
   EXPECT_EQ(ArchiveSize(), 0u);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "DeviceLink.h"
+#include "FileFaults.h"
 #include "ScreenCapture.h"
 
 namespace vantor {
@@ -204,6 +206,31 @@ TEST_F(ScreenFiles, ADumpThatCannotBeWrittenKeepsTheOldPicture) {
   EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(first));
   EXPECT_EQ(QDir(".").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             (QStringList{"screen.bmp", "screen.txt"}));
+}
+
+// Files that are no files: a FIFO is neither waited on nor replaced, and a
+// link to a device leaves the device as it is.
+TEST_F(ScreenFiles, ScreenFilesThatAreNotRegularFilesAreRefusedAtOnce) {
+  ScreenBuffer first{};
+  first[0] = 0x01;
+  ASSERT_EQ(SaveScreenFiles(first), "");
+  ASSERT_TRUE(QFile::remove("screen.txt"));
+  ASSERT_EQ(::mkfifo("screen.txt", 0600), 0);
+  EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "screen.txt");
+  EXPECT_EQ(ReadAll("screen.bmp"), ScreenBitmapBytes(first));
+
+  ASSERT_TRUE(QFile::remove("screen.txt"));
+  ASSERT_TRUE(QFile::remove("screen.bmp"));
+  QTemporaryDir devices;
+  const QString device = test::ScratchDevice(devices.path());
+  ASSERT_FALSE(device.isEmpty());
+  ASSERT_TRUE(QFile::link(device, "screen.bmp"));
+  EXPECT_EQ(SaveScreenFiles(ScreenBuffer{}), "screen.bmp");
+  struct stat info {};
+  ASSERT_EQ(::lstat(QFile::encodeName(device).constData(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_TRUE(QFileInfo("screen.bmp").isSymLink());
+  EXPECT_FALSE(QFileInfo::exists("screen.txt"));
 }
 
 TEST_F(ScreenFiles, APictureThatCannotBeWrittenLeavesTheDumpAloneToo) {

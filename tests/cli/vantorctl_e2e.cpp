@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
+#include <thread>
 
 #include <cstring>
 #include <ctime>
@@ -187,6 +188,19 @@ TEST_F(Vantorctl, InfoAndSettingsShowCarryTheInstrumentsOwnValues) {
   EXPECT_EQ(settings[13], (QStringList{"3", "12", "HV DAC", "2150"}));
   EXPECT_EQ(settings[15 + 8], (QStringList{"4", "8", "Период записи в архив, с", "60"}));
   EXPECT_EQ(settings[15 + 12], (QStringList{"4", "12", "#12", "9"}));
+}
+
+TEST_F(Vantorctl, LiveRidesOverACablePulledAndPutBack) {
+  QProcess process;
+  Start(process, {"live", "--count", "6", "--interval", "0.1", "--format", "csv"});
+  ASSERT_TRUE(process.waitForReadyRead(10000));
+  // Out for more than five polls, then back under a new terminal.
+  sim.Unplug();
+  std::this_thread::sleep_for(800ms);
+  ASSERT_TRUE(sim.Plug());
+  ASSERT_TRUE(process.waitForFinished(20000));
+  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  EXPECT_EQ(ParseCsv(QString::fromUtf8(process.readAllStandardOutput())).size(), 1 + 6);
 }
 
 TEST_F(Vantorctl, LiveWritesOneLinePerReadingOfTheInstrumentsRecord) {
@@ -478,6 +492,87 @@ TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExports
   EXPECT_EQ(cell(3, "member"), "8");
   EXPECT_EQ(cell(3, "old value"), "90");
   EXPECT_EQ(cell(3, "new value"), "60");
+
+  // The same for scripts: the instrument as the history knows it, and its
+  // change log by kind, with who did it on which computer.
+  const QList<QStringList> listed = Run({"--format", "csv", "history", "instruments"}).Csv();
+  ASSERT_EQ(listed.size(), 2);
+  const auto listedCell = [&](const char* name) { return listed[1][listed[0].indexOf(name)]; };
+  const QString key = cell(1, "instrument");
+  EXPECT_EQ(listedCell("instrument"), key);
+  EXPECT_EQ(listedCell("firmware"), "VNT-2 v1.07");
+  EXPECT_EQ(listedCell("archive records kept"), QString::number(instrument.size()));
+  EXPECT_EQ(listedCell("last read complete"), "true");
+  EXPECT_EQ(listedCell("dose rate unit"), "uSv/h");
+  const QList<QStringList> log =
+      Run({"--format", "csv", "history", "events", "--instrument", key.section(':', 1).left(8),
+           "--kind", "settings_write,archive_erase"})
+          .Csv();
+  ASSERT_EQ(log.size(), 3) << "the erase and the one changed member";
+  const auto logCell = [&](int row, const char* name) { return log[row][log[0].indexOf(name)]; };
+  EXPECT_EQ(logCell(1, "event"), "archive_erase");
+  EXPECT_EQ(logCell(2, "event"), "settings_write");
+  EXPECT_EQ(logCell(2, "old value"), "90");
+  EXPECT_EQ(logCell(2, "computer"), QSysInfo::machineHostName());
+  EXPECT_EQ(logCell(2, "user") + "@" + logCell(2, "computer"), cell(3, "by"));
+  const Result people = Run({"history", "events", "--instrument", key});
+  EXPECT_EQ(people.Exit, 0);
+  EXPECT_TRUE(people.Out.contains("  Settings written ") && people.Out.contains(": 90 → 60\n"))
+      << people.Out.toStdString();
+}
+
+// An instrument is named by its device data, or as much of its start as
+// tells it from the others; every firmware it had is the same instrument.
+TEST_F(Vantorctl, HistoryEventsNameAnInstrumentByTheStartOfItsDeviceData) {
+  const QString file = work.File("named.sqlite");
+  {
+    HistoryOptions options;
+    options.Actor = "anna@desk-2";
+    HistoryStore store(ParseHistoryLocation(file), options);
+    InstrumentIdentity a;
+    a.DeviceType = 2;
+    a.DeviceData = {0xab, 0xcd, 0x01};
+    a.Firmware = "v1";
+    InstrumentIdentity updated = a;
+    updated.Firmware = "v2";
+    InstrumentIdentity b = a;
+    b.DeviceData[2] = 0x02;
+    HistoryEvent reset;
+    reset.Kind = EventKind::DoseReset;
+    reset.AtMs = 1700000000000;
+    for (const InstrumentIdentity& instrument : {a, updated, b}) {
+      ASSERT_TRUE(store.AddEvent(instrument, reset).Ok);
+      reset.AtMs += 1000;
+    }
+  }
+  const auto events = [&](const QString& name) {
+    return Run({"--history", file, "--format", "json", "history", "events", "--instrument", name});
+  };
+  const Result both = events("ABCD01");
+  EXPECT_EQ(both.Exit, 0) << both.Err.toStdString();
+  const std::vector<QJsonObject> rows = both.Json();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["firmware"].toString(), "v1");
+  EXPECT_EQ(rows[1]["firmware"].toString(), "v2");
+  EXPECT_EQ(rows[1]["user"].toString(), "anna");
+  EXPECT_EQ(rows[1]["computer"].toString(), "desk-2");
+  EXPECT_TRUE(rows[1]["member"].isNull());
+  EXPECT_EQ(events("2:abcd02").Json().size(), 1u);
+
+  const Result several = events("abcd");
+  EXPECT_EQ(several.Exit, 1);
+  EXPECT_TRUE(several.Err.contains("2:abcd01") && several.Err.contains("2:abcd02"))
+      << several.Err.toStdString();
+  EXPECT_EQ(events("abce").Exit, 2) << "no such instrument";
+  EXPECT_EQ(events("3:abcd").Exit, 2) << "another device type";
+  EXPECT_EQ(events("xyz").Exit, 1);
+  EXPECT_EQ(
+      Run({"--history", file, "history", "events", "--instrument", "abcd01", "--kind", "reboot"})
+          .Exit,
+      1);
+  const Result instruments = Run({"--history", file, "--format", "json", "history", "instruments"});
+  ASSERT_EQ(instruments.Json().size(), 3u);
+  EXPECT_TRUE(instruments.Json()[2]["last_read"].isNull()) << "never read";
 }
 
 TEST_F(Vantorctl, AKillDuringAnArchiveReadLeavesAHistoryThatOpensWithEveryCommittedRecord) {

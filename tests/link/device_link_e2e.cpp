@@ -260,6 +260,26 @@ TEST_F(LinkOverPty, UnpluggedInstrumentFailsUntilItIsBackThenItsPortReopensByIts
   EXPECT_FALSE(link.PortOpen());
 }
 
+TEST_F(LinkOverPty, AnUnplugInsideAnExchangeIsSeenAtOnceAndTheFirstReadAfterReturnWorks) {
+  std::vector<bool> presence;
+  link.OnPortPresence = [&](bool present) { presence.push_back(present); };
+  ASSERT_EQ(link.ReadVariable(IdMeasurement), 1);
+  sim.SetLatency(60ms);
+  std::thread puller([&] {
+    std::this_thread::sleep_for(20ms);  // the request is out, the reply not yet
+    sim.Unplug();
+  });
+  EXPECT_EQ(link.ReadVariable(IdMeasurement), 0);
+  puller.join();
+  EXPECT_EQ(presence, std::vector<bool>{false});
+  EXPECT_EQ(link.LostPortNumber(), 3);
+
+  sim.SetLatency(0ms);
+  ASSERT_TRUE(sim.Plug());
+  EXPECT_EQ(link.ReadVariable(IdMeasurement), 1);
+  EXPECT_EQ(presence, (std::vector<bool>{false, true}));
+}
+
 TEST_F(LinkOverPty, WhatArrivesBetweenExchangesIsDroppedNotHoarded) {
   // A device babbling while nobody asks: the port must not keep it.
   sim::PseudoTerminal babbler([](const uint8_t*, size_t) {});

@@ -96,6 +96,61 @@ TEST_F(LinkTiming, RequestGoesOutAfterAQuietGapOfTenMillisecondsBetweenTwoPurges
   EXPECT_EQ(line.Writes()[1].At - end, 10ms);
 }
 
+// The window may work in the time the link waits anyway (the quiet gap, the
+// wait for a late reply to pass, the fixed pace's reply window); whatever it
+// does there, every byte goes out at the same moment.
+TEST_F(LinkTiming, TimeLentToTheWindowMovesNothingOnTheLine) {
+  struct Run {
+    std::vector<MemoryLine::Written> Writes;
+    std::vector<Clock::time_point> Purges;
+    std::vector<int> Results;
+    int Offers = 0;
+  };
+  const auto run = [this](int lendPercent) {
+    Fresh();
+    sim::InstrumentModel instrument;
+    instrument.InjectFault({sim::Fault::Garble, IdSettings, 1});
+    instrument.InjectFault({sim::Fault::Silence, IdService, 1});
+    test::InstrumentPeer peer;
+    peer.Model = &instrument;
+    peer.Latency = 2ms;
+    MemoryLine& line = Attach(peer.AsPeer());
+    Run r;
+    link().OnIdle = [&](Clock::time_point now, Clock::time_point until) {
+      ++r.Offers;
+      // The window works for a share of what it was lent, on the line's clock.
+      line.SleepFor((until - now) * lendPercent / 100);
+      // A poll that slipped through cannot exchange in the middle of one.
+      EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);
+    };
+    for (const uint8_t id : {IdMeasurement, IdSettings, IdSettings, IdService, IdService}) {
+      r.Results.push_back(link().ReadVariable(id));
+    }
+    link().SetPace(DeviceLink::Pace::Fixed);
+    r.Results.push_back(link().ReadVariable(IdMeasurement));
+    r.Writes = line.Writes();
+    r.Purges = line.Purges();
+    return r;
+  };
+  const Run asleep = run(0);
+  EXPECT_EQ(asleep.Results, (std::vector<int>{1, 0, 1, 0, 1, 1}));
+  for (const int share : {50, 100}) {
+    const Run working = run(share);
+    EXPECT_EQ(working.Results, asleep.Results) << share << "%";
+    EXPECT_EQ(working.Offers, asleep.Offers);
+    ASSERT_EQ(working.Writes.size(), asleep.Writes.size());
+    for (size_t i = 0; i < asleep.Writes.size(); ++i) {
+      EXPECT_EQ(working.Writes[i].At, asleep.Writes[i].At) << share << "%, write " << i;
+      EXPECT_EQ(working.Writes[i].Bytes, asleep.Writes[i].Bytes);
+    }
+    EXPECT_EQ(working.Purges, asleep.Purges) << share << "%";
+  }
+  // Offered: four quiet gaps, the wait for the late reply and the fixed
+  // pace's window; not the gap after the spoilt reply, which watches the
+  // line for the rest of it.
+  EXPECT_EQ(asleep.Offers, 6);
+}
+
 TEST_F(LinkTiming, HeaderIsTakenUpToTheReplyWindowPlusItsReadTimeOut) {
   // The acknowledgement of a command write, arriving whole at once.
   const Bytes ack = Reply(OpAck, TypeInt8, {});
@@ -238,14 +293,22 @@ TEST_F(LinkTiming, APortThatWentAwayIsOpenedAgainByItselfWhenItIsBack) {
   ASSERT_EQ(link().ReadVariable(IdMeasurement), 1);
 
   firstLine->Unplug();
-  EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);
+  EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);  // a look for it at once
   EXPECT_EQ(link().LostPortNumber(), 3);
   EXPECT_EQ(link().ReadVariable(IdMeasurement), 0);  // still gone: one cheap look
   second = std::make_unique<MemoryLine>(peer.AsPeer());
+  MemoryLine* secondLine = second.get();
   EXPECT_EQ(link().ReadVariable(IdMeasurement), 1);
   EXPECT_EQ(link().OpenPortNumber(), 3);
   EXPECT_EQ(presence, (std::vector<bool>{false, true}));
-  EXPECT_EQ(asked, (std::vector<int>{3, 3, 3}));  // only the port that was in use
+  EXPECT_EQ(asked, (std::vector<int>{3, 3, 3, 3}));  // only the port that was in use
+
+  // Gone and back between two operations, unseen: the next one finds the
+  // line lost before its request goes out and sends it on the new one.
+  secondLine->Unplug();
+  second = std::make_unique<MemoryLine>(peer.AsPeer());
+  EXPECT_EQ(link().ReadVariable(IdMeasurement), 1);
+  EXPECT_EQ(presence, (std::vector<bool>{false, true, false, true}));
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST(MessageTable, EveryRowReadsItsTextsInBothLanguages) {
 // reads as the archive tab's "History", and those of the charts' window and
 // keys and of figures gone stale, of ports that do not open for the user,
 // the diagnostic report and captures kept outside the working directory,
-// and of the saved data's notice line and jobs.
+// the saved data's notice line and jobs, and of an archive read stopped.
 const Row OwnRows[] = {
     {115, "Открыть папку истории", "Open saved data folder"},
     {123, "История недоступна", "Saved data unavailable"},
@@ -158,9 +158,43 @@ const Row OwnRows[] = {
     {152, "Чтение истории…", "Reading the saved data…"},
     {153, "Экспорт в %1…", "Exporting to %1…"},
     {154, "Экспорт отменён, файл не изменён", "Export cancelled; the file is unchanged"},
+    {155, "Чтение архива остановлено: прочитано записей %1 из %2",
+     "Archive read stopped: %1 of %2 records read"},
+    // The instruments register.
+    {156, "Приборы…", "Instruments…"},
+    {157, "Тип прибора", "Device type"},
+    {158, "Данные прибора", "Device data"},
+    {159, "Впервые", "First seen"},
+    {160, "Последний раз", "Last seen"},
+    {161, "Последнее измерение", "Last reading"},
+    {162, "Записей архива", "Archive records kept"},
+    {163, "Последнее чтение архива", "Last archive read"},
+    {164, "%1, полностью", "%1, complete"},
+    {165, "%1, не полностью (%2 из %3)", "%1, incomplete (%2 of %3)"},
+    {166, "Обновить", "Refresh"},
+    {167, "Журнал изменений: %1", "Change log: %1"},
+    {168, "Событие", "Event"},
+    {169, "Все события", "All events"},
+    {170, "За всё время", "All time"},
+    {171, "Время", "Time"},
+    {172, "Кто", "Who"},
+    {173, "Компьютер", "Computer"},
+    {174, "Что изменено", "Details"},
+    {175, "Запись настроек", "Settings written"},
+    {176, "Запись сервисных параметров", "Service parameters written"},
+    {177, "Сброс к заводским настройкам", "Factory settings restored"},
+    {178, "Коррекция часов", "Clock corrected"},
+    {179, "Сброс дозы", "Dose reset"},
+    {180, "Стирание архива", "Archive erased"},
+    {181, "часы прибора спешили на %1 с", "the instrument's clock was %1 s ahead"},
+    {182, "часы прибора отставали на %1 с", "the instrument's clock was %1 s behind"},
+    {183, "записей: %1", "records: %1"},
+    {184, "изменено параметров: %1", "members changed: %1"},
+    {185, "Экспорт журнала…", "Export log…"},
+    {186, "В сохранённых данных ещё нет ни одного прибора", "No instrument in the saved data yet"},
     // Ports other programs hold.
-    {155, "%1: порты заняты другими программами", "%1: the ports are held by other programs"},
-    {156, "занят", "busy"},
+    {187, "%1: порты заняты другими программами", "%1: the ports are held by other programs"},
+    {188, "занят", "busy"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "FileFaults.h"
@@ -11,6 +12,7 @@
 
 using namespace vantor;
 using vantor::test::DirectoryEntries;
+using vantor::test::ScratchDevice;
 using vantor::test::SmallFilesystem;
 using vantor::test::WriteProtected;
 
@@ -166,4 +168,66 @@ TEST(SafeFile, ReadsOnlyRegularFilesWithinTheLimitAndNeverBlocks) {
   EXPECT_TRUE(out.isEmpty());
   // A file that says it is empty but yields bytes is not trusted.
   EXPECT_FALSE(ReadRegularFile("/proc/self/status", out, 1 << 20, &tooLarge));
+}
+
+TEST(SafeFile, WritesOnlyRegularFilesAndNeverWaitsOnOrReplacesAnythingElse) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString toFifo = dir.filePath("to-fifo");
+  ASSERT_TRUE(QFile::link(fifo, toFifo));
+  QTemporaryDir devices;
+  const QString device = ScratchDevice(devices.path());
+  ASSERT_FALSE(device.isEmpty());
+  const QString toDevice = dir.filePath("to-device");
+  ASSERT_TRUE(QFile::link(device, toDevice));
+  const QString folder = dir.filePath("folder");
+  ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+  const QStringList before = DirectoryEntries(dir.path());
+
+  for (const QString& path : {fifo, toFifo, toDevice, folder}) {
+    SCOPED_TRACE(path.toStdString());
+    QString error;
+    EXPECT_FALSE(WriteFileWhole(path, "x", &error));
+    EXPECT_FALSE(error.isEmpty());
+    // The FIFO has no reader: an open that waited for one would never return.
+    EXPECT_FALSE(AppendFileWhole(path, "x"));
+    WholeFileWriter export_(path);
+    EXPECT_FALSE(export_.Open());
+    EXPECT_FALSE(export_.Commit());
+  }
+  struct stat info {};
+  ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  ASSERT_EQ(::lstat(QFile::encodeName(device).constData(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_TRUE(QFileInfo(toFifo).isSymLink());
+  EXPECT_TRUE(QFileInfo(toDevice).isSymLink());
+  EXPECT_EQ(DirectoryEntries(dir.path()), before);  // no temporary file left either
+
+  // A link to a regular file is written through and stays a link.
+  const QString file = dir.filePath("file");
+  Put(file, "old");
+  const QString toFile = dir.filePath("to-file");
+  ASSERT_TRUE(QFile::link(file, toFile));
+  EXPECT_TRUE(WriteFileWhole(toFile, "new"));
+  EXPECT_TRUE(AppendFileWhole(toFile, "+"));
+  EXPECT_EQ(Contents(file), "new+");
+  EXPECT_TRUE(QFileInfo(toFile).isSymLink());
+}
+
+TEST(SafeFile, ATargetSwappedForAFifoAfterStagingIsNotReplaced) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("a.bin");
+  Put(path, "old");
+  StagedFileWrite write(path);
+  ASSERT_TRUE(write.Stage("new"));
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+  EXPECT_FALSE(write.Commit());
+  EXPECT_FALSE(write.Error().isEmpty());
+  struct stat info {};
+  ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(DirectoryEntries(dir.path()), QStringList{"a.bin"});
 }

@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -149,6 +150,17 @@ WriteProtected::~WriteProtected() {
   }
   ::chmod(QFile::encodeName(path_).constData(), directory_ ? 0700 : 0600);
 #endif
+}
+
+QString ScratchDevice(const QString& dir) {
+  if (::geteuid() != 0) {
+    return QStringLiteral("/dev/null");
+  }
+  const QString node = dir + QStringLiteral("/null-device");
+  if (::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+    return QString();
+  }
+  return node;
 }
 
 QStringList DirectoryEntries(const QString& path) {

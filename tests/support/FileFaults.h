@@ -57,6 +57,12 @@ class WriteProtected {
   QString why_;
 };
 
+// A character device for a test to point a link at. Run as root, whose
+// writes could replace a system node if the code under test went wrong, it
+// is a null device of its own made in `dir`; otherwise /dev/null, which an
+// ordinary user cannot replace.
+QString ScratchDevice(const QString& dir);
+
 // Names of everything in a directory, hidden entries included, sorted.
 QStringList DirectoryEntries(const QString& path);
 

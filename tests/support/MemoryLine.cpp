@@ -76,8 +76,12 @@ size_t MemoryLine::Read(uint8_t* into, size_t count) {
 
 MemoryLine::Peer InstrumentPeer::AsPeer() {
   auto reader = std::make_shared<sim::RequestReader>();
+  // One transmitter: a reply cannot start before the one before it has gone
+  // out, so a late reply holds up every reply after it.
+  auto lineFreeAt = std::make_shared<LineTransport::Clock::time_point>();
   InstrumentPeer self = *this;
-  return [self, reader](const std::vector<uint8_t>& request, LineTransport::Clock::time_point at) {
+  return [self, reader, lineFreeAt](const std::vector<uint8_t>& request,
+                                    LineTransport::Clock::time_point at) {
     std::vector<MemoryLine::Delivery> out;
     const LineTransport::Clock::duration byteTime =
         self.Paced ? std::chrono::duration_cast<LineTransport::Clock::duration>(sim::LineByteTime)
@@ -89,9 +93,11 @@ MemoryLine::Peer InstrumentPeer::AsPeer() {
       if (reply.Bytes.empty()) {
         continue;
       }
-      const auto start =
-          at + byteTime * static_cast<int64_t>(frame.size()) + self.Latency + reply.Delay;
+      const auto start = std::max(*lineFreeAt, at + byteTime * static_cast<int64_t>(frame.size()) +
+                                                   self.Latency + reply.Delay);
+      *lineFreeAt = start + byteTime * static_cast<int64_t>(reply.Bytes.size());
       if (self.HeaderPause.count() > 0 && reply.Bytes.size() > HeaderSize) {
+        *lineFreeAt += self.HeaderPause;
         out.push_back({start,
                        std::vector<uint8_t>(reply.Bytes.begin(), reply.Bytes.begin() + HeaderSize),
                        byteTime});
