@@ -412,7 +412,7 @@ void InstrumentRegister::FillLog() {
         new QTreeWidgetItem(log_, {TimeText(e.AtMs), EventKindText(e.Kind, language_), actor.User,
                                    actor.Computer, EventDetailsText(e, language_)});
     for (const MemberChange& change : e.Changes) {
-      auto* member = new QTreeWidgetItem(item, {MemberChangeText(change)});
+      auto* member = new QTreeWidgetItem(item, {MemberChangeText(e.Kind, change, language_)});
       member->setFirstColumnSpanned(true);
     }
   }

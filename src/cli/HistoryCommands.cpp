@@ -289,7 +289,7 @@ int HistoryEventsCommand(Context& c) {
               const MemberChange& change = e.Changes[i];
               cells.insert(cells.end(), {Cell::Number(change.Member), Cell::Text(change.Name),
                                          Cell::Text(change.Old), Cell::Text(change.New)});
-              people += indent + MemberChangeText(change) + QStringLiteral("\n");
+              people += indent + MemberChangeText(e.Kind, change, English) + QStringLiteral("\n");
             } else {
               cells.insert(cells.end(), 4, Cell::Null());
             }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "Dictionary.h"
 #include "MessageTable.h"
 
 namespace vantor {
@@ -43,8 +44,25 @@ QString EventDetailsText(const HistoryEvent& event, uint8_t language) {
   return {};
 }
 
-QString MemberChangeText(const MemberChange& change) {
-  return QStringLiteral("%1: %2 → %3").arg(change.Name, change.Old, change.New);
+QString MemberChangeText(EventKind kind, const MemberChange& change, uint8_t language) {
+  QString name = change.Name;
+  const uint8_t variableId = kind == EventKind::SettingsWrite  ? IdSettings
+                             : kind == EventKind::ServiceWrite ? IdService
+                                                               : 0;
+  for (const VariableDescriptor& variable : VariableDictionary) {
+    if (variableId == 0 || variable.Id != variableId || variable.Type != TypeStruct ||
+        change.Member < 0 || change.Member >= variable.MemberCount) {
+      continue;
+    }
+    // The stored name is the Russian one; a member that no longer matches
+    // it (another layout) keeps the name it was stored with.
+    const MemberDescriptor& member = variable.Members[change.Member];
+    if (language != 0 && member.EnglishName != nullptr && member.RussianName != nullptr &&
+        name == QString::fromUtf8(member.RussianName)) {
+      name = QString::fromUtf8(member.EnglishName);
+    }
+  }
+  return QStringLiteral("%1: %2 → %3").arg(name, change.Old, change.New);
 }
 
 }  // namespace vantor

@@ -17,7 +17,9 @@ QString EventKindText(EventKind kind, uint8_t language);
 // was off, how many records were erased, how many members a write changed;
 // empty when there is nothing more.
 QString EventDetailsText(const HistoryEvent& event, uint8_t language);
-// One changed member: "name: old → new".
-QString MemberChangeText(const MemberChange& change);
+// One changed member of a settings or service write: "name: old → new",
+// the member named in `language` when the instrument's dictionary knows it
+// by the name stored, else by the name stored.
+QString MemberChangeText(EventKind kind, const MemberChange& change, uint8_t language);
 
 }  // namespace vantor

@@ -224,6 +224,13 @@ TEST_F(RegisterTest, ListsEveryInstrumentAndTheChangeLogOfTheOneSelectedFollowin
   EXPECT_EQ(view->Log()->topLevelItem(0)->text(InstrumentRegister::ColEvent),
             "Factory settings restored");
   EXPECT_EQ(view->KindChoice()->itemText(0), "All events");
+  // The members a write changed are named in the language too.
+  list.selectRow(0);
+  Settle(view);
+  EXPECT_EQ(LogTexts(*view->Log()).value(1),
+            (QStringList{"15.11.2023 00:13:20", "Settings written", "anna", "desk-2",
+                         "members changed: 2", "Archive recording period, s: 30 → 60",
+                         "Alarm 2: 0 → 1.5"}));
   EXPECT_TRUE(errors_.Messages.isEmpty());
 }
 
