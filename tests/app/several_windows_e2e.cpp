@@ -1,20 +1,27 @@
 // A lab's desk: a window per instrument, side by side, each polling its own
 // virtual instrument into the one history of the computer; a third window's
-// search finds both ports held and says so instead of "no device".
+// search finds both ports held and says so instead of "no device"; the
+// instruments register lists both.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMenuBar>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <QTimer>
 #include <map>
 
 #include "AppTestSupport.h"
+#include "DataMenu.h"
 #include "Dictionary.h"
 #include "Eventually.h"
 #include "HistoryService.h"
 #include "HistoryStore.h"
+#include "InstrumentRegister.h"
 #include "MeasurePage.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
@@ -27,7 +34,7 @@ namespace {
 constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
 constexpr int Ticks = 5;
 
-TEST(SeveralWindowsE2e, TwoWindowsPollTheirInstrumentsIntoOneHistoryAndAThirdFindsBothPortsBusy) {
+TEST(SeveralWindowsE2e, TwoWindowsPollTheirInstrumentsIntoOneHistoryTheRegisterListsBothAndAThirdFindsBothPortsBusy) {
   test::EnsureVantorApplication();
   test::WorkDir dir;
   TempConfigHome home;
@@ -145,6 +152,32 @@ TEST(SeveralWindowsE2e, TwoWindowsPollTheirInstrumentsIntoOneHistoryAndAThirdFin
                   .Ok);
   EXPECT_EQ(readings, (std::map<QString, int>{{"SN-A3", Ticks}, {"SN-B4", Ticks}}));
   EXPECT_EQ(clockSets, (std::map<QString, int>{{"SN-A3", 1}, {"SN-B4", 1}}));
+
+  // The register of either window lists both, each with its last reading
+  // and its clock correction in its change log.
+  chosen.Form1->menuBar()->findChild<QAction*>("InstrumentsItem")->trigger();
+  InstrumentRegister* view = chosen.Form1->Data()->Register();
+  ASSERT_NE(view, nullptr);
+  const auto settle = [view] { return test::Eventually([view] { return !view->Loading(); }); };
+  ASSERT_TRUE(settle());
+  QTableWidget& list = *view->List();
+  ASSERT_EQ(list.rowCount(), 2);
+  QStringList listed;
+  for (int row = 0; row < list.rowCount(); ++row) {
+    const QString data = list.item(row, InstrumentRegister::ColDeviceData)->text();
+    listed << QString::fromLatin1(QByteArray::fromHex(data.toLatin1()).left(5));
+    EXPECT_TRUE(list.item(row, InstrumentRegister::ColLastReading)
+                    ->text()
+                    .contains(QString::fromUtf8("мкЗв/ч")))
+        << list.item(row, InstrumentRegister::ColLastReading)->text().toStdString();
+    list.selectRow(row);
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(view->Log()->topLevelItemCount(), 1) << listed.back().toStdString();
+    EXPECT_EQ(view->Log()->topLevelItem(0)->text(InstrumentRegister::ColEvent),
+              QString::fromUtf8("Коррекция часов"));
+  }
+  listed.sort();
+  EXPECT_EQ(listed, (QStringList{"SN-A3", "SN-B4"}));
 }
 
 }  // namespace
