@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include "HistoryService.h"
+#include "InstrumentRegister.h"
 #include "MessageTable.h"
 #include "WindowStyle.h"
 
@@ -56,11 +57,7 @@ QString Where(const HistoryLocation& location) {
 }  // namespace
 
 QString InstrumentText(const InstrumentIdentity& instrument) {
-  const QByteArray data(reinterpret_cast<const char*>(instrument.DeviceData.data()),
-                        static_cast<qsizetype>(instrument.DeviceData.size()));
-  return QStringLiteral("%1 (%2:%3)")
-      .arg(instrument.Firmware.trimmed(), QString::number(instrument.DeviceType),
-           QString::fromLatin1(data.toHex()));
+  return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentKey(instrument));
 }
 
 HistoryExportDialog::HistoryExportDialog(HistoryExportKind kind,
@@ -142,12 +139,15 @@ DataMenu::DataMenu(Session& session, QMenuBar* bar, QWidget* window)
     : QObject(window), session_(session), window_(window) {
   menu_ = bar->addMenu(Text(RowDataMenu));
   menu_->setObjectName(QStringLiteral("DataMenu"));
+  instruments_ = menu_->addAction(Text(RowInstrumentsItem));
+  instruments_->setObjectName(QStringLiteral("InstrumentsItem"));
   exportArchive_ = menu_->addAction(Text(RowExportArchiveItem));
   exportArchive_->setObjectName(QStringLiteral("ExportArchiveItem"));
   exportReadings_ = menu_->addAction(Text(RowExportReadingsItem));
   exportReadings_->setObjectName(QStringLiteral("ExportReadingsItem"));
   openFolder_ = menu_->addAction(Text(RowOpenHistoryFolderItem));
   openFolder_->setObjectName(QStringLiteral("OpenHistoryFolderItem"));
+  connect(instruments_, &QAction::triggered, this, [this] { InstrumentsClick(); });
   connect(exportArchive_, &QAction::triggered, this, [this] { ExportArchiveClick(); });
   connect(exportReadings_, &QAction::triggered, this, [this] { ExportReadingsClick(); });
   connect(openFolder_, &QAction::triggered, this, [this] { OpenFolderClick(); });
@@ -178,9 +178,24 @@ void DataMenu::ApplyLanguage(uint8_t language) {
     return MarkAccelerator(Tr(row, language), russian ? QChar(ru) : QChar(en));
   };
   menu_->setTitle(caption(RowDataMenu, u'Д', u'D'));
+  instruments_->setText(caption(RowInstrumentsItem, u'П', u'I'));
   exportArchive_->setText(caption(RowExportArchiveItem, u'Э', u'E'));
   exportReadings_->setText(caption(RowExportReadingsItem, u'и', u'r'));
   openFolder_->setText(caption(RowOpenHistoryFolderItem, u'О', u'O'));
+  if (register_ != nullptr) {
+    register_->ApplyLanguage(language);
+  }
+}
+
+void DataMenu::InstrumentsClick() {
+  if (register_ == nullptr) {
+    // A window of its own that goes with the main window.
+    register_ = new InstrumentRegister(session_, window_);
+  }
+  register_->show();
+  register_->raise();
+  register_->activateWindow();
+  register_->Refresh();
 }
 
 void DataMenu::Report(const HistoryOutcome& outcome) {

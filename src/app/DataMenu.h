@@ -62,9 +62,11 @@ class HistoryExportDialog : public QDialog {
 QString InstrumentText(const InstrumentIdentity& instrument);
 
 class HistoryJob;
+class InstrumentRegister;
 
-// The "Данные" menu of the main window: export of the archive records or
-// the readings the history keeps, and the history's folder. It also tells
+// The "Данные" menu of the main window: the instruments register, export of
+// the archive records or the readings the history keeps, and the history's
+// folder. It also tells
 // the user when the history becomes unavailable and when it is back, on the
 // notice line, which never waits for a click.
 //
@@ -81,6 +83,8 @@ class DataMenu : public QObject {
 
   void ApplyLanguage(uint8_t language);
 
+  // Opens the instruments register (made on first use) and reads it anew.
+  void InstrumentsClick();
   void ExportArchiveClick() { Export(HistoryExportKind::Archive); }
   void ExportReadingsClick() { Export(HistoryExportKind::Readings); }
   void OpenFolderClick();
@@ -95,6 +99,8 @@ class DataMenu : public QObject {
   QProgressDialog* ExportProgress() const { return progress_; }
 
   QMenu* Menu() const { return menu_; }
+  // The instruments register; null until first opened.
+  InstrumentRegister* Register() const { return register_; }
 
   // What reaches the user's desktop, replaced in tests: the dialog (true
   // when accepted), the file to write (empty to cancel), the file manager,
@@ -115,11 +121,13 @@ class DataMenu : public QObject {
   Session& session_;
   QWidget* window_;
   QMenu* menu_ = nullptr;
+  QAction* instruments_ = nullptr;
   QAction* exportArchive_ = nullptr;
   QAction* exportReadings_ = nullptr;
   QAction* openFolder_ = nullptr;
   std::shared_ptr<HistoryJob> exportJob_;
   QProgressDialog* progress_ = nullptr;
+  InstrumentRegister* register_ = nullptr;
 };
 
 }  // namespace vantor

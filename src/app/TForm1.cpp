@@ -39,6 +39,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NoticeLine.h"
+#include "PortMap.h"
 #include "QtTranslations.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
@@ -451,7 +452,11 @@ void TForm1::Timer2Timer() {
   archive_->ComputeArchiveLayout();
   ApplyLanguage(session_->LanguageIndex);
   session_->Link.SetDeviceAddress(DefaultDeviceAddress);
-  ConnectDevice(ConnectAutoDetect);
+  if (chosenPort_ != 0) {
+    Connect(ConnectChosenPort, chosenPort_);
+  } else {
+    ConnectDevice(ConnectAutoDetect);
+  }
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setValue(0);
   }
@@ -500,6 +505,10 @@ void TForm1::Button13Click() {
 }
 
 int TForm1::ConnectDevice(int mode) {
+  return Connect(mode, form2_ != nullptr ? form2_->ChosenPort() : 0);
+}
+
+int TForm1::Connect(int mode, int chosen) {
   // Timers that fire while the window answers must not exchange.
   const BusyScope busy(*session_);
   ConnectSteps steps;
@@ -521,12 +530,13 @@ int TForm1::ConnectDevice(int mode) {
     shownPort = port;
     lender.Due();
   };
-  int chosen = 0;
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setRange(0, 255);
     form2_->ProgressBar1->setValue(0);
-    chosen = form2_->ChosenPort();
     steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
+    steps.ShowBusyPorts = [this, mode, chosen](const InstrumentSearch& search) {
+      form2_->MarkBusyPorts(search.BusyPorts, mode == ConnectAutoDetect ? 0 : chosen);
+    };
   }
   steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
   const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
@@ -537,17 +547,15 @@ int TForm1::ConnectDevice(int mode) {
 }
 
 void TForm1::ShowPortRefusal(const InstrumentSearch& search) {
-  qCWarning(lcApp).noquote() << PortRefusalText(search.Refusal, search.RefusedPort,
-                                                search.RefusedPath, 1);
+  qCWarning(lcApp).noquote() << SearchRefusalText(search, 1);
   bool& told = search.Refusal == OpenFailure::Busy ? busyTold_ : permissionTold_;
   if (told) {
     return;
   }
   told = true;
-  auto* notice = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                 PortRefusalText(search.Refusal, search.RefusedPort,
-                                                 search.RefusedPath, session_->LanguageIndex),
-                                 QMessageBox::Ok, this);
+  auto* notice =
+      new QMessageBox(QMessageBox::Warning, windowTitle(),
+                      SearchRefusalText(search, session_->LanguageIndex), QMessageBox::Ok, this);
   notice->setObjectName(QStringLiteral("PortRefusalNotice"));
   notice->setWindowModality(Qt::NonModal);
   notice->setAttribute(Qt::WA_DeleteOnClose);
@@ -600,7 +608,28 @@ void TForm1::ReportWritten(const QString& parent, const QString& folder, const Q
 }
 
 void TForm1::ShowConnectedPort() {
-  SetPanelText(3, QStringLiteral("COM%1").arg(session_->PortNumber));
+  SetPanelText(3, chosenDevice_.isEmpty() ? QStringLiteral("COM%1").arg(session_->PortNumber)
+                                          : chosenDevice_);
+}
+
+void TForm1::ChoosePort(int port) {
+  chosenPort_ = port;
+  setWindowTitle(QStringLiteral("Vantor \u2014 COM%1").arg(port));
+  if (form2_ != nullptr) {
+    form2_->SelectPort(port);
+  }
+}
+
+void TForm1::ChooseDevice(const QString& path) {
+  // Every number the link asks for is this device, so a reconnection (the
+  // dialog, a device that came back) finds it again; the trace names it by
+  // its path, as vantorctl's does.
+  DeviceLink::LineOpener traced =
+      TracingOpener(*trace_, [path](int) { return DeviceLink::OpenDevicePath(path); });
+  session_->Link.SetLineOpener([traced = std::move(traced)](int) { return traced(0); });
+  chosenDevice_ = path;
+  chosenPort_ = FirstPortNumber;
+  setWindowTitle(QStringLiteral("Vantor \u2014 %1").arg(path));
 }
 
 QString TForm1::PanelText(int panel) const {
@@ -622,6 +651,9 @@ void TForm1::SetSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TF
   form2_ = form2;
   if (form2_ != nullptr) {
     form2_->ApplyLanguage(session_->LanguageIndex);
+    if (chosenPort_ != 0 && chosenDevice_.isEmpty()) {
+      form2_->SelectPort(chosenPort_);
+    }
   }
   form3_ = form3;
   form4_ = form4;

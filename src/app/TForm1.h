@@ -74,10 +74,19 @@ class TForm1 : public QMainWindow {
   void N8Click();        // About, only with an instrument connected
   void PageControl1Change(int index);
 
+  // A window on a chosen instrument (vantor --port N / --device PATH), set
+  // before the start-up tick: that tick tries this port alone instead of
+  // searching, and the title names it. With a device the window works with
+  // that device only: the connection dialog connects to it again.
+  void ChoosePort(int port);
+  void ChooseDevice(const QString& path);
+  int ChosenPort() const { return chosenPort_; }
+
   // The start-up timer: the first tick shows the splash window, hides this
   // one, prepares the dictionary, the archive layout and the language and
-  // searches every port for the instrument; every later tick (3 s apart)
-  // shows this window again and closes the splash windows.
+  // searches every port for the instrument (or tries the chosen one); every
+  // later tick (3 s apart) shows this window again and closes the splash
+  // windows.
   void Timer2Timer();
   bool StartupDone() const { return startupDone_; }
   // PrintScreen (Button13 on the settings tab): screen.bmp and screen.txt.
@@ -129,6 +138,8 @@ class TForm1 : public QMainWindow {
   void FormCreate();
   void FormClose();
   void ShowConnectedPort();
+  // ConnectDevice on `chosen` when the mode is the chosen port.
+  int Connect(int mode, int chosen);
   // The first port refused for lack of permission, and the first one held by
   // another program, are told once a run in a notice that waits for nobody.
   void ShowPortRefusal(const InstrumentSearch& search);
@@ -175,6 +186,8 @@ class TForm1 : public QMainWindow {
   QTimer* timer2_ = nullptr;
   bool startupDone_ = false;
   FilePlaces places_;
+  int chosenPort_ = 0;    // vantor --port N (any number with --device)
+  QString chosenDevice_;  // vantor --device PATH
   bool permissionTold_ = false;
   bool busyTold_ = false;
 

@@ -117,6 +117,16 @@ void TForm2::SelectPort(int port) {
   ComboBox1->setCurrentIndex(port - 1);
 }
 
+void TForm2::MarkBusyPorts(const std::vector<int>& busy, int chosenPort) {
+  if (chosenPort == 0) {
+    busy_.clear();
+  } else {
+    busy_.erase(chosenPort);
+  }
+  busy_.insert(busy.begin(), busy.end());
+  RefreshPortList();
+}
+
 void TForm2::RefreshPortList() {
   // The adapters by name: what the user sees on the plug and the box.
   entries_ = PortMapEntries();
@@ -145,9 +155,15 @@ void TForm2::DescribeSelection() {
                                     [port](const PortEntry& e) { return e.Number == port; });
     if (entry != entries_.end()) {
       path = entry->DevicePath;
-      // A port the user may not open says so first: nothing else helps.
-      what = entry->NoPermission ? MessageText(RowPortNoAccess, language_)
-                                 : PortDescription(*entry, language_);
+      // A port the user may not open says so first: nothing else helps;
+      // then one another program held when it was last tried.
+      if (entry->NoPermission) {
+        what = MessageText(RowPortNoAccess, language_);
+      } else if (PortMarkedBusy(port)) {
+        what = MessageText(RowPortHeld, language_);
+      } else {
+        what = PortDescription(*entry, language_);
+      }
       Label3->setToolTip(PlainToolTip(EntryToolTip(*entry)));
     } else {
       what = MessageText(RowPortMissing, language_);
@@ -170,10 +186,12 @@ void TForm2::DescribeSelection() {
 
 QString TForm2::EntryToolTip(const PortEntry& entry) const {
   QString text = PortEntryText(entry, language_);
+  const QString device = entry.Device.isEmpty() ? entry.DevicePath : entry.Device;
   if (entry.NoPermission) {
     text += QLatin1Char('\n') +
-            PortRefusalText(OpenFailure::PermissionDenied, entry.Number,
-                            entry.Device.isEmpty() ? entry.DevicePath : entry.Device, language_);
+            PortRefusalText(OpenFailure::PermissionDenied, entry.Number, device, language_);
+  } else if (PortMarkedBusy(entry.Number)) {
+    text += QLatin1Char('\n') + PortRefusalText(OpenFailure::Busy, entry.Number, device, language_);
   }
   return text;
 }

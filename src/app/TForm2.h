@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "PortMap.h"
@@ -42,6 +43,12 @@ class TForm2 : public QDialog {
   // Extends the list up to the highest number the port map knows and
   // describes each number from the map as it is now.
   void RefreshPortList();
+  // What the last search found of the ports other programs hold: they read
+  // "held by another program" under the list. A search over every port
+  // (`chosenPort` 0) replaces the marks; one on a chosen port changes only
+  // that port's.
+  void MarkBusyPorts(const std::vector<int>& busy, int chosenPort);
+  bool PortMarkedBusy(int port) const { return busy_.count(port) != 0; }
 
   QLabel* Label1 = nullptr;              // "COM-порт"
   QComboBox* ComboBox1 = nullptr;        // ports "1".."20"; position + 1 is the port
@@ -61,6 +68,7 @@ class TForm2 : public QDialog {
 
   uint8_t language_ = 0;
   std::vector<PortEntry> entries_;  // the port map as the list was last refreshed
+  std::set<int> busy_;              // held by another program at the last search
 };
 
 }  // namespace vantor

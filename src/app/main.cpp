@@ -9,6 +9,7 @@
 #include "DiagnosticLog.h"
 #include "ErrorBox.h"
 #include "HistoryService.h"
+#include "PortMap.h"
 #include "ProgramWindows.h"
 
 #ifndef VANTOR_VERSION
@@ -31,6 +32,19 @@ int main(int argc, char** argv) {
                      "its time, one event a line."),
       QStringLiteral("file"));
   parser.addOption(trace);
+  const QCommandLineOption port(
+      QStringLiteral("port"),
+      QStringLiteral("Opens the window on COM <n> (1..254) of the port map instead of looking for "
+                     "the instrument, so several windows can each serve an instrument of their "
+                     "own."),
+      QStringLiteral("n"));
+  parser.addOption(port);
+  const QCommandLineOption device(
+      QStringLiteral("device"),
+      QStringLiteral("Opens the window on the serial device at <path> instead of looking for the "
+                     "instrument."),
+      QStringLiteral("path"));
+  parser.addOption(device);
 
   // --help and --version answer without a display. Anything else waits for
   // the application object, which takes the toolkit's own options (-platform,
@@ -52,8 +66,30 @@ int main(int argc, char** argv) {
                  qPrintable(parser.positionalArguments().constFirst()));
     return 1;
   }
+  int chosenPort = 0;
+  if (parser.isSet(port)) {
+    bool ok = false;
+    chosenPort = parser.value(port).toInt(&ok);
+    if (!ok || chosenPort < vantor::FirstPortNumber || chosenPort > vantor::LastPortNumber) {
+      std::fprintf(stderr, "Vantor: --port needs a COM number from 1 to 254.\n");
+      return 1;
+    }
+  }
+  if (parser.isSet(port) && parser.isSet(device)) {
+    std::fprintf(stderr, "Vantor: --port and --device name two places; give one.\n");
+    return 1;
+  }
+  if (parser.isSet(device) && parser.value(device).isEmpty()) {
+    std::fprintf(stderr, "Vantor: --device needs the path of a serial device.\n");
+    return 1;
+  }
   try {
     vantor::ProgramWindows windows;
+    if (chosenPort != 0) {
+      windows.Form1->ChoosePort(chosenPort);
+    } else if (parser.isSet(device)) {
+      windows.Form1->ChooseDevice(parser.value(device));
+    }
     if (parser.isSet(trace)) {
       QString error;
       if (!windows.Form1->StartTraceFile(parser.value(trace), &error)) {

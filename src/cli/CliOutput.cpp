@@ -1,8 +1,22 @@
 #include "CliOutput.h"
 
+#include <algorithm>
+
 #include "Csv.h"
 
 namespace vantor::cli {
+
+QString PeopleTime(const QDateTime& time) {
+  return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+Cell TimeCell(const std::optional<QDateTime>& time) {
+  return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
+}
+
+QString Labelled(const QString& label, const QString& value) {
+  return label.leftJustified(14) + value;
+}
 
 QString JsonString(const QString& text) {
   QString out = QStringLiteral("\"");
@@ -34,8 +48,14 @@ QString JsonString(const QString& text) {
   return out + QLatin1Char('"');
 }
 
-RecordWriter::RecordWriter(Format format, std::vector<Column> columns)
+RecordWriter::RecordWriter(Format format, std::vector<Column> columns, int port)
     : format_(format), columns_(std::move(columns)) {
+  const bool named = std::any_of(columns_.begin(), columns_.end(),
+                                 [](const Column& column) { return column.Key == "port"; });
+  if (port != 0 && !named) {
+    columns_.insert(columns_.begin(), {QStringLiteral("port"), QStringLiteral("port")});
+    port_ = port;
+  }
   // A CSV file has its header even when no record follows.
   if (format_ == Format::Csv) {
     QStringList headers;
@@ -46,7 +66,12 @@ RecordWriter::RecordWriter(Format format, std::vector<Column> columns)
   }
 }
 
-void RecordWriter::Add(const std::vector<Cell>& cells, const QString& peopleLine) {
+void RecordWriter::Add(const std::vector<Cell>& given, const QString& peopleLine) {
+  std::vector<Cell> cells;
+  if (port_ != 0) {
+    cells.push_back(Cell::Number(port_));
+  }
+  cells.insert(cells.end(), given.begin(), given.end());
   switch (format_) {
     case Format::People:
       pending_ += (peopleLine + QLatin1Char('\n')).toUtf8();

@@ -1,7 +1,9 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 namespace vantor::cli {
@@ -42,7 +44,10 @@ struct Column {
 // the line the caller composed. `Flush` hands out what has accumulated.
 class RecordWriter {
  public:
-  RecordWriter(Format format, std::vector<Column> columns);
+  // `port` not 0: the records of several instruments share the output, and
+  // each names its instrument's port (a first column, a first field), unless
+  // the columns hold the port already.
+  RecordWriter(Format format, std::vector<Column> columns, int port = 0);
 
   void Add(const std::vector<Cell>& cells, const QString& peopleLine);
   // A line only people see (a heading, a blank line).
@@ -52,10 +57,18 @@ class RecordWriter {
  private:
   Format format_;
   std::vector<Column> columns_;
+  int port_ = 0;  // put in front of every record; 0 none
   QByteArray pending_;
 };
 
 // A JSON string literal.
 QString JsonString(const QString& text);
+
+// A time as people read it: 2026-12-09 18:22:06.
+QString PeopleTime(const QDateTime& time);
+// A time as CSV and JSON write it (ISO 8601 with its offset); null for none.
+Cell TimeCell(const std::optional<QDateTime>& time);
+// A people's line of labelled values: "firmware      VNT-2".
+QString Labelled(const QString& label, const QString& value);
 
 }  // namespace vantor::cli

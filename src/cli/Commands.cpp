@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,7 +15,6 @@
 #include "ConnectionManager.h"
 #include "Csv.h"
 #include "Dictionary.h"
-#include "HistoryExport.h"
 #include "LiveTexts.h"
 #include "MeasureHistory.h"
 #include "MeasureOperations.h"
@@ -45,10 +43,6 @@ constexpr uint8_t English = 1;
 constexpr int LivePollsLost = 5;
 constexpr std::chrono::seconds LiveSilenceLimit{10};
 
-QString PeopleTime(const QDateTime& time) {
-  return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
 QDateTime LocalMoment(int64_t seconds) {
   return QDateTime::fromSecsSinceEpoch(seconds);
 }
@@ -65,15 +59,6 @@ QString DriftText(int64_t drift) {
 QString Hex(const uint8_t* bytes, size_t count) {
   return QString::fromLatin1(
       QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count)).toHex());
-}
-
-Cell TimeCell(const std::optional<QDateTime>& time) {
-  return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
-}
-
-// A people's line of labelled values: "firmware      VNT-2".
-QString Labelled(const QString& label, const QString& value) {
-  return label.leftJustified(14) + value;
 }
 
 // Writes what the writer holds to standard output, or keeps it for a file.
@@ -252,16 +237,18 @@ int InfoCommand(Context& c) {
   const int64_t drift = instrumentTime ? *instrumentTime - poll.At : 0;
   const uint16_t capacity = ComputeArchiveLayoutSizes().Capacity;
 
-  RecordWriter out(c.Output, {{"port", "port"},
-                              {"device", "device"},
-                              {"firmware", "firmware"},
-                              {"device_type", "device type"},
-                              {"device_data", "device data (hex)"},
-                              {"instrument_clock", "instrument clock"},
-                              {"computer_clock", "computer clock"},
-                              {"drift_s", "drift (s)"},
-                              {"archive_records", "archive records"},
-                              {"archive_full", "archive memory full"}});
+  RecordWriter out(c.Output,
+                   {{"port", "port"},
+                    {"device", "device"},
+                    {"firmware", "firmware"},
+                    {"device_type", "device type"},
+                    {"device_data", "device data (hex)"},
+                    {"instrument_clock", "instrument clock"},
+                    {"computer_clock", "computer clock"},
+                    {"drift_s", "drift (s)"},
+                    {"archive_records", "archive records"},
+                    {"archive_full", "archive memory full"}},
+                   c.RowPort);
   const QString hex = Hex(id.DeviceData.data(), id.DeviceData.size());
   const std::vector<Cell> cells = {c.Port != 0 ? Cell::Number(c.Port) : Cell::Null(),
                                    Cell::Text(c.Device),
@@ -296,13 +283,15 @@ int InfoCommand(Context& c) {
 }
 
 int LiveCommand(Context& c) {
-  RecordWriter out(c.Output, {{"time", "time"},
-                              {"dose_rate", "dose rate"},
-                              {"dose_rate_unit", "dose rate unit"},
-                              {"uncertainty_percent", "uncertainty (%)"},
-                              {"dose_usv", "dose (uSv)"},
-                              {"accumulation_s", "accumulation time (s)"},
-                              {"mode", "mode"}});
+  RecordWriter out(c.Output,
+                   {{"time", "time"},
+                    {"dose_rate", "dose rate"},
+                    {"dose_rate_unit", "dose rate unit"},
+                    {"uncertainty_percent", "uncertainty (%)"},
+                    {"dose_usv", "dose (uSv)"},
+                    {"accumulation_s", "accumulation time (s)"},
+                    {"mode", "mode"}},
+                   c.RowPort);
   Emit(out);  // the CSV header at once
   const InterruptRequest interrupt;
   using Clock = LineTransport::Clock;
@@ -391,7 +380,7 @@ int ClockCommand(Context& c) {
     cells.push_back(TimeCell(LocalMoment(sync.ComputerTime)));
     lines << Labelled(QStringLiteral("set to"), PeopleTime(LocalMoment(sync.ComputerTime)));
   }
-  RecordWriter out(c.Output, columns);
+  RecordWriter out(c.Output, columns, c.RowPort);
   out.Add(cells, lines.join(QLatin1Char('\n')));
   Emit(out);
   return ExitDone;
@@ -403,7 +392,8 @@ int SettingsShowCommand(Context& c) {
   }
   RecordWriter out(
       c.Output,
-      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}});
+      {{"variable", "variable"}, {"member", "member"}, {"name", "name"}, {"value", "value"}},
+      c.RowPort);
   uint8_t heading = 0;
   for (const MemberText& m : SettingsMemberTexts(c.Link.Values())) {
     if (m.Variable != heading) {
@@ -531,14 +521,16 @@ int ArchiveReadCommand(Context& c) {
         [] { return InterruptRequest::Requested(); });
   }
 
-  RecordWriter out(c.Output, {{"position", "position"},
-                              {"run", "run"},
-                              {"kind", "kind"},
-                              {"time", "time"},
-                              {"dose_rate_usv_h", "dose rate (uSv/h)"},
-                              {"flags", "flags"},
-                              {"threshold_exceeded", "threshold exceeded"},
-                              {"raw", "raw"}});
+  RecordWriter out(c.Output,
+                   {{"position", "position"},
+                    {"run", "run"},
+                    {"kind", "kind"},
+                    {"time", "time"},
+                    {"dose_rate_usv_h", "dose rate (uSv/h)"},
+                    {"flags", "flags"},
+                    {"threshold_exceeded", "threshold exceeded"},
+                    {"raw", "raw"}},
+                   c.RowPort);
   int run = 1;
   int known = 0;
   out.AddPeopleLine(QStringLiteral("run 1"));
@@ -675,61 +667,6 @@ int ScreenCommand(Context& c) {
     return ExitRefused;
   }
   WriteNote(QStringLiteral("Saved the display to %1.").arg(file));
-  return ExitDone;
-}
-
-int HistoryExportCommand(Context& c) {
-  HistoryExportRequest request;
-  if (c.What == QLatin1String("archive")) {
-    request.What = HistoryExportKind::Archive;
-  } else if (c.What == QLatin1String("readings")) {
-    request.What = HistoryExportKind::Readings;
-  } else {
-    request.What = HistoryExportKind::Events;
-  }
-  // Times without an offset are the computer's local time.
-  const auto moment = [](const QString& text) -> std::optional<int64_t> {
-    if (text.isEmpty()) {
-      return std::nullopt;
-    }
-    return QDateTime::fromString(text, Qt::ISODateWithMs).toMSecsSinceEpoch();
-  };
-  request.Range = {moment(c.From), moment(c.To)};
-
-  // Only read, so a history on a medium that takes no writes (a copy on a
-  // read-only disk) exports as well; nothing else runs meanwhile, so the
-  // store stays on this thread.
-  HistoryOptions options;
-  options.ReadOnly = true;
-  HistoryStore store(ConfiguredHistoryLocation(c.HistoryUrl), options);
-  // Standard output gets the file once it is whole.
-  QTemporaryDir staging;
-  const QString path =
-      c.OutFile.isEmpty() ? staging.filePath(QStringLiteral("export.csv")) : c.OutFile;
-  const InterruptRequest interrupt;
-  const HistoryExportResult result =
-      ExportHistoryCsv(store, request, path, [](double) { return !InterruptRequest::Requested(); });
-  if (result.Cancelled) {
-    WriteNote(QStringLiteral("Stopped; nothing written."));
-    return InterruptRequest::ExitStatus();
-  }
-  if (!result.Ok) {
-    Complain(QStringLiteral("could not export the history (%1): %2")
-                 .arg(store.Location().Text(), result.Error));
-    return result.FileFailed ? ExitRefused : ExitHistoryNotWritten;
-  }
-  if (c.OutFile.isEmpty()) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-      Complain(QStringLiteral("could not read the export back: %1").arg(file.errorString()));
-      return ExitRefused;
-    }
-    while (!file.atEnd()) {
-      WriteOut(file.read(1 << 20));
-    }
-  } else {
-    WriteNote(QStringLiteral("Wrote %1 rows to %2.").arg(result.Rows).arg(c.OutFile));
-  }
   return ExitDone;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "CalendarClock.h"
 #include "CliOutput.h"
@@ -15,9 +16,9 @@
 
 namespace vantor::cli {
 
-// What every command works with: the chosen output format, its own options,
-// the line and what finding the instrument on it brought.
-struct Context {
+// What the command line chose: the output format and the command's own
+// options, the same for every instrument a run works on.
+struct CommandOptions {
   Format Output = Format::People;
   QStringList Words;  // what follows the command's own words (a file name)
   // The command's options, already checked to belong to it.
@@ -26,18 +27,18 @@ struct Context {
   bool DryRun = false;
   bool Yes = false;
   QString OutFile;
-  // history export: the range as given (ISO 8601) and what to export.
+  // history export and events: the range as given (ISO 8601) and what to
+  // export; history events: the instrument as named and the kinds.
   QString From;
   QString To;
   QString What;
+  QString Instrument;
+  std::vector<EventKind> Kinds;
   long long Count = -1;   // live: readings, -1 until Ctrl-C
   double Interval = 1.0;  // live: seconds between polls
   // ports --pin N PATH / --unpin N.
   int Pin = 0;
   int Unpin = 0;
-
-  DeviceLink Link;
-  TracedClock Clock;  // the system's, unless a replay gives its own
   // How live waits between polls.
   std::function<LineTransport::Clock::time_point()> SteadyNow = [] {
     return LineTransport::Clock::now();
@@ -45,8 +46,19 @@ struct Context {
   std::function<void(LineTransport::Clock::duration)> Sleep = [](LineTransport::Clock::duration d) {
     std::this_thread::sleep_for(d);
   };
-  int Port = 0;    // COM number the instrument answers on; 0 with --device
-  QString Device;  // the device path
+  QString HistoryUrl;  // --history, as given
+  // With several instruments on one standard output: the port its rows
+  // name (a column in CSV, a field in JSON); 0 for one instrument.
+  int RowPort = 0;
+};
+
+// What every command works with: the options, the line and what finding the
+// instrument on it brought.
+struct Context : CommandOptions {
+  DeviceLink Link;
+  TracedClock Clock;  // the system's, unless a replay gives its own
+  int Port = 0;       // COM number the instrument answers on; 0 with --device
+  QString Device;     // the device path
   // The settings read that identified the instrument.
   SettingsRead Identification;
   // Where what the commands read and do is kept, on a thread of its own so
@@ -54,7 +66,6 @@ struct Context {
   // `history export` reads the history itself and has none.
   std::unique_ptr<HistoryService> Service;
   HistorySink History;
-  QString HistoryUrl;  // --history, as given
 };
 
 // The commands; each returns vantorctl's exit status. Ports works without an
@@ -70,6 +81,19 @@ int ArchiveReadCommand(Context& c);
 int ArchiveEraseCommand(Context& c);
 int ScreenCommand(Context& c);
 int HistoryExportCommand(Context& c);
+int HistoryInstrumentsCommand(Context& c);
+int HistoryEventsCommand(Context& c);
+
+// Whether `name` can name an instrument of the history: its device data in
+// hex, or the start of it, optionally after its device type and a colon
+// (7:0100a5…), as history instruments writes it.
+bool InstrumentNameIsValid(const QString& name);
+
+// Finds the instrument where the user said (`port`, or `device` by its
+// path), or where the program would look, with the settings read as the
+// test; says why on standard error when it is not there. Never opens a port
+// the user did not name or the port map does not list.
+int FindTheInstrument(Context& c, int port, const QString& device);
 
 // Makes the history the commands keep what they read in: notes on standard
 // error for the first failure of an outage and its end.

@@ -3,10 +3,50 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
+#include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 namespace vantor::cli {
 namespace {
+
+thread_local OutputShare* threadShare = nullptr;
+
+// With several instruments several threads write at once: each write is
+// whole, and the progress lines are redrawn under the same lock.
+std::mutex streamsMutex;
+
+struct LinesOnScreen {
+  std::vector<QString> Texts;
+  int Drawn = 0;  // lines on the screen now, the cursor below them
+  QElapsedTimer SinceDrawn;
+};
+LinesOnScreen* progressLines = nullptr;  // under streamsMutex
+
+void WriteError(const QByteArray& bytes) {
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+  std::fflush(stderr);
+}
+
+void EraseLines(LinesOnScreen& lines) {
+  if (lines.Drawn > 0) {
+    WriteError(QByteArray("\x1b[") + QByteArray::number(lines.Drawn) + "A\r\x1b[J");
+    lines.Drawn = 0;
+  }
+}
+
+void DrawLines(LinesOnScreen& lines) {
+  EraseLines(lines);
+  QByteArray bytes;
+  for (const QString& text : lines.Texts) {
+    bytes += text.toUtf8() + '\n';
+  }
+  WriteError(bytes);
+  lines.Drawn = static_cast<int>(lines.Texts.size());
+  lines.SinceDrawn.start();
+}
 
 std::atomic<int> interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
@@ -18,8 +58,9 @@ void OnInterrupt(int signal) {
 struct sigaction previousInterrupt {};
 struct sigaction previousTerminate {};
 // Requests in force: an inner one (a command's) keeps a signal that came
-// before it (during the search for the instrument).
-int depth = 0;
+// before it (during the search for the instrument). The instruments of one
+// run each make theirs on their own thread, inside the run's own.
+std::atomic<int> depth{0};
 
 }  // namespace
 
@@ -32,14 +73,80 @@ bool StandardErrorIsTerminal() {
 }
 
 void WriteOut(const QByteArray& bytes) {
+  if (threadShare != nullptr) {
+    threadShare->Out(bytes);
+  } else {
+    WriteOutWhole(bytes);
+  }
+}
+
+void WriteNote(const QString& line) {
+  if (threadShare != nullptr) {
+    threadShare->Note(line);
+  } else {
+    WriteNoteWhole(line);
+  }
+}
+
+void WriteOutWhole(const QByteArray& bytes) {
+  const std::lock_guard lock(streamsMutex);
   std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
   std::fflush(stdout);
 }
 
-void WriteNote(const QString& line) {
-  const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-  std::fflush(stderr);
+void WriteNoteWhole(const QString& line) {
+  const std::lock_guard lock(streamsMutex);
+  if (progressLines != nullptr) {
+    EraseLines(*progressLines);
+  }
+  WriteError((line + QLatin1Char('\n')).toUtf8());
+  if (progressLines != nullptr) {
+    DrawLines(*progressLines);
+  }
+}
+
+ShareOutput::ShareOutput(OutputShare* share) : previous_(threadShare) {
+  threadShare = share;
+}
+
+ShareOutput::~ShareOutput() {
+  threadShare = previous_;
+}
+
+ProgressLines::ProgressLines(int count) {
+  if (!StandardErrorIsTerminal()) {
+    return;
+  }
+  const std::lock_guard lock(streamsMutex);
+  progressLines = new LinesOnScreen;
+  progressLines->Texts.resize(static_cast<size_t>(std::max(count, 0)));
+}
+
+ProgressLines::~ProgressLines() {
+  const std::lock_guard lock(streamsMutex);
+  if (progressLines != nullptr) {
+    EraseLines(*progressLines);
+    delete progressLines;
+    progressLines = nullptr;
+  }
+}
+
+void ProgressLines::Set(int line, const QString& text) {
+  const std::lock_guard lock(streamsMutex);
+  if (progressLines == nullptr || line < 0 ||
+      line >= static_cast<int>(progressLines->Texts.size())) {
+    return;
+  }
+  QString& shown = progressLines->Texts[static_cast<size_t>(line)];
+  if (shown == text) {
+    return;
+  }
+  shown = text;
+  // A record a few milliseconds on each of several lines: redrawn at most
+  // ten times a second.
+  if (progressLines->Drawn == 0 || progressLines->SinceDrawn.elapsed() >= 100) {
+    DrawLines(*progressLines);
+  }
 }
 
 InterruptRequest::InterruptRequest() {
@@ -73,26 +180,35 @@ int InterruptRequest::ExitStatus() {
   return 128 + (signal != 0 ? signal : SIGINT);
 }
 
+QString ProgressText(int done, int total, const QString& what) {
+  constexpr int Width = 30;
+  const int filled = total > 0 ? std::clamp(done * Width / total, 0, Width) : Width;
+  return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+         QString(Width - filled, QLatin1Char('.')) +
+         QStringLiteral("] %1/%2 %3").arg(done).arg(total).arg(what);
+}
+
 ProgressBar::ProgressBar(QString what)
-    : what_(std::move(what)), enabled_(StandardErrorIsTerminal()) {}
+    : what_(std::move(what)),
+      share_(threadShare),
+      enabled_(share_ != nullptr || StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() {
-  if (shown_) {
+  if (shown_ && share_ == nullptr) {
     std::fputs("\n", stderr);
     std::fflush(stderr);
   }
 }
 
 void ProgressBar::Show(int done, int total) {
+  if (share_ != nullptr) {
+    share_->Progress(done, total, what_);
+    return;
+  }
   if (!enabled_) {
     return;
   }
-  constexpr int Width = 30;
-  const int filled = total > 0 ? done * Width / total : Width;
-  const QByteArray line =
-      ("\r[" + QString(filled, QLatin1Char('#')) + QString(Width - filled, QLatin1Char('.')) +
-       QStringLiteral("] %1/%2 %3").arg(done).arg(total).arg(what_))
-          .toUtf8();
+  const QByteArray line = ('\r' + ProgressText(done, total, what_)).toUtf8();
   if (line == last_) {
     return;
   }

@@ -14,7 +14,7 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
-#include "SerialTransport.h"
+#include "SeveralInstruments.h"
 #include "Terminal.h"
 
 namespace vantor::cli {
@@ -61,6 +61,22 @@ const char* const Description =
     "                             records, live readings or instrument events\n"
     "                             from T to T (ISO 8601, local time unless an\n"
     "                             offset is given; open without)\n"
+    "  history instruments        every instrument the history knows: device\n"
+    "                             type and data, firmware, first and last seen,\n"
+    "                             last reading, archive records kept and the\n"
+    "                             last read\n"
+    "  history events --instrument ID [--kind K,...] [--from T] [--to T]\n"
+    "                             the instrument's change log: settings and\n"
+    "                             service writes member by member, factory\n"
+    "                             resets, clock corrections with their drift,\n"
+    "                             dose resets and erases, with who did them on\n"
+    "                             which computer. ID is its device data in hex,\n"
+    "                             or enough of its start to tell it from the\n"
+    "                             others, optionally after its device type and\n"
+    "                             a colon (7:0100a5, as history instruments\n"
+    "                             writes it); K is settings_write,\n"
+    "                             service_write, factory_reset, clock_set,\n"
+    "                             dose_reset or archive_erase\n"
     "\n"
     "Every archive read, live reading, clock setting, settings restore and\n"
     "erase is kept in the history: the SQLite file\n"
@@ -72,6 +88,15 @@ const char* const Description =
     "Without --port or --device the instrument is looked for as the program\n"
     "does at start-up: COM1 to COM254 of the port map, in turn.\n"
     "\n"
+    "--port 3,4,5, or --port all (every port of the port map where an\n"
+    "instrument answers), works info, live, clock, settings show, settings\n"
+    "backup and archive read on several instruments at once, each on a line of\n"
+    "its own: rows name their port (a column in CSV, a field in JSON, a\n"
+    "heading for people), the file named (--out, the backup's FILE) is a\n"
+    "folder with a file per instrument named by its port and serial\n"
+    "(COM3-SN004711.csv), a line per instrument on standard error says what\n"
+    "happened, and the exit status is the worst of theirs.\n"
+    "\n"
     "--trace FILE records every write, read, purge and timeout on the line,\n"
     "with its time, as text: one event a line, the bytes in hexadecimal.";
 
@@ -81,14 +106,16 @@ const char* const Epilogue =
     "line failed during the operation, 4 a file or value was refused, 5 the\n"
     "port may not be opened (permission denied: add yourself to the group\n"
     "dialout and log in again), 6 another program holds the port, 7 done but\n"
-    "the history could not take all of it (or, for history export, could not\n"
-    "be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
+    "the history could not take all of it (or, for the history commands, could\n"
+    "not be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
     "written).\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
     "  vantorctl ports --pin 3 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4ZQ1-if00-port0\n"
     "  vantorctl --port 3 info\n"
+    "  vantorctl --port 3,4,5,6 --format csv archive read --out week-50\n"
+    "  vantorctl --port all clock --sync\n"
     "  vantorctl live --count 10 --format csv > readings.csv\n"
     "  vantorctl clock --sync\n"
     "  vantorctl settings backup instrument.json\n"
@@ -97,6 +124,8 @@ const char* const Epilogue =
     "  vantorctl archive erase --yes\n"
     "  vantorctl --device /dev/ttyUSB0 screen display.png\n"
     "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n"
+    "  vantorctl --format csv history instruments\n"
+    "  vantorctl history events --instrument 534e3030 --kind settings_write,clock_set\n"
     "  vantorctl --trace info.trace info\n";
 
 struct CommandForm {
@@ -105,48 +134,83 @@ struct CommandForm {
   std::set<QString> Options;
   int (*Run)(Context&) = nullptr;
   bool NeedsInstrument = true;
+  // Works on several instruments at once (--port 3,4,5 or all); the file it
+  // names is then a folder.
+  bool Several = false;
+  SeveralRun::FileName File = SeveralRun::FileName::None;
 };
 
 const std::vector<CommandForm>& Forms() {
+  using File = SeveralRun::FileName;
   static const std::vector<CommandForm> forms = {
       {{"ports"}, 0, {"probe", "pin", "unpin"}, &PortsCommand, false},
-      {{"info"}, 0, {}, &InfoCommand},
-      {{"live"}, 0, {"count", "interval"}, &LiveCommand},
-      {{"clock"}, 0, {"sync"}, &ClockCommand},
-      {{"settings", "show"}, 0, {}, &SettingsShowCommand},
-      {{"settings", "backup"}, 1, {}, &SettingsBackupCommand},
+      {{"info"}, 0, {}, &InfoCommand, true, true},
+      {{"live"}, 0, {"count", "interval"}, &LiveCommand, true, true},
+      {{"clock"}, 0, {"sync"}, &ClockCommand, true, true},
+      {{"settings", "show"}, 0, {}, &SettingsShowCommand, true, true},
+      {{"settings", "backup"}, 1, {}, &SettingsBackupCommand, true, true, File::Argument},
       {{"settings", "restore"}, 1, {"dry-run"}, &SettingsRestoreCommand},
-      {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand},
+      {{"archive", "read"}, 0, {"out"}, &ArchiveReadCommand, true, true, File::OutOption},
       {{"archive", "erase"}, 0, {"yes"}, &ArchiveEraseCommand},
       {{"screen"}, 1, {}, &ScreenCommand},
       {{"history", "export"}, 0, {"what", "from", "to", "out"}, &HistoryExportCommand, false},
+      {{"history", "instruments"}, 0, {}, &HistoryInstrumentsCommand, false},
+      {{"history", "events"},
+       0,
+       {"instrument", "kind", "from", "to"},
+       &HistoryEventsCommand,
+       false},
   };
   return forms;
 }
 
+// The suffix of an instrument's file in a folder of several.
+QString FileSuffix(const CommandForm& form, Format format) {
+  if (form.File == SeveralRun::FileName::Argument) {
+    return QStringLiteral(".json");  // a settings backup
+  }
+  switch (format) {
+    case Format::Csv:
+      return QStringLiteral(".csv");
+    case Format::Json:
+      return QStringLiteral(".jsonl");
+    default:
+      return QStringLiteral(".txt");
+  }
+}
+
 // The options of one command; the global ones apply to all.
-const std::set<QString> CommandOptions = {"probe", "count", "interval", "sync", "dry-run", "out",
-                                          "yes",   "what",  "from",     "to",   "pin",     "unpin"};
+const std::set<QString> OwnOptionNames = {"probe", "count", "interval", "sync",      "dry-run",
+                                          "out",   "yes",   "what",     "from",      "to",
+                                          "pin",   "unpin", "kind",     "instrument"};
 
 int Usage(const QString& message) {
   Complain(message + QStringLiteral(" (see vantorctl --help)"));
   return ExitUsage;
 }
 
-// The exit status for a port that was there but would not open for the
+// The exit status for a search that found a port there but closed to the
 // user, after saying why; 0 for any other failure.
-int Refused(OpenFailure failure, int port, const QString& path) {
-  const QString text = PortRefusalText(failure, port, path, 1);
+int Refused(const InstrumentSearch& search) {
+  const QString text = SearchRefusalText(search, 1);
   if (text.isEmpty()) {
     return 0;
   }
   Complain(text);
-  return failure == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
+  return search.Refusal == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
 }
 
-// Finds the instrument where the user said, or where the program would look,
-// with the settings read as the test. Never opens a port the user did not
-// name or the port map does not list.
+// The same for a single port that did not open.
+int Refused(OpenFailure failure, int port, const QString& path) {
+  InstrumentSearch search;
+  search.Refusal = failure;
+  search.RefusedPort = port;
+  search.RefusedPath = path;
+  return Refused(search);
+}
+
+}  // namespace
+
 int FindTheInstrument(Context& c, int port, const QString& device) {
   c.Link.InitDictionary();
   c.Link.SetDeviceAddress(DefaultDeviceAddress);
@@ -192,7 +256,7 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   if (search.Port == 0) {
     Complain(search.TimedOut ? QStringLiteral("no instrument found before the search timed out")
                              : QStringLiteral("no instrument found on the ports of the port map"));
-    if (const int status = Refused(search.Refusal, search.RefusedPort, search.RefusedPath)) {
+    if (const int status = Refused(search)) {
       return status;
     }
     return ExitNoInstrument;
@@ -201,6 +265,8 @@ int FindTheInstrument(Context& c, int port, const QString& device) {
   c.Device = PortPath(search.Port);
   return ExitDone;
 }
+
+namespace {
 
 // The arguments a replay runs again: all but the program's name and the
 // trace option.
@@ -226,14 +292,7 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
   }
   if (!device.isEmpty()) {
     opener = [device, open = surroundings.OpenDevice](int) -> OpenedLine {
-      if (open) {
-        return open(device);
-      }
-      OpenFailure failure = OpenFailure::None;
-      OpenedLine opened(SerialTransport::Open(device, &failure));
-      opened.Failure = opened.Line ? OpenFailure::None : failure;
-      opened.Path = device;
-      return opened;
+      return open ? open(device) : DeviceLink::OpenDevicePath(device);
     };
   }
   if (trace != nullptr) {
@@ -261,7 +320,10 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   const QCommandLineOption help({"h", "help"}, "Shows this text.");
   const QCommandLineOption version("version", "Shows the version.");
   const QCommandLineOption portOption(
-      "port", "COM number N (1..254) of the port map, instead of looking for the instrument.", "N");
+      "port",
+      "COM number N (1..254) of the port map, instead of looking for the instrument; a list "
+      "(3,4,5) or all for several instruments at once.",
+      "N");
   const QCommandLineOption deviceOption(
       "device", "The serial device at PATH, instead of looking for the instrument.", "PATH");
   const QCommandLineOption historyOption(
@@ -284,8 +346,14 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
        QCommandLineOption("dry-run", "settings restore: shows what differs, writes nothing.")},
       {"out", QCommandLineOption("out", "archive read, history export: writes into FILE.", "FILE")},
       {"what", QCommandLineOption("what", "history export: archive, readings or events.", "WHAT")},
-      {"from", QCommandLineOption("from", "history export: from this time on.", "T")},
-      {"to", QCommandLineOption("to", "history export: up to this time.", "T")},
+      {"from", QCommandLineOption("from", "history export, events: from this time on.", "T")},
+      {"to", QCommandLineOption("to", "history export, events: up to this time.", "T")},
+      {"instrument",
+       QCommandLineOption("instrument",
+                          "history events: the instrument, by its device data in hex or the "
+                          "start of it (TYPE:HEX also).",
+                          "ID")},
+      {"kind", QCommandLineOption("kind", "history events: only these kinds of event.", "K,...")},
       {"yes", QCommandLineOption("yes", "archive erase: erases without asking.")},
       {"pin", QCommandLineOption("pin", "ports: pins COM N to the PATH that follows.", "N")},
       {"unpin", QCommandLineOption("unpin", "ports: takes COM N out of the port map.", "N")},
@@ -369,7 +437,7 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
     return Usage(form->Files == 0 ? QStringLiteral("%1 takes no further arguments").arg(command)
                                   : QStringLiteral("%1 needs a file name").arg(command));
   }
-  for (const QString& name : CommandOptions) {
+  for (const QString& name : OwnOptionNames) {
     if (parser.isSet(own.at(name)) && form->Options.count(name) == 0) {
       return Usage(QStringLiteral("--%1 does not go with %2").arg(name, command));
     }
@@ -393,11 +461,29 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   c.What = parser.value(own.at("what"));
   c.From = parser.value(own.at("from"));
   c.To = parser.value(own.at("to"));
-  if (form->Run == &HistoryExportCommand) {
-    if (c.What != QLatin1String("archive") && c.What != QLatin1String("readings") &&
-        c.What != QLatin1String("events")) {
-      return Usage(QStringLiteral("history export needs --what archive, readings or events"));
+  if (form->Run == &HistoryExportCommand && c.What != QLatin1String("archive") &&
+      c.What != QLatin1String("readings") && c.What != QLatin1String("events")) {
+    return Usage(QStringLiteral("history export needs --what archive, readings or events"));
+  }
+  if (form->Run == &HistoryEventsCommand) {
+    c.Instrument = parser.value(own.at("instrument"));
+    if (!InstrumentNameIsValid(c.Instrument)) {
+      return Usage(
+          QStringLiteral("history events needs --instrument with the device data in hex "
+                         "or its start (7:0100a5 or 0100a5)"));
     }
+    const QString kinds = parser.value(own.at("kind"));
+    for (const QString& name : kinds.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+      const std::optional<EventKind> kind = EventKindFromName(name.trimmed());
+      if (!kind) {
+        return Usage(QStringLiteral("--kind: \"%1\" is none of settings_write, service_write, "
+                                    "factory_reset, clock_set, dose_reset, archive_erase")
+                         .arg(name));
+      }
+      c.Kinds.push_back(*kind);
+    }
+  }
+  if (form->Run == &HistoryExportCommand || form->Run == &HistoryEventsCommand) {
     for (const QString* time : {&c.From, &c.To}) {
       if (!time->isEmpty() && !QDateTime::fromString(*time, Qt::ISODateWithMs).isValid()) {
         return Usage(QStringLiteral("\"%1\" is no ISO 8601 time (2026-12-09T14:00)").arg(*time));
@@ -406,15 +492,28 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   }
 
   int port = 0;
+  PortChoice ports;
   if (parser.isSet(portOption)) {
-    port = parser.value(portOption).toInt(&ok);
-    if (!ok || port < FirstPortNumber || port > LastPortNumber) {
-      return Usage(QStringLiteral("--port needs a COM number from 1 to 254"));
+    QString error;
+    const std::optional<PortChoice> parsed = ParsePortChoice(parser.value(portOption), &error);
+    if (!parsed) {
+      return Usage(error);
     }
+    ports = *parsed;
+    port = ports.Several() ? 0 : ports.Ports.front();
   }
   const QString device = parser.value(deviceOption);
-  if (port != 0 && !device.isEmpty()) {
+  if (parser.isSet(portOption) && !device.isEmpty()) {
     return Usage(QStringLiteral("--port and --device name two places; give one"));
+  }
+  if (ports.Several() && form->NeedsInstrument) {
+    if (!form->Several) {
+      return Usage(
+          QStringLiteral("%1 works on one instrument at a time; give one --port").arg(command));
+    }
+    if (parser.isSet(traceOption)) {
+      return Usage(QStringLiteral("--trace follows one line; give one --port"));
+    }
   }
   if (form->Run == &ArchiveEraseCommand && !c.Yes && !StandardInputIsTerminal()) {
     return Usage(
@@ -427,7 +526,7 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
       return Usage(QStringLiteral("screen writes a .bmp or a .png file"));
     }
   }
-  if ((port != 0 || !device.isEmpty()) && !form->NeedsInstrument) {
+  if ((parser.isSet(portOption) || !device.isEmpty()) && !form->NeedsInstrument) {
     return Usage(QStringLiteral("%1 looks at the port map; --port and --device do not go with it")
                      .arg(command));
   }
@@ -470,6 +569,19 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
   // and what was read still goes into the history.
   const InterruptRequest interrupt;
   int status = ExitDone;
+  if (form->NeedsInstrument && ports.Several()) {
+    OpenHistory(c, location);
+    SeveralRun run;
+    run.Choice = ports;
+    run.Command = form->Run;
+    run.Options = c;
+    run.File = form->File;
+    run.FileSuffix = FileSuffix(*form, c.Output);
+    run.OpenPort = surroundings.OpenPort;
+    run.Calendar = surroundings.Calendar;
+    run.History = c.Service.get();
+    return FinishHistory(c, RunOnSeveral(run));
+  }
   if (form->NeedsInstrument) {
     OpenHistory(c, location);
     status = FindTheInstrument(c, port, device);

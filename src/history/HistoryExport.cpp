@@ -59,12 +59,7 @@ bool InstrumentCells(HistoryStore& store, const HistoryExportRequest& request,
     return false;
   }
   for (const StoredInstrument& stored : instruments.Value) {
-    const auto& data = stored.Identity.DeviceData;
-    QByteArray text =
-        QByteArray::number(stored.Identity.DeviceType) + ':' +
-        QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()))
-            .toHex() +
-        ',';
+    QByteArray text = InstrumentKey(stored.Identity).toLatin1() + ',';
     AppendText(text, stored.Identity.Firmware);
     cells.insert(stored.Id, text);
     if (!request.Instrument || *request.Instrument == stored.Identity) {
@@ -214,27 +209,30 @@ HistoryOutcome WriteArchive(HistoryStore& store, const InstrumentIdentity& instr
 
 HistoryOutcome WriteEvents(HistoryStore& store, const InstrumentIdentity& instrument,
                            const HistoryExportRequest& request, CsvOut& out, Headway& headway) {
-  return store.VisitEvents(instrument, request.Range, [&](const StoredEvent& stored) {
-    const HistoryEvent& e = stored.Event;
-    const size_t rows = std::max<size_t>(1, e.Changes.size());
-    for (size_t i = 0; i < rows; ++i) {
-      out.Instrument(stored.InstrumentId)
-          .Time(e.AtMs)
-          .Plain(EventKindName(e.Kind).toLatin1())
-          .Text(e.Actor)
-          .Time(e.DeviceMs)
-          .Number(e.DriftSeconds)
-          .Number(e.RecordCount);
-      if (i < e.Changes.size()) {
-        const MemberChange& change = e.Changes[i];
-        out.Number(change.Member).Text(change.Name).Text(change.Old).Text(change.New);
-      } else {
-        out.Empty(4);
-      }
-      out.End();
-    }
-    return headway.Row(e.AtMs);
-  });
+  return store.VisitEvents(
+      instrument, request.Range,
+      [&](const StoredEvent& stored) {
+        const HistoryEvent& e = stored.Event;
+        const size_t rows = std::max<size_t>(1, e.Changes.size());
+        for (size_t i = 0; i < rows; ++i) {
+          out.Instrument(stored.InstrumentId)
+              .Time(e.AtMs)
+              .Plain(EventKindName(e.Kind).toLatin1())
+              .Text(e.Actor)
+              .Time(e.DeviceMs)
+              .Number(e.DriftSeconds)
+              .Number(e.RecordCount);
+          if (i < e.Changes.size()) {
+            const MemberChange& change = e.Changes[i];
+            out.Number(change.Member).Text(change.Name).Text(change.Old).Text(change.New);
+          } else {
+            out.Empty(4);
+          }
+          out.End();
+        }
+        return headway.Row(e.AtMs);
+      },
+      request.Kinds);
 }
 
 QStringList HeaderOf(HistoryExportKind kind) {

@@ -4,6 +4,7 @@
 #include <QTimeZone>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "HistoryStore.h"
 
@@ -15,6 +16,7 @@ struct HistoryExportRequest {
   HistoryExportKind What = HistoryExportKind::Readings;
   std::optional<InstrumentIdentity> Instrument;  // none: every instrument
   TimeRange Range;                               // archive records by their own time
+  std::vector<EventKind> Kinds;                  // events only of these; empty: every kind
   // Times are written in this zone with their offset.
   QTimeZone Zone = QTimeZone::systemTimeZone();
 };

@@ -3,7 +3,9 @@
 // them (where the store may write) and no engine holds a year of rows in
 // memory at once.
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -36,6 +38,35 @@ ArchiveBytes RawOf(const QVariant& value) {
               std::min(bytes.size(), static_cast<size_t>(raw.size())));
   return bytes;
 }
+
+StoredInstrument InstrumentRow(const QSqlQuery& query) {
+  StoredInstrument stored;
+  stored.Id = query.value(0).toLongLong();
+  stored.Identity.DeviceType = static_cast<uint8_t>(query.value(1).toInt());
+  const QByteArray data = query.value(2).toByteArray();
+  std::memcpy(stored.Identity.DeviceData.data(), data.constData(),
+              std::min(stored.Identity.DeviceData.size(), static_cast<size_t>(data.size())));
+  stored.Identity.Firmware = query.value(3).toString();
+  stored.FirstSeenMs = query.value(4).toLongLong();
+  return stored;
+}
+
+const QString InstrumentsSql = QStringLiteral(
+    "SELECT id, device_type, device_data, firmware, first_seen_ms FROM instruments ORDER BY id");
+
+// Each instrument with its latest event and the archive records kept: both
+// answered from the indexes that begin with the instrument.
+const QString SummariesSql = QStringLiteral(
+    "SELECT i.id, i.device_type, i.device_data, i.firmware, i.first_seen_ms, "
+    "(SELECT MAX(e.at_ms) FROM events e WHERE e.instrument_id = i.id), "
+    "(SELECT COUNT(*) FROM archive_records a WHERE a.instrument_id = i.id) "
+    "FROM instruments i ORDER BY i.id");
+
+// The latest read; a first batch written again after a lost reply left an
+// empty row of the same start before it.
+const QString LastReadSql = QStringLiteral(
+    "SELECT started_ms, finished_ms, complete, positions, device_count FROM archive_reads "
+    "WHERE instrument_id = ? ORDER BY started_ms DESC, id DESC LIMIT 1");
 
 const QString ReadingsSql =
     QStringLiteral(
@@ -73,23 +104,58 @@ HistoryAnswer<std::vector<StoredInstrument>> HistoryStore::Instruments() {
   }
   QSqlQuery query(d_->connection.Db());
   QString error;
-  if (!d_->connection.Select(query,
-                             QStringLiteral("SELECT id, device_type, device_data, firmware, "
-                                            "first_seen_ms FROM instruments ORDER BY id"),
-                             {}, &error)) {
+  if (!d_->connection.Select(query, InstrumentsSql, {}, &error)) {
     answer.Outcome = d_->Fail(error);
     return answer;
   }
   while (query.next()) {
-    StoredInstrument stored;
-    stored.Id = query.value(0).toLongLong();
-    stored.Identity.DeviceType = static_cast<uint8_t>(query.value(1).toInt());
-    const QByteArray data = query.value(2).toByteArray();
-    std::memcpy(stored.Identity.DeviceData.data(), data.constData(),
-                std::min(stored.Identity.DeviceData.size(), static_cast<size_t>(data.size())));
-    stored.Identity.Firmware = query.value(3).toString();
-    stored.FirstSeenMs = query.value(4).toLongLong();
-    answer.Value.push_back(stored);
+    answer.Value.push_back(InstrumentRow(query));
+  }
+  return answer;
+}
+
+HistoryAnswer<std::vector<InstrumentSummary>> HistoryStore::Summaries() {
+  HistoryAnswer<std::vector<InstrumentSummary>> answer;
+  if (!d_->Ready(answer.Outcome)) {
+    return answer;
+  }
+  QString error;
+  {
+    QSqlQuery query(d_->connection.Db());
+    if (!d_->connection.Select(query, SummariesSql, {}, &error)) {
+      answer.Outcome = d_->Fail(error);
+      return answer;
+    }
+    while (query.next()) {
+      InstrumentSummary summary;
+      summary.Instrument = InstrumentRow(query);
+      summary.LastSeenMs =
+          std::max(summary.Instrument.FirstSeenMs, NullableOf(query.value(5)).value_or(0));
+      summary.RecordsKept = query.value(6).toLongLong();
+      answer.Value.push_back(summary);
+    }
+  }
+  for (InstrumentSummary& summary : answer.Value) {
+    const auto id = static_cast<qlonglong>(summary.Instrument.Id);
+    if (!d_->LastReading(id, summary.LastReading, &error)) {
+      answer.Outcome = d_->Fail(error);
+      return answer;
+    }
+    QSqlQuery read(d_->connection.Db());
+    if (!d_->connection.Select(read, LastReadSql, {id}, &error)) {
+      answer.Outcome = d_->Fail(error);
+      return answer;
+    }
+    if (read.next()) {
+      summary.LastReadMs = NullableOf(read.value(1)).value_or(read.value(0).toLongLong());
+      summary.LastReadComplete = read.value(2).toInt() != 0;
+      summary.LastReadPositions = read.value(3).toLongLong();
+      summary.LastReadDeviceCount = read.value(4).toLongLong();
+      summary.LastSeenMs = std::max(summary.LastSeenMs, *summary.LastReadMs);
+    }
+    if (summary.LastReading) {
+      summary.LastSeenMs = std::max(summary.LastSeenMs, summary.LastReading->AtMs);
+    }
   }
   return answer;
 }
@@ -183,13 +249,7 @@ HistoryOutcome HistoryStore::VisitReadings(const std::optional<InstrumentIdentit
       int rows = 0;
       while (more && query.next()) {
         ++rows;
-        LiveReading& r = stored.Reading;
-        r.AtMs = query.value(0).toLongLong();
-        r.DoseRate = d_->connection.F32Of(query.value(1));
-        r.Mode = static_cast<uint8_t>(query.value(2).toInt());
-        r.Uncertainty = d_->connection.F32Of(query.value(3));
-        r.Dose = d_->connection.F32Of(query.value(4));
-        r.AccumulationSeconds = static_cast<uint32_t>(query.value(5).toLongLong());
+        stored.Reading = d_->ReadingRow(query);
         more = visit(stored);
       }
       if (!more || rows < ChunkRows) {
@@ -258,17 +318,25 @@ HistoryOutcome HistoryStore::VisitArchive(
 
 HistoryOutcome HistoryStore::VisitEvents(const std::optional<InstrumentIdentity>& instrument,
                                          const TimeRange& range,
-                                         const std::function<bool(const StoredEvent&)>& visit) {
+                                         const std::function<bool(const StoredEvent&)>& visit,
+                                         const std::vector<EventKind>& kinds) {
+  QString sql = QStringLiteral(
+      "SELECT e.id, e.at_ms, e.kind, e.actor, e.device_ms, e.drift_s, "
+      "e.record_count, c.member, c.name, c.old_value, c.new_value "
+      "FROM events e LEFT JOIN event_changes c ON c.event_id = e.id "
+      "WHERE e.instrument_id = ? AND e.at_ms >= ? AND e.at_ms < ?");
+  QVariantList kindNames;
+  for (const EventKind kind : kinds) {
+    kindNames << EventKindName(kind);
+  }
+  if (!kinds.empty()) {
+    QStringList marks(kindNames.size(), QStringLiteral("?"));
+    sql += QStringLiteral(" AND e.kind IN (%1)").arg(marks.join(QLatin1Char(',')));
+  }
+  sql += QStringLiteral(" ORDER BY e.at_ms, e.id, c.seq");
   return d_->Visit(instrument, [&](int64_t id, size_t, size_t, bool& more, QString* error) {
     QSqlQuery query(d_->connection.Db());
-    if (!d_->connection.Select(
-            query,
-            QStringLiteral("SELECT e.id, e.at_ms, e.kind, e.actor, e.device_ms, e.drift_s, "
-                           "e.record_count, c.member, c.name, c.old_value, c.new_value "
-                           "FROM events e LEFT JOIN event_changes c ON c.event_id = e.id "
-                           "WHERE e.instrument_id = ? AND e.at_ms >= ? AND e.at_ms < ? "
-                           "ORDER BY e.at_ms, e.id, c.seq"),
-            RangeValues(id, range), error)) {
+    if (!d_->connection.Select(query, sql, RangeValues(id, range) + kindNames, error)) {
       return false;
     }
     std::optional<StoredEvent> current;

@@ -318,22 +318,34 @@ std::optional<LiveReading> HistoryStore::Impl::LastStoredReading(
     return std::nullopt;
   }
   const std::optional<int64_t> id = LookUpInstrument(instrument, &error, &failed);
-  if (!id) {
+  std::optional<LiveReading> last;
+  if (!id || !LastReading(*id, last, &error)) {
     return std::nullopt;
   }
-  QSqlQuery query(connection.Db());
-  if (!connection.Select(query, LastReadingSql, {static_cast<qlonglong>(*id)}, &error) ||
-      !query.next()) {
-    return std::nullopt;
-  }
-  LiveReading last;
-  last.AtMs = query.value(0).toLongLong();
-  last.DoseRate = connection.F32Of(query.value(1));
-  last.Mode = static_cast<uint8_t>(query.value(2).toInt());
-  last.Uncertainty = connection.F32Of(query.value(3));
-  last.Dose = connection.F32Of(query.value(4));
-  last.AccumulationSeconds = static_cast<uint32_t>(query.value(5).toLongLong());
   return last;
+}
+
+bool HistoryStore::Impl::LastReading(int64_t instrumentId, std::optional<LiveReading>& last,
+                                     QString* error) {
+  QSqlQuery query(connection.Db());
+  if (!connection.Select(query, LastReadingSql, {static_cast<qlonglong>(instrumentId)}, error)) {
+    return false;
+  }
+  if (query.next()) {
+    last = ReadingRow(query);
+  }
+  return true;
+}
+
+LiveReading HistoryStore::Impl::ReadingRow(const QSqlQuery& query) const {
+  LiveReading r;
+  r.AtMs = query.value(0).toLongLong();
+  r.DoseRate = connection.F32Of(query.value(1));
+  r.Mode = static_cast<uint8_t>(query.value(2).toInt());
+  r.Uncertainty = connection.F32Of(query.value(3));
+  r.Dose = connection.F32Of(query.value(4));
+  r.AccumulationSeconds = static_cast<uint32_t>(query.value(5).toLongLong());
+  return r;
 }
 
 bool HistoryStore::Impl::KeepsReading(const InstrumentIdentity& instrument,

@@ -103,6 +103,9 @@ class HistoryStore {
   // Questions. They answer from the store after writing what waits; long
   // answers are read in chunks with the pause between them.
   HistoryAnswer<std::vector<StoredInstrument>> Instruments();
+  // Every instrument with what the history knows of it, in the order it
+  // was first seen.
+  HistoryAnswer<std::vector<InstrumentSummary>> Summaries();
   HistoryAnswer<int64_t> ArchiveRecordCount(const InstrumentIdentity& instrument);
   HistoryAnswer<ArchiveCoverage> Coverage(const InstrumentIdentity& instrument);
   HistoryAnswer<RateSeries> Rates(const InstrumentIdentity& instrument, const TimeRange& range);
@@ -116,9 +119,11 @@ class HistoryStore {
   HistoryOutcome VisitArchive(const std::optional<InstrumentIdentity>& instrument,
                               const TimeRange& range,
                               const std::function<bool(const StoredArchiveRecord&)>& visit);
+  // Events only of `kinds`, unless that is empty.
   HistoryOutcome VisitEvents(const std::optional<InstrumentIdentity>& instrument,
                              const TimeRange& range,
-                             const std::function<bool(const StoredEvent&)>& visit);
+                             const std::function<bool(const StoredEvent&)>& visit,
+                             const std::vector<EventKind>& kinds = {});
   // The schema version of the open store; -1 when it cannot be opened.
   int SchemaVersion();
 

@@ -66,6 +66,12 @@ struct HistoryStore::Impl {
   bool KeepsReading(const InstrumentIdentity& instrument, const LiveReading& reading,
                     bool flaggedNew);
   std::optional<LiveReading> LastStoredReading(const InstrumentIdentity& instrument);
+  // The instrument's latest reading in the store, if any; false when the
+  // store could not be read.
+  bool LastReading(int64_t instrumentId, std::optional<LiveReading>& last, QString* error);
+  // A reading from the columns at_ms, dose_rate, mode, uncertainty, dose,
+  // accumulation_s of `query`'s row.
+  LiveReading ReadingRow(const QSqlQuery& query) const;
 
   // Questions: the store written up and open, then the instruments asked
   // about (the one given, when the history knows it, or all) one by one.

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <cstring>
+#include <iterator>
 
 #include "CalendarClock.h"
 #include "Windows1251.h"
@@ -11,6 +12,7 @@ namespace {
 
 const char* const EventKindNames[] = {"clock_set",     "dose_reset",     "archive_erase",
                                       "factory_reset", "settings_write", "service_write"};
+static_assert(std::size(EventKindNames) == EventKindCount);
 
 }  // namespace
 
@@ -20,6 +22,21 @@ InstrumentIdentity IdentityOf(const ValueStorage& values) {
   identity.DeviceData = values.DeviceData;
   identity.Firmware = FromWindows1251(values.Firmware.data(), values.Firmware.size());
   return identity;
+}
+
+QString InstrumentKey(const InstrumentIdentity& instrument) {
+  const QByteArray data(reinterpret_cast<const char*>(instrument.DeviceData.data()),
+                        static_cast<qsizetype>(instrument.DeviceData.size()));
+  return QString::number(instrument.DeviceType) + QLatin1Char(':') +
+         QString::fromLatin1(data.toHex());
+}
+
+ActorParts SplitActor(const QString& actor) {
+  const qsizetype at = actor.lastIndexOf(QLatin1Char('@'));
+  if (at < 0) {
+    return {actor, QString()};
+  }
+  return {actor.left(at), actor.mid(at + 1)};
 }
 
 LiveReading ReadingOf(const MeasurementRecord& record, int64_t atMs) {

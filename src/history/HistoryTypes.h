@@ -25,6 +25,10 @@ struct InstrumentIdentity {
 // settings read at connection time).
 InstrumentIdentity IdentityOf(const ValueStorage& values);
 
+// How exports and vantorctl name an instrument: its device type and device
+// data in hex, "7:0100…a5" (the firmware goes beside it).
+QString InstrumentKey(const InstrumentIdentity& instrument);
+
 // One successful live poll.
 struct LiveReading {
   int64_t AtMs = 0;       // the computer's time, ms since 1970 UTC
@@ -61,6 +65,8 @@ enum class EventKind : uint8_t {
   ServiceWrite,   // variable 3 written
 };
 
+inline constexpr int EventKindCount = 6;
+
 // Stable names, as stored and exported: "clock_set", "dose_reset", ...
 QString EventKindName(EventKind kind);
 std::optional<EventKind> EventKindFromName(const QString& name);
@@ -91,6 +97,14 @@ struct HistoryEvent {
 
   bool operator==(const HistoryEvent&) const = default;
 };
+
+// An event's actor as who and on which computer: "user@host" split at its
+// last '@' (a host name holds none); an actor without one names no computer.
+struct ActorParts {
+  QString User;
+  QString Computer;
+};
+ActorParts SplitActor(const QString& actor);
 
 // What one store operation came to, for the caller to show.
 struct HistoryOutcome {
@@ -151,6 +165,23 @@ struct StoredEvent {
   int64_t Id = 0;
   int64_t InstrumentId = 0;
   HistoryEvent Event;
+};
+
+// What the history knows of one instrument, for the instruments register.
+struct InstrumentSummary {
+  StoredInstrument Instrument;
+  // The latest reading, event or archive read of it; its first sight when
+  // there is none.
+  int64_t LastSeenMs = 0;
+  std::optional<LiveReading> LastReading;
+  int64_t RecordsKept = 0;  // archive records, separators not counted
+  // The last archive read: when it ended (when it began, for one that never
+  // ended), whether it got every record, and how many of the instrument's
+  // count it got (separators counted).
+  std::optional<int64_t> LastReadMs;
+  bool LastReadComplete = false;
+  int64_t LastReadPositions = 0;
+  int64_t LastReadDeviceCount = 0;
 };
 
 // What the history holds of the instrument's current archive, for the erase

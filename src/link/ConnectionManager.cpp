@@ -1,5 +1,7 @@
 #include "ConnectionManager.h"
 
+#include <QStringList>
+
 #include "MessageTable.h"
 #include "PortMap.h"
 
@@ -41,6 +43,17 @@ QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint
   return MessageText(row, languageIndex).arg(where);
 }
 
+QString SearchRefusalText(const InstrumentSearch& search, uint8_t languageIndex) {
+  if (search.Refusal == OpenFailure::Busy && search.BusyPorts.size() > 1) {
+    QStringList ports;
+    for (const int port : search.BusyPorts) {
+      ports << QStringLiteral("COM%1").arg(port);
+    }
+    return MessageText(RowPortsBusy, languageIndex).arg(ports.join(QStringLiteral(", ")));
+  }
+  return PortRefusalText(search.Refusal, search.RefusedPort, search.RefusedPath, languageIndex);
+}
+
 InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, int mode,
                                 int chosenPort, const std::function<bool()>& answers,
                                 const std::function<void(int port)>& onPort) {
@@ -50,6 +63,9 @@ InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, in
   const auto tryPort = [&](int port, bool showProgress) {
     link.OpenPort(port);
     const OpenFailure failure = link.LastOpenFailure();
+    if (failure == OpenFailure::Busy) {
+      search.BusyPorts.push_back(port);
+    }
     const bool worthTelling = failure == OpenFailure::PermissionDenied ||
                               (failure == OpenFailure::Busy && search.Refusal == OpenFailure::None);
     if (worthTelling && search.Refusal != OpenFailure::PermissionDenied) {
@@ -96,6 +112,9 @@ int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps
   if (mode == ConnectAutoDetect && steps.ShowFoundPort) {
     steps.ShowFoundPort(search.Port);
   }
+  if (steps.ShowBusyPorts) {
+    steps.ShowBusyPorts(search);
+  }
   if (search.TimedOut) {
     // Panel 3 keeps whatever it showed: the search did not finish.
     ReportNoDevice(session);
@@ -106,8 +125,7 @@ int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps
     if (search.Refusal == OpenFailure::None) {
       ReportNoDevice(session);
     } else {
-      session.SetPanel(0, PortRefusalText(search.Refusal, search.RefusedPort, search.RefusedPath,
-                                          session.LanguageIndex));
+      session.SetPanel(0, SearchRefusalText(search, session.LanguageIndex));
       if (steps.ShowRefusal) {
         steps.ShowRefusal(search);
       }

@@ -2,6 +2,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "CalendarClock.h"
 #include "Session.h"
@@ -31,12 +32,21 @@ struct InstrumentSearch {
   OpenFailure Refusal = OpenFailure::None;
   int RefusedPort = 0;
   QString RefusedPath;
+  // Every port tried that another program held (a window on another
+  // instrument, a terminal program), in the order tried; none was asked.
+  std::vector<int> BusyPorts;
 };
 
 // "COM3 (/dev/ttyUSB0): permission denied — add yourself to the group
 // dialout and log in again", or that another program holds it; empty for
 // any other failure. `port` 0: the device was named by its path.
 QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint8_t languageIndex);
+
+// Why a search that found nothing found nothing, when a port was refused:
+// the permission first (nothing else helps), else the port another program
+// holds, or all of them at once ("COM3, COM4: the ports are held by other
+// programs"). Empty when no port was refused.
+QString SearchRefusalText(const InstrumentSearch& search, uint8_t languageIndex);
 
 // Looks for the instrument over `link` and leaves open the port it answered
 // on. `mode` ConnectAutoDetect tries ports 1..254 in ascending order and
@@ -63,6 +73,8 @@ struct ConnectSteps {
   std::function<void(int port)> ShowFoundPort;
   // Nothing answered and a port was refused (panel 0 already says so).
   std::function<void(const InstrumentSearch& search)> ShowRefusal;
+  // Every search ends here: the ports it found held by other programs.
+  std::function<void(const InstrumentSearch& search)> ShowBusyPorts;
 };
 
 // The search as the windows run it: FindInstrument with the steps above on

@@ -17,6 +17,10 @@ OpenedLine DeviceLink::OpenMappedPort(int number) {
   if (path.isEmpty()) {
     return {};
   }
+  return OpenDevicePath(path);
+}
+
+OpenedLine DeviceLink::OpenDevicePath(const QString& path) {
   OpenFailure failure = OpenFailure::None;
   OpenedLine opened(SerialTransport::Open(path, &failure));
   if (!opened.Line) {

@@ -51,6 +51,8 @@ class DeviceLink {
   void SetLineOpener(LineOpener opener) { opener_ = std::move(opener); }
   // The port map and serial ports: what the link opens unless told otherwise.
   static OpenedLine OpenMappedPort(int number);
+  // The serial device at `path`, whatever the port map says (--device PATH).
+  static OpenedLine OpenDevicePath(const QString& path);
   // Why the last OpenPort opened nothing (None after one that opened), and
   // the device it tried (empty when the number names none).
   OpenFailure LastOpenFailure() const { return openFailure_; }

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 156;
+inline constexpr int MessageRowCount = 189;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -135,6 +135,43 @@ enum MessageRow : int {
   RowExportCancelled = 154,
   // An archive read stopped by the user.
   RowArchiveStopped = 155,  // %1 records read of %2
+  // The instruments register: its list, an instrument's change log, its
+  // filter and export.
+  RowInstrumentsItem = 156,
+  RowDeviceTypeColumn = 157,
+  RowDeviceDataColumn = 158,
+  RowFirstSeen = 159,
+  RowLastSeen = 160,
+  RowLastReadingColumn = 161,
+  RowRecordsKept = 162,
+  RowLastArchiveRead = 163,
+  RowReadComplete = 164,    // %1 when
+  RowReadIncomplete = 165,  // %1 when, %2 of %3 records
+  RowRefresh = 166,
+  RowChangeLog = 167,  // %1 the instrument
+  RowEventColumn = 168,
+  RowAllEvents = 169,
+  RowAllTime = 170,
+  RowTimeColumn = 171,
+  RowWhoColumn = 172,
+  RowComputerColumn = 173,
+  RowDetailsColumn = 174,
+  RowEventSettingsWrite = 175,
+  RowEventServiceWrite = 176,
+  RowEventFactoryReset = 177,
+  RowEventClockSet = 178,
+  RowEventDoseReset = 179,
+  RowEventArchiveErase = 180,
+  RowClockWasAhead = 181,   // %1 seconds
+  RowClockWasBehind = 182,  // %1 seconds
+  RowErasedRecords = 183,   // %1 count
+  RowMembersChanged = 184,  // %1 count
+  RowExportLog = 185,
+  RowNoInstruments = 186,
+  // Ports that other programs hold: several after a search (%1 the ports),
+  // and one, short, under the dialog's list.
+  RowPortsBusy = 187,
+  RowPortHeld = 188,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -126,10 +126,7 @@ InstrumentModel::InstrumentModel() {
   v.Settings = FactoryUserSettings();
   v.Service = FactoryServiceParameters();
   v.Floats = {3.95F, 23.5F, 400.0F, 0.0F, 1.0F};  // battery V, temperature C, HV V, ...
-  const char serial[] = "SN004711";
-  for (size_t i = 0; i < v.DeviceData.size(); ++i) {
-    v.DeviceData[i] = i < sizeof serial - 1 ? static_cast<uint8_t>(serial[i]) : 0;
-  }
+  SetSerial("SN004711");
   v.DeviceData[12] = 26;  // made in 2026, week 14
   v.DeviceData[13] = 14;
   station_.SetOwnAddress(DefaultDeviceAddress);
@@ -216,6 +213,12 @@ void InstrumentModel::SetFirmware(const std::string& text) {
   field.fill('\0');
   std::copy_n(text.begin(), std::min(text.size(), field.size() - 1), field.begin());
   station_.InitDictionary();
+}
+
+void InstrumentModel::SetSerial(const std::string& text) {
+  for (size_t i = 0; i < SerialLength; ++i) {
+    station_.Values.DeviceData[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+  }
 }
 
 std::string InstrumentModel::Firmware() const {

@@ -111,6 +111,10 @@ class InstrumentModel {
   // again so the text travels at its full length.
   void SetFirmware(const std::string& text);
   std::string Firmware() const;
+  // The serial number at the start of the device data (variable 12), at
+  // most SerialLength characters; the rest of the data stays.
+  static constexpr size_t SerialLength = 12;
+  void SetSerial(const std::string& text);
 
   // Clock: its own, free running; set by a write of variable 6.
   void SetDeviceClock(const LocalTime& time);

@@ -41,6 +41,9 @@ void PrintHelp() {
       "                        included, at most 1350) in RUNS runs (default 1)\n"
       "  --archive-period S    archive recording period in seconds (default 60)\n"
       "  --firmware TEXT       firmware text, at most 20 characters\n"
+      "  --serial TEXT         serial number at the start of the device data\n"
+      "                        (variable 12), at most 12 characters (default\n"
+      "                        SN004711), so instruments side by side differ\n"
       "  --clock-offset S      instrument clock this many seconds ahead of the\n"
       "                        computer's (negative: behind)\n"
       "  --seed N              seed of the counting statistics\n"
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
   int archiveRuns = 1;
   long archivePeriod = -1;
   const char* firmware = nullptr;
+  const char* serial = nullptr;
   bool haveOffset = false;
   long clockOffset = 0;
   bool haveSeed = false;
@@ -192,6 +196,11 @@ int main(int argc, char** argv) {
       archivePeriod = ParseLong(value(), "--archive-period");
     } else if (arg == "--firmware") {
       firmware = value();
+    } else if (arg == "--serial") {
+      serial = value();
+      if (std::strlen(serial) > InstrumentModel::SerialLength) {
+        Fail("--serial takes at most 12 characters");
+      }
     } else if (arg == "--clock-offset") {
       haveOffset = true;
       clockOffset = ParseLong(value(), "--clock-offset");
@@ -228,6 +237,9 @@ int main(int argc, char** argv) {
     }
     if (firmware != nullptr) {
       m.SetFirmware(firmware);
+    }
+    if (serial != nullptr) {
+      m.SetSerial(serial);
     }
     if (archivePeriod >= 0) {
       m.Values().Settings.ArchivePeriod = static_cast<uint16_t>(archivePeriod);

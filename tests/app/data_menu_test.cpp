@@ -130,11 +130,13 @@ TEST_F(DataMenuTest, TheMenuFollowsTheOtherThreeAndTheLanguage) {
     }
     return texts;
   };
-  EXPECT_EQ(captions(), (QStringList{"Связь", "Вид", "Справка", "Данные", "Экспорт архива…",
-                                     "Экспорт измерений…", "Открыть папку истории"}));
+  EXPECT_EQ(captions(),
+            (QStringList{"Связь", "Вид", "Справка", "Данные", "Приборы…", "Экспорт архива…",
+                         "Экспорт измерений…", "Открыть папку истории"}));
   Item("English1")->trigger();
-  EXPECT_EQ(captions(), (QStringList{"Connection", "View ", "Help ", "Data", "Export archive…",
-                                     "Export readings…", "Open saved data folder"}));
+  EXPECT_EQ(captions(),
+            (QStringList{"Connection", "View ", "Help ", "Data", "Instruments…", "Export archive…",
+                         "Export readings…", "Open saved data folder"}));
   Item("N4")->trigger();
   EXPECT_EQ(captions()[3], "Данные");
 }

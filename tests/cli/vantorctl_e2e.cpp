@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -21,6 +22,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "ArchiveRecord.h"
 #include "CoreApplication.h"
@@ -490,6 +492,87 @@ TEST_F(Vantorctl, TheHistoryKeepsEachRecordOnceTheReadingsAndTheEventsAndExports
   EXPECT_EQ(cell(3, "member"), "8");
   EXPECT_EQ(cell(3, "old value"), "90");
   EXPECT_EQ(cell(3, "new value"), "60");
+
+  // The same for scripts: the instrument as the history knows it, and its
+  // change log by kind, with who did it on which computer.
+  const QList<QStringList> listed = Run({"--format", "csv", "history", "instruments"}).Csv();
+  ASSERT_EQ(listed.size(), 2);
+  const auto listedCell = [&](const char* name) { return listed[1][listed[0].indexOf(name)]; };
+  const QString key = cell(1, "instrument");
+  EXPECT_EQ(listedCell("instrument"), key);
+  EXPECT_EQ(listedCell("firmware"), "VNT-2 v1.07");
+  EXPECT_EQ(listedCell("archive records kept"), QString::number(instrument.size()));
+  EXPECT_EQ(listedCell("last read complete"), "true");
+  EXPECT_EQ(listedCell("dose rate unit"), "uSv/h");
+  const QList<QStringList> log =
+      Run({"--format", "csv", "history", "events", "--instrument", key.section(':', 1).left(8),
+           "--kind", "settings_write,archive_erase"})
+          .Csv();
+  ASSERT_EQ(log.size(), 3) << "the erase and the one changed member";
+  const auto logCell = [&](int row, const char* name) { return log[row][log[0].indexOf(name)]; };
+  EXPECT_EQ(logCell(1, "event"), "archive_erase");
+  EXPECT_EQ(logCell(2, "event"), "settings_write");
+  EXPECT_EQ(logCell(2, "old value"), "90");
+  EXPECT_EQ(logCell(2, "computer"), QSysInfo::machineHostName());
+  EXPECT_EQ(logCell(2, "user") + "@" + logCell(2, "computer"), cell(3, "by"));
+  const Result people = Run({"history", "events", "--instrument", key});
+  EXPECT_EQ(people.Exit, 0);
+  EXPECT_TRUE(people.Out.contains("  Settings written ") && people.Out.contains(": 90 → 60\n"))
+      << people.Out.toStdString();
+}
+
+// An instrument is named by its device data, or as much of its start as
+// tells it from the others; every firmware it had is the same instrument.
+TEST_F(Vantorctl, HistoryEventsNameAnInstrumentByTheStartOfItsDeviceData) {
+  const QString file = work.File("named.sqlite");
+  {
+    HistoryOptions options;
+    options.Actor = "anna@desk-2";
+    HistoryStore store(ParseHistoryLocation(file), options);
+    InstrumentIdentity a;
+    a.DeviceType = 2;
+    a.DeviceData = {0xab, 0xcd, 0x01};
+    a.Firmware = "v1";
+    InstrumentIdentity updated = a;
+    updated.Firmware = "v2";
+    InstrumentIdentity b = a;
+    b.DeviceData[2] = 0x02;
+    HistoryEvent reset;
+    reset.Kind = EventKind::DoseReset;
+    reset.AtMs = 1700000000000;
+    for (const InstrumentIdentity& instrument : {a, updated, b}) {
+      ASSERT_TRUE(store.AddEvent(instrument, reset).Ok);
+      reset.AtMs += 1000;
+    }
+  }
+  const auto events = [&](const QString& name) {
+    return Run({"--history", file, "--format", "json", "history", "events", "--instrument", name});
+  };
+  const Result both = events("ABCD01");
+  EXPECT_EQ(both.Exit, 0) << both.Err.toStdString();
+  const std::vector<QJsonObject> rows = both.Json();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["firmware"].toString(), "v1");
+  EXPECT_EQ(rows[1]["firmware"].toString(), "v2");
+  EXPECT_EQ(rows[1]["user"].toString(), "anna");
+  EXPECT_EQ(rows[1]["computer"].toString(), "desk-2");
+  EXPECT_TRUE(rows[1]["member"].isNull());
+  EXPECT_EQ(events("2:abcd02").Json().size(), 1u);
+
+  const Result several = events("abcd");
+  EXPECT_EQ(several.Exit, 1);
+  EXPECT_TRUE(several.Err.contains("2:abcd01") && several.Err.contains("2:abcd02"))
+      << several.Err.toStdString();
+  EXPECT_EQ(events("abce").Exit, 2) << "no such instrument";
+  EXPECT_EQ(events("3:abcd").Exit, 2) << "another device type";
+  EXPECT_EQ(events("xyz").Exit, 1);
+  EXPECT_EQ(
+      Run({"--history", file, "history", "events", "--instrument", "abcd01", "--kind", "reboot"})
+          .Exit,
+      1);
+  const Result instruments = Run({"--history", file, "--format", "json", "history", "instruments"});
+  ASSERT_EQ(instruments.Json().size(), 3u);
+  EXPECT_TRUE(instruments.Json()[2]["last_read"].isNull()) << "never read";
 }
 
 TEST_F(Vantorctl, AKillDuringAnArchiveReadLeavesAHistoryThatOpensWithEveryCommittedRecord) {
@@ -743,6 +826,161 @@ TEST_F(Vantorctl, APortAnotherProgramHoldsIsSaidSoWithItsOwnExitStatus) {
   EXPECT_EQ(result.Err, "vantorctl: COM3 (" + QString::fromStdString(sim.PtyPath()) +
                             "): the port is held by another program\n");
   EXPECT_TRUE(Run({"ports", "--probe"}).Out.contains("[held by another program]"));
+}
+
+// The raw bytes of every record an instrument holds, separators included.
+QStringList Raws(sim::VirtualInstrument& instrument) {
+  QStringList raws;
+  for (const ArchiveRecordValue& record : instrument.Snapshot().Archive) {
+    raws << Hex(record);
+  }
+  return raws;
+}
+
+// Three instruments read at once, each on its own line: the reads overlap,
+// each row names its port, every record reaches the history under its own
+// instrument, and a line per instrument says what it read.
+TEST_F(Vantorctl, SeveralPortsAreReadAtOnceAndEveryRowSaysWhoseItIs) {
+  sim::VirtualInstrument com4;
+  sim::VirtualInstrument com5;
+  ASSERT_TRUE(com4.PinAs(4));
+  ASSERT_TRUE(com5.PinAs(5));
+  const std::map<int, sim::VirtualInstrument*> instruments = {{3, &sim}, {4, &com4}, {5, &com5}};
+  const std::map<int, int> sizes = {{3, 120}, {4, 90}, {5, 60}};
+  for (const auto& [port, instrument] : instruments) {
+    instrument->WithLock([port = port](sim::InstrumentModel& m) {
+      m.SetSerial(port == 3 ? "SN004711" : "SN-" + std::to_string(port));
+      return 0;
+    });
+    instrument->PrefillArchive(sizes.at(port), 2);
+    instrument->SetLatency(2ms);
+  }
+  QProcess process;
+  const QString history = work.File("history.sqlite");
+  Start(process, {"--history", history, "--port", "3,4,5", "--format", "csv", "archive", "read"});
+  ASSERT_TRUE(process.waitForStarted());
+  // Seen at some moment: all three in the middle of their reads.
+  bool overlapped = false;
+  while (process.state() != QProcess::NotRunning) {
+    bool all = true;
+    for (const auto& [port, instrument] : instruments) {
+      const uint32_t asked = instrument->RequestsSeen(IdArchive);
+      all = all && asked > 0 && asked < static_cast<uint32_t>(sizes.at(port));
+    }
+    overlapped = overlapped || all;
+    process.waitForFinished(2);
+  }
+  EXPECT_TRUE(overlapped) << "the reads ran one after another";
+  EXPECT_EQ(process.exitCode(), 0);
+  const QList<QStringList> rows = ParseCsv(QString::fromUtf8(process.readAllStandardOutput()));
+  ASSERT_EQ(rows.size(), 1 + 120 + 90 + 60);
+  EXPECT_EQ(rows[0], (QStringList{"port", "position", "run", "kind", "time", "dose rate (uSv/h)",
+                                  "flags", "threshold exceeded", "raw"}));
+  std::map<int, QStringList> raws;
+  for (qsizetype i = 1; i < rows.size(); ++i) {
+    raws[rows[i][0].toInt()] << rows[i][8];
+  }
+  for (const auto& [port, instrument] : instruments) {
+    EXPECT_EQ(raws[port], Raws(*instrument)) << "COM" << port;
+  }
+  EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()),
+            "COM3 SN004711: Read 120 records.\n"
+            "COM4 SN-4: Read 90 records.\n"
+            "COM5 SN-5: Read 60 records.\n");
+
+  HistoryStore kept(ParseHistoryLocation(history));
+  const auto stored = kept.Instruments();
+  ASSERT_EQ(stored.Value.size(), 3u);
+  const std::map<QString, int> portOf = {{"SN004711", 3}, {"SN-4", 4}, {"SN-5", 5}};
+  for (const StoredInstrument& instrument : stored.Value) {
+    const int port = portOf.at(
+        QString::fromLatin1(reinterpret_cast<const char*>(instrument.Identity.DeviceData.data())));
+    EXPECT_EQ(kept.ArchiveRecordCount(instrument.Identity).Value, sizes.at(port) - 1)
+        << "COM" << port << ": every record but the separator, once";
+  }
+}
+
+// Several instruments: a file each in the folder named, the worst status
+// of theirs with a line each; every port of the map where an instrument
+// answers; what works on one instrument only is refused.
+TEST_F(Vantorctl, SeveralPortsWriteAFileEachAndEndWithTheWorstStatusAndALineEach) {
+  sim::VirtualInstrument com4;
+  ASSERT_TRUE(com4.PinAs(4));
+  com4.WithLock([](sim::InstrumentModel& m) {
+    m.SetSerial("SN-4");
+    return 0;
+  });
+  sim::SilentPort com6(6);
+  ASSERT_TRUE(com6.Ok());
+  sim.PrefillArchive(20);
+  com4.PrefillArchive(30);
+
+  const Result read = Run({"--port", "3,4", "archive", "read", "--out", "week"});
+  EXPECT_EQ(read.Exit, 0) << read.Err.toStdString();
+  EXPECT_TRUE(read.Out.isEmpty());
+  EXPECT_EQ(QDir(work.File("week")).entryList(QDir::Files),
+            (QStringList{"COM3-SN004711.txt", "COM4-SN-4.txt"}));
+  EXPECT_EQ(QString::fromUtf8(test::ReadBytes(work.File("week/COM4-SN-4.txt"))),
+            Run({"--port", "4", "archive", "read"}).Out)
+      << "each file as a read of its instrument alone writes it";
+  ASSERT_EQ(Run({"--port", "3,4", "settings", "backup", "saved"}).Exit, 0);
+  EXPECT_EQ(QDir(work.File("saved")).entryList(QDir::Files),
+            (QStringList{"COM3-SN004711.json", "COM4-SN-4.json"}));
+
+  // People read a heading per instrument; JSON rows carry the port.
+  const Result people = Run({"--port", "4,3", "info"});
+  EXPECT_TRUE(people.Out.startsWith("COM3 (" + QString::fromStdString(sim.PtyPath()) +
+                                    "), SN004711, VNT-2 v1.07\nport          COM3"))
+      << people.Out.toStdString();
+  EXPECT_TRUE(
+      people.Out.contains("\n\nCOM4 (" + QString::fromStdString(com4.PtyPath()) + "), SN-4, "));
+  const Result json = Run({"--port", "3,4", "--format", "json", "clock"});
+  ASSERT_EQ(json.Json().size(), 2u);
+  EXPECT_EQ(json.Json()[1]["port"].toInt(), 4);
+
+  // Another program holds COM4, and COM9 is not in the map.
+  {
+    const std::unique_ptr<SerialTransport> held =
+        SerialTransport::Open(QString::fromStdString(com4.PtyPath()));
+    ASSERT_NE(held, nullptr);
+    const Result worst = Run({"--port", "3,4,9", "info"});
+    EXPECT_EQ(worst.Exit, 6);
+    EXPECT_EQ(worst.Err,
+              "COM3 SN004711: done.\n"
+              "COM4: failed (status 6): COM4 (" +
+                  QString::fromStdString(com4.PtyPath()) +
+                  "): the port is held by another program\n"
+                  "COM9: failed (status 2): COM9 is not in the port map\n");
+    const Result all = Run({"--port", "all", "--format", "csv", "info"});
+    EXPECT_EQ(all.Exit, 0) << "a held port is skipped, and said";
+    ASSERT_EQ(all.Csv().size(), 2);
+    EXPECT_EQ(all.Csv()[1][0], "3");
+    EXPECT_TRUE(all.Err.contains("\nCOM4: skipped: COM4 (")) << all.Err.toStdString();
+    EXPECT_TRUE(all.Err.endsWith("\nNo instrument answers on COM6.\n"));
+  }
+
+  // Live readings as they come, the CSV header once.
+  const Result live =
+      Run({"--port", "all", "--format", "csv", "live", "--count", "2", "--interval", "0.2"});
+  EXPECT_EQ(live.Exit, 0);
+  const QList<QStringList> rows = live.Csv();
+  ASSERT_EQ(rows.size(), 5);
+  QStringList ports;
+  for (qsizetype i = 1; i < rows.size(); ++i) {
+    ports << rows[i][0];
+  }
+  ports.sort();
+  EXPECT_EQ(ports, (QStringList{"3", "3", "4", "4"}));
+
+  const uint64_t asked = sim.TotalRequests() + com4.TotalRequests();
+  for (const QStringList& one :
+       {QStringList{"settings", "restore", "saved/COM3-SN004711.json"},
+        QStringList{"archive", "erase", "--yes"}, QStringList{"screen", "s.png"}}) {
+    EXPECT_EQ(Run(QStringList{"--port", "3,4"} + one).Exit, 1) << one.join(' ').toStdString();
+  }
+  EXPECT_EQ(Run({"--port", "3,4", "--trace", "t", "info"}).Exit, 1);
+  EXPECT_EQ(Run({"--port", "3,3", "info"}).Exit, 1);
+  EXPECT_EQ(sim.TotalRequests() + com4.TotalRequests(), asked);
 }
 
 TEST(VantorctlWithoutInstrument, EndsWithTwoAndOneLineSaysWhy) {

@@ -384,6 +384,92 @@ TEST_P(History, EventsKeepWhoChangedWhichMemberFromWhatToWhatAndWhen) {
   EXPECT_EQ(events, (std::vector<HistoryEvent>{clock, write}));
 }
 
+// The instruments register: what each instrument the history knows came to,
+// whichever computer sharing the history wrote it, and an instrument's
+// change log by time and kind.
+TEST_P(History, EachInstrumentIsSummedUpAndItsChangeLogFiltersByTimeAndKind) {
+  auto here = Open();
+  HistoryOptions elsewhere = Options();
+  elsewhere.Actor = QStringLiteral("anna@desk-2");
+  auto there = Open(elsewhere);  // another computer on the same history
+  const auto one = TestInstrument(1);
+  const auto two = TestInstrument(2);
+
+  ASSERT_TRUE(here->AddReading(one, Reading(T0 + 1000, 0.1f)).Ok);
+  ASSERT_TRUE(here->AddReading(one, Reading(T0 + 4000, 0.25f, 1)).Ok);
+  now_ = T0 + 2000;
+  ASSERT_TRUE(here->StoreArchiveRead(
+                      one, 3, {TestRecord(0.1f, 0, 1), Separator, TestRecord(0.2f, 0, 2)}, true)
+                  .Ok);
+  // A later read lost the line after two of its five records.
+  now_ = T0 + 6000;
+  ASSERT_TRUE(there->StoreArchiveRead(one, 5, {TestRecord(0.1f, 0, 1), Separator}, false).Ok);
+  HistoryEvent clock;
+  clock.Kind = EventKind::ClockSet;
+  clock.AtMs = T0 + 3000;
+  clock.DeviceMs = T0 + 3000 - 600000;
+  clock.DriftSeconds = -600;
+  ASSERT_TRUE(there->AddEvent(one, clock).Ok);
+  HistoryEvent write;
+  write.Kind = EventKind::SettingsWrite;
+  write.AtMs = T0 + 5000;
+  write.Changes = {{8, "Период записи в архив, с", "30", "60"}, {2, "Порог 2", "0", "1.5"}};
+  ASSERT_TRUE(here->AddEvent(one, write).Ok);
+  HistoryEvent reset;
+  reset.Kind = EventKind::DoseReset;
+  reset.AtMs = T0 + 7000;
+  ASSERT_TRUE(here->AddEvent(one, reset).Ok);
+  now_ = T0 + 500;
+  HistoryEvent erase;
+  erase.Kind = EventKind::ArchiveErase;
+  erase.AtMs = T0 + 500;
+  erase.RecordCount = 12;
+  ASSERT_TRUE(there->AddEvent(two, erase).Ok);
+
+  for (HistoryStore* store : {here.get(), there.get()}) {
+    const auto summaries = store->Summaries();
+    ASSERT_TRUE(summaries.Outcome.Ok) << summaries.Outcome.Error.toStdString();
+    ASSERT_EQ(summaries.Value.size(), 2u);
+    const InstrumentSummary& first = summaries.Value[0];
+    EXPECT_EQ(first.Instrument.Identity, one);
+    EXPECT_EQ(first.Instrument.FirstSeenMs, T0);
+    EXPECT_EQ(first.LastSeenMs, T0 + 7000) << "the dose reset";
+    ASSERT_TRUE(first.LastReading.has_value());
+    EXPECT_EQ(*first.LastReading, Reading(T0 + 4000, 0.25f, 1));
+    EXPECT_EQ(first.RecordsKept, 2);
+    EXPECT_EQ(first.LastReadMs, T0 + 6000);
+    EXPECT_FALSE(first.LastReadComplete);
+    EXPECT_EQ(first.LastReadPositions, 2);
+    EXPECT_EQ(first.LastReadDeviceCount, 5);
+    const InstrumentSummary& second = summaries.Value[1];
+    EXPECT_EQ(second.Instrument.Identity, two);
+    EXPECT_EQ(second.LastSeenMs, T0 + 500);
+    EXPECT_FALSE(second.LastReading.has_value());
+    EXPECT_EQ(second.RecordsKept, 0);
+    EXPECT_FALSE(second.LastReadMs.has_value());
+  }
+
+  const auto log = [&](const TimeRange& range, const std::vector<EventKind>& kinds) {
+    std::vector<HistoryEvent> events;
+    EXPECT_TRUE(here->VisitEvents(
+                        one, range,
+                        [&](const StoredEvent& e) {
+                          events.push_back(e.Event);
+                          return true;
+                        },
+                        kinds)
+                    .Ok);
+    return events;
+  };
+  clock.Actor = QStringLiteral("anna@desk-2");
+  write.Actor = reset.Actor = QStringLiteral("tester@bench");
+  EXPECT_EQ(log({}, {}), (std::vector<HistoryEvent>{clock, write, reset}));
+  EXPECT_EQ(log({}, {EventKind::SettingsWrite, EventKind::DoseReset}),
+            (std::vector<HistoryEvent>{write, reset}));
+  EXPECT_EQ(log({T0 + 3001, T0 + 7000}, {}), (std::vector<HistoryEvent>{write}));
+  EXPECT_EQ(log({T0, T0 + 5000}, {EventKind::SettingsWrite}), std::vector<HistoryEvent>{});
+}
+
 TEST_P(History, AFailedCommitKeepsEverythingInMemoryAndWritesItOnceLater) {
   bool refuse = true;
   HistoryOptions options = Options();

@@ -6,8 +6,11 @@
 // with a source held near the instrument for two minutes, the live chart
 // zoomed in on it with its statistics, the ±2σ band and the instrument's
 // thresholds (chart-zoomed-*.png), the same in a window of its own
-// (chart-window-*.png), the live figures gone stale with the cable pulled
-// (main-*-stale.png) and the file dialog in Russian (file-dialog-ru.png).
+// (chart-window-*.png), the instruments register with the change log of
+// this instrument, whose clock, settings and dose the program changed, beside
+// a second one read on COM4 as vantorctl would (register-*.png), the live
+// figures gone stale with the cable pulled (main-*-stale.png) and the file
+// dialog in Russian (file-dialog-ru.png).
 // Run it with a private XDG_CONFIG_HOME.
 //   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) vantor-screenshots docs
 #include <QCheckBox>
@@ -18,10 +21,16 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "ArchiveHistory.h"
 #include "ArchivePage.h"
+#include "DataMenu.h"
 #include "ErrorBox.h"
+#include "HistoryService.h"
+#include "InstrumentRegister.h"
+#include "MeasureHistory.h"
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
+#include "SettingsHistory.h"
 #include "SettingsPage.h"
 #include "TimeChart.h"
 #include "VirtualInstrument.h"
@@ -153,6 +162,71 @@ int main(int argc, char** argv) {
     ok &= Save(big->window(), dir, QStringLiteral("chart-window-%1.png").arg(language));
   }
   big->window()->close();
+
+  // The instruments register. This instrument's clock falls 412 s behind
+  // and the live tab's next poll sets it; the program changes two settings
+  // and resets the dose, each through its own operation, so each goes into
+  // the history as the window's would.
+  {
+    const vantor::HistorySink history{session.History};
+    instrument.SetDeviceClock(clock.ToLocal(clock.Now() - 412));
+    instrument.AdvanceSeconds(1);
+    clock.Advance(1);
+    measure.Timer1Timer();
+    vantor::UserSettings settings = session.Link.Values().Settings;
+    settings.ArchivePeriod = 30;
+    settings.DoseRateAlarm[0] = 1.2f;
+    vantor::WriteUserSettings(session.Link, settings, history);
+    vantor::ResetDose(session.Link, history);
+
+    // A second instrument on COM4, read as vantorctl reads it: a few
+    // readings, its archive, its clock.
+    vantor::sim::VirtualInstrument other;
+    other.WithLock([](vantor::sim::InstrumentModel& model) {
+      model.Values().DeviceData[7] = '9';  // SN004719
+    });
+    other.SetFirmware("VI-01 fw 2.11");
+    other.PrefillArchive(120, 1);
+    other.SetDeviceClock(clock.ToLocal(clock.Now() + 95));
+    constexpr int otherPort = 4;
+    if (!other.PinAs(otherPort)) {
+      std::fprintf(stderr, "cannot pin the second virtual instrument as COM%d\n", otherPort);
+      return 1;
+    }
+    vantor::DeviceLink link;
+    link.InitDictionary();
+    link.OpenPort(otherPort);
+    const vantor::SettingsRead read = vantor::ReadSettings(link);
+    if (!read.Identified()) {
+      std::fprintf(stderr, "the second virtual instrument did not answer on COM%d\n", otherPort);
+      return 1;
+    }
+    for (int second = 0; second < 5; ++second) {
+      other.AdvanceSeconds(1);
+      clock.Advance(1);
+      vantor::PollMeasurement(link, clock, history, false);
+    }
+    vantor::ReadArchive(link, 120, history, {});
+    vantor::SyncClock(link, clock, history);
+    link.ClosePort();
+
+    vantor::DataMenu& data = *form.Data();
+    data.InstrumentsClick();
+    vantor::InstrumentRegister& view = *data.Register();
+    view.resize(1180, 560);
+    const auto settle = [&view] {
+      while (view.Loading()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+      }
+    };
+    settle();
+    for (const char* language : {"ru", "en"}) {
+      UseLanguage(form, language);
+      view.Refresh();
+      settle();
+      ok &= Save(&view, dir, QStringLiteral("register-%1.png").arg(language));
+    }
+  }
 
   // The cable pulled: after a few failed polls the figures go stale.
   instrument.Unplug();
