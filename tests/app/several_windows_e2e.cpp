@@ -7,12 +7,12 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTreeWidget>
 #include <QTimer>
+#include <QTreeWidget>
 #include <map>
 
 #include "AppTestSupport.h"
@@ -34,7 +34,8 @@ namespace {
 constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
 constexpr int Ticks = 5;
 
-TEST(SeveralWindowsE2e, TwoWindowsPollTheirInstrumentsIntoOneHistoryTheRegisterListsBothAndAThirdFindsBothPortsBusy) {
+TEST(SeveralWindowsE2e,
+     TwoWindowsPollTheirInstrumentsIntoOneHistoryTheRegisterListsBothAndAThirdFindsBothPortsBusy) {
   test::EnsureVantorApplication();
   test::WorkDir dir;
   TempConfigHome home;

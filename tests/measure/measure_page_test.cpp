@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QWheelEvent>
-#include <QtCharts/QChartView>
 #include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <map>
