@@ -60,6 +60,14 @@ QString InstrumentText(const InstrumentIdentity& instrument) {
   return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentKey(instrument));
 }
 
+QString DatedCsvName(const QString& stem, const LocalTime& day) {
+  return QStringLiteral("%1-%2%3%4.csv")
+      .arg(stem)
+      .arg(day.Year, 4, 10, QLatin1Char('0'))
+      .arg(day.Month, 2, 10, QLatin1Char('0'))
+      .arg(day.Day, 2, 10, QLatin1Char('0'));
+}
+
 HistoryExportDialog::HistoryExportDialog(HistoryExportKind kind,
                                          const std::vector<StoredInstrument>& instruments,
                                          const std::optional<InstrumentIdentity>& preferred,
@@ -257,11 +265,10 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
   }
 
   const LocalTime today = session_.Clock->ToLocal(now);
-  const QString name = QStringLiteral("vantor-%1-%2%3%4.csv")
-                           .arg(kind == HistoryExportKind::Archive ? "archive" : "readings")
-                           .arg(today.Year, 4, 10, QLatin1Char('0'))
-                           .arg(today.Month, 2, 10, QLatin1Char('0'))
-                           .arg(today.Day, 2, 10, QLatin1Char('0'));
+  const QString name = DatedCsvName(
+      kind == HistoryExportKind::Archive ? QStringLiteral("vantor-archive")
+                                         : QStringLiteral("vantor-readings"),
+      today);
   const QString path = AskPath(QDir::current().filePath(name));
   if (path.isEmpty()) {
     return;

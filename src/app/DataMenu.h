@@ -61,6 +61,9 @@ class HistoryExportDialog : public QDialog {
 // data, as the export's instrument cells name it.
 QString InstrumentText(const InstrumentIdentity& instrument);
 
+// The file an export suggests: "`stem`-YYYYMMDD.csv", dated `day`.
+QString DatedCsvName(const QString& stem, const LocalTime& day);
+
 class HistoryJob;
 class InstrumentRegister;
 

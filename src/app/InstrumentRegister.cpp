@@ -428,12 +428,9 @@ void InstrumentRegister::ExportClick() {
     return;
   }
   const LocalTime today = session_.Clock->ToLocal(session_.Clock->Now());
-  const QString name = QStringLiteral("vantor-events-%1-%2-%3%4%5.csv")
-                           .arg(logOf_->DeviceType)
-                           .arg(DeviceDataHex(*logOf_))
-                           .arg(today.Year, 4, 10, QLatin1Char('0'))
-                           .arg(today.Month, 2, 10, QLatin1Char('0'))
-                           .arg(today.Day, 2, 10, QLatin1Char('0'));
+  const QString name = DatedCsvName(
+      QStringLiteral("vantor-events-%1-%2").arg(logOf_->DeviceType).arg(DeviceDataHex(*logOf_)),
+      today);
   const QString path = AskPath(QDir::current().filePath(name));
   if (path.isEmpty()) {
     return;
