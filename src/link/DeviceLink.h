@@ -133,33 +133,34 @@ class DeviceLink {
   int Operate(uint8_t id, bool write);
   void Report(int row);
 
+  // Largest first, so the link carries no padding to speak of.
   Station station_;
-  FrameBuffer frame_{};
-  uint16_t receivedLength_ = 0;
-  Address deviceAddress_ = DefaultDeviceAddress;
   LineOpener opener_;
-  OpenFailure openFailure_ = OpenFailure::None;
+  OutcomeHandler outcome_;
   QString openPath_;
   std::unique_ptr<LineTransport> line_;
+  Clock::time_point lastWriteEnd_;  // when the last request had gone out
+  size_t lastHeard_ = 0;            // bytes the last exchange got back
+  size_t dropped_ = 0;
+  uint64_t exchanges_ = 0;
   int number_ = 0;
   int lostNumber_ = 0;
+  int lastRow_ = 0;
   enum class Settle : uint8_t {
     None,   // the last exchange went well
     Quiet,  // a spoilt reply came: let the rest of it pass
     Late,   // nothing (whole) came in time: a late reply may still come
   };
   Settle settle_ = Settle::None;
-  Clock::time_point lastWriteEnd_;  // when the last request had gone out
-  size_t lastHeard_ = 0;            // bytes the last exchange got back
-  bool refusedHeader_ = false;      // a whole header came that was no reply to it
-  bool payloadSpoilt_ = false;
-  size_t dropped_ = 0;
+  OpenFailure openFailure_ = OpenFailure::None;
   ReplyKind lastReply_ = ReplyKind::Nothing;
-  int lastRow_ = 0;
-  OutcomeHandler outcome_;
   Pace pace_ = Pace::Prompt;
-  uint64_t exchanges_ = 0;
+  uint16_t receivedLength_ = 0;
+  Address deviceAddress_ = DefaultDeviceAddress;
+  bool refusedHeader_ = false;  // a whole header came that was no reply to it
+  bool payloadSpoilt_ = false;
   bool idle_ = false;  // inside OnIdle
+  FrameBuffer frame_{};
 };
 
 }  // namespace vantor
