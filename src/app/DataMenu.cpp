@@ -30,23 +30,6 @@ QString Tr(int row, uint8_t language) {
   return MessageText(row, language);
 }
 
-// A menu item's caption as a window title: without its ellipsis.
-QString TitleOf(QString caption) {
-  if (caption.endsWith(QChar(0x2026))) {
-    caption.chop(1);
-  }
-  return caption;
-}
-
-// The instrument on the line: known once the connection has read its
-// settings.
-std::optional<InstrumentIdentity> ConnectedInstrument(const Session& session) {
-  if (session.PortNumber == 0) {
-    return std::nullopt;
-  }
-  return IdentityOf(session.Link.Values());
-}
-
 // Where the history is, for a message: the file or database, or the
 // configuration file that names it when that name is no use.
 QString Where(const HistoryLocation& location) {
@@ -55,6 +38,31 @@ QString Where(const HistoryLocation& location) {
 }
 
 }  // namespace
+
+QString TitleOf(QString caption) {
+  if (caption.endsWith(QChar(0x2026))) {
+    caption.chop(1);
+  }
+  return caption;
+}
+
+std::optional<InstrumentIdentity> ConnectedInstrument(const Session& session) {
+  if (session.PortNumber == 0) {
+    return std::nullopt;
+  }
+  return IdentityOf(session.Link.Values());
+}
+
+std::function<HistoryExportResult(HistoryStore&, HistoryJob&)> ExportJob(
+    HistoryExportRequest request, QString path) {
+  return
+      [request = std::move(request), path = std::move(path)](HistoryStore& store, HistoryJob& job) {
+        return ExportHistoryCsv(store, request, path, [&job](double share) {
+          job.SetProgress(share);
+          return !job.Cancelled();
+        });
+      };
+}
 
 QString InstrumentText(const InstrumentIdentity& instrument) {
   return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentKey(instrument));
@@ -265,10 +273,10 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
   }
 
   const LocalTime today = session_.Clock->ToLocal(now);
-  const QString name = DatedCsvName(
-      kind == HistoryExportKind::Archive ? QStringLiteral("vantor-archive")
-                                         : QStringLiteral("vantor-readings"),
-      today);
+  const QString name =
+      DatedCsvName(kind == HistoryExportKind::Archive ? QStringLiteral("vantor-archive")
+                                                      : QStringLiteral("vantor-readings"),
+                   today);
   const QString path = AskPath(QDir::current().filePath(name));
   if (path.isEmpty()) {
     return;
@@ -291,12 +299,7 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
 
   const QPointer<DataMenu> menu(this);
   exportJob_ = history->Start<HistoryExportResult>(
-      [request, path](HistoryStore& store, HistoryJob& job) {
-        return ExportHistoryCsv(store, request, path, [&job](double share) {
-          job.SetProgress(share);
-          return !job.Cancelled();
-        });
-      },
+      ExportJob(request, path),
       [menu](double share) {
         if (menu && menu->progress_ != nullptr) {
           menu->progress_->setValue(static_cast<int>(share * 1000));

@@ -61,10 +61,23 @@ class HistoryExportDialog : public QDialog {
 // data, as the export's instrument cells name it.
 QString InstrumentText(const InstrumentIdentity& instrument);
 
+// A menu item's caption as a window title: without its ellipsis.
+QString TitleOf(QString caption);
+
+// The instrument on the line: known once the connection has read its
+// settings.
+std::optional<InstrumentIdentity> ConnectedInstrument(const Session& session);
+
+class HistoryJob;
+
+// An export of `request` into `path` as the work of a history job: the
+// job's progress and Cancel are the export's.
+std::function<HistoryExportResult(HistoryStore&, HistoryJob&)> ExportJob(
+    HistoryExportRequest request, QString path);
+
 // The file an export suggests: "`stem`-YYYYMMDD.csv", dated `day`.
 QString DatedCsvName(const QString& stem, const LocalTime& day);
 
-class HistoryJob;
 class InstrumentRegister;
 
 // The "Данные" menu of the main window: the instruments register, export of

@@ -36,12 +36,6 @@ constexpr EventKind FilterKinds[] = {EventKind::SettingsWrite, EventKind::Servic
 
 const QString Nothing = QStringLiteral("—");
 
-QString DeviceDataHex(const InstrumentIdentity& instrument) {
-  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(instrument.DeviceData.data()),
-                                        static_cast<qsizetype>(instrument.DeviceData.size()))
-                                 .toHex());
-}
-
 QTableWidgetItem* Cell(const QString& text, bool number = false) {
   auto* item = new QTableWidgetItem(text);
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
@@ -190,11 +184,7 @@ QString InstrumentRegister::TimeText(int64_t ms) const {
 
 void InstrumentRegister::ApplyLanguage(uint8_t language) {
   language_ = language;
-  QString title = Text(RowInstrumentsItem);
-  if (title.endsWith(QChar(0x2026))) {
-    title.chop(1);
-  }
-  setWindowTitle(title);
+  setWindowTitle(TitleOf(Text(RowInstrumentsItem)));
   list_->setHorizontalHeaderLabels({Text(RowFirmware), Text(RowDeviceTypeColumn),
                                     Text(RowDeviceDataColumn), Text(RowFirstSeen),
                                     Text(RowLastSeen), Text(RowLastReadingColumn),
@@ -272,8 +262,8 @@ void InstrumentRegister::Refresh() {
     listJob_->Cancel();
   }
   std::optional<InstrumentIdentity> keep = Selected();
-  if (!keep && session_.PortNumber != 0) {
-    keep = IdentityOf(session_.Link.Values());
+  if (!keep) {
+    keep = ConnectedInstrument(session_);
   }
   const int generation = ++listGeneration_;
   SetStatus(RowHistoryReading);
@@ -443,19 +433,12 @@ void InstrumentRegister::ExportClick() {
   SetStatus(RowExporting, {QDir::toNativeSeparators(path)});
   export_->setEnabled(false);
   const QPointer<InstrumentRegister> self(this);
-  exportJob_ = history->Start<HistoryExportResult>(
-      [request, path](HistoryStore& store, HistoryJob& job) {
-        return ExportHistoryCsv(store, request, path, [&job](double share) {
-          job.SetProgress(share);
-          return !job.Cancelled();
-        });
-      },
-      {},
-      [self, path](const HistoryExportResult& result) {
-        if (self) {
-          self->ExportDone(path, result);
-        }
-      });
+  exportJob_ = history->Start<HistoryExportResult>(ExportJob(request, path), {},
+                                                   [self, path](const HistoryExportResult& result) {
+                                                     if (self) {
+                                                       self->ExportDone(path, result);
+                                                     }
+                                                   });
 }
 
 void InstrumentRegister::ExportDone(const QString& path, const HistoryExportResult& result) {

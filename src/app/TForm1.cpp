@@ -568,7 +568,7 @@ void TForm1::SaveReportClick() {
     start = QDir::homePath();
   }
   const QString parent = QFileDialog::getExistingDirectory(
-      this, MessageText(RowSaveReportItem, session_->LanguageIndex).remove(QChar(0x2026)), start,
+      this, TitleOf(MessageText(RowSaveReportItem, session_->LanguageIndex)), start,
       QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (!parent.isEmpty()) {
     SaveDiagnosticReport(parent);

@@ -165,11 +165,10 @@ void ArchiveAssembler::TakeRecord(const ArchiveRecord& record) {
     if (slot < count_) {
       // The slot known to hold another record, or this one known to be
       // elsewhere: the pass is not where it thinks.
-      if (Contradicts(slot, record)) {
+      if (!Place(slot, record)) {
         lostPlace_ = true;
         return;
       }
-      Place(slot, record);
     }
     ++lowest_;
     ++highest_;

@@ -14,6 +14,10 @@ Cell TimeCell(const std::optional<QDateTime>& time) {
   return time ? Cell::Text(IsoTime(*time)) : Cell::Null();
 }
 
+Cell TextOrNull(const QString& text) {
+  return text.isEmpty() ? Cell::Null() : Cell::Text(text);
+}
+
 QString Labelled(const QString& label, const QString& value) {
   return label.leftJustified(14) + value;
 }

@@ -68,6 +68,8 @@ QString JsonString(const QString& text);
 QString PeopleTime(const QDateTime& time);
 // A time as CSV and JSON write it (ISO 8601 with its offset); null for none.
 Cell TimeCell(const std::optional<QDateTime>& time);
+// A text cell; null for an empty text.
+Cell TextOrNull(const QString& text);
 // A people's line of labelled values: "firmware      VNT-2".
 QString Labelled(const QString& label, const QString& value);
 

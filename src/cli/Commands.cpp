@@ -85,10 +85,6 @@ void Complain(const QString& message) {
 
 namespace {
 
-Cell TextOrNull(const QString& text) {
-  return text.isEmpty() ? Cell::Null() : Cell::Text(text);
-}
-
 // ports --pin N PATH: COM N names PATH from now on.
 int PinCommand(Context& c) {
   const QString path = QFileInfo(c.Words.front()).absoluteFilePath();
@@ -329,9 +325,9 @@ int LiveCommand(Context& c) {
       Emit(out);
     } else {
       if (failedInRow++ == 0) {
-        failingSince = Clock::now();
+        failingSince = c.SteadyNow();
       }
-      if (failedInRow >= LivePollsLost && Clock::now() - failingSince >= LiveSilenceLimit) {
+      if (failedInRow >= LivePollsLost && c.SteadyNow() - failingSince >= LiveSilenceLimit) {
         return LineFailure(QStringLiteral("the instrument stopped answering"));
       }
     }

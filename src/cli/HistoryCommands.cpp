@@ -45,12 +45,6 @@ QDateTime LocalMs(int64_t ms) {
   return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
-QString Hex(const InstrumentIdentity& instrument) {
-  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(instrument.DeviceData.data()),
-                                        static_cast<qsizetype>(instrument.DeviceData.size()))
-                                 .toHex());
-}
-
 // The instruments `name` stands for (see InstrumentNameIsValid): all the
 // firmware versions of one instrument. A name that fits none, or several
 // instruments, is said on standard error and ends the command.
@@ -59,7 +53,8 @@ int NamedInstruments(const std::vector<StoredInstrument>& known, const QString& 
   const QString wanted = name.trimmed().toLower();
   const bool typed = wanted.contains(QLatin1Char(':'));
   for (const StoredInstrument& stored : known) {
-    if ((typed ? InstrumentKey(stored.Identity) : Hex(stored.Identity)).startsWith(wanted)) {
+    if ((typed ? InstrumentKey(stored.Identity) : DeviceDataHex(stored.Identity))
+            .startsWith(wanted)) {
       named.push_back(stored);
     }
   }
@@ -175,7 +170,7 @@ int HistoryInstrumentsCommand(Context& c) {
         Cell::Text(InstrumentKey(id)),
         Cell::Text(id.Firmware),
         Cell::Number(id.DeviceType),
-        Cell::Text(Hex(id)),
+        Cell::Text(DeviceDataHex(id)),
         TimeCell(LocalMs(s.Instrument.FirstSeenMs)),
         TimeCell(LocalMs(s.LastSeenMs)),
         reading ? TimeCell(LocalMs(reading->AtMs)) : Cell::Null(),
@@ -276,7 +271,7 @@ int HistoryEventsCommand(Context& c) {
               TimeCell(LocalMs(e.AtMs)),
               Cell::Text(EventKindName(e.Kind)),
               Cell::Text(actor.User),
-              actor.Computer.isEmpty() ? Cell::Null() : Cell::Text(actor.Computer),
+              TextOrNull(actor.Computer),
               e.DeviceMs ? TimeCell(LocalMs(*e.DeviceMs)) : Cell::Null(),
               e.DriftSeconds ? Cell::Number(*e.DriftSeconds) : Cell::Null(),
               e.RecordCount ? Cell::Number(*e.RecordCount) : Cell::Null()};
@@ -284,17 +279,19 @@ int HistoryEventsCommand(Context& c) {
           const size_t rows = std::max<size_t>(1, e.Changes.size());
           for (size_t i = 0; i < rows; ++i) {
             std::vector<Cell> cells = common;
-            QString people = i == 0 ? line + QStringLiteral("\n") : QString();
+            QStringList people;
+            if (i == 0) {
+              people << line;
+            }
             if (i < e.Changes.size()) {
               const MemberChange& change = e.Changes[i];
               cells.insert(cells.end(), {Cell::Number(change.Member), Cell::Text(change.Name),
                                          Cell::Text(change.Old), Cell::Text(change.New)});
-              people += indent + MemberChangeText(e.Kind, change, English) + QStringLiteral("\n");
+              people << indent + MemberChangeText(e.Kind, change, English);
             } else {
               cells.insert(cells.end(), 4, Cell::Null());
             }
-            people.chop(1);
-            out.Add(cells, people);
+            out.Add(cells, people.join(QLatin1Char('\n')));
           }
           return true;
         },

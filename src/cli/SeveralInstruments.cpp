@@ -17,6 +17,17 @@
 namespace vantor::cli {
 namespace {
 
+// A CSV block's header row is kept in `header` the first time; later blocks
+// starting with the same header lose it, so it goes out once.
+void DropRepeatedHeader(QByteArray& block, QByteArray& header) {
+  const qsizetype end = block.indexOf('\n') + 1;
+  if (header.isEmpty()) {
+    header = block.left(end);
+  } else if (block.left(end) == header) {
+    block.remove(0, end);
+  }
+}
+
 QString PortName(int port) {
   return QStringLiteral("COM%1").arg(port);
 }
@@ -47,12 +58,7 @@ class InstrumentWork : public OutputShare {
     if (together_.Output == Format::Csv && !headerSeen_) {
       // Every instrument's rows start with the same header: it goes out once.
       headerSeen_ = true;
-      const qsizetype end = rows.indexOf('\n') + 1;
-      if (together_.CsvHeader.isEmpty()) {
-        together_.CsvHeader = rows.left(end);
-      } else if (rows.left(end) == together_.CsvHeader) {
-        rows.remove(0, end);
-      }
+      DropRepeatedHeader(rows, together_.CsvHeader);
     } else if (together_.Output == Format::People) {
       // Lines of several instruments as they come: each says whose it is.
       QByteArray led;
@@ -123,12 +129,7 @@ QByteArray PutTogether(const std::vector<std::unique_ptr<InstrumentWork>>& works
       continue;
     }
     if (format == Format::Csv) {
-      const qsizetype end = block.indexOf('\n') + 1;
-      if (header.isEmpty()) {
-        header = block.left(end);
-      } else if (block.left(end) == header) {
-        block.remove(0, end);
-      }
+      DropRepeatedHeader(block, header);
     } else if (format == Format::People) {
       block.prepend((Heading(*work) + '\n').toUtf8());
       if (!all.isEmpty()) {

@@ -25,10 +25,13 @@ InstrumentIdentity IdentityOf(const ValueStorage& values) {
 }
 
 QString InstrumentKey(const InstrumentIdentity& instrument) {
-  const QByteArray data(reinterpret_cast<const char*>(instrument.DeviceData.data()),
-                        static_cast<qsizetype>(instrument.DeviceData.size()));
-  return QString::number(instrument.DeviceType) + QLatin1Char(':') +
-         QString::fromLatin1(data.toHex());
+  return QString::number(instrument.DeviceType) + QLatin1Char(':') + DeviceDataHex(instrument);
+}
+
+QString DeviceDataHex(const InstrumentIdentity& instrument) {
+  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(instrument.DeviceData.data()),
+                                        static_cast<qsizetype>(instrument.DeviceData.size()))
+                                 .toHex());
 }
 
 ActorParts SplitActor(const QString& actor) {

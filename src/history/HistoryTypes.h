@@ -28,6 +28,8 @@ InstrumentIdentity IdentityOf(const ValueStorage& values);
 // How exports and vantorctl name an instrument: its device type and device
 // data in hex, "7:0100…a5" (the firmware goes beside it).
 QString InstrumentKey(const InstrumentIdentity& instrument);
+// The device data alone, in lower-case hex: the part of the key after ':'.
+QString DeviceDataHex(const InstrumentIdentity& instrument);
 
 // One successful live poll.
 struct LiveReading {

@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "LinkLog.h"
+#include "PortMap.h"
 #include "SerialTransport.h"
 
 namespace vantor {
@@ -55,12 +56,8 @@ std::optional<int> ParsePort(const QString& text) {
   if (text == QLatin1String("-")) {
     return 0;
   }
-  bool ok = false;
-  const int port = text.startsWith(QLatin1String("COM")) ? text.mid(3).toInt(&ok) : 0;
-  if (!ok || port < 1 || port > 254) {
-    return std::nullopt;
-  }
-  return port;
+  const int port = PortNumberFromName(text);
+  return port != 0 ? std::optional<int>(port) : std::nullopt;
 }
 
 std::optional<std::vector<uint8_t>> ParseHex(const QString& text) {

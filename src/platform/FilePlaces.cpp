@@ -44,15 +44,17 @@ FilePlaceFacts CurrentFilePlaceFacts(const QString& programDirectory) {
   facts.SettingsFileThere =
       QFileInfo::exists(QDir(facts.WorkingDirectory).filePath(SettingsFileName));
   facts.Installed = IsInstalledLocation(programDirectory);
-  facts.ConfigurationHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (facts.ConfigurationHome.isEmpty()) {
-    facts.ConfigurationHome = QDir::homePath() + QStringLiteral("/.config");
-  }
+  facts.ConfigurationHome = ConfigurationHome();
   facts.Pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   if (facts.Pictures.isEmpty()) {
     facts.Pictures = QDir::homePath() + QStringLiteral("/Pictures");
   }
   return facts;
+}
+
+QString ConfigurationHome() {
+  const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+  return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : home;
 }
 
 }  // namespace vantor

@@ -35,4 +35,7 @@ bool IsInstalledLocation(const QString& programDirectory);
 // environment, and `programDirectory` (the executable's folder).
 FilePlaceFacts CurrentFilePlaceFacts(const QString& programDirectory);
 
+// $XDG_CONFIG_HOME, or ~/.config when it is not set.
+QString ConfigurationHome();
+
 }  // namespace vantor

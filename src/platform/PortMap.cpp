@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "FilePlaces.h"
 #include "MessageTable.h"
 #include "PlatformLog.h"
 
@@ -198,11 +199,7 @@ int PortNumberFromName(const QString& name) {
 }
 
 QString PortMapDirectory() {
-  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (base.isEmpty()) {
-    base = QDir::homePath() + QStringLiteral("/.config");
-  }
-  return base + QStringLiteral("/vantor/ports");
+  return ConfigurationHome() + QStringLiteral("/vantor/ports");
 }
 
 bool PortMapPinned() {
