@@ -149,6 +149,8 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   lastHeard_ = 0;
   refusedHeader_ = false;
   payloadSpoilt_ = false;
+  lastLate_ = false;
+  lastDelay_ = {};
   dropped_ = 0;
   if (!line_ && !Reopen()) {
     return false;
@@ -200,9 +202,22 @@ bool DeviceLink::ReceiveReply(const ReplyExpectation& expectation, Clock::time_p
     deadline = writeEnd + ReplyWindow + headerTimeout;
   }
   size_t got = std::min(line_->WaitForBytes(HeaderSize, deadline), HeaderSize);
+  // A caller that waits for a late reply keeps listening past the window;
+  // while nothing has come the wait is lent to the window in slices.
+  const Clock::time_point lateDeadline = writeEnd + patience_ + headerTimeout;
+  while (got < HeaderSize && line_->Now() < lateDeadline && !line_->Lost()) {
+    Clock::time_point until = lateDeadline;
+    if (got == 0 && OnIdle) {
+      Idle(std::min<Clock::duration>(QuietGap, lateDeadline - line_->Now()));
+      until = std::min(lateDeadline, line_->Now() + QuietGap);
+    }
+    got = std::min(line_->WaitForBytes(HeaderSize, until), HeaderSize);
+  }
   got = line_->Read(frame_.data(), got);
   lastHeard_ = got;
   const Clock::time_point headerArrival = line_->Now();
+  lastDelay_ = headerArrival - writeEnd;
+  lastLate_ = got > 0 && headerArrival > deadline;
 
   ReplyReader reader(expectation);
   switch (reader.CheckHeader(frame_.data(), got)) {
@@ -282,6 +297,13 @@ int DeviceLink::ReadVariable(uint8_t id) {
 
 int DeviceLink::WriteVariable(uint8_t id) {
   return Operate(id, true);
+}
+
+int DeviceLink::ReadVariableAwaitingLate(uint8_t id, std::chrono::milliseconds patience) {
+  patience_ = patience;
+  const int result = Operate(id, false);
+  patience_ = {};
+  return result;
 }
 
 int DeviceLink::ReadVariableWithRetry(uint8_t id) {

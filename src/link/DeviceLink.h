@@ -69,6 +69,12 @@ class DeviceLink {
 
   int ReadVariable(uint8_t id);
   int WriteVariable(uint8_t id);
+  // Reads as ReadVariable does, but a reply later than the instrument's
+  // window is still this request's answer while its header comes within
+  // `patience` of the request: nothing else has been asked meanwhile. Only
+  // the archive read, which must know which request each record answers,
+  // waits so; everything else fails on a late reply.
+  int ReadVariableAwaitingLate(uint8_t id, std::chrono::milliseconds patience);
   int ReadVariableWithRetry(uint8_t id);   // up to 21 attempts
   int WriteVariableWithRetry(uint8_t id);  // up to 21 attempts
   // Called after every failed attempt of a retrying operation, so a long
@@ -98,6 +104,10 @@ class DeviceLink {
   // Bytes that came between the last exchange's reply and this request and
   // were thrown away unread (the rest of a spoilt reply, a late reply, noise).
   size_t DroppedBeforeRequest() const { return dropped_; }
+  // The last reply's header came after the instrument's reply window, and
+  // how long after the request had gone out it came.
+  bool LastReplyLate() const { return lastLate_; }
+  Clock::duration LastReplyDelay() const { return lastDelay_; }
   // The message row the last operation reported.
   int LastOutcomeRow() const { return lastRow_; }
 
@@ -140,7 +150,9 @@ class DeviceLink {
   QString openPath_;
   std::unique_ptr<LineTransport> line_;
   Clock::time_point lastWriteEnd_;  // when the last request had gone out
-  size_t lastHeard_ = 0;            // bytes the last exchange got back
+  Clock::duration lastDelay_{};
+  Clock::duration patience_{};  // how long the exchange waits for a late reply
+  size_t lastHeard_ = 0;        // bytes the last exchange got back
   size_t dropped_ = 0;
   uint64_t exchanges_ = 0;
   int number_ = 0;
@@ -159,6 +171,7 @@ class DeviceLink {
   Address deviceAddress_ = DefaultDeviceAddress;
   bool refusedHeader_ = false;  // a whole header came that was no reply to it
   bool payloadSpoilt_ = false;
+  bool lastLate_ = false;
   bool idle_ = false;  // inside OnIdle
   FrameBuffer frame_{};
 };

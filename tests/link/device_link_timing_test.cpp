@@ -2,6 +2,8 @@
 // wait is checked to the microsecond and nothing really waits.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "DeviceLink.h"
 #include "MemoryLine.h"
 #include "MessageTable.h"
@@ -245,6 +247,52 @@ TEST_F(LinkTiming, LateRepliesAreNeverTakenForTheNextRequestsReply) {
       EXPECT_GE(w[i].At - w[i - 1].At, DeviceLink::LateReplyBound);
     }
   }
+}
+
+// A read that waits for late replies takes one that comes after the window
+// as its own request's answer, up to its patience; any other read fails on
+// it, and the wait changes nothing on the line but the next request's time.
+TEST_F(LinkTiming, AReadAwaitingLateRepliesTakesAReplyLaterThanTheWindowUpToItsPatience) {
+  for (const auto& [latency, patience, accepted] :
+       std::vector<std::tuple<std::chrono::milliseconds, std::chrono::milliseconds, bool>>{
+           {400ms, 500ms, true}, {480ms, 500ms, true}, {600ms, 500ms, false}}) {
+    sim::InstrumentModel late;
+    late.PrefillArchive(20);
+    late.SetLatency(latency);
+    Fresh();
+    test::InstrumentPeer peer;
+    peer.Model = &late;
+    MemoryLine& line = Attach(peer.AsPeer());
+    const std::string context = std::to_string(latency.count()) + " ms";
+    link().Values().Archive = ArchiveRecordValue{};
+    EXPECT_EQ(link().ReadVariableAwaitingLate(IdArchive, patience), accepted ? 1 : 0) << context;
+    EXPECT_EQ(rows.back(), accepted ? RowReading : RowConnectionError) << context;
+    if (accepted) {
+      EXPECT_TRUE(link().LastReplyLate()) << context;
+      EXPECT_GE(link().LastReplyDelay(), latency) << context;
+      EXPECT_TRUE(sim::SameRecord(link().Values().Archive, late.Archive()[0])) << context;
+      // The next read is an ordinary one, after the ordinary gap, and the
+      // record after it is the second.
+      late.SetLatency(0ms);
+      const Clock::time_point before = line.Now();
+      EXPECT_EQ(link().ReadVariable(IdArchive), 1);
+      EXPECT_LT(line.Writes().back().At - before, 12ms);
+      EXPECT_TRUE(sim::SameRecord(link().Values().Archive, late.Archive()[1]));
+    } else {
+      // Given up at the patience, not before.
+      EXPECT_GE(line.Now() - line.Writes().back().At, patience) << context;
+    }
+  }
+  // Without patience the same late reply is no answer.
+  sim::InstrumentModel late;
+  late.PrefillArchive(20);
+  late.SetLatency(400ms);
+  Fresh();
+  test::InstrumentPeer peer;
+  peer.Model = &late;
+  Attach(peer.AsPeer());
+  EXPECT_EQ(link().ReadVariable(IdArchive), 0);
+  EXPECT_FALSE(link().LastReplyLate());
 }
 
 TEST_F(LinkTiming, RetryingFormsMakeTwentyOneAttemptsAndSayEachFailure) {
