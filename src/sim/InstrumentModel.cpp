@@ -338,7 +338,7 @@ void InstrumentModel::SetArchive(std::vector<ArchiveRecordValue> records) {
   Publish();
 }
 
-void InstrumentModel::PrefillArchive(int count, int runs) {
+void InstrumentModel::PrefillArchive(int count, int runs, ArchiveShape shape) {
   count = std::clamp(count, 0, ArchiveCapacity);
   runs = std::clamp(runs, 1, std::max(1, (count + 1) / 2));
   std::vector<ArchiveRecordValue> records;
@@ -349,13 +349,22 @@ void InstrumentModel::PrefillArchive(int count, int runs) {
     const float threshold = s.DoseRateAlarm[std::min<uint8_t>(s.DoseRateAlarmNumber, 2)];
     std::normal_distribution<double> scatter(1.0, 0.15);
     // Built newest first, walking back from now; the instrument was off for
-    // an hour between runs.
+    // an hour between runs. Walking back past the moment the clock was set
+    // back, the older records were logged that much later.
     int64_t t = clock_;
+    const size_t setBackAt = static_cast<size_t>(count / 2);
     for (int run = runs - 1; run >= 0; --run) {
       const int inRun = data / runs + (run < data % runs ? 1 : 0);
       for (int i = 0; i < inRun; ++i) {
         t -= period;
-        const float value = static_cast<float>(std::max(0.01, scatter(random_)) * background_);
+        if (shape.ClockBackSeconds > 0 && records.size() == setBackAt) {
+          t += shape.ClockBackSeconds;
+        }
+        double reading = std::max(0.01, scatter(random_)) * background_;
+        if (shape.Step > 0) {
+          reading = std::max(shape.Step, std::round(reading / shape.Step) * shape.Step);
+        }
+        const float value = static_cast<float>(reading);
         const uint8_t flags = threshold > 0 && value > threshold ? ArchiveEventFlag : 0;
         records.push_back(MakeArchiveRecord(value, flags, CivilTime(t)));
       }

@@ -73,6 +73,16 @@ ServiceParameters FactoryServiceParameters();
 int64_t CivilSeconds(const LocalTime& time);
 LocalTime CivilTime(int64_t seconds);
 
+// How a prefilled archive looks, as the field makes it: readings the
+// instrument rounds to a step (0: as measured), and its clock set back by
+// `ClockBackSeconds` half way through, so the second half names moments of
+// the first again (the end of summer time and a clock sync) and some of its
+// records equal earlier ones byte for byte.
+struct ArchiveShape {
+  double Step = 0;  // uSv/h
+  int64_t ClockBackSeconds = 0;
+};
+
 // The dosimeter itself, without any I/O or threads: its protocol station,
 // detector and measurement, clock, archive, commands, display and fault
 // injection. VirtualInstrument serves it on a pseudo-terminal; tests can also
@@ -132,7 +142,7 @@ class InstrumentModel {
   void SetArchive(std::vector<ArchiveRecordValue> records);  // at most the capacity
   // `count` records in all (separators included) in `runs` runs, logged at
   // the archive period up to now, values scattered around the background.
-  void PrefillArchive(int count, int runs = 1);
+  void PrefillArchive(int count, int runs = 1, ArchiveShape shape = {});
   void EraseArchive();
   bool ArchiveFull() const { return archive_.size() >= ArchiveCapacity; }
   size_t TransferPosition() const { return transferCursor_; }

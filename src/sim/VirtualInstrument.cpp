@@ -206,8 +206,8 @@ void VirtualInstrument::SetClockOffset(int64_t seconds) {
   WithLock([&](InstrumentModel& m) { m.SetClockOffset(seconds); });
 }
 
-void VirtualInstrument::PrefillArchive(int count, int runs) {
-  WithLock([&](InstrumentModel& m) { m.PrefillArchive(count, runs); });
+void VirtualInstrument::PrefillArchive(int count, int runs, ArchiveShape shape) {
+  WithLock([&](InstrumentModel& m) { m.PrefillArchive(count, runs, shape); });
 }
 
 void VirtualInstrument::SetArchive(std::vector<ArchiveRecordValue> records) {

@@ -99,7 +99,7 @@ class VirtualInstrument {
   void SetFirmware(const std::string& text);
   void SetDeviceClock(const LocalTime& time);
   void SetClockOffset(int64_t seconds);
-  void PrefillArchive(int count, int runs = 1);
+  void PrefillArchive(int count, int runs = 1, ArchiveShape shape = {});
   void SetArchive(std::vector<ArchiveRecordValue> records);
   void PowerCycle();
 

@@ -40,6 +40,9 @@ void PrintHelp() {
       "  --archive COUNT[,RUNS]  start with COUNT archive records (separators\n"
       "                        included, at most 1350) in RUNS runs (default 1)\n"
       "  --archive-period S    archive recording period in seconds (default 60)\n"
+      "  --archive-steps USVH  the prefilled archive's readings in steps of USVH\n"
+      "  --clock-back S        the prefilled archive's clock set back S seconds\n"
+      "                        half way, so moments repeat (3600: summer time)\n"
       "  --firmware TEXT       firmware text, at most 20 characters\n"
       "  --serial TEXT         serial number at the start of the device data\n"
       "                        (variable 12), at most 12 characters (default\n"
@@ -145,6 +148,7 @@ int main(int argc, char** argv) {
   long latency = 0;
   int archiveCount = 0;
   int archiveRuns = 1;
+  ArchiveShape shape;
   long archivePeriod = -1;
   const char* firmware = nullptr;
   const char* serial = nullptr;
@@ -192,6 +196,10 @@ int main(int argc, char** argv) {
         spec.resize(comma);
       }
       archiveCount = static_cast<int>(ParseLong(spec.c_str(), "--archive"));
+    } else if (arg == "--archive-steps") {
+      shape.Step = ParseDouble(value(), "--archive-steps");
+    } else if (arg == "--clock-back") {
+      shape.ClockBackSeconds = ParseLong(value(), "--clock-back");
     } else if (arg == "--archive-period") {
       archivePeriod = ParseLong(value(), "--archive-period");
     } else if (arg == "--firmware") {
@@ -217,7 +225,7 @@ int main(int argc, char** argv) {
     Fail("--com N with N from 1 to 254 is required");
   }
   if (mode < 0 || mode > 255 || latency < 0 || archiveCount < 0 || archiveRuns < 1 ||
-      archivePeriod > 65535 || background < 0) {
+      archivePeriod > 65535 || background < 0 || shape.Step < 0 || shape.ClockBackSeconds < 0) {
     Fail("option value out of range");
   }
 
@@ -254,7 +262,7 @@ int main(int argc, char** argv) {
       m.InjectFault(rule);
     }
     if (archiveCount > 0) {
-      m.PrefillArchive(archiveCount, archiveRuns);
+      m.PrefillArchive(archiveCount, archiveRuns, shape);
     }
   });
   if (!sim.Plugged()) {
