@@ -379,7 +379,15 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
   if (read.Stopped) {
     outcome = MessageText(RowArchiveStopped, language).arg(recordsRead_).arg(count);
   } else if (read.Missing > 0) {
-    outcome += MessageText(RowArchiveMissing, language).arg(read.Missing).arg(count);
+    // Records that came but could not be placed are not records that never
+    // came: the line left their place open.
+    if (read.Unplaced > 0) {
+      outcome += MessageText(RowArchiveUnplaced, language).arg(read.Unplaced).arg(count);
+    }
+    if (read.Missing > read.Unplaced) {
+      outcome +=
+          MessageText(RowArchiveMissing, language).arg(read.Missing - read.Unplaced).arg(count);
+    }
   } else if (read.Retried > 0) {
     outcome += MessageText(RowArchiveRetried, language).arg(read.Retried);
   }

@@ -85,6 +85,21 @@ void Complain(const QString& message) {
 
 namespace {
 
+// Why positions of a read stayed open: records that came but whose place
+// the line left uncertain, and records that never came.
+QString MissingRecordsText(const ArchiveReadResult& read, int count) {
+  QStringList parts;
+  if (read.Unplaced > 0) {
+    parts << QStringLiteral("%1 of %2 records could not be placed").arg(read.Unplaced).arg(count);
+  }
+  if (read.Missing > read.Unplaced) {
+    parts << QStringLiteral("%1 of %2 records never arrived")
+                 .arg(read.Missing - read.Unplaced)
+                 .arg(count);
+  }
+  return parts.join(QStringLiteral(", "));
+}
+
 // ports --pin N PATH: COM N names PATH from now on.
 int PinCommand(Context& c) {
   const QString path = QFileInfo(c.Words.front()).absoluteFilePath();
@@ -540,7 +555,7 @@ int ArchiveReadCommand(Context& c) {
       }
       out.Add({Cell::Number(position), Cell::Number(run), Cell::Text(QStringLiteral("missing")),
                Cell::Null(), Cell::Null(), Cell::Null(), Cell::Null(), Cell::Null()},
-              QStringLiteral("%1  (never arrived)").arg(position, 5));
+              QStringLiteral("%1  (not read)").arg(position, 5));
       continue;
     }
     ++known;
@@ -579,8 +594,7 @@ int ArchiveReadCommand(Context& c) {
     return InterruptRequest::ExitStatus();
   }
   if (read.Missing > 0) {
-    return LineFailure(
-        QStringLiteral("%1 of %2 records never arrived").arg(read.Missing).arg(count));
+    return LineFailure(MissingRecordsText(read, count));
   }
   WriteNote(QStringLiteral("Read %1 records%2.")
                 .arg(count)
@@ -633,9 +647,8 @@ int ArchiveEraseCommand(Context& c) {
         WriteNote(QStringLiteral("Stopped while reading the archive first; nothing erased."));
         return InterruptRequest::ExitStatus();
       }
-      return LineFailure(QStringLiteral("%1 of %2 records never arrived; nothing erased")
-                             .arg(erase.Read.Missing)
-                             .arg(erase.ReadCount));
+      return LineFailure(MissingRecordsText(erase.Read, erase.ReadCount) +
+                         QStringLiteral("; nothing erased"));
     case Outcome::NotKept:
       Complain(QStringLiteral("the records could not be kept in the history (%1); nothing erased")
                    .arg(erase.History.Error));

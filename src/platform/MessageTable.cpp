@@ -198,6 +198,7 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 186 */ "В сохранённых данных ещё нет ни одного прибора", "No instrument in the saved data yet",
     /* 187 */ "%1: порты заняты другими программами", "%1: the ports are held by other programs",
     /* 188 */ "занят", "busy",
+    /* 189 */ " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed",
 }};
 // clang-format on
 

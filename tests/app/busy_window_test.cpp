@@ -132,8 +132,9 @@ TEST_F(BusyWindow, ASilentInstrumentStillLetsTheWindowAnswerDuringEveryAttempt) 
   form_->Archive()->Button4Click();
 
   // While every attempt of the start command, then of the first record until
-  // the read gives the instrument up, waits for a late reply to pass.
-  EXPECT_EQ(served, 2 * DeviceLink::RetryAttempts);
+  // the read gives the instrument up, waits for a late reply to pass or, for
+  // a record, to come after all.
+  EXPECT_GE(served, 2 * DeviceLink::RetryAttempts);
   EXPECT_EQ(form_->Archive()->RecordsRead(), 0);
 }
 

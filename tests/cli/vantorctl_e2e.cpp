@@ -349,6 +349,40 @@ TEST_F(Vantorctl, ArchiveReadWritesEveryRecordWithSeparatorsMarkingTheRuns) {
   EXPECT_EQ(json[3]["run"].toInt(), 2);
 }
 
+// An archive that names the same moments twice (the clock set back an hour
+// half way) with readings in steps, so records repeat byte for byte: read
+// clean and over a line that spoils a tenth of the replies,
+// each record is written at its own position and the read ends 0.
+TEST_F(Vantorctl, AnArchiveThatRepeatsItselfIsWrittenWholeInItsOrderThroughEveryFault) {
+  sim.WithLock([](sim::InstrumentModel& m) { m.SetSeed(4); });
+  sim.PrefillArchive(120, 1, sim::ArchiveShape{0.01, 3600});
+  const std::vector<ArchiveRecordValue> truth = sim.Snapshot().Archive;
+  std::vector<std::vector<sim::FaultRule>> lines = {{}};
+  for (const sim::Fault f : {sim::Fault::Cut, sim::Fault::LostReply, sim::Fault::BareAck}) {
+    lines.push_back({{f, IdArchive, sim::EveryReply, 0.1}});
+  }
+  sim::FaultRule late{sim::Fault::Late, IdArchive, sim::EveryReply, 0.1};
+  late.Delay = 400ms;
+  lines.push_back({late});
+  for (size_t l = 0; l < lines.size(); ++l) {
+    sim.ClearFaults();
+    for (const sim::FaultRule& rule : lines[l]) {
+      sim.WithLock([&](sim::InstrumentModel& m) { m.InjectFault(rule); });
+    }
+    const Result read = Run({"--format", "csv", "archive", "read"});
+    const std::string context = "line " + std::to_string(l) + ": " + read.Err.toStdString();
+    EXPECT_EQ(read.Exit, 0) << context;
+    EXPECT_TRUE(read.Err.contains("Read 120 records")) << context;
+    const QList<QStringList> rows = read.Csv();
+    ASSERT_EQ(rows.size(), 121) << context;
+    for (size_t i = 0; i < truth.size(); ++i) {
+      ASSERT_EQ(rows[static_cast<int>(i) + 1][0], QString::number(i)) << context;
+      ASSERT_EQ(rows[static_cast<int>(i) + 1][7], Hex(truth[i])) << context << ", position " << i;
+    }
+  }
+  sim.ClearFaults();
+}
+
 // Ctrl-C, or SIGTERM as a service manager sends it, stops a read after the
 // current record: what was read is written, on standard output and into the
 // history, where the read ends as incomplete.
