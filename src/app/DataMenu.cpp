@@ -355,7 +355,11 @@ void DataMenu::OpenFolderClick() {
   const HistoryLocation location =
       session_.History != nullptr ? session_.History->Location() : ConfiguredHistoryLocation();
   if (!location.Valid()) {
-    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), location.Error));
+    session_.ShowError(location.ConfigLine > 0
+                           ? Text(RowHistoryUrlUnparsed)
+                                 .arg(QString::number(location.ConfigLine),
+                                      QDir::toNativeSeparators(location.ConfigFile), location.Why)
+                           : Text(RowHistoryUnavailable).arg(Where(location), location.Error));
     return;
   }
   if (location.Engine == HistoryEngine::Postgres) {
