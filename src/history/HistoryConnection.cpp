@@ -76,7 +76,7 @@ QString SqliteErrorText(int code) {
 
 QString OneLineError(const QSqlError& error) {
   if (const std::optional<int> code = SqliteCodeOf(error)) {
-    const QString text = SqliteErrorText(*code);
+    QString text = SqliteErrorText(*code);
     if (!text.isEmpty()) {
       return text;
     }
