@@ -410,4 +410,16 @@ TEST_F(DataMenuTest, TheReportAndTheNoticeShowASharedHistoryWithoutItsPassword) 
       << form_->Notices()->Detail().toStdString();
 }
 
+// The log the diagnostic report carries, and what reaches the terminal,
+// masks whatever a message quotes, whoever logged it.
+TEST(DiagnosticLogMask, NoLoggedLineCarriesAPassword) {
+  DiagnosticLog::Install();
+  qCWarning(lcApp).noquote() << "could not reach postgresql://lab:s3cret@db/vantor";
+  qCInfo(lcApp).noquote() << "conninfo host=db password=s3cret dbname=vantor";
+  const QString log = QString::fromUtf8(DiagnosticLog::Recent());
+  EXPECT_TRUE(log.contains("could not reach postgresql://lab:***@db/vantor")) << log.toStdString();
+  EXPECT_TRUE(log.contains("host=db password=*** dbname=vantor")) << log.toStdString();
+  EXPECT_FALSE(log.contains("s3cret"));
+}
+
 }  // namespace
