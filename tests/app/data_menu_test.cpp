@@ -374,7 +374,8 @@ TEST_F(DataMenuTest, AnUnparsableUrlIsToldByItsLineAndItsPasswordGoesNowhere) {
                             "ведётся, пока адрес не исправлен.");
   Item("English1")->trigger();
   form_->Notices()->DetailsClick();
-  EXPECT_TRUE(details.value(1).startsWith("Cannot parse the history URL at line 2 of " + conf))
+  EXPECT_TRUE(details.value(1).startsWith(
+      "Cannot parse the address of the saved data at line 2 of " + conf))
       << details.value(1).toStdString();
   Item("N4")->trigger();
 
