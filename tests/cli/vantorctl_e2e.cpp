@@ -680,6 +680,13 @@ TEST_F(Vantorctl, AnUnparsableUrlOfTheConfigurationIsToldOnceByItsLine) {
   EXPECT_FALSE(live.Err.contains("tried again"));
   EXPECT_FALSE(live.Err.contains("()")) << "never an empty name";
   EXPECT_FALSE(live.Err.contains("source was"));
+
+  const Result exported = Run({"history", "export", "--what", "events"});
+  EXPECT_EQ(exported.Exit, 7);
+  EXPECT_EQ(exported.Err,
+            "vantorctl: could not export the history: cannot parse the history URL "
+            "at line 3 of " +
+                conf + ": invalid port or port number out of range\n");
 }
 
 // The trace's command line, sent along with reports, keeps every word but
