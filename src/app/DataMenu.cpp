@@ -19,6 +19,7 @@
 #include "HistoryService.h"
 #include "InstrumentRegister.h"
 #include "MessageTable.h"
+#include "Secrets.h"
 #include "WindowStyle.h"
 
 namespace vantor {
@@ -219,10 +220,18 @@ void DataMenu::Report(const HistoryOutcome& outcome) {
     session_.SetPanel(0, Text(RowHistoryUnavailableShort));
     const HistoryLocation location =
         session_.History != nullptr ? session_.History->Location() : HistoryLocation();
+    if (outcome.Lasting && location.ConfigLine > 0) {
+      session_.ShowNotice({RowHistoryUnavailableShort,
+                           {},
+                           RowHistoryUrlUnparsed,
+                           {QString::number(location.ConfigLine),
+                            QDir::toNativeSeparators(location.ConfigFile), location.Why}});
+      return;
+    }
     session_.ShowNotice({RowHistoryUnavailableShort,
                          {},
                          RowHistoryUnavailable,
-                         {Where(location), outcome.Error.simplified()}});
+                         {Where(location), MaskSecrets(outcome.Error.simplified())}});
   } else if (outcome.Recovered) {
     session_.SetPanel(0, Text(RowHistoryRecovered));
     session_.ClearNotice(RowHistoryUnavailableShort);
@@ -346,7 +355,11 @@ void DataMenu::OpenFolderClick() {
   const HistoryLocation location =
       session_.History != nullptr ? session_.History->Location() : ConfiguredHistoryLocation();
   if (!location.Valid()) {
-    session_.ShowError(Text(RowHistoryUnavailable).arg(Where(location), location.Error));
+    session_.ShowError(location.ConfigLine > 0
+                           ? Text(RowHistoryUrlUnparsed)
+                                 .arg(QString::number(location.ConfigLine),
+                                      QDir::toNativeSeparators(location.ConfigFile), location.Why)
+                           : Text(RowHistoryUnavailable).arg(Where(location), location.Error));
     return;
   }
   if (location.Engine == HistoryEngine::Postgres) {

@@ -6,6 +6,8 @@
 #include <QSet>
 #include <deque>
 
+#include "Secrets.h"
+
 namespace vantor {
 
 Q_LOGGING_CATEGORY(lcApp, "vantor.app", QtWarningMsg)
@@ -52,7 +54,10 @@ const char* Level(QtMsgType type) {
   return "?";
 }
 
-void Handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+void Handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  // The log goes into the diagnostic report and onto the terminal: a URL
+  // or a server's words in it show no password.
+  const QString message = MaskSecrets(text);
   const char* category = context.category != nullptr ? context.category : "default";
   bool print = true;
   {

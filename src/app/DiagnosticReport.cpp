@@ -5,8 +5,10 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
+#include "HistoryService.h"
 #include "PortMap.h"
 #include "SafeFile.h"
+#include "Secrets.h"
 #include "Session.h"
 
 namespace vantor {
@@ -23,6 +25,14 @@ QByteArray DescribeRun(const Session& session, const FilePlaces& places) {
   lines << QStringLiteral("Settings: %1").arg(places.SettingsFile);
   lines << QStringLiteral("Screen captures: %1")
                .arg(places.ScreenFolder.isEmpty() ? QDir::currentPath() : places.ScreenFolder);
+  if (session.History != nullptr) {
+    // The location as messages show it: a shared database without its
+    // password, a URL that did not parse by the line that names it.
+    const HistoryLocation& history = session.History->Location();
+    lines << QStringLiteral("History: %1%2")
+                 .arg(MaskSecrets(history.Text()),
+                      history.Valid() ? QString() : QStringLiteral(" (%1)").arg(history.Error));
+  }
   lines << QStringLiteral("Language: %1").arg(session.LanguageIndex == 1 ? "English" : "Russian");
   const DeviceLink& link = session.Link;
   if (link.PortOpen()) {
@@ -49,7 +59,7 @@ QByteArray DescribeRun(const Session& session, const FilePlaces& places) {
     }
     lines << line;
   }
-  return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
+  return MaskSecrets(lines.join(QLatin1Char('\n'))).toUtf8() + '\n';
 }
 
 QString WriteDiagnosticReport(const QString& parent, const DiagnosticReport& report,

@@ -48,9 +48,10 @@ QString BarStyle(const QColor& colour) {
       .arg(colour.name());
 }
 
-// While a read runs, the window takes only its Cancel button and Esc, which
-// stop the read; any other click or key is dropped, as nothing else can run
-// meanwhile.
+// While a read runs, the window takes only its Cancel button (a click, or
+// Space while it has the focus, as it has from the read's start) and Esc,
+// which stop the read; any other click or key is dropped, as nothing else
+// can run meanwhile.
 class ReadInput : public QObject {
  public:
   ReadInput(QWidget* cancel, std::function<void()> stop) : cancel_(cancel), stop_(std::move(stop)) {
@@ -63,11 +64,13 @@ class ReadInput : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     switch (event->type()) {
       case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      case QEvent::KeyRelease: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress) {
           stop_();
         }
-        return true;
-      case QEvent::KeyRelease:
+        return !(watched == cancel_ && key == Qt::Key_Space);
+      }
       case QEvent::ShortcutOverride:
       case QEvent::Shortcut:
         return true;
@@ -336,14 +339,29 @@ void ArchivePage::BeginRead(int count) {
   progress_ = 0;
   progressBar2_->show();
   stopRequested_ = false;
-  button4_->hide();
+  // Cancel takes the focus before Button4 hides: else the focus would move
+  // on by itself to the next control, the erase button, where the Space
+  // meant to stop the read would erase the archive.
+  focusBeforeRead_ = window()->focusWidget();
   buttonCancel_->show();
+  buttonCancel_->setFocus(Qt::OtherFocusReason);
+  button4_->hide();
 }
 
 void ArchivePage::EndRead() {
   progressBar2_->hide();
-  buttonCancel_->hide();
   button4_->show();
+  // Back where the focus was, or on the read button; never on the erase
+  // button by itself.
+  QWidget* back = focusBeforeRead_;
+  if (back == nullptr || back == button5_ || back == buttonCancel_ || !back->isVisible()) {
+    back = button4_;
+  }
+  if (buttonCancel_->hasFocus() || window()->focusWidget() == buttonCancel_) {
+    back->setFocus(Qt::OtherFocusReason);
+  }
+  focusBeforeRead_ = nullptr;
+  buttonCancel_->hide();
 }
 
 ArchiveProgress ArchivePage::ReadProgress(int count) {

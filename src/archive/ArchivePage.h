@@ -1,4 +1,5 @@
 #pragma once
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -107,6 +108,8 @@ class ArchivePage : public QWidget {
   QPushButton* button4_ = nullptr;
   QPushButton* button5_ = nullptr;
   QPushButton* buttonCancel_ = nullptr;  // in Button4's place while a read runs
+  // Where the keyboard focus was when a read began, to go back to after it.
+  QPointer<QWidget> focusBeforeRead_;
   QProgressBar* progressBar2_ = nullptr;
   QPushButton* bitBtn1_ = nullptr;
   QPushButton* bitBtn2_ = nullptr;

@@ -23,6 +23,7 @@
 #include "SafeFile.h"
 #include "Scaling.h"
 #include "ScreenCapture.h"
+#include "Secrets.h"
 #include "SettingsBackup.h"
 #include "SettingsFile.h"
 #include "SettingsHistory.h"
@@ -80,7 +81,8 @@ bool ReadMeasurement(Context& c, MeasurementPoll& poll) {
 }  // namespace
 
 void Complain(const QString& message) {
-  WriteNote(QStringLiteral("vantorctl: ") + message);
+  // Whatever a message quotes (a URL, a server's words) shows no password.
+  WriteNote(QStringLiteral("vantorctl: ") + MaskSecrets(message));
 }
 
 namespace {
@@ -657,9 +659,14 @@ int ArchiveEraseCommand(Context& c) {
       Complain(QStringLiteral("%1, whether it holds every record; nothing erased")
                    .arg(erase.History.Error));
       return ExitHistoryNotWritten;
-    default:
-      return LineFailure(QStringLiteral("the instrument did not confirm the erase"));
+    case Outcome::EraseFailed:
+      break;
   }
+  // A refusal, or no acknowledgement: the archive may still be there, and
+  // whatever was read first is in the history.
+  Complain(QStringLiteral(
+      "the instrument did not carry out the erase (it refused it or did not acknowledge it)"));
+  return ExitCommandRefused;
 }
 
 int ScreenCommand(Context& c) {
@@ -684,7 +691,9 @@ void OpenHistory(Context& c, const HistoryLocation& location) {
   c.History = {c.Service.get()};
   HistoryService* service = c.Service.get();
   service->OnOutcome = [service](const HistoryOutcome& outcome) {
-    if (outcome.Notify) {
+    if (outcome.Notify && outcome.Lasting) {
+      Complain(QStringLiteral("%1; nothing of this run is kept in the history").arg(outcome.Error));
+    } else if (outcome.Notify) {
       Complain(QStringLiteral("the history (%1) cannot be written: %2; the work goes on, "
                               "the history is tried again")
                    .arg(service->Location().Text(), outcome.Error));

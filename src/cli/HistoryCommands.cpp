@@ -27,9 +27,14 @@ std::unique_ptr<HistoryStore> HistoryToRead(const Context& c) {
   return std::make_unique<HistoryStore>(ConfiguredHistoryLocation(c.HistoryUrl), options);
 }
 
+// " (where)" for a message about the history; nothing for a location that
+// could not be used, whose error already says where it was named.
+QString Named(const HistoryLocation& location) {
+  return location.Valid() ? QStringLiteral(" (%1)").arg(location.Text()) : QString();
+}
+
 int HistoryUnread(const HistoryStore& store, const QString& error) {
-  Complain(
-      QStringLiteral("could not read the history (%1): %2").arg(store.Location().Text(), error));
+  Complain(QStringLiteral("could not read the history%1: %2").arg(Named(store.Location()), error));
   return ExitHistoryNotWritten;
 }
 
@@ -122,8 +127,8 @@ int HistoryExportCommand(Context& c) {
     return InterruptRequest::ExitStatus();
   }
   if (!result.Ok) {
-    Complain(QStringLiteral("could not export the history (%1): %2")
-                 .arg(store->Location().Text(), result.Error));
+    Complain(QStringLiteral("could not export the history%1: %2")
+                 .arg(Named(store->Location()), result.Error));
     return result.FileFailed ? ExitRefused : ExitHistoryNotWritten;
   }
   if (c.OutFile.isEmpty()) {

@@ -14,6 +14,7 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
+#include "Secrets.h"
 #include "SeveralInstruments.h"
 #include "Terminal.h"
 
@@ -107,8 +108,9 @@ const char* const Epilogue =
     "port may not be opened (permission denied: add yourself to the group\n"
     "dialout and log in again), 6 another program holds the port, 7 done but\n"
     "the history could not take all of it (or, for the history commands, could\n"
-    "not be read), 130 stopped by Ctrl-C and 143 by SIGTERM (what was read is\n"
-    "written).\n"
+    "not be read), 8 the instrument did not carry out the command (it refused\n"
+    "the erase or did not acknowledge it), 130 stopped by Ctrl-C and 143 by\n"
+    "SIGTERM (what was read is written).\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
@@ -551,10 +553,10 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
     trace.Note(QStringLiteral("program vantorctl %1 (Qt %2)")
                    .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())));
     trace.Note(ClockNote(surroundings.Calendar != nullptr ? *surroundings.Calendar : c.Clock));
-    trace.Note(
-        QStringLiteral("command ") +
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(ArgumentsToReplay(arguments)))
-                              .toJson(QJsonDocument::Compact)));
+    trace.Note(QStringLiteral("command ") +
+               QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(
+                                                   MaskSecrets(ArgumentsToReplay(arguments))))
+                                     .toJson(QJsonDocument::Compact)));
   }
   c.Clock.SetBase(surroundings.Calendar);
   if (surroundings.SteadyNow) {

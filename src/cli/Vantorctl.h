@@ -19,6 +19,9 @@ enum ExitCode : int {
   // Done, but not all of what was read or done could be written to the
   // history (the history could not be opened, or read for an export).
   ExitHistoryNotWritten = 7,
+  // The instrument answered but did not carry out the command (it refused
+  // it, or did not acknowledge it).
+  ExitCommandRefused = 8,
   ExitInterrupted = 130  // Ctrl-C stopped it; what was read is written
                          // (128 + the signal: 143 for SIGTERM)
 };

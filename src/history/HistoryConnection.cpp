@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QStorageInfo>
 #include <QUrl>
 #include <atomic>
 #include <cstring>
@@ -16,9 +17,70 @@ namespace {
 
 std::atomic<int> connectionCounter{0};
 
+// SQLite's primary result codes worth saying in the user's words.
+enum SqliteCode : int {
+  SqlitePerm = 3,
+  SqliteBusy = 5,
+  SqliteReadOnly = 8,
+  SqliteIoErr = 10,
+  SqliteCorrupt = 11,
+  SqliteFull = 13,
+  SqliteCantOpen = 14,
+  SqliteNotADb = 26,
+};
+
+// SQLite says which of its codes failed; PostgreSQL a five-character state.
+std::optional<int> SqliteCodeOf(const QSqlError& error) {
+  const QString native = error.nativeErrorCode();
+  bool ok = false;
+  const int code = native.toInt(&ok);
+  if (!ok || native.size() >= 5 || code <= 0) {
+    return std::nullopt;
+  }
+  return code & 0xff;  // an extended code carries the primary one in its low byte
+}
+
+// The first existing folder on the way to `path`, and whether a file stands
+// where a folder should.
+QString BlockingFile(const QString& path) {
+  QFileInfo on(QFileInfo(path).absolutePath());
+  while (!on.exists() && on.absoluteFilePath() != on.absolutePath()) {
+    on.setFile(on.absolutePath());
+  }
+  return on.exists() && !on.isDir() ? on.absoluteFilePath() : QString();
+}
+
 }  // namespace
 
+QString SqliteErrorText(int code) {
+  switch (code & 0xff) {
+    case SqliteFull:
+      return QStringLiteral("the disk is full");
+    case SqliteReadOnly:
+      return QStringLiteral("the history file cannot be written (a read-only disk or folder)");
+    case SqlitePerm:
+      return QStringLiteral("no permission to write the history file");
+    case SqliteCantOpen:
+      return QStringLiteral("the history file cannot be opened");
+    case SqliteIoErr:
+      return QStringLiteral("the disk failed to read or write (full, or gone away?)");
+    case SqliteBusy:
+      return QStringLiteral("another program holds the history file locked");
+    case SqliteCorrupt:
+    case SqliteNotADb:
+      return QStringLiteral("the file is no history, or it is damaged");
+    default:
+      return QString();
+  }
+}
+
 QString OneLineError(const QSqlError& error) {
+  if (const std::optional<int> code = SqliteCodeOf(error)) {
+    QString text = SqliteErrorText(*code);
+    if (!text.isEmpty()) {
+      return text;
+    }
+  }
   for (const QString& text : {error.databaseText(), error.driverText()}) {
     for (const QString& line : text.split(QLatin1Char('\n'))) {
       QString simple = line.simplified();
@@ -28,6 +90,51 @@ QString OneLineError(const QSqlError& error) {
     }
   }
   return QStringLiteral("unknown database error");
+}
+
+QString SqliteFileCause(const QString& path, int code, bool freeSpace) {
+  const QFileInfo file(path);
+  const QString folder = file.absolutePath();
+  switch (code & 0xff) {
+    case SqliteCantOpen:
+    case SqliteReadOnly:
+    case SqlitePerm:
+      if (file.isDir()) {
+        return QStringLiteral("%1 is a folder, not a history file").arg(path);
+      }
+      if (const QString blocking = BlockingFile(path); !blocking.isEmpty()) {
+        return QStringLiteral("%1 is a file, not a folder").arg(blocking);
+      }
+      if (!QFileInfo(folder).isDir()) {
+        return QStringLiteral("the folder %1 is not there").arg(folder);
+      }
+      return QStringLiteral(
+                 "%1 cannot be written: its disk or folder is read-only, or this user "
+                 "may not write there")
+          .arg(file.exists() ? path : folder);
+    case SqliteIoErr:
+    case SqliteFull:
+      if (!freeSpace || (code & 0xff) == SqliteFull) {
+        return QStringLiteral("the disk holding %1 is full").arg(folder);
+      }
+      return QStringLiteral("the disk holding %1 failed to read or write").arg(folder);
+    default:
+      return QString();
+  }
+}
+
+QString HistoryConnection::Why(const QSqlError& error) const {
+  if (Lite()) {
+    if (const std::optional<int> code = SqliteCodeOf(error)) {
+      const QStorageInfo disk(QFileInfo(location_.Path).absolutePath());
+      const bool room = !disk.isValid() || disk.bytesAvailable() > 0;
+      QString text = SqliteFileCause(location_.Path, *code, room);
+      if (!text.isEmpty()) {
+        return text;
+      }
+    }
+  }
+  return OneLineError(error);
 }
 
 HistoryConnection::HistoryConnection(const HistoryLocation& location, const HistoryOptions& options)
@@ -61,7 +168,14 @@ bool HistoryConnection::OpenSqlite(QString* error) {
   if (!readOnly_) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
-      *error = QStringLiteral("cannot create the folder %1").arg(folder);
+      const QString blocking = BlockingFile(path);
+      *error = blocking.isEmpty()
+                   ? QStringLiteral(
+                         "cannot create the folder %1 (a read-only disk, or this user "
+                         "may not write there)")
+                         .arg(folder)
+                   : QStringLiteral("cannot create the folder %1: %2 is a file, not a folder")
+                         .arg(folder, blocking);
       return false;
     }
     db_.setDatabaseName(path);
@@ -127,7 +241,7 @@ bool HistoryConnection::Open(QString* error) {
     SetPostgresOptions();
   }
   if (!db_.open()) {
-    *error = OneLineError(db_.lastError());
+    *error = Why(db_.lastError());
     Close();
     return false;
   }
@@ -158,7 +272,7 @@ bool HistoryConnection::Open(QString* error) {
         pragma.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0 ||
         !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
       *error = pragma.lastError().isValid()
-                   ? OneLineError(pragma.lastError())
+                   ? Why(pragma.lastError())
                    : QStringLiteral("%1 cannot keep a write-ahead log").arg(location_.Path);
       pragma.finish();
       Close();
@@ -179,7 +293,7 @@ QSqlQuery* HistoryConnection::Prepared(const QString& sql, QString* error) {
   }
   QSqlQuery statement(db_);
   if (!statement.prepare(sql)) {
-    *error = OneLineError(statement.lastError());
+    *error = Why(statement.lastError());
     return nullptr;
   }
   return &statements_.emplace(sql, std::move(statement)).first->second;
@@ -195,7 +309,7 @@ bool HistoryConnection::Run(const QString& sql, const QVariantList& values, QStr
     query->bindValue(static_cast<int>(i), values[i]);
   }
   if (!query->exec()) {
-    *error = OneLineError(query->lastError());
+    *error = Why(query->lastError());
     query->finish();
     return false;
   }
@@ -216,7 +330,7 @@ bool HistoryConnection::Exec(const QString& sql, QString* error) {
     return true;
   }
   if (error != nullptr) {
-    *error = OneLineError(query.lastError());
+    *error = Why(query.lastError());
   }
   return false;
 }
@@ -225,14 +339,14 @@ bool HistoryConnection::Select(QSqlQuery& query, const QString& sql, const QVari
                                QString* error) {
   query.setForwardOnly(true);
   if (!query.prepare(sql)) {
-    *error = OneLineError(query.lastError());
+    *error = Why(query.lastError());
     return false;
   }
   for (qsizetype i = 0; i < values.size(); ++i) {
     query.bindValue(static_cast<int>(i), values[i]);
   }
   if (!query.exec()) {
-    *error = OneLineError(query.lastError());
+    *error = Why(query.lastError());
     return false;
   }
   return true;

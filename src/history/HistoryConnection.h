@@ -54,6 +54,11 @@ class HistoryConnection {
   // A float of the instrument as the engine keeps it (see the schema):
   // SQLite its 32-bit pattern in an INTEGER, PostgreSQL a real.
   QVariant F32(float value) const;
+
+  // An error of this connection in words the user can act on: for a SQLite
+  // file what its code and the file system say (a folder, a read-only disk,
+  // a full disk), else OneLineError.
+  QString Why(const QSqlError& error) const;
   float F32Of(const QVariant& value) const;
 
  private:
@@ -72,6 +77,14 @@ class HistoryConnection {
 
 // A database error as one line: the server's or library's own first line,
 // else the driver's. Drivers add hints and their own name on further lines.
+// SQLite's errors (a full disk, a read-only file) are said in plain words.
 QString OneLineError(const QSqlError& error);
+// Those words for a SQLite result code; empty for codes said as they are.
+QString SqliteErrorText(int code);
+// The cause of SQLite code `code` for the file `path`, from what the file
+// system shows: a folder where the file should be, a file where a folder
+// should be, a folder that takes no writes, a full disk (`freeSpace` false,
+// or SQLITE_FULL). Empty for other codes.
+QString SqliteFileCause(const QString& path, int code, bool freeSpace);
 
 }  // namespace vantor

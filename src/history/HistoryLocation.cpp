@@ -1,54 +1,64 @@
 #include "HistoryLocation.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 
 #include "HistoryLog.h"
+#include "Secrets.h"
 
 namespace vantor {
 namespace {
 
-// The text of a location as a message may show it: a password given in a
-// URL never is.
-QString Shown(QString text) {
-  static const QRegularExpression inQuery(QStringLiteral("([?&]password=)[^&#]*"),
-                                          QRegularExpression::CaseInsensitiveOption);
-  text.replace(inQuery, QStringLiteral("\\1..."));
-  const qsizetype scheme = text.indexOf(QLatin1String("://"));
-  if (scheme < 0) {
-    return text;
-  }
-  const qsizetype from = scheme + 3;
-  qsizetype end = text.size();
-  for (const QChar stop : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
-    const qsizetype at = text.indexOf(stop, from);
-    if (at >= 0 && at < end) {
-      end = at;
-    }
-  }
-  const qsizetype at = text.lastIndexOf(QLatin1Char('@'), end - 1);
-  const qsizetype colon = text.indexOf(QLatin1Char(':'), from);
-  if (at < from || colon < 0 || colon > at) {
-    return text;
-  }
-  return text.left(colon) + text.mid(at);
-}
-
 HistoryLocation Invalid(const QString& text, const QString& why) {
   HistoryLocation location;
-  location.Error = QStringLiteral("%1: %2").arg(Shown(text), why);
+  location.Source = MaskSecrets(text);
+  location.Why = why;
+  location.Error = QStringLiteral("cannot parse the history URL %1: %2").arg(location.Source, why);
   return location;
+}
+
+// Qt's own reason for a URL it refused, without the URL it quotes (the
+// password in it), in the lower case of the rest of a message.
+QString UrlReason(const QUrl& url) {
+  QString why = url.errorString().section(QLatin1String("; source was"), 0, 0).trimmed();
+  if (why.isEmpty()) {
+    return QStringLiteral("not a valid URL");
+  }
+  why[0] = why[0].toLower();
+  return MaskSecrets(why);
+}
+
+// The line of `file` that holds key `key` of section `section` (1 for the
+// first), or 0.
+int LineOfKey(const QString& file, const QString& section, const QString& key) {
+  QFile in(file);
+  if (!in.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    return 0;
+  }
+  QString current;
+  int number = 0;
+  while (!in.atEnd()) {
+    ++number;
+    const QString line = QString::fromUtf8(in.readLine()).trimmed();
+    if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+      current = line.mid(1, line.size() - 2).trimmed();
+    } else if (current == section && line.section(QLatin1Char('='), 0, 0).trimmed() == key &&
+               line.contains(QLatin1Char('='))) {
+      return number;
+    }
+  }
+  return 0;
 }
 
 HistoryLocation ParsePostgres(const QString& text) {
   const QUrl url(text, QUrl::StrictMode);
   if (!url.isValid()) {
-    return Invalid(text, url.errorString());
+    return Invalid(text, UrlReason(url));
   }
   HistoryLocation location;
   location.Engine = HistoryEngine::Postgres;
@@ -88,6 +98,13 @@ HistoryLocation ParsePostgres(const QString& text) {
 }  // namespace
 
 QString HistoryLocation::Text() const {
+  if (!Valid()) {
+    if (ConfigFile.isEmpty()) {
+      return Source;
+    }
+    return ConfigLine > 0 ? QStringLiteral("line %1 of %2").arg(ConfigLine).arg(ConfigFile)
+                          : ConfigFile;
+  }
   if (Engine == HistoryEngine::Sqlite) {
     return Path;
   }
@@ -143,10 +160,22 @@ HistoryLocation ConfiguredHistoryLocation(const QString& explicitUrl) {
   const QSettings settings(HistoryConfigPath(), QSettings::IniFormat);
   const QString configured = settings.value(QLatin1String(HistoryUrlKey)).toString();
   if (!configured.trimmed().isEmpty()) {
-    const HistoryLocation location = ParseHistoryLocation(configured);
+    HistoryLocation location = ParseHistoryLocation(configured);
     if (!location.Valid()) {
-      qCWarning(lcHistory).noquote()
-          << HistoryConfigPath() << "names no history:" << location.Error;
+      // Said where the file names it, not with the URL: the user edits that
+      // line, and the password in it stays out of every message.
+      location.ConfigFile = HistoryConfigPath();
+      location.ConfigLine =
+          LineOfKey(location.ConfigFile, QStringLiteral("History"), QStringLiteral("Url"));
+      const QString& why = location.Why;
+      location.Error = location.ConfigLine > 0
+                           ? QStringLiteral("cannot parse the history URL at line %1 of %2: %3")
+                                 .arg(location.ConfigLine)
+                                 .arg(location.ConfigFile, why)
+                           : QStringLiteral("cannot parse the history URL in %1: %2")
+                                 .arg(location.ConfigFile, why);
+      // The owner tells the user once; the log keeps it too.
+      qCInfo(lcHistory).noquote() << location.Error;
     } else {
       qCInfo(lcHistory).noquote() << "history from" << HistoryConfigPath() << ":"
                                   << location.Text();

@@ -23,9 +23,17 @@ struct HistoryLocation {
   // Set when the configured location cannot be used (a malformed URL); the
   // store then keeps everything in memory and says why.
   QString Error;
+  // Where an unusable location came from: the text as given with its
+  // password masked, and when the configuration file named it, that file
+  // and the line (0 when the line was not found).
+  QString Source;
+  QString Why;  // what is wrong with it, in a few words
+  QString ConfigFile;
+  int ConfigLine = 0;
 
   bool Valid() const { return Error.isEmpty(); }
-  // For messages: the file, or the URL without its password.
+  // For messages: the file, or the URL without its password; for an unusable
+  // location, where it was named.
   QString Text() const;
 };
 

@@ -54,11 +54,11 @@ OutagePolicy::OutagePolicy(int retryMs, int maxRetryMs)
     : retryMs_(retryMs), maxRetryMs_(maxRetryMs), retryDelay_(retryMs) {}
 
 bool OutagePolicy::MayTry() const {
-  return !failing_ || SteadyClock::now() >= retryAt_;
+  return !failing_ || (!lasting_ && SteadyClock::now() >= retryAt_);
 }
 
 std::optional<int64_t> OutagePolicy::RetryInMs() const {
-  if (!failing_) {
+  if (!failing_ || lasting_) {
     return std::nullopt;
   }
   const auto left =
@@ -66,7 +66,7 @@ std::optional<int64_t> OutagePolicy::RetryInMs() const {
   return std::max<int64_t>(0, left);
 }
 
-HistoryOutcome OutagePolicy::Fail(const QString& error, int64_t pending) {
+HistoryOutcome OutagePolicy::Fail(const QString& error, int64_t pending, bool lasting) {
   HistoryOutcome outcome;
   outcome.Ok = false;
   outcome.Error = error;
@@ -74,6 +74,8 @@ HistoryOutcome OutagePolicy::Fail(const QString& error, int64_t pending) {
   notified_ = true;
   failing_ = true;
   lastError_ = error;
+  lasting_ = lasting;
+  outcome.Lasting = lasting;
   retryAt_ = SteadyClock::now() + std::chrono::milliseconds(retryDelay_);
   retryDelay_ = std::min(retryDelay_ * 2, maxRetryMs_);
   outcome.Pending = pending;
@@ -85,6 +87,7 @@ HistoryOutcome OutagePolicy::Succeed(int64_t pending) {
   outcome.Recovered = failing_;
   failing_ = false;
   notified_ = false;
+  lasting_ = false;
   lastError_.clear();
   retryDelay_ = retryMs_;
   outcome.Pending = pending;
@@ -95,6 +98,7 @@ HistoryOutcome OutagePolicy::Current(int64_t pending) const {
   HistoryOutcome outcome;
   outcome.Ok = !failing_;
   outcome.Error = lastError_;
+  outcome.Lasting = lasting_;
   outcome.Pending = pending;
   return outcome;
 }

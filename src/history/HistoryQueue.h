@@ -72,7 +72,9 @@ class OutagePolicy {
   // How long until that; none while the store works.
   std::optional<int64_t> RetryInMs() const;
 
-  HistoryOutcome Fail(const QString& error, int64_t pending);
+  // `lasting`: trying again cannot help (the location itself is wrong), so
+  // the store is never tried on its own again.
+  HistoryOutcome Fail(const QString& error, int64_t pending, bool lasting = false);
   HistoryOutcome Succeed(int64_t pending);
   // The state as it stands, without trying the store.
   HistoryOutcome Current(int64_t pending) const;
@@ -85,6 +87,7 @@ class OutagePolicy {
   int retryDelay_;
   bool failing_ = false;
   bool notified_ = false;
+  bool lasting_ = false;
   QString lastError_;
   SteadyClock::time_point retryAt_;
 };

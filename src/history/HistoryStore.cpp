@@ -109,7 +109,9 @@ HistoryStore::Impl::Impl(HistoryLocation where, HistoryOptions how)
 HistoryOutcome HistoryStore::Impl::Fail(const QString& error) {
   connection.Close();
   instrumentIds.clear();
-  return outage.Fail(error, PendingTotal());
+  // A location that can never work (a URL that does not parse) is told
+  // once and not tried again.
+  return outage.Fail(error, PendingTotal(), !location.Valid());
 }
 
 std::optional<int64_t> HistoryStore::Impl::LookUpInstrument(const InstrumentIdentity& instrument,
@@ -194,7 +196,7 @@ bool HistoryStore::Impl::WriteReadings(const ReadingsItem& item, Txn& txn, QStri
       query->bindValue(base + 6, static_cast<qlonglong>(r.AccumulationSeconds));
     }
     if (!query->exec()) {
-      *error = OneLineError(query->lastError());
+      *error = connection.Why(query->lastError());
       return false;
     }
     i += rows;

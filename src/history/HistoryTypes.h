@@ -123,6 +123,9 @@ struct HistoryOutcome {
   // A question the store did not answer within its bound (it was busy, or
   // waiting for a server that does not answer); Ok is false.
   bool Unanswered = false;
+  // The location itself is wrong (a URL that cannot be parsed): the store
+  // is never tried again, so nothing of this run is kept.
+  bool Lasting = false;
 };
 
 template <class T>

@@ -9,6 +9,7 @@
 
 #include "LinkLog.h"
 #include "PortMap.h"
+#include "Secrets.h"
 #include "SerialTransport.h"
 
 namespace vantor {
@@ -359,7 +360,9 @@ void LineTrace::WriterLoop() {
 }
 
 void LineTrace::Note(const QString& text) {
-  const QByteArray line = "# " + text.toUtf8();
+  // A trace is sent along with reports: a note (the command line) never
+  // carries a password.
+  const QByteArray line = "# " + MaskSecrets(text).toUtf8();
   std::lock_guard<std::mutex> lock(mutex_);
   notes_.push_back(line);
   if (writing_) {

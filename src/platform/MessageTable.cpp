@@ -198,7 +198,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 186 */ "В сохранённых данных ещё нет ни одного прибора", "No instrument in the saved data yet",
     /* 187 */ "%1: порты заняты другими программами", "%1: the ports are held by other programs",
     /* 188 */ "занят", "busy",
-    /* 189 */ " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed",
+    /* 189 */ "Не удаётся разобрать адрес истории в строке %1 файла %2 (%3). История измерений не ведётся, пока адрес не исправлен.", "Cannot parse the address of the saved data at line %1 of %2 (%3). Nothing is saved until the address is corrected.",
+    /* 190 */ " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed",
 }};
 // clang-format on
 

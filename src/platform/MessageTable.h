@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 190;
+inline constexpr int MessageRowCount = 191;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -172,7 +172,10 @@ enum MessageRow : int {
   // and one, short, under the dialog's list.
   RowPortsBusy = 187,
   RowPortHeld = 188,
-  RowArchiveUnplaced = 189,  // %1 of %2 records came but their place stayed open
+  // The history URL of vantor.conf does not parse: %1 the line, %2 the
+  // file, %3 why. It is never tried again, so nothing says "again".
+  RowHistoryUrlUnparsed = 189,
+  RowArchiveUnplaced = 190,  // %1 of %2 records came but their place stayed open
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

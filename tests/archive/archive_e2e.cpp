@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
+#include <QtTest/QTest>
 #include <map>
 
 #include "ArchivePage.h"
@@ -198,6 +199,55 @@ TEST_F(ArchiveE2e, RefusedEraseChangesOnlyTheStatusText) {
   // The copy is still there to page through.
   Press("BitBtn2");
   EXPECT_EQ(Cell(2, 1), "08:30:00 02/03/25");
+}
+
+// Space on the read button starts a read; the focus then is on the read's
+// Cancel, never on the erase button beside it, so a second Space stops the
+// read, and once the read is over the focus is back on the read button: no
+// Space during or after a read erases the archive.
+TEST_F(ArchiveE2e, SpaceDuringAndAfterAReadNeverErases) {
+  Load({r1, r2, separator, r3, r1, r2});
+  page.show();
+  Press("Button4");
+  const int whole = page.RecordsRead();
+  auto* read = Find<QPushButton>("Button4");
+  auto* cancel = Find<QPushButton>("ButtonCancel");
+  const auto focused = [this] { return page.window()->focusWidget(); };
+  read->setFocus();
+  ASSERT_EQ(focused(), read);
+
+  const auto serve = page.ServeDuringRead;
+  int served = 0;
+  QWidget* focusDuring = nullptr;
+  page.ServeDuringRead = [&](int budgetMs) {
+    serve(budgetMs);
+    if (++served == 2) {
+      focusDuring = focused();
+      QTest::keyClick(focused(), Qt::Key_Space);  // meant to stop the read
+    }
+  };
+  QTest::keyClick(focused(), Qt::Key_Space);
+  EXPECT_EQ(focusDuring, cancel);
+  EXPECT_LT(page.RecordsRead(), whole) << "Space on Cancel stopped the read";
+  EXPECT_EQ(focused(), read);
+  EXPECT_TRUE(cancel->isHidden());
+  EXPECT_EQ(sim.Snapshot().Archive.size(), 6u);
+
+  // Space again, after the read: a read again, the whole archive this time.
+  page.ServeDuringRead = serve;
+  QTest::keyClick(focused(), Qt::Key_Space);
+  EXPECT_EQ(page.RecordsRead(), whole);
+  EXPECT_EQ(focused(), read);
+  QTest::keyClick(focused(), Qt::Key_Space);
+  EXPECT_EQ(focused(), read);
+  EXPECT_EQ(sim.Snapshot().Archive.size(), 6u) << "nothing erased";
+
+  // A read begun from elsewhere gives the focus back there.
+  auto* view = Find<QComboBox>("ComboBox5");
+  view->setFocus();
+  Press("Button4");
+  EXPECT_EQ(focused(), view);
+  EXPECT_EQ(sim.Snapshot().Archive.size(), 6u);
 }
 
 TEST_F(ArchiveE2e, InstrumentGoingSilentMidReadEndsInOrder) {

@@ -264,5 +264,23 @@ TEST(LineTraceFile, StartsWithWhatTheRingHoldsAndTakesEveryLaterEvent) {
   EXPECT_FALSE(error.isEmpty());
 }
 
+// A trace goes along with reports: its notes, the command line above all,
+// never carry a password, in the ring or in the file, and still read back.
+TEST(LineTraceFile, NotesCarryNoPassword) {
+  test::EnsureCoreApplication();
+  QTemporaryDir dir;
+  LineTrace trace;
+  ASSERT_TRUE(trace.WriteTo(dir.filePath("t.trace")));
+  trace.Note(R"(command ["--history","postgresql://u:s3cret@db/h","live"])");
+  trace.Note("history postgresql://u@db/h?password=s3cret");
+  ASSERT_TRUE(trace.Flush());
+  for (const QByteArray& text : {trace.Recent(), test::ReadBytes(dir.filePath("t.trace"))}) {
+    EXPECT_FALSE(text.contains("s3cret")) << text.toStdString();
+    const std::optional<ParsedTrace> parsed = ParseTrace(text);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->Command, (QStringList{"--history", "postgresql://u:***@db/h", "live"}));
+  }
+}
+
 }  // namespace
 }  // namespace vantor

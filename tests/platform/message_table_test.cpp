@@ -195,6 +195,13 @@ const Row OwnRows[] = {
     // Ports other programs hold.
     {187, "%1: порты заняты другими программами", "%1: the ports are held by other programs"},
     {188, "занят", "busy"},
+    {189,
+     "Не удаётся разобрать адрес истории в строке %1 файла %2 (%3). История измерений не ведётся, "
+     "пока адрес не исправлен.",
+     "Cannot parse the address of the saved data at line %1 of %2 (%3). Nothing is saved until the "
+     "address is corrected."},
+    // What an archive read says of records the line left without a place.
+    {190, " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
