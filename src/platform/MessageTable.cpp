@@ -198,6 +198,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 186 */ "В сохранённых данных ещё нет ни одного прибора", "No instrument in the saved data yet",
     /* 187 */ "%1: порты заняты другими программами", "%1: the ports are held by other programs",
     /* 188 */ "занят", "busy",
+    /* 189 */ "%1: устаревшая блокировка %2, оставленная пользователем %3; удалите её: sudo rm %2",
+    "%1: a stale lock %2 left by %3; remove it with sudo rm %2",
 }};
 // clang-format on
 

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 189;
+inline constexpr int MessageRowCount = 190;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -172,6 +172,9 @@ enum MessageRow : int {
   // and one, short, under the dialog's list.
   RowPortsBusy = 187,
   RowPortHeld = 188,
+  // A port's lock file left by a program that is gone, which the user may
+  // not remove (%1 the port, %2 the file, %3 its owner).
+  RowPortStaleLock = 189,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
