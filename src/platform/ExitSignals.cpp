@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QThread>
 #include <array>
 #include <atomic>
 
@@ -56,7 +57,10 @@ ExitSignals::ExitSignals(std::function<void(int signal)> onSignal)
     pipe_->Fds = {-1, -1};
   }
   writeEnd.store(pipe_->Fds[1]);
-  if (pipe_->Fds[0] >= 0 && QCoreApplication::instance() != nullptr) {
+  // The notifier needs the application's thread; elsewhere Caught() alone
+  // tells.
+  if (pipe_->Fds[0] >= 0 && QCoreApplication::instance() != nullptr &&
+      QThread::currentThread() == QCoreApplication::instance()->thread()) {
     pipe_->Notifier = std::make_unique<QSocketNotifier>(pipe_->Fds[0], QSocketNotifier::Read);
     const int readEnd = pipe_->Fds[0];
     QObject::connect(pipe_->Notifier.get(), &QSocketNotifier::activated, pipe_->Notifier.get(),
