@@ -498,6 +498,28 @@ TEST_F(Vantorctl, EveryWayLiveEndsClosesTheHistoryAndThePortWithItsLock) {
   EXPECT_FALSE(LeftBeside(history));
 }
 
+// history backup: the copy opens alone and holds what the history holds;
+// a shared history is left to the server's own tool.
+TEST_F(Vantorctl, HistoryBackupWritesACopyThatOpensAloneAndLeavesPostgresToPgDump) {
+  const QString history = work.File("kept.sqlite");
+  ASSERT_EQ(Run({"--history", history, "live", "--count", "3", "--interval", "0.1"}).Exit, 0);
+  const int64_t kept = ReadingsInACopyOf(history);
+  ASSERT_GE(kept, 1);
+  const QString backup = work.File("copy.sqlite");
+  const Result done = Run({"--history", history, "history", "backup", backup});
+  EXPECT_EQ(done.Exit, 0) << done.Err.toStdString();
+  EXPECT_EQ(done.Err, "Backed up the history into " + backup + ".\n");
+  EXPECT_EQ(ReadingsInACopyOf(backup), kept);
+
+  const Result shared =
+      Run({"--history", "postgresql://vantor@db.example/vantor", "history", "backup", backup});
+  EXPECT_EQ(shared.Exit, 4);
+  EXPECT_TRUE(shared.Err.contains("pg_dump")) << shared.Err.toStdString();
+  EXPECT_EQ(ReadingsInACopyOf(backup), kept) << "the earlier copy stays";
+  const Result help = Run({"--help"});
+  EXPECT_TRUE(help.Out.contains("history backup FILE")) << help.Out.toStdString();
+}
+
 // A lock file of the instrument's port that nobody holds: taken over where
 // the user may remove it, named with who left it where they may not.
 TEST_F(Vantorctl, AStaleLockIsTakenOverOrNamedWithWhoLeftIt) {
