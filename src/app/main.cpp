@@ -83,8 +83,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Vantor: --device needs the path of a serial device.\n");
     return 1;
   }
+  int status = 0;
   try {
     vantor::ProgramWindows windows;
+    windows.CloseOnExitSignals();
     if (chosenPort != 0) {
       windows.Form1->ChoosePort(chosenPort);
     } else if (parser.isSet(device)) {
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
     // The start-up sequence (splash, port search) runs on the first tick,
     // once the message loop is going.
     windows.Form1->Timer2()->start();
-    app.exec();
+    status = vantor::VantorApplication::exec();
   } catch (const std::exception& error) {
     vantor::ShowErrorBox(vantor::ExceptionText(&error));
   } catch (...) {
@@ -114,7 +116,7 @@ int main(int argc, char** argv) {
   // transactions only).
   if (vantor::HistoryService::LeftRunning() > 0) {
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(status);
   }
-  return 0;
+  return status;
 }

@@ -215,6 +215,9 @@ int PortsCommand(Context& c) {
                                   : QStringLiteral("  [no instrument]");
       } else if (failure == OpenFailure::Busy) {
         line += QStringLiteral("  [held by another program]");
+      } else if (failure == OpenFailure::StaleLock) {
+        line += QStringLiteral("  [stale lock]");
+        refused << PortRefusalText(failure, entry.Number, entry.DevicePath, English);
       } else if (!entry.NoPermission) {
         line += failure == OpenFailure::PermissionDenied ? QStringLiteral("  [permission denied]")
                                                          : QStringLiteral("  [does not open]");

@@ -83,6 +83,7 @@ int ScreenCommand(Context& c);
 int HistoryExportCommand(Context& c);
 int HistoryInstrumentsCommand(Context& c);
 int HistoryEventsCommand(Context& c);
+int HistoryBackupCommand(Context& c);
 
 // Whether `name` can name an instrument of the history: its device data in
 // hex, or the start of it, optionally after its device type and a colon

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Csv.h"
 #include "EventTexts.h"
+#include "HistoryBackup.h"
 #include "HistoryExport.h"
 #include "LiveTexts.h"
 #include "Scaling.h"
@@ -143,6 +144,21 @@ int HistoryExportCommand(Context& c) {
   } else {
     WriteNote(QStringLiteral("Wrote %1 rows to %2.").arg(result.Rows).arg(c.OutFile));
   }
+  return ExitDone;
+}
+
+int HistoryBackupCommand(Context& c) {
+  const QString& file = c.Words.front();
+  const HistoryBackupResult result = BackUpHistory(ConfiguredHistoryLocation(c.HistoryUrl), file);
+  if (result.NotSqlite) {
+    Complain(result.Error);
+    return ExitRefused;
+  }
+  if (!result.Ok) {
+    Complain(QStringLiteral("could not back up the history into %1: %2").arg(file, result.Error));
+    return ExitHistoryNotWritten;
+  }
+  WriteNote(QStringLiteral("Backed up the history into %1.").arg(file));
   return ExitDone;
 }
 

@@ -1,11 +1,15 @@
 #include "Terminal.h"
 
-#include <signal.h>
+#include "ExitSignals.h"
+
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -48,19 +52,13 @@ void DrawLines(LinesOnScreen& lines) {
   lines.SinceDrawn.start();
 }
 
-std::atomic<int> interrupted{0};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-
-void OnInterrupt(int signal) {
-  interrupted.store(signal);
-}
-
-struct sigaction previousInterrupt {};
-struct sigaction previousTerminate {};
-// Requests in force: an inner one (a command's) keeps a signal that came
-// before it (during the search for the instrument). The instruments of one
-// run each make theirs on their own thread, inside the run's own.
+// The handlers of the run's outermost request; nested ones share them.
+std::unique_ptr<ExitSignals> exitSignals;
 std::atomic<int> depth{0};
+
+// Once standard output is a closed pipe (`vantorctl live | head -2`),
+// nothing more is written there: the run ends as SIGPIPE asks.
+std::atomic<bool> outputClosed{false};
 
 }  // namespace
 
@@ -90,8 +88,15 @@ void WriteNote(const QString& line) {
 
 void WriteOutWhole(const QByteArray& bytes) {
   const std::lock_guard lock(streamsMutex);
+  if (outputClosed.load()) {
+    return;
+  }
+  errno = 0;
   std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 && errno == EPIPE) {
+    outputClosed.store(true);
+    std::clearerr(stdout);
+  }
 }
 
 void WriteNoteWhole(const QString& line) {
@@ -153,31 +158,28 @@ InterruptRequest::InterruptRequest() {
   if (depth++ > 0) {
     return;
   }
-  interrupted.store(0);
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // The second signal finds the default action back: it ends the program.
-  action.sa_flags = SA_RESETHAND;
-  ::sigaction(SIGINT, &action, &previousInterrupt);
-  ::sigaction(SIGTERM, &action, &previousTerminate);
+  // The commands look at Requested() between their steps; nothing to do on
+  // the event loop.
+  exitSignals = std::make_unique<ExitSignals>([](int) {});
 }
 
 InterruptRequest::~InterruptRequest() {
   if (--depth > 0) {
     return;
   }
-  ::sigaction(SIGINT, &previousInterrupt, nullptr);
-  ::sigaction(SIGTERM, &previousTerminate, nullptr);
+  exitSignals.reset();
 }
 
 bool InterruptRequest::Requested() {
-  return interrupted.load() != 0;
+  return ExitSignals::Caught() != 0 || outputClosed.load();
 }
 
 int InterruptRequest::ExitStatus() {
-  const int signal = interrupted.load();
-  return 128 + (signal != 0 ? signal : SIGINT);
+  const int signal = ExitSignals::Caught();
+  if (signal == 0 && outputClosed.load()) {
+    return ExitSignals::ExitStatus(SIGPIPE);
+  }
+  return ExitSignals::ExitStatus(signal != 0 ? signal : SIGINT);
 }
 
 QString ProgressText(int done, int total, const QString& what) {

@@ -57,9 +57,11 @@ class ProgressLines {
   void Set(int line, const QString& text);
 };
 
-// Ctrl-C (SIGINT) or SIGTERM while it lives asks the operation to stop
-// after its current step instead of ending the program, so what was read is
-// still written; a second one ends it as usual.
+// Ctrl-C (SIGINT), SIGTERM, SIGHUP (the terminal closed) or SIGPIPE (the
+// reader of standard output went away) while it lives asks the operation to
+// stop after its current step instead of ending the program, so what was
+// read is still written to the history and the port closes with its lock; a
+// second Ctrl-C or SIGTERM ends it as usual.
 class InterruptRequest {
  public:
   InterruptRequest();
@@ -69,7 +71,7 @@ class InterruptRequest {
 
   static bool Requested();
   // The exit status of a program the signal stopped: 128 + its number (130
-  // for Ctrl-C, 143 for SIGTERM).
+  // for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP, 141 for SIGPIPE).
   static int ExitStatus();
 };
 

@@ -78,6 +78,10 @@ const char* const Description =
     "                             writes it); K is settings_write,\n"
     "                             service_write, factory_reset, clock_set,\n"
     "                             dose_reset or archive_erase\n"
+    "  history backup FILE        a consistent copy of the SQLite history in\n"
+    "                             FILE, one file that opens alone, taken while\n"
+    "                             the program may be writing (a PostgreSQL\n"
+    "                             history is backed up with pg_dump)\n"
     "\n"
     "Every archive read, live reading, clock setting, settings restore and\n"
     "erase is kept in the history: the SQLite file\n"
@@ -109,8 +113,10 @@ const char* const Epilogue =
     "dialout and log in again), 6 another program holds the port, 7 done but\n"
     "the history could not take all of it (or, for the history commands, could\n"
     "not be read), 8 the instrument did not carry out the command (it refused\n"
-    "the erase or did not acknowledge it), 130 stopped by Ctrl-C and 143 by\n"
-    "SIGTERM (what was read is written).\n"
+    "the erase or did not acknowledge it), 130 stopped by Ctrl-C, 143 by\n"
+    "SIGTERM, 129 by SIGHUP (the terminal closed) and 141 by SIGPIPE (the\n"
+    "reader of the output went away); what was read is written, the history is\n"
+    "closed and the port released.\n"
     "\n"
     "Examples:\n"
     "  vantorctl ports --probe\n"
@@ -128,6 +134,7 @@ const char* const Epilogue =
     "  vantorctl history export --what readings --from 2026-12-01T00:00 --out dec.csv\n"
     "  vantorctl --format csv history instruments\n"
     "  vantorctl history events --instrument 534e3030 --kind settings_write,clock_set\n"
+    "  vantorctl history backup history-copy.sqlite\n"
     "  vantorctl --trace info.trace info\n";
 
 struct CommandForm {
@@ -157,6 +164,7 @@ const std::vector<CommandForm>& Forms() {
       {{"screen"}, 1, {}, &ScreenCommand},
       {{"history", "export"}, 0, {"what", "from", "to", "out"}, &HistoryExportCommand, false},
       {{"history", "instruments"}, 0, {}, &HistoryInstrumentsCommand, false},
+      {{"history", "backup"}, 1, {}, &HistoryBackupCommand, false},
       {{"history", "events"},
        0,
        {"instrument", "kind", "from", "to"},
@@ -199,7 +207,9 @@ int Refused(const InstrumentSearch& search) {
     return 0;
   }
   Complain(text);
-  return search.Refusal == OpenFailure::PermissionDenied ? ExitPermission : ExitBusy;
+  // A stale lock the user may not remove is a matter of rights, not of
+  // another program.
+  return search.Refusal == OpenFailure::Busy ? ExitBusy : ExitPermission;
 }
 
 // The same for a single port that did not open.

@@ -155,6 +155,15 @@ void HistoryConnection::Close() {
   // while one freed over a broken connection only earns a warning each.
   // Ending the connection frees them all on the server anyway.
   if (db_.isValid()) {
+    if (open_ && Lite() && !readOnly_) {
+      // The write-ahead log folded back into the file and emptied, so the
+      // .sqlite file alone holds everything (a copy of it, a backup) even
+      // when the -wal file is left beside it.
+      for (auto& [sql, statement] : statements_) {
+        statement.finish();
+      }
+      Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), nullptr);
+    }
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(name_);

@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "MessageTable.h"
+#include "PortLock.h"
 #include "PortMap.h"
 
 namespace vantor {
@@ -32,6 +33,8 @@ QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint
   MessageRow row = RowPortPermissionDenied;
   if (failure == OpenFailure::Busy) {
     row = RowPortBusy;
+  } else if (failure == OpenFailure::StaleLock) {
+    row = RowPortStaleLock;
   } else if (failure != OpenFailure::PermissionDenied) {
     return QString();
   }
@@ -39,6 +42,12 @@ QString PortRefusalText(OpenFailure failure, int port, const QString& path, uint
   if (port != 0) {
     where = path.isEmpty() ? QStringLiteral("COM%1").arg(port)
                            : QStringLiteral("COM%1 (%2)").arg(port).arg(path);
+  }
+  if (failure == OpenFailure::StaleLock) {
+    const QString lock = PortLockFile(path);
+    const QString owner = FileOwner(lock);
+    return MessageText(row, languageIndex)
+        .arg(where, lock, owner.isEmpty() ? QStringLiteral("?") : owner);
   }
   return MessageText(row, languageIndex).arg(where);
 }
@@ -67,6 +76,7 @@ InstrumentSearch FindInstrument(DeviceLink& link, const CalendarClock& clock, in
       search.BusyPorts.push_back(port);
     }
     const bool worthTelling = failure == OpenFailure::PermissionDenied ||
+                              failure == OpenFailure::StaleLock ||
                               (failure == OpenFailure::Busy && search.Refusal == OpenFailure::None);
     if (worthTelling && search.Refusal != OpenFailure::PermissionDenied) {
       search.Refusal = failure;

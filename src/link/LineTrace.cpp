@@ -38,9 +38,13 @@ struct FailureName {
   const char* Name;
 };
 constexpr FailureName FailureNames[] = {
-    {OpenFailure::None, "ok"},         {OpenFailure::NoSuchPort, "no-such-port"},
-    {OpenFailure::Missing, "missing"}, {OpenFailure::PermissionDenied, "permission-denied"},
-    {OpenFailure::Busy, "busy"},       {OpenFailure::Failed, "failed"},
+    {OpenFailure::None, "ok"},
+    {OpenFailure::NoSuchPort, "no-such-port"},
+    {OpenFailure::Missing, "missing"},
+    {OpenFailure::PermissionDenied, "permission-denied"},
+    {OpenFailure::Busy, "busy"},
+    {OpenFailure::Failed, "failed"},
+    {OpenFailure::StaleLock, "stale-lock"},
 };
 
 bool CarriesBytes(TraceKind kind) {

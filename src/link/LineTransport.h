@@ -41,6 +41,7 @@ enum class OpenFailure : uint8_t {
   Missing,           // the device is not there (an unplugged adapter)
   PermissionDenied,  // the user may not open it (not in the group dialout)
   Busy,              // another program holds it
+  StaleLock,         // a lock file nobody holds, that the user may not remove
   Failed,            // anything else
 };
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "PortLock.h"
+
 #ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <poll.h>
@@ -115,6 +117,11 @@ std::unique_ptr<SerialTransport> SerialTransport::Open(const QString& path, Open
 #ifndef Q_OS_WIN
   if (previous.fd < 0) {
     why = FailureOfErrno(previous.error);
+    return nullptr;
+  }
+  // A lock nobody holds any more would make the open below say "busy".
+  if (TakeOverStaleLock(path).Result == PortLockLook::State::StaleKept) {
+    why = OpenFailure::StaleLock;
     return nullptr;
   }
 #endif

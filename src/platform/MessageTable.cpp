@@ -200,6 +200,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 188 */ "занят", "busy",
     /* 189 */ "Не удаётся разобрать адрес истории в строке %1 файла %2 (%3). История измерений не ведётся, пока адрес не исправлен.", "Cannot parse the address of the saved data at line %1 of %2 (%3). Nothing is saved until the address is corrected.",
     /* 190 */ " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed",
+    /* 191 */ "%1: устаревшая блокировка %2, оставленная пользователем %3; удалите её: sudo rm %2",
+    "%1: a stale lock %2 left by %3; remove it with sudo rm %2",
 }};
 // clang-format on
 

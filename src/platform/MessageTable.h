@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 191;
+inline constexpr int MessageRowCount = 192;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -176,6 +176,9 @@ enum MessageRow : int {
   // file, %3 why. It is never tried again, so nothing says "again".
   RowHistoryUrlUnparsed = 189,
   RowArchiveUnplaced = 190,  // %1 of %2 records came but their place stayed open
+  // A port's lock file left by a program that is gone, which the user may
+  // not remove (%1 the port, %2 the file, %3 its owner).
+  RowPortStaleLock = 191,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -3,10 +3,14 @@
 // writes, in each format, checked against what the instrument holds.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -17,12 +21,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QThread>
 #include <thread>
 
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 
 #include "ArchiveRecord.h"
 #include "CoreApplication.h"
@@ -32,6 +38,7 @@
 #include "HistoryStore.h"
 #include "LineTrace.h"
 #include "MessageTable.h"
+#include "PortLock.h"
 #include "PortMap.h"
 #include "ScreenCapture.h"
 #include "SerialTransport.h"
@@ -429,6 +436,184 @@ TEST_F(Vantorctl, CtrlCOrSigtermDuringAnArchiveReadKeepsEveryRecordReadSoFar) {
   ASSERT_EQ(::kill(static_cast<pid_t>(live.processId()), SIGINT), 0);
   ASSERT_TRUE(live.waitForFinished(30000));
   EXPECT_EQ(live.exitCode(), 130);
+}
+
+// The readings a history file holds by itself, copied alone into a folder
+// of its own (without any -wal or -shm beside it); -1 when it does not open.
+int64_t ReadingsInACopyOf(const QString& history) {
+  QTemporaryDir elsewhere;
+  const QString copy = elsewhere.filePath(QStringLiteral("copy.sqlite"));
+  if (!QFile::copy(history, copy)) {
+    return -1;
+  }
+  HistoryOptions options;
+  options.ReadOnly = true;
+  HistoryStore store(ParseHistoryLocation(copy), options);
+  int64_t count = 0;
+  const HistoryOutcome outcome =
+      store.VisitReadings(std::nullopt, {}, [&count](const StoredReading&) {
+        ++count;
+        return true;
+      });
+  return outcome.Ok ? count : -1;
+}
+
+// The measurements live printed as CSV: a poll that finds the last one again
+// prints it again, and the history keeps it once.
+int64_t MeasurementsIn(const QByteArray& csv) {
+  QList<QStringList> rows = ParseCsv(QString::fromUtf8(csv));
+  std::set<QString> seen;
+  for (qsizetype i = 1; i < rows.size(); ++i) {
+    if (rows[i].size() == 7) {
+      seen.insert(rows[i][5]);  // the accumulation time
+    }
+  }
+  return static_cast<int64_t>(seen.size());
+}
+
+bool LeftBeside(const QString& history) {
+  return QFile::exists(history + "-wal") || QFile::exists(history + "-shm");
+}
+
+// However live ends, by Ctrl-C, SIGTERM, a closed terminal or a reader of its
+// output that went away (`vantorctl live | head -2`), it closes the history
+// (the file alone holds every reading it printed) and the port, whose lock
+// goes with it; a start that fails closes the history too.
+TEST_F(Vantorctl, EveryWayLiveEndsClosesTheHistoryAndThePortWithItsLock) {
+  // A new measurement each second, some of them polled twice.
+  sim.SetTimeMode(sim::VirtualInstrument::TimeMode::RealTime);
+  const QString lock = PortLockFile(QString::fromStdString(sim.PtyPath()));
+  ASSERT_FALSE(lock.isEmpty());
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const QString history = work.File(QStringLiteral("live-%1.sqlite").arg(signal));
+    QProcess live;
+    Start(live, {"--history", history, "--format", "csv", "--interval", "0.4", "live"});
+    QByteArray out;
+    QDeadlineTimer deadline(30000);
+    while (MeasurementsIn(out) < 2 && !deadline.hasExpired()) {
+      live.waitForReadyRead(100);
+      out += live.readAllStandardOutput();
+    }
+    ASSERT_GE(MeasurementsIn(out), 2);
+    EXPECT_TRUE(QFile::exists(lock)) << "the port is open and locked";
+    ASSERT_EQ(::kill(static_cast<pid_t>(live.processId()), signal), 0);
+    ASSERT_TRUE(live.waitForFinished(30000));
+    out += live.readAllStandardOutput();
+    EXPECT_EQ(live.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(live.exitCode(), 128 + signal);
+    EXPECT_FALSE(LeftBeside(history));
+    EXPECT_GE(ReadingsInACopyOf(history), MeasurementsIn(out));
+    EXPECT_FALSE(QFile::exists(lock));
+  }
+
+  const QString history = work.File("piped.sqlite");
+  QProcess piped;
+  piped.setProcessEnvironment(Environment());
+  piped.setWorkingDirectory(work.Path());
+  piped.start("bash", {"-c",
+                       "\"$0\" --history \"$1\" --format csv --interval 0.2 live | head -2; "
+                       "echo \"status ${PIPESTATUS[0]}\" >&2",
+                       VANTORCTL_EXECUTABLE, history});
+  ASSERT_TRUE(piped.waitForFinished(60000));
+  const QString err = QString::fromUtf8(piped.readAllStandardError());
+  EXPECT_TRUE(err.endsWith("status 141\n")) << err.toStdString();
+  EXPECT_EQ(QString::fromUtf8(piped.readAllStandardOutput()).count('\n'), 2);
+  EXPECT_FALSE(LeftBeside(history));
+  EXPECT_GE(ReadingsInACopyOf(history), 1);
+  EXPECT_FALSE(QFile::exists(lock));
+
+  // The port held elsewhere: the start fails, and the history it opened is
+  // closed as well.
+  const std::unique_ptr<SerialTransport> held =
+      SerialTransport::Open(QString::fromStdString(sim.PtyPath()));
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(Run({"--history", history, "--port", "3", "live"}).Exit, 6);
+  EXPECT_FALSE(LeftBeside(history));
+}
+
+// history backup: the copy opens alone and holds what the history holds;
+// a shared history is left to the server's own tool.
+TEST_F(Vantorctl, HistoryBackupWritesACopyThatOpensAloneAndLeavesPostgresToPgDump) {
+  const QString history = work.File("kept.sqlite");
+  ASSERT_EQ(Run({"--history", history, "live", "--count", "3", "--interval", "0.1"}).Exit, 0);
+  const int64_t kept = ReadingsInACopyOf(history);
+  ASSERT_GE(kept, 1);
+  const QString backup = work.File("copy.sqlite");
+  const Result done = Run({"--history", history, "history", "backup", backup});
+  EXPECT_EQ(done.Exit, 0) << done.Err.toStdString();
+  EXPECT_EQ(done.Err, "Backed up the history into " + backup + ".\n");
+  EXPECT_EQ(ReadingsInACopyOf(backup), kept);
+
+  const Result shared =
+      Run({"--history", "postgresql://vantor@db.example/vantor", "history", "backup", backup});
+  EXPECT_EQ(shared.Exit, 4);
+  EXPECT_TRUE(shared.Err.contains("pg_dump")) << shared.Err.toStdString();
+  EXPECT_EQ(ReadingsInACopyOf(backup), kept) << "the earlier copy stays";
+  const Result help = Run({"--help"});
+  EXPECT_TRUE(help.Out.contains("history backup FILE")) << help.Out.toStdString();
+}
+
+// A lock file of the instrument's port that nobody holds: taken over where
+// the user may remove it, named with who left it where they may not.
+TEST_F(Vantorctl, AStaleLockIsTakenOverOrNamedWithWhoLeftIt) {
+  const QString pty = QString::fromStdString(sim.PtyPath());
+  const QString lock = PortLockFile(pty);
+  ASSERT_FALSE(lock.isEmpty());
+  ASSERT_FALSE(QFile::exists(lock));
+  const auto writeLock = [&lock](qint64 pid, const QByteArray& name) {
+    QFile file(lock);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::number(pid) + '\n' + name + '\n' +
+               QSysInfo::machineHostName().toLocal8Bit() + '\n');
+  };
+  // Made for an earlier terminal of this name by a program still running,
+  // which still has it locked: the serial port library alone says "busy".
+  writeLock(QCoreApplication::applicationPid(), QCoreApplication::applicationName().toUtf8());
+  const timespec hourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(lock).constData(), hourAgo, 0), 0);
+  const int held = ::open(QFile::encodeName(lock).constData(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const Result taken = Run({"--port", "3", "info"});
+  ::close(held);
+  EXPECT_EQ(taken.Exit, 0) << taken.Err.toStdString();
+  EXPECT_FALSE(QFile::exists(lock));
+
+  // Left by root, whose file another user may not remove from the lock
+  // folder.
+  if (::geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty()) {
+    GTEST_SKIP() << "needs root and setpriv to leave a lock another user may not remove";
+  }
+  const pid_t ended = ::fork();
+  if (ended == 0) {
+    ::_exit(0);
+  }
+  ASSERT_GT(ended, 0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  writeLock(ended, "vantorctl");
+  struct stat before {};
+  ASSERT_EQ(::stat(QFile::encodeName(pty).constData(), &before), 0);
+  ::chmod(QFile::encodeName(pty).constData(), 0666);
+  for (const QString& dir : {home.Path(), home.Path() + "/vantor", home.PortsPath()}) {
+    ::chmod(QFile::encodeName(dir).constData(), 0755);
+  }
+  sim.ResetCounters();
+  QProcess other;
+  other.setProcessEnvironment(Environment());
+  other.start(QStandardPaths::findExecutable("setpriv"),
+              {"--reuid=65534", "--regid=65534", "--clear-groups", "--", VANTORCTL_EXECUTABLE,
+               "--port", "3", "info"});
+  ASSERT_TRUE(other.waitForFinished(60000));
+  const QString err = QString::fromUtf8(other.readAllStandardError());
+  ::chmod(QFile::encodeName(pty).constData(), before.st_mode & 07777);
+  const bool kept = QFile::exists(lock);
+  QFile::remove(lock);
+  EXPECT_EQ(other.exitCode(), 5);
+  EXPECT_EQ(err, "vantorctl: COM3 (" + pty + "): a stale lock " + lock +
+                     " left by root; remove it with sudo rm " + lock + "\n");
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(sim.TotalRequests(), 0u);
 }
 
 TEST_F(Vantorctl, EraseWithoutATerminalNeedsYesAndScreenWritesTheProgramsPicture) {

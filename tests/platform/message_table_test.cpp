@@ -202,6 +202,9 @@ const Row OwnRows[] = {
      "address is corrected."},
     // What an archive read says of records the line left without a place.
     {190, " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed"},
+    // A lock nobody holds that this user may not remove.
+    {191, "%1: устаревшая блокировка %2, оставленная пользователем %3; удалите её: sudo rm %2",
+     "%1: a stale lock %2 left by %3; remove it with sudo rm %2"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
