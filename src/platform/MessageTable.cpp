@@ -198,6 +198,9 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 186 */ "В сохранённых данных ещё нет ни одного прибора", "No instrument in the saved data yet",
     /* 187 */ "%1: порты заняты другими программами", "%1: the ports are held by other programs",
     /* 188 */ "занят", "busy",
+    /* 189 */ "Подключён другой прибор: %1", "Another instrument connected: %1",
+    /* 190 */ "Прибор %1, прошивка %2", "Instrument %1, firmware %2",
+    /* 191 */ "Серийный номер", "Serial number",
 }};
 // clang-format on
 

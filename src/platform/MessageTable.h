@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 189;
+inline constexpr int MessageRowCount = 192;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -172,6 +172,11 @@ enum MessageRow : int {
   // and one, short, under the dialog's list.
   RowPortsBusy = 187,
   RowPortHeld = 188,
+  // Another instrument on the port that came back (%1 its serial); the
+  // port's tooltip (%1 serial, %2 firmware); the register's serial column.
+  RowOtherInstrument = 189,
+  RowInstrumentOnPort = 190,
+  RowSerialColumn = 191,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -195,6 +195,10 @@ const Row OwnRows[] = {
     // Ports other programs hold.
     {187, "%1: порты заняты другими программами", "%1: the ports are held by other programs"},
     {188, "занят", "busy"},
+    // Which instrument is on the line.
+    {189, "Подключён другой прибор: %1", "Another instrument connected: %1"},
+    {190, "Прибор %1, прошивка %2", "Instrument %1, firmware %2"},
+    {191, "Серийный номер", "Serial number"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
