@@ -69,7 +69,7 @@ QString InstrumentText(const InstrumentIdentity& instrument) {
 }
 
 QString InstrumentFilePart(const InstrumentIdentity& instrument) {
-  const QString serial = SerialText(instrument.DeviceData);
+  QString serial = SerialText(instrument.DeviceData);
   if (!serial.isEmpty()) {
     return serial;
   }

@@ -69,6 +69,12 @@ void ShowAndPaintNow(QWidget* window) {
   window->repaint();
 }
 
+// An instrument's serial in the status bar; a dash for device data of zeros.
+QString SerialShown(const InstrumentIdentity& instrument) {
+  const QString serial = InstrumentSerial(instrument.DeviceData);
+  return serial.isEmpty() ? QStringLiteral("\u2014") : serial;
+}
+
 }  // namespace
 
 TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
@@ -628,9 +634,8 @@ void TForm1::ShowConnectedPort() {
   SetPanelText(3, chosenDevice_.isEmpty() ? QStringLiteral("COM%1").arg(session_->PortNumber)
                                           : chosenDevice_);
   if (instrument_) {
-    panels_[3]->setToolTip(
-        MessageText(RowInstrumentOnPort, session_->LanguageIndex)
-            .arg(InstrumentSerial(instrument_->DeviceData), instrument_->Firmware.trimmed()));
+    panels_[3]->setToolTip(MessageText(RowInstrumentOnPort, session_->LanguageIndex)
+                               .arg(SerialShown(*instrument_), instrument_->Firmware.trimmed()));
   }
 }
 
@@ -674,8 +679,8 @@ void TForm1::TellOtherInstrument() {
   ForgetOtherInstrument();
   tellPending_ = false;
   if (instrument_) {
-    SetPanelText(0, MessageText(RowOtherInstrument, session_->LanguageIndex)
-                        .arg(InstrumentSerial(instrument_->DeviceData)));
+    SetPanelText(
+        0, MessageText(RowOtherInstrument, session_->LanguageIndex).arg(SerialShown(*instrument_)));
   }
 }
 

@@ -305,7 +305,8 @@ int LiveCommand(Context& c) {
     c.Identification.DeviceData = values.DeviceData;
     c.Identification.Firmware = IdentityOf(values).Firmware;
     Complain(QStringLiteral("%1: another instrument connected: %2")
-                 .arg(c.Device, InstrumentSerial(values.DeviceData)));
+                 .arg(c.Port != 0 ? QStringLiteral("COM%1").arg(c.Port) : c.Device,
+                      InstrumentSerial(values.DeviceData)));
   };
   const struct Restore {
     Context& C;

@@ -51,7 +51,7 @@ QString SerialText(const std::array<uint8_t, 20>& deviceData) {
 }
 
 QString InstrumentSerial(const std::array<uint8_t, 20>& deviceData) {
-  const QString text = SerialText(deviceData);
+  QString text = SerialText(deviceData);
   if (!text.isEmpty()) {
     return text;
   }

@@ -256,7 +256,8 @@ TEST_F(Vantorctl, LiveReadingsOfAnotherInstrumentOnThePortGoUnderThatInstrument)
   const QString err = QString::fromUtf8(process.readAllStandardError());
   EXPECT_EQ(process.exitCode(), 0) << err.toStdString();
   EXPECT_EQ(err.count("another instrument connected"), 1) << err.toStdString();
-  EXPECT_TRUE(err.contains("another instrument connected: SN004719")) << err.toStdString();
+  EXPECT_TRUE(err.contains("vantorctl: COM3: another instrument connected: SN004719"))
+      << err.toStdString();
   const std::vector<float> rates = ratesUntil([](const auto&) { return true; });
   ASSERT_EQ(rates.size(), 20u);
   EXPECT_GT(other.RequestsSeen(IdMeasurement), 0u);
