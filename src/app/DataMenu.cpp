@@ -66,7 +66,27 @@ std::function<HistoryExportResult(HistoryStore&, HistoryJob&)> ExportJob(
 }
 
 QString InstrumentText(const InstrumentIdentity& instrument) {
-  return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentKey(instrument));
+  return QStringLiteral("%1 (%2)").arg(instrument.Firmware.trimmed(), InstrumentName(instrument));
+}
+
+QString InstrumentFilePart(const InstrumentIdentity& instrument) {
+  QString serial = SerialText(instrument.DeviceData);
+  if (!serial.isEmpty()) {
+    return serial;
+  }
+  return QStringLiteral("%1-%2").arg(instrument.DeviceType).arg(DeviceDataHex(instrument));
+}
+
+QString ExportFileStem(HistoryExportKind kind,
+                       const std::optional<InstrumentIdentity>& instrument) {
+  QString stem = kind == HistoryExportKind::Archive    ? QStringLiteral("vantor-archive")
+                 : kind == HistoryExportKind::Readings ? QStringLiteral("vantor-readings")
+                                                       : QStringLiteral("vantor-events");
+  const QString serial = instrument ? SerialText(instrument->DeviceData) : QString();
+  if (!serial.isEmpty()) {
+    stem += QLatin1Char('-') + serial;
+  }
+  return stem;
 }
 
 QString DatedCsvName(const QString& stem, const LocalTime& day) {
@@ -282,10 +302,13 @@ void DataMenu::ChooseAndExport(HistoryExportKind kind,
   }
 
   const LocalTime today = session_.Clock->ToLocal(now);
-  const QString name =
-      DatedCsvName(kind == HistoryExportKind::Archive ? QStringLiteral("vantor-archive")
-                                                      : QStringLiteral("vantor-readings"),
-                   today);
+  // One instrument's records are named by its serial: the one chosen, or
+  // the only one the history knows.
+  std::optional<InstrumentIdentity> whose = request.Instrument;
+  if (!whose && known.Value.size() == 1) {
+    whose = known.Value.front().Identity;
+  }
+  const QString name = DatedCsvName(ExportFileStem(kind, whose), today);
   const QString path = AskPath(QDir::current().filePath(name));
   if (path.isEmpty()) {
     return;

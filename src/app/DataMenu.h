@@ -57,9 +57,14 @@ class HistoryExportDialog : public QDialog {
   QDialogButtonBox* buttons_ = nullptr;
 };
 
-// How an instrument reads in a list: its firmware, device type and device
-// data, as the export's instrument cells name it.
+// How an instrument reads in a list: its firmware and its serial, or its
+// device type and device data where the device data holds no serial.
 QString InstrumentText(const InstrumentIdentity& instrument);
+// An instrument in a file name: its serial, or "7-<device data in hex>".
+QString InstrumentFilePart(const InstrumentIdentity& instrument);
+// The start of an export's suggested file name, "vantor-archive-SN004711":
+// the kind, and the serial of the one instrument exported when it has one.
+QString ExportFileStem(HistoryExportKind kind, const std::optional<InstrumentIdentity>& instrument);
 
 // A menu item's caption as a window title: without its ellipsis.
 QString TitleOf(QString caption);

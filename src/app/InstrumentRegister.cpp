@@ -185,10 +185,10 @@ QString InstrumentRegister::TimeText(int64_t ms) const {
 void InstrumentRegister::ApplyLanguage(uint8_t language) {
   language_ = language;
   setWindowTitle(TitleOf(Text(RowInstrumentsItem)));
-  list_->setHorizontalHeaderLabels({Text(RowFirmware), Text(RowDeviceTypeColumn),
-                                    Text(RowDeviceDataColumn), Text(RowFirstSeen),
-                                    Text(RowLastSeen), Text(RowLastReadingColumn),
-                                    Text(RowRecordsKept), Text(RowLastArchiveRead)});
+  list_->setHorizontalHeaderLabels(
+      {Text(RowSerialColumn), Text(RowFirmware), Text(RowDeviceTypeColumn),
+       Text(RowDeviceDataColumn), Text(RowFirstSeen), Text(RowLastSeen), Text(RowLastReadingColumn),
+       Text(RowRecordsKept), Text(RowLastArchiveRead)});
   log_->setHeaderLabels({Text(RowTimeColumn), Text(RowEventColumn), Text(RowWhoColumn),
                          Text(RowComputerColumn), Text(RowDetailsColumn)});
   refresh_->setText(Text(RowRefresh));
@@ -329,6 +329,8 @@ void InstrumentRegister::FillList() {
                                       .arg(s.LastReadDeviceCount);
     }
     const int row = static_cast<int>(i);
+    const QString serial = SerialText(identity.DeviceData);
+    list_->setItem(row, ColSerial, Cell(serial.isEmpty() ? Nothing : serial));
     list_->setItem(row, ColFirmware, Cell(identity.Firmware.trimmed()));
     list_->setItem(row, ColDeviceType, Cell(QString::number(identity.DeviceType), true));
     list_->setItem(row, ColDeviceData, Cell(DeviceDataHex(identity)));
@@ -418,9 +420,8 @@ void InstrumentRegister::ExportClick() {
     return;
   }
   const LocalTime today = session_.Clock->ToLocal(session_.Clock->Now());
-  const QString name = DatedCsvName(
-      QStringLiteral("vantor-events-%1-%2").arg(logOf_->DeviceType).arg(DeviceDataHex(*logOf_)),
-      today);
+  const QString name =
+      DatedCsvName(QStringLiteral("vantor-events-") + InstrumentFilePart(*logOf_), today);
   const QString path = AskPath(QDir::current().filePath(name));
   if (path.isEmpty()) {
     return;

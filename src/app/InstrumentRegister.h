@@ -43,6 +43,7 @@ class InstrumentRegister : public QWidget {
  public:
   // Columns of the list and of the log.
   enum ListColumn : uint8_t {
+    ColSerial,
     ColFirmware,
     ColDeviceType,
     ColDeviceData,

@@ -41,6 +41,7 @@
 #include "NoticeLine.h"
 #include "PortMap.h"
 #include "QtTranslations.h"
+#include "ReturningPort.h"
 #include "ScreenCapture.h"
 #include "SettingsPage.h"
 #include "TForm2.h"
@@ -68,6 +69,12 @@ void ShowAndPaintNow(QWidget* window) {
   window->repaint();
 }
 
+// An instrument's serial in the status bar; a dash for device data of zeros.
+QString SerialShown(const InstrumentIdentity& instrument) {
+  const QString serial = InstrumentSerial(instrument.DeviceData);
+  return serial.isEmpty() ? QStringLiteral("\u2014") : serial;
+}
+
 }  // namespace
 
 TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
@@ -79,7 +86,10 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   tracedClock_ = std::make_unique<TracedClock>(clock);
   tracedClock_->SetTrace(trace_.get());
   session_ = std::make_unique<Session>(tracedClock_.get());
-  session_->Link.SetLineOpener(TracingOpener(*trace_, &DeviceLink::OpenMappedPort));
+  // A port that comes back is asked who is on it before anything it says
+  // is kept.
+  session_->Link.SetLineOpener(
+      IdentifyingOnReturn(session_->Link, TracingOpener(*trace_, &DeviceLink::OpenMappedPort)));
   history_ = std::make_unique<HistoryService>(ConfiguredHistoryLocation());
   session_->History = history_.get();
 
@@ -155,12 +165,13 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
     trace_->Record(std::move(event), LineTransport::Clock::now());
   });
   // An unplugged instrument: "---" while its port is gone, the port again
-  // once the link has opened it by itself.
+  // once the link has opened it by itself, and asked who is there.
   session_->Link.OnPortPresence = [this](bool present) {
     if (present) {
-      ShowConnectedPort();
+      PortBack();
     } else {
       SetPanelText(3, QStringLiteral("---"));
+      panels_[3]->setToolTip(QString());
     }
   };
 
@@ -377,6 +388,9 @@ void TForm1::ApplyLanguage(int language) {
   archive_->ApplyLanguage(lang);
 
   SetCaptions({{label14_, RowFirmware}, {label15_, RowComPort}}, lang);
+  if (!panels_[3]->toolTip().isEmpty()) {
+    ShowConnectedPort();
+  }
   label14_->adjustSize();
   label15_->adjustSize();
   if (form2_ != nullptr) {
@@ -540,6 +554,15 @@ int TForm1::Connect(int mode, int chosen) {
   }
   steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
   const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
+  if (found != 0) {
+    instrument_ = IdentityOf(session_->Link.Values());
+  } else {
+    instrument_.reset();
+    panels_[3]->setToolTip(QString());
+  }
+  // A fresh connection shows nothing of the one before anyway.
+  forgetPending_ = false;
+  tellPending_ = false;
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setValue(shownPort);  // where the search ended
   }
@@ -610,6 +633,55 @@ void TForm1::ReportWritten(const QString& parent, const QString& folder, const Q
 void TForm1::ShowConnectedPort() {
   SetPanelText(3, chosenDevice_.isEmpty() ? QStringLiteral("COM%1").arg(session_->PortNumber)
                                           : chosenDevice_);
+  if (instrument_) {
+    panels_[3]->setToolTip(MessageText(RowInstrumentOnPort, session_->LanguageIndex)
+                               .arg(SerialShown(*instrument_), instrument_->Firmware.trimmed()));
+  }
+}
+
+void TForm1::PortBack() {
+  const InstrumentIdentity now = IdentityOf(session_->Link.Values());
+  if (instrument_ && now != *instrument_) {
+    qCInfo(lcApp).noquote() << "another instrument on the port:" << InstrumentName(now);
+    instrument_ = now;
+    SetPanelText(1, now.Firmware);
+    forgetPending_ = true;
+    tellPending_ = true;
+    // Inside an exchange: what the pages show goes at once unless a long
+    // operation is under way on them; panel 0 says so once the exchange
+    // has reported its own outcome.
+    if (!session_->Busy) {
+      ForgetOtherInstrument();
+    }
+    QTimer::singleShot(0, this, &TForm1::TellOtherInstrument);
+  }
+  ShowConnectedPort();
+}
+
+void TForm1::ForgetOtherInstrument() {
+  if (!forgetPending_) {
+    return;
+  }
+  forgetPending_ = false;
+  archive_->ForgetRecords();
+  settings_->ClearValues();
+  measure_->ClearChartSeries();
+}
+
+void TForm1::TellOtherInstrument() {
+  if (!tellPending_) {
+    return;
+  }
+  if (session_->Busy) {
+    QTimer::singleShot(100, this, &TForm1::TellOtherInstrument);
+    return;
+  }
+  ForgetOtherInstrument();
+  tellPending_ = false;
+  if (instrument_) {
+    SetPanelText(
+        0, MessageText(RowOtherInstrument, session_->LanguageIndex).arg(SerialShown(*instrument_)));
+  }
 }
 
 void TForm1::ChoosePort(int port) {
@@ -626,7 +698,8 @@ void TForm1::ChooseDevice(const QString& path) {
   // its path, as vantorctl's does.
   DeviceLink::LineOpener traced =
       TracingOpener(*trace_, [path](int) { return DeviceLink::OpenDevicePath(path); });
-  session_->Link.SetLineOpener([traced = std::move(traced)](int) { return traced(0); });
+  session_->Link.SetLineOpener(
+      IdentifyingOnReturn(session_->Link, [traced = std::move(traced)](int) { return traced(0); }));
   chosenDevice_ = path;
   chosenPort_ = FirstPortNumber;
   setWindowTitle(QStringLiteral("Vantor \u2014 %1").arg(path));

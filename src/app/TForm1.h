@@ -4,10 +4,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "CalendarClock.h"
 #include "ConnectionManager.h"
 #include "FilePlaces.h"
+#include "HistoryTypes.h"
 #include "LineTrace.h"
 #include "Session.h"
 
@@ -137,7 +139,13 @@ class TForm1 : public QMainWindow {
   void FitToScreen();
   void FormCreate();
   void FormClose();
+  // Panel 3: the port, its tooltip naming the instrument on it.
   void ShowConnectedPort();
+  // The port came back: with another instrument on it (another serial),
+  // what the window showed of the one before goes and panel 0 says so.
+  void PortBack();
+  void ForgetOtherInstrument();
+  void TellOtherInstrument();
   // ConnectDevice on `chosen` when the mode is the chosen port.
   int Connect(int mode, int chosen);
   // The first port refused for lack of permission, and the first one held by
@@ -188,6 +196,11 @@ class TForm1 : public QMainWindow {
   FilePlaces places_;
   int chosenPort_ = 0;    // vantor --port N (any number with --device)
   QString chosenDevice_;  // vantor --device PATH
+  // The instrument the window works with since it connected; another one on
+  // the same port after it came back takes its place.
+  std::optional<InstrumentIdentity> instrument_;
+  bool forgetPending_ = false;  // the pages still show the one before
+  bool tellPending_ = false;    // panel 0 is yet to say so
   bool permissionTold_ = false;
   bool busyTold_ = false;
 

@@ -229,6 +229,14 @@ void ArchivePage::ClearArchiveView() {
   }
 }
 
+void ArchivePage::ForgetRecords() {
+  ClearArchiveView();
+  buffer_.Clear();
+  recordsRead_ = 0;
+  paging_.Reset(0);
+  edit6_->clear();
+}
+
 void ArchivePage::BeginViewUpdate() {
   ++viewBatch_;
   grid_->BeginUpdate();

@@ -40,6 +40,9 @@ class ArchivePage : public QWidget {
   void ShowMemoryFilling(uint32_t count, bool full);
   // Empties the table's data rows and the archive chart.
   void ClearArchiveView();
+  // Forgets the records read as well (another instrument is on the line):
+  // the view empties and the page buttons have nothing to page through.
+  void ForgetRecords();
   // Captions of the tab in `language` (0 Russian, 1 English).
   void ApplyLanguage(uint8_t language);
 

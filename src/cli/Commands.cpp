@@ -314,6 +314,25 @@ int LiveCommand(Context& c) {
   const auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.Interval));
   auto next = c.SteadyNow();
+  // The port came back with another instrument on it: its readings go
+  // under it (the link asked who it is), and standard error says so.
+  const auto presence = std::move(c.Link.OnPortPresence);
+  c.Link.OnPortPresence = [&c](bool present) {
+    const ValueStorage& values = c.Link.Values();
+    if (!present || values.DeviceData == c.Identification.DeviceData) {
+      return;
+    }
+    c.Identification.DeviceData = values.DeviceData;
+    c.Identification.Firmware = IdentityOf(values).Firmware;
+    Complain(QStringLiteral("%1: another instrument connected: %2")
+                 .arg(c.Port != 0 ? QStringLiteral("COM%1").arg(c.Port) : c.Device,
+                      InstrumentSerial(values.DeviceData)));
+  };
+  const struct Restore {
+    Context& C;
+    std::function<void(bool)> Presence;
+    ~Restore() { C.Link.OnPortPresence = std::move(Presence); }
+  } restore{c, presence};
   long long readings = 0;
   int failedInRow = 0;
   Clock::time_point failingSince;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "PortMap.h"
+#include "ReturningPort.h"
 #include "Terminal.h"
 #include "Vantorctl.h"
 
@@ -222,27 +223,6 @@ std::optional<PortChoice> ParsePortChoice(const QString& text, QString* error) {
   return choice;
 }
 
-QString InstrumentSerial(const std::array<uint8_t, 20>& deviceData) {
-  QString text;
-  for (const uint8_t byte : deviceData) {
-    const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-                       (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '_' || byte == '.';
-    if (!plain) {
-      break;
-    }
-    text += QLatin1Char(static_cast<char>(byte));
-  }
-  if (!text.isEmpty()) {
-    return text;
-  }
-  QByteArray bytes(reinterpret_cast<const char*>(deviceData.data()),
-                   static_cast<qsizetype>(deviceData.size()));
-  while (!bytes.isEmpty() && bytes.back() == '\0') {
-    bytes.chop(1);
-  }
-  return QString::fromLatin1(bytes.toHex());
-}
-
 QString InstrumentFileName(int port, const QString& serial, const QString& suffix) {
   return (serial.isEmpty() ? PortName(port) : PortName(port) + '-' + serial) + suffix;
 }
@@ -291,7 +271,8 @@ int RunOnSeveral(const SeveralRun& run) {
     // Rows going into a file of their own need not say whose they are.
     c.RowPort = run.File == SeveralRun::FileName::OutOption && !folder.isEmpty() ? 0 : ports[i];
     c.Clock.SetBase(run.Calendar);
-    c.Link.SetLineOpener(run.OpenPort ? run.OpenPort : &DeviceLink::OpenMappedPort);
+    c.Link.SetLineOpener(IdentifyingOnReturn(
+        c.Link, run.OpenPort ? run.OpenPort : DeviceLink::LineOpener(&DeviceLink::OpenMappedPort)));
     c.History = {run.History};
     InstrumentWork* own = work.get();
     // A QThread, not a bare thread: the serial port needs an event

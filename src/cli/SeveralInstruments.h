@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "DeviceLink.h"
+#include "HistoryTypes.h"
 
 namespace vantor::cli {
 
@@ -20,11 +21,6 @@ struct PortChoice {
 
 // "3", "3,4,5" or "all"; nothing for anything else, and `error` says why.
 std::optional<PortChoice> ParsePortChoice(const QString& text, QString* error);
-
-// The instrument's serial as people and file names show it: the text its
-// device data (variable 12) begins with, or, when that holds no text, its
-// bytes in hexadecimal without the trailing zeros; empty when all are zero.
-QString InstrumentSerial(const std::array<uint8_t, 20>& deviceData);
 
 // "COM3-SN004711.csv": the file of one instrument in a folder of several.
 QString InstrumentFileName(int port, const QString& serial, const QString& suffix);

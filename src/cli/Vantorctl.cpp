@@ -14,6 +14,7 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
+#include "ReturningPort.h"
 #include "Secrets.h"
 #include "SeveralInstruments.h"
 #include "Terminal.h"
@@ -321,7 +322,9 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
     // A device named by its path has no number.
     opener = [numbered = std::move(opener)](int) { return numbered(0); };
   }
-  c.Link.SetLineOpener(std::move(opener));
+  // A port that comes back is asked who is on it before anything it says
+  // is kept.
+  c.Link.SetLineOpener(IdentifyingOnReturn(c.Link, std::move(opener)));
 }
 
 }  // namespace

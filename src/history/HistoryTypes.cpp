@@ -34,6 +34,40 @@ QString DeviceDataHex(const InstrumentIdentity& instrument) {
                                  .toHex());
 }
 
+QString SerialText(const std::array<uint8_t, 20>& deviceData) {
+  QString text;
+  for (const uint8_t byte : deviceData) {
+    if (byte == 0) {
+      break;
+    }
+    const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+                       (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '_' || byte == '.';
+    if (!plain) {
+      return QString();
+    }
+    text += QLatin1Char(static_cast<char>(byte));
+  }
+  return text;
+}
+
+QString InstrumentSerial(const std::array<uint8_t, 20>& deviceData) {
+  QString text = SerialText(deviceData);
+  if (!text.isEmpty()) {
+    return text;
+  }
+  QByteArray bytes(reinterpret_cast<const char*>(deviceData.data()),
+                   static_cast<qsizetype>(deviceData.size()));
+  while (!bytes.isEmpty() && bytes.back() == '\0') {
+    bytes.chop(1);
+  }
+  return QString::fromLatin1(bytes.toHex());
+}
+
+QString InstrumentName(const InstrumentIdentity& instrument) {
+  const QString serial = SerialText(instrument.DeviceData);
+  return serial.isEmpty() ? InstrumentKey(instrument) : serial;
+}
+
 ActorParts SplitActor(const QString& actor) {
   const qsizetype at = actor.lastIndexOf(QLatin1Char('@'));
   if (at < 0) {

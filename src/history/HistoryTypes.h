@@ -31,6 +31,18 @@ QString InstrumentKey(const InstrumentIdentity& instrument);
 // The device data alone, in lower-case hex: the part of the key after ':'.
 QString DeviceDataHex(const InstrumentIdentity& instrument);
 
+// The serial the device data begins with ("SN004711"): letters, digits, '-',
+// '_' and '.' up to its first zero byte or its end; empty when it begins
+// with anything else, so binary data is never taken for a serial.
+QString SerialText(const std::array<uint8_t, 20>& deviceData);
+// The instrument's serial as people and file names show it: SerialText, or,
+// when that holds none, the device data's bytes in hexadecimal without the
+// trailing zeros; empty when all are zero.
+QString InstrumentSerial(const std::array<uint8_t, 20>& deviceData);
+// How the window names an instrument to people: its serial, or its key
+// where the device data holds none.
+QString InstrumentName(const InstrumentIdentity& instrument);
+
 // One successful live poll.
 struct LiveReading {
   int64_t AtMs = 0;       // the computer's time, ms since 1970 UTC

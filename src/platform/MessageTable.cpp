@@ -202,6 +202,9 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 190 */ " — не удалось разместить записей: %1 из %2", " — %1 of %2 records could not be placed",
     /* 191 */ "%1: устаревшая блокировка %2, оставленная пользователем %3; удалите её: sudo rm %2",
     "%1: a stale lock %2 left by %3; remove it with sudo rm %2",
+    /* 192 */ "Подключён другой прибор: %1", "Another instrument connected: %1",
+    /* 193 */ "Прибор %1, прошивка %2", "Instrument %1, firmware %2",
+    /* 194 */ "Серийный номер", "Serial number",
 }};
 // clang-format on
 

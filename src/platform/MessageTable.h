@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 192;
+inline constexpr int MessageRowCount = 195;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -179,6 +179,11 @@ enum MessageRow : int {
   // A port's lock file left by a program that is gone, which the user may
   // not remove (%1 the port, %2 the file, %3 its owner).
   RowPortStaleLock = 191,
+  // Another instrument on the port that came back (%1 its serial); the
+  // port's tooltip (%1 serial, %2 firmware); the register's serial column.
+  RowOtherInstrument = 192,
+  RowInstrumentOnPort = 193,
+  RowSerialColumn = 194,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

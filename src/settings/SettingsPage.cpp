@@ -167,6 +167,20 @@ int SettingsPage::ReadSettingsPage() {
   return 1;
 }
 
+void SettingsPage::ClearValues() {
+  for (int row = 0; row < 3; ++row) {
+    StringGrid2->SetCell(1, row, QString());
+    StringGrid5->SetCell(1, row, QString());
+  }
+  for (int row = 0; row < StringGrid1->rowCount(); ++row) {
+    StringGrid1->SetCell(1, row, QString());
+  }
+  LabeledEdit1->clear();
+  lastRead_ = UserSettings{};
+  shownSettings_.reset();
+  shownService_.reset();
+}
+
 void SettingsPage::FillUserSettings(const UserSettings& settings) {
   const uint8_t language = session_.LanguageIndex;
   for (int row = 0; row < 3; ++row) {

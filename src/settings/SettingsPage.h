@@ -34,6 +34,11 @@ class SettingsPage : public QWidget {
   // read of variable 3 succeeded. Also the connection test of a port.
   int ReadSettingsPage();
 
+  // Empties every value the tab shows and forgets the last read, as before
+  // the first one (another instrument is on the line): a write then sends
+  // nothing of the other instrument's.
+  void ClearValues();
+
   // "Считать": reads the tab; on failure calls OnReadFailed.
   void Button1Click();
   // "Записать" under the thresholds: sends the user settings (variable 4).

@@ -3,6 +3,8 @@
 // when the history cannot be used.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <QAction>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -237,6 +239,70 @@ TEST_F(DataMenuTest, TheArchiveGoesWholeAndTheInstrumentIsAskedOnlyAmongSeveral)
   ASSERT_EQ(rows.size(), 2);
   EXPECT_EQ(rows[1][1], "ДКС v1.2");
   EXPECT_EQ(rows[1][5], "0.5");
+}
+
+InstrumentIdentity WithSerial(const char* serial) {
+  InstrumentIdentity instrument;
+  instrument.DeviceType = 2;
+  std::copy(serial, serial + std::strlen(serial), instrument.DeviceData.begin());
+  instrument.DeviceData[12] = 26;  // made in 2026: data after the serial's end
+  instrument.Firmware = QStringLiteral("VNT-2 v1.07");
+  return instrument;
+}
+
+TEST(InstrumentNames, FilesAndListsNameAnInstrumentByItsSerialAndByItsDataOnlyWithoutOne) {
+  const InstrumentIdentity serial = WithSerial("SN004711");
+  EXPECT_EQ(InstrumentFilePart(serial), "SN004711");
+  EXPECT_EQ(InstrumentText(serial), "VNT-2 v1.07 (SN004711)");
+  EXPECT_EQ(ExportFileStem(HistoryExportKind::Archive, serial), "vantor-archive-SN004711");
+  EXPECT_EQ(ExportFileStem(HistoryExportKind::Readings, serial), "vantor-readings-SN004711");
+  EXPECT_EQ(ExportFileStem(HistoryExportKind::Events, serial), "vantor-events-SN004711");
+  EXPECT_EQ(DatedCsvName(ExportFileStem(HistoryExportKind::Archive, serial), {2026, 12, 10}),
+            "vantor-archive-SN004711-20261210.csv");
+  // Every instrument at once names none.
+  EXPECT_EQ(ExportFileStem(HistoryExportKind::Archive, std::nullopt), "vantor-archive");
+
+  // Binary data is no serial: the hex stays, and a file names no instrument
+  // it cannot name shortly.
+  const InstrumentIdentity binary = Instrument(1);
+  EXPECT_EQ(InstrumentFilePart(binary), "7-0100000000000000000000000000000000000000");
+  EXPECT_EQ(InstrumentText(binary), "ДКС v1.1 (7:0100000000000000000000000000000000000000)");
+  EXPECT_EQ(ExportFileStem(HistoryExportKind::Readings, binary), "vantor-readings");
+  // A letter that happens to begin binary data is no serial either.
+  InstrumentIdentity letter = binary;
+  letter.DeviceData = {'A', 0x8F, 0x01};
+  EXPECT_EQ(InstrumentFilePart(letter), "7-418f010000000000000000000000000000000000");
+}
+
+TEST_F(DataMenuTest, AnExportOfOneInstrumentSuggestsAFileNamedByItsSerial) {
+  Start(dir_.File("history.sqlite"));
+  ASSERT_TRUE(Store()->StoreArchiveRead(WithSerial("SN004711"), 1, {Record(0.11f)}, true).Ok);
+  onDialog_ = Accept;
+  Trigger("ExportArchiveItem");
+  EXPECT_EQ(suggested_, dir_.File("vantor-archive-SN004711-20231114.csv"));
+  ASSERT_EQ(Exported().size(), 2);
+
+  // Among several, the one chosen names the file; all of them name none.
+  ASSERT_TRUE(Store()->StoreArchiveRead(WithSerial("SN004719"), 1, {Record(0.5f)}, true).Ok);
+  QStringList offered;
+  onDialog_ = [&offered](HistoryExportDialog& dialog) {
+    for (int i = 0; i < dialog.InstrumentChoice()->count(); ++i) {
+      offered << dialog.InstrumentChoice()->itemText(i);
+    }
+    dialog.InstrumentChoice()->setCurrentIndex(2);
+    return Accept(dialog);
+  };
+  Trigger("ExportArchiveItem");
+  EXPECT_EQ(offered,
+            (QStringList{"Все приборы", "VNT-2 v1.07 (SN004711)", "VNT-2 v1.07 (SN004719)"}));
+  EXPECT_EQ(suggested_, dir_.File("vantor-archive-SN004719-20231114.csv"));
+  const QList<QStringList> rows = Exported();
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1][5], "0.5");
+  onDialog_ = [](HistoryExportDialog& dialog) { return Accept(dialog); };
+  Trigger("ExportArchiveItem");
+  EXPECT_EQ(suggested_, dir_.File("vantor-archive-20231114.csv"));
+  EXPECT_TRUE(errors_.Messages.isEmpty());
 }
 
 TEST_F(DataMenuTest, AFailedExportLeavesTheOldFileAndTheNoticeLineSaysWhereAndWhy) {

@@ -165,11 +165,11 @@ TEST_F(RegisterTest, ListsEveryInstrumentAndTheChangeLogOfTheOneSelectedFollowin
   ASSERT_EQ(list.rowCount(), 2);
   EXPECT_EQ(
       RowTexts(list, 0),
-      (QStringList{"ДКС v1.1", "7", "0100000000000000000000000000000000000000",
+      (QStringList{"—", "ДКС v1.1", "7", "0100000000000000000000000000000000000000",
                    "12.11.2023 01:13:20", "15.11.2023 01:12:20", "0,25 мкЗв/ч, 15.11.2023 01:12:20",
                    "2", "15.11.2023 00:41:40, полностью"}));
   EXPECT_EQ(RowTexts(list, 1),
-            (QStringList{"ДКС v1.2", "7", "0200000000000000000000000000000000000000",
+            (QStringList{"—", "ДКС v1.2", "7", "0200000000000000000000000000000000000000",
                          "15.11.2023 01:11:40", "15.11.2023 01:11:40", "—", "1",
                          "15.11.2023 01:11:40, не полностью (1 из 5)"}));
 
@@ -231,6 +231,46 @@ TEST_F(RegisterTest, ListsEveryInstrumentAndTheChangeLogOfTheOneSelectedFollowin
             (QStringList{"15.11.2023 00:13:20", "Settings written", "anna", "desk-2",
                          "members changed: 2", "Archive recording period, s: 30 → 60",
                          "Alarm 2: 0 → 1.5"}));
+  EXPECT_TRUE(errors_.Messages.isEmpty());
+}
+
+TEST_F(RegisterTest, AnInstrumentWithASerialIsNamedByItInTheListTheLogAndTheExportedFile) {
+  Start(dir_.File("history.sqlite"));
+  InstrumentIdentity serial;
+  serial.DeviceType = 2;
+  const char text[] = "SN004711";
+  std::copy(text, text + 8, serial.DeviceData.begin());
+  serial.DeviceData[12] = 26;
+  serial.Firmware = "VNT-2 v1.07";
+  at_ = Now - 60;
+  ASSERT_TRUE(Store().AddEvent(serial, Event(EventKind::DoseReset, at_, "anna@desk-2")).Ok);
+  InstrumentRegister* view = Open();
+  ASSERT_NE(view, nullptr);
+  QTableWidget& list = *view->List();
+  ASSERT_EQ(list.rowCount(), 1);
+  EXPECT_EQ(list.horizontalHeaderItem(InstrumentRegister::ColSerial)->text(), "Серийный номер");
+  EXPECT_EQ(list.item(0, InstrumentRegister::ColSerial)->text(), "SN004711");
+  // The data stays in full in its own column.
+  EXPECT_EQ(list.item(0, InstrumentRegister::ColDeviceData)->text(),
+            "534e303034373131000000001a00000000000000");
+  EXPECT_EQ(view->findChild<QLabel*>("RegisterLogTitle")->text(),
+            "Журнал изменений: VNT-2 v1.07 (SN004711)");
+
+  QString suggested;
+  view->AskPath = [&](const QString& offered) {
+    suggested = offered;
+    return dir_.File("log.csv");
+  };
+  view->ExportButton()->click();
+  Settle(view);
+  EXPECT_EQ(suggested, dir_.File("vantor-events-SN004711-20231115.csv"));
+  const QList<QStringList> rows =
+      ParseCsv(QString::fromUtf8(test::ReadBytes(dir_.File("log.csv"))));
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1][3], "dose_reset");
+
+  form_->menuBar()->findChild<QAction*>("English1")->trigger();
+  EXPECT_EQ(list.horizontalHeaderItem(InstrumentRegister::ColSerial)->text(), "Serial number");
   EXPECT_TRUE(errors_.Messages.isEmpty());
 }
 

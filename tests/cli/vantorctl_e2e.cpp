@@ -27,6 +27,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -208,6 +209,91 @@ TEST_F(Vantorctl, LiveRidesOverACablePulledAndPutBack) {
   ASSERT_TRUE(process.waitForFinished(20000));
   EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
   EXPECT_EQ(ParseCsv(QString::fromUtf8(process.readAllStandardOutput())).size(), 1 + 6);
+}
+
+// The cable moved to another instrument under the same COM number while
+// live runs, and that one pulled and put back: every reading goes under the
+// instrument it came from, and standard error says once that another one is
+// connected.
+TEST_F(Vantorctl, LiveReadingsOfAnotherInstrumentOnThePortGoUnderThatInstrument) {
+  sim.SetBackground(0.12);
+  QProcess process;
+  Start(process, {"live", "--count", "20", "--interval", "0.1", "--format", "csv"});
+  QByteArray out;
+  // Rows of the output so far, each with its dose rate.
+  const auto ratesUntil = [&](const std::function<bool(const std::vector<float>&)>& enough) {
+    std::vector<float> rates;
+    for (int i = 0; i < 200; ++i) {
+      rates.clear();
+      const QList<QStringList> rows = ParseCsv(QString::fromUtf8(out));
+      for (qsizetype r = 1; r < rows.size(); ++r) {
+        rates.push_back(rows[r].value(1).toFloat());
+      }
+      if (enough(rates) || process.state() == QProcess::NotRunning) {
+        break;
+      }
+      process.waitForReadyRead(100);
+      out += process.readAllStandardOutput();
+    }
+    return rates;
+  };
+  ASSERT_TRUE(process.waitForStarted(10000));
+  ASSERT_GE(ratesUntil([](const auto& rates) { return rates.size() >= 2; }).size(), 2u)
+      << process.readAllStandardError().toStdString();
+
+  sim.Unplug();
+  sim::VirtualInstrument other;
+  other.WithLock([](sim::InstrumentModel& m) {
+    m.SetSerial("SN004719");
+    return 0;
+  });
+  other.SetFirmware("VNT-2 v1.07");
+  other.SetBackground(5.0);
+  ASSERT_TRUE(other.PinAs(Port));
+  const auto fromOther = [](const std::vector<float>& rates) {
+    return !rates.empty() && rates.back() > 1.0f;
+  };
+  ASSERT_TRUE(fromOther(ratesUntil(fromOther)));
+  // The same one pulled and put back.
+  other.Unplug();
+  std::this_thread::sleep_for(150ms);
+  ASSERT_TRUE(other.Plug());
+  ASSERT_TRUE(process.waitForFinished(30000));
+  out += process.readAllStandardOutput();
+  const QString err = QString::fromUtf8(process.readAllStandardError());
+  EXPECT_EQ(process.exitCode(), 0) << err.toStdString();
+  EXPECT_EQ(err.count("another instrument connected"), 1) << err.toStdString();
+  EXPECT_TRUE(err.contains("vantorctl: COM3: another instrument connected: SN004719"))
+      << err.toStdString();
+  const std::vector<float> rates = ratesUntil([](const auto&) { return true; });
+  ASSERT_EQ(rates.size(), 20u);
+  EXPECT_GT(other.RequestsSeen(IdMeasurement), 0u);
+
+  // The history: the first instrument's readings under it, the other's under
+  // the other, by their serials.
+  const QList<QStringList> readings = Run({"history", "export", "--what", "readings"}).Csv();
+  ASSERT_GE(readings.size(), 3);
+  const int key = static_cast<int>(readings[0].indexOf("instrument"));
+  const int rate = static_cast<int>(readings[0].indexOf("dose rate"));
+  const QString firstKey =
+      "2:" +
+      QString::fromLatin1(
+          QByteArray(reinterpret_cast<const char*>(sim.Values().DeviceData.data()), 20).toHex());
+  const QString otherKey =
+      "2:" +
+      QString::fromLatin1(
+          QByteArray(reinterpret_cast<const char*>(other.Values().DeviceData.data()), 20).toHex());
+  std::map<QString, int> under;
+  for (qsizetype r = 1; r < readings.size(); ++r) {
+    const QString& whose = readings[r][key];
+    const float value = readings[r][rate].toFloat();
+    EXPECT_TRUE((whose == firstKey && value < 1.0f) || (whose == otherKey && value > 1.0f))
+        << whose.toStdString() << " " << value;
+    ++under[whose];
+  }
+  EXPECT_GE(under[firstKey], 1);
+  EXPECT_GE(under[otherKey], 1);
+  EXPECT_EQ(under.size(), 2u);
 }
 
 TEST_F(Vantorctl, LiveWritesOneLinePerReadingOfTheInstrumentsRecord) {

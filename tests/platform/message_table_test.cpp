@@ -205,6 +205,10 @@ const Row OwnRows[] = {
     // A lock nobody holds that this user may not remove.
     {191, "%1: устаревшая блокировка %2, оставленная пользователем %3; удалите её: sudo rm %2",
      "%1: a stale lock %2 left by %3; remove it with sudo rm %2"},
+    // Which instrument is on the line.
+    {192, "Подключён другой прибор: %1", "Another instrument connected: %1"},
+    {193, "Прибор %1, прошивка %2", "Instrument %1, firmware %2"},
+    {194, "Серийный номер", "Serial number"},
 };
 
 TEST(MessageTable, TheProgramsOwnRowsReadTheirTextsInBothLanguages) {
