@@ -281,6 +281,9 @@ bool HistoryStore::Impl::WritePending(QString* error) {
       }
       queue.PopFront();
     }
+    if (options.Heartbeat) {
+      options.Heartbeat();
+    }
   }
   return true;
 }
@@ -453,6 +456,10 @@ HistoryOutcome HistoryStore::Retry() {
 
 int64_t HistoryStore::Pending() const {
   return d_->PendingTotal();
+}
+
+bool HistoryStore::Failing() const {
+  return d_->outage.Failing();
 }
 
 std::optional<int64_t> HistoryStore::RetryInMs() const {
