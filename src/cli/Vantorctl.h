@@ -19,6 +19,9 @@ enum ExitCode : int {
   // Done, but not all of what was read or done could be written to the
   // history (the history could not be opened, or read for an export).
   ExitHistoryNotWritten = 7,
+  // Readings or events wait in the spool file for a history that did not
+  // answer; they go in when it does (this run's Ctrl-C or SIGTERM too).
+  ExitSpooled = 9,
   ExitInterrupted = 130  // Ctrl-C stopped it; what was read is written
                          // (128 + the signal: 143 for SIGTERM)
 };
