@@ -130,5 +130,63 @@ TEST(HistorySpoolE2e, AFrozenServerIsToldWhileItLastsAndGetsEveryReadingShownWhe
   EXPECT_TRUE(boxes.Messages.isEmpty()) << "no box waits for a click";
 }
 
+// Closed while the server is frozen: closing keeps its bound, what the
+// history owes is in the spool, and the next start delivers it.
+TEST(HistorySpoolE2e, AWindowClosedWhileTheServerIsFrozenLeavesItsReadingsToTheNextStart) {
+  test::EnsureVantorApplication();
+  test::WorkDir dir;
+  TempConfigHome home;
+  test::ErrorBoxCatcher boxes;
+  test::FrozenServer server;
+  if (!server.Ok()) {
+    GTEST_SKIP() << "no PostgreSQL server could be started: " << server.Why().toStdString();
+  }
+  QDir().mkpath(home.Path() + "/vantor");
+  test::WriteBytes(home.Path() + "/vantor/vantor.conf",
+                   "[History]\nUrl=" + server.Url().toUtf8() + "\n");
+  sim::VirtualInstrument sim;
+  ASSERT_TRUE(sim.PinAs(Port));
+  FixedClock clock(Start);
+  sim.SetDeviceClock(clock.ToLocal(Start));
+  const QString spool = home.DataPath() + "/vantor/spool.sqlite";
+  const HistoryLocation location = ConfiguredHistoryLocation();
+  {
+    ProgramWindows windows(&clock);
+    TForm1& form = *windows.Form1;
+    form.Timer2Timer();
+    ASSERT_EQ(form.GetSession().PortNumber, Port);
+    form.PageControl()->setCurrentWidget(form.Measure());
+    form.Timer1()->stop();
+    const auto tick = [&] {
+      sim.AdvanceSeconds(1);
+      clock.Advance(1);
+      form.Measure()->Timer1Timer();
+      QCoreApplication::processEvents();
+    };
+    tick();
+    ASSERT_TRUE(Eventually([&] { return form.GetSession().History->Pending() == 0; }));
+    ASSERT_TRUE(server.Freeze());
+    for (int i = 0; i < 7; ++i) {
+      tick();
+    }
+    ASSERT_TRUE(Eventually([&] { return form.Notices()->Showing(); }, 30000));
+    tick();
+    tick();
+  }  // closed while frozen
+  EXPECT_EQ(HistorySpool(spool, location).Count(), 9) << "all that was owed";
+  EXPECT_EQ(HistoryService::LeftRunning(), 1) << "the stuck store's thread is left to end";
+
+  ASSERT_TRUE(server.Thaw());
+  ASSERT_TRUE(HistoryService::WaitLeftRunning(30000));
+  {
+    ProgramWindows next(&clock);
+    ASSERT_TRUE(Eventually([&] { return next.Form1->GetSession().History->Pending() == 0; }));
+    EXPECT_TRUE(Eventually([&] { return HistorySpool(spool, location).Count() == 0; }));
+  }
+  EXPECT_EQ(StoredSpan(server.Url()),
+            QStringLiteral("10 10 %1 %2").arg((Start + 1) * 1000).arg((Start + 10) * 1000));
+  EXPECT_TRUE(boxes.Messages.isEmpty());
+}
+
 }  // namespace
 }  // namespace vantor
