@@ -610,7 +610,8 @@ void HistoryService::AddEvent(const InstrumentIdentity& instrument, HistoryEvent
   if (event.Actor.isEmpty()) {
     event.Actor = actor_;
   }
-  PostOwed(EventItem{instrument, event}, 1, [instrument, event = std::move(event)](Worker& worker) {
+  EventItem owed{instrument, event};
+  PostOwed(std::move(owed), 1, [instrument, event = std::move(event)](Worker& worker) {
     return worker.Store.AddEvent(instrument, event);
   });
 }
