@@ -175,6 +175,7 @@ struct HistoryService::Shared {
                  std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     const int64_t pending = worker.Store.Pending();
+    const int64_t uncommitted = worker.Store.Uncommitted();
     const bool failing = worker.Store.Failing();
     lock.lock();
     StorePending = pending;
@@ -184,8 +185,10 @@ struct HistoryService::Shared {
       DeliveryDue = DeliveryDue || UnqueuedRows > 0;
     }
     TellLocked(outcome);
+    // Readings and events once committed; an archive read that buffers its
+    // next batch holds none of them back.
     std::vector<int64_t> held;
-    if (pending == 0) {
+    if (uncommitted == 0) {
       while (!Ledger.empty() && Ledger.front().Queued && Ledger.front().Seq <= LastQueuedSeq) {
         if (Ledger.front().SpoolId > 0) {
           held.push_back(Ledger.front().SpoolId);
@@ -200,7 +203,7 @@ struct HistoryService::Shared {
       lock.lock();
     }
     // Told once the spool holds nothing of it any more.
-    if (OutageTold && !failing && pending == 0 && !DeliveryDue) {
+    if (OutageTold && !failing && uncommitted == 0 && !DeliveryDue) {
       HistoryOutcome recovered;
       recovered.Recovered = true;
       recovered.Pending = TotalPending();

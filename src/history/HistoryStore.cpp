@@ -462,6 +462,10 @@ bool HistoryStore::Failing() const {
   return d_->outage.Failing();
 }
 
+int64_t HistoryStore::Uncommitted() const {
+  return d_->queue.Rows();
+}
+
 std::optional<int64_t> HistoryStore::RetryInMs() const {
   if (d_->queue.Empty() && d_->reads.Buffered() == 0) {
     return std::nullopt;

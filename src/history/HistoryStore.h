@@ -105,6 +105,9 @@ class HistoryStore {
   int64_t Pending() const;
   // Whether the last try failed and the store waits out the outage.
   bool Failing() const;
+  // Rows handed to the store and not yet committed, without the archive
+  // records that wait for their batch.
+  int64_t Uncommitted() const;
   // While items wait after a failure: how long until the store tries again
   // on its own.
   std::optional<int64_t> RetryInMs() const;
