@@ -98,7 +98,6 @@ struct HistoryService::Shared {
   bool WatchStop = false;
   int64_t HandedRows = 0;    // rows in Tasks
   int64_t StorePending = 0;  // the store's own, after its last task
-  bool StoreFailing = false;
   HistoryService* Mailbox = nullptr;
   std::vector<std::weak_ptr<HistoryJob>> Jobs;
 
@@ -156,11 +155,6 @@ struct HistoryService::Shared {
     }
   }
 
-  void Tell(const HistoryOutcome& outcome) {
-    const std::lock_guard lock(Mutex);
-    TellLocked(outcome);
-  }
-
   int64_t TotalPending() const { return HandedRows + StorePending + UnqueuedRows; }
 
   void StartBusy() {
@@ -179,12 +173,15 @@ struct HistoryService::Shared {
     const bool failing = worker.Store.Failing();
     lock.lock();
     StorePending = pending;
-    StoreFailing = failing;
     if (Hung) {
       Hung = false;
       DeliveryDue = DeliveryDue || UnqueuedRows > 0;
     }
-    TellLocked(outcome);
+    // The end of an outage is told below, once what was owed is in and out
+    // of the spool.
+    if (!outcome.Recovered) {
+      TellLocked(outcome);
+    }
     // Readings and events once committed; an archive read that buffers its
     // next batch holds none of them back.
     std::vector<int64_t> held;
