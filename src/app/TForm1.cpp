@@ -26,6 +26,7 @@
 #include <chrono>
 #include <thread>
 
+#include <cstdio>
 #include "AboutWindows.h"
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
@@ -215,6 +216,16 @@ TForm1::~TForm1() {
   session_->ClearNotice = [](int) {};
   history_->OnOutcome = nullptr;
   delete takeCentralWidget();
+  // Closing waits at most its bound; what the history has not taken by
+  // then waits in the spool for the next start, and the log says where.
+  history_->Close();
+  if (const int64_t spooled = history_->Spooled(); spooled > 0) {
+    std::fprintf(stderr,
+                 "Vantor: %lld readings and events wait in the spool %s for the history (%s); "
+                 "they go in when it answers again\n",
+                 static_cast<long long>(spooled), qPrintable(history_->SpoolPath()),
+                 qPrintable(history_->Location().Text()));
+  }
 }
 
 void TForm1::FitToScreen() {

@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
   }
   // A history server that took a connection and never answered still holds
   // the store's thread: the program ends without waiting for it (what it
-  // could not write is lost either way, and the database keeps whole
-  // transactions only).
+  // owed waits in the spool, and the database keeps whole transactions
+  // only).
   if (vantor::HistoryService::LeftRunning() > 0) {
     std::fflush(nullptr);
     std::_Exit(status);

@@ -736,14 +736,29 @@ int FinishHistory(Context& c, int status) {
   }
   c.Service->Close(HistoryCloseWaitMs);
   TellHistory();
-  const int64_t left = c.Service->Pending();
-  if (left == 0) {
-    return status;
+  const int64_t spooled = c.Service->Spooled();
+  const int64_t left = std::max<int64_t>(0, c.Service->Pending() - spooled);
+  if (spooled > 0) {
+    Complain(QStringLiteral("%1 readings and events wait in the spool %2 for the history (%3); "
+                            "they go in when it answers again")
+                 .arg(spooled)
+                 .arg(c.Service->SpoolPath(), c.Service->Location().Text()));
   }
-  Complain(QStringLiteral("%1 items could not be written to the history (%2)")
-               .arg(left)
-               .arg(c.Service->Location().Text()));
-  return status == ExitDone ? ExitHistoryNotWritten : status;
+  if (left > 0) {
+    Complain(QStringLiteral("%1 items could not be written to the history (%2)")
+                 .arg(left)
+                 .arg(c.Service->Location().Text()));
+  }
+  // Readings in the spool are the news, even of a run stopped by a signal.
+  const bool historyOnly = status == ExitDone || status == ExitHistoryNotWritten ||
+                           status == ExitInterrupted || status == InterruptRequest::ExitStatus();
+  if (spooled > 0 && historyOnly) {
+    return ExitSpooled;
+  }
+  if (left > 0 && status == ExitDone) {
+    return ExitHistoryNotWritten;
+  }
+  return status;
 }
 
 }  // namespace vantor::cli

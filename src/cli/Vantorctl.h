@@ -22,6 +22,9 @@ enum ExitCode : int {
   // The instrument answered but did not carry out the command (it refused
   // it, or did not acknowledge it).
   ExitCommandRefused = 8,
+  // Readings or events wait in the spool file for a history that did not
+  // answer; they go in when it does (this run's Ctrl-C or SIGTERM too).
+  ExitSpooled = 9,
   ExitInterrupted = 130  // Ctrl-C stopped it; what was read is written
                          // (128 + the signal: 143 for SIGTERM)
 };

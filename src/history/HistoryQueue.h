@@ -16,6 +16,9 @@ namespace vantor {
 struct ReadingsItem {
   InstrumentIdentity Instrument;
   std::vector<LiveReading> Readings;
+  // One reading the instrument did not flag as new (a poll that repeats
+  // its last measurement): kept only when the history lacks that one.
+  bool Repeat = false;
 };
 struct EventItem {
   InstrumentIdentity Instrument;

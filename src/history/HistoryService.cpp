@@ -1,6 +1,8 @@
 #include "HistoryService.h"
 
 #include <QDateTime>
+#include <numeric>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -8,6 +10,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include "HistoryLog.h"
+#include "HistorySpool.h"
 
 namespace vantor {
 namespace {
@@ -63,23 +67,55 @@ struct HistoryService::Shared {
     int64_t Rows = 0;
     bool Job = false;
     bool Write = false;
+    int64_t Seq = 0;  // the reading or event it writes, 0 for other tasks
+  };
+  // A reading or event handed over and not yet held by the store.
+  struct Owed {
+    int64_t Seq = 0;
+    HistoryItem Item;
+    int64_t Rows = 1;
+    int64_t HandedMs = 0;  // watch clock
+    int64_t SpoolId = 0;   // its row in the spool, once there
+    bool Queued = false;   // handed to the store (a task, or the store's queue)
   };
   // Writes deferred in a row: at most this many wait for one commit.
   static constexpr int DeferLimit = 256;
+  // The spool id of an entry on its way there.
+  static constexpr int64_t SpoolingId = -1;
+  // How often the watch looks at the store's thread.
+  static constexpr int WatchEveryMs = 100;
   int deferredInRow = 0;
 
   std::mutex Mutex;
   std::condition_variable Wake;     // to the store's thread: a task, or stop
   std::condition_variable Settled;  // to waiters: idle, an answer, the end
+  std::condition_variable WatchWake;
   std::deque<QueuedTask> Tasks;
   bool Busy = false;
   bool Stopping = false;
   bool Finished = false;
   bool LeftToEnd = false;
+  bool WatchStop = false;
   int64_t HandedRows = 0;    // rows in Tasks
   int64_t StorePending = 0;  // the store's own, after its last task
   HistoryService* Mailbox = nullptr;
   std::vector<std::weak_ptr<HistoryJob>> Jobs;
+
+  // The bound on one store operation, and what is owed meanwhile. The
+  // ledger is ordered: the entries handed to the store come first, those
+  // that wait for delivery after them.
+  int AnswerBoundMs = 5000;
+  std::function<int64_t()> WatchNow;
+  std::unique_ptr<HistorySpool> Spool;
+  std::deque<Owed> Ledger;
+  int64_t NextSeq = 1;
+  int64_t LastQueuedSeq = 0;
+  int64_t UnqueuedRows = 0;
+  int64_t BusySinceMs = 0;
+  bool Hung = false;         // the store's thread is past the bound
+  bool DeliveryDue = false;  // ledger entries wait to be handed to the store
+  bool OutageTold = false;   // the owner heard of an outage, not yet of its end
+  bool SpoolFailureLogged = false;
 
   // Runs `fn` on the mailbox's thread, as a queued call; nothing once the
   // service is gone.
@@ -90,11 +126,22 @@ struct HistoryService::Shared {
     }
   }
 
-  void Tell(const HistoryOutcome& outcome) {
-    if (!Worth(outcome)) {
+  // One outage is told once, whether the store failed or stopped
+  // answering, and its end once; `Mutex` is held.
+  void TellLocked(const HistoryOutcome& outcome) {
+    if (outcome.Notify) {
+      if (OutageTold) {
+        return;
+      }
+      OutageTold = true;
+    } else if (outcome.Recovered) {
+      if (!OutageTold) {
+        return;
+      }
+      OutageTold = false;
+    } else {
       return;
     }
-    const std::lock_guard lock(Mutex);
     if (Mailbox != nullptr) {
       HistoryService* service = Mailbox;
       QMetaObject::invokeMethod(
@@ -108,6 +155,59 @@ struct HistoryService::Shared {
     }
   }
 
+  int64_t TotalPending() const { return HandedRows + StorePending + UnqueuedRows; }
+
+  void StartBusy() {
+    Busy = true;
+    BusySinceMs = WatchNow();
+  }
+
+  // After a step of the store's thread, with `lock` held: it answered, so
+  // it is not hung; what the store now holds leaves the ledger and the
+  // spool; an outage that has ended is told.
+  void AfterStep(const HistoryOutcome& outcome, Worker& worker,
+                 std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    const int64_t pending = worker.Store.Pending();
+    const int64_t uncommitted = worker.Store.Uncommitted();
+    const bool failing = worker.Store.Failing();
+    lock.lock();
+    StorePending = pending;
+    if (Hung) {
+      Hung = false;
+      DeliveryDue = DeliveryDue || UnqueuedRows > 0;
+    }
+    // The end of an outage is told below, once what was owed is in and out
+    // of the spool.
+    if (!outcome.Recovered) {
+      TellLocked(outcome);
+    }
+    // Readings and events once committed; an archive read that buffers its
+    // next batch holds none of them back.
+    std::vector<int64_t> held;
+    if (uncommitted == 0) {
+      while (!Ledger.empty() && Ledger.front().Queued && Ledger.front().Seq <= LastQueuedSeq) {
+        if (Ledger.front().SpoolId > 0) {
+          held.push_back(Ledger.front().SpoolId);
+        }
+        Ledger.pop_front();
+      }
+    }
+    if (!held.empty() && Spool) {
+      lock.unlock();
+      QString error;
+      Spool->Remove(held, &error);
+      lock.lock();
+    }
+    // Told once the spool holds nothing of it any more.
+    if (OutageTold && !failing && uncommitted == 0 && !DeliveryDue) {
+      HistoryOutcome recovered;
+      recovered.Recovered = true;
+      recovered.Pending = TotalPending();
+      TellLocked(recovered);
+    }
+  }
+
   // Runs one task with the lock released; `lock` is held again after. A
   // write with more writes already waiting behind it only joins the
   // store's queue: the last of them commits them together.
@@ -116,25 +216,171 @@ struct HistoryService::Shared {
         task.Write && deferredInRow < DeferLimit &&
         std::any_of(Tasks.begin(), Tasks.end(), [](const QueuedTask& next) { return next.Write; });
     deferredInRow = defer ? deferredInRow + 1 : 0;
+    LastQueuedSeq = std::max(LastQueuedSeq, task.Seq);
+    BusySinceMs = WatchNow();
     lock.unlock();
     worker.Store.SetDeferred(defer);
     const HistoryOutcome outcome = task.Run(worker);
     worker.Store.SetDeferred(false);
-    Tell(outcome);
-    const int64_t pending = worker.Store.Pending();
     lock.lock();
     HandedRows -= task.Rows;
-    StorePending = pending;
+    AfterStep(outcome, worker, lock);
+  }
+
+  // Hands what waits in the ledger (the spool of an earlier run, what came
+  // while the store did not answer) to the store, in order.
+  void DeliverOwed(Worker& worker, std::unique_lock<std::mutex>& lock) {
+    std::vector<HistoryItem> items;
+    for (Owed& owed : Ledger) {
+      if (!owed.Queued) {
+        owed.Queued = true;
+        items.push_back(owed.Item);
+        UnqueuedRows -= owed.Rows;
+        LastQueuedSeq = std::max(LastQueuedSeq, owed.Seq);
+      }
+    }
+    DeliveryDue = false;
+    if (items.empty()) {
+      return;
+    }
+    StorePending += static_cast<int64_t>(
+        std::accumulate(items.begin(), items.end(), int64_t{0},
+                        [](int64_t sum, const HistoryItem& item) { return sum + ItemSize(item); }));
+    StartBusy();
+    lock.unlock();
+    HistoryOutcome outcome;
+    for (size_t i = 0; i < items.size(); ++i) {
+      worker.Store.SetDeferred(i + 1 < items.size());
+      if (const auto* readings = std::get_if<ReadingsItem>(&items[i]);
+          readings != nullptr && readings->Repeat && readings->Readings.size() == 1) {
+        outcome = worker.Store.AddReading(readings->Instrument, readings->Readings[0], false);
+      } else if (readings != nullptr) {
+        outcome = worker.Store.AddReadings(readings->Instrument, readings->Readings);
+      } else if (const auto* event = std::get_if<EventItem>(&items[i])) {
+        outcome = worker.Store.AddEvent(event->Instrument, event->Event);
+      }
+    }
+    worker.Store.SetDeferred(false);
+    lock.lock();
+    Busy = false;
+    AfterStep(outcome, worker, lock);
+  }
+
+  // Puts ledger entries into the spool, one transaction: all of them, or
+  // (`all` false) those the store did not take within the bound, or every
+  // one while it does not answer. `lock` is held, and released meanwhile.
+  void SpoolOwed(std::unique_lock<std::mutex>& lock, bool all) {
+    if (!Spool) {
+      return;
+    }
+    const int64_t now = WatchNow();
+    std::vector<HistoryItem> items;
+    std::vector<int64_t> seqs;
+    for (Owed& owed : Ledger) {
+      if (owed.SpoolId == 0 && (all || Hung || now - owed.HandedMs >= AnswerBoundMs)) {
+        owed.SpoolId = SpoolingId;  // the watch and Close spool apart, never twice
+        items.push_back(owed.Item);
+        seqs.push_back(owed.Seq);
+      }
+    }
+    if (items.empty()) {
+      return;
+    }
+    lock.unlock();
+    std::vector<int64_t> ids;
+    QString error;
+    const bool ok = Spool->Append(items, ids, &error);
+    lock.lock();
+    if (!ok) {
+      for (Owed& owed : Ledger) {
+        if (owed.SpoolId == SpoolingId) {
+          owed.SpoolId = 0;
+        }
+      }
+      if (!SpoolFailureLogged) {
+        SpoolFailureLogged = true;
+        qCWarning(lcHistory).noquote()
+            << "the spool" << Spool->Path() << "cannot be written:" << error;
+      }
+      return;
+    }
+    // Entries the store took meanwhile have left the ledger: their rows go
+    // again.
+    std::vector<int64_t> gone;
+    auto owed = Ledger.begin();
+    for (size_t i = 0; i < seqs.size(); ++i) {
+      while (owed != Ledger.end() && owed->Seq < seqs[i]) {
+        ++owed;
+      }
+      if (owed != Ledger.end() && owed->Seq == seqs[i]) {
+        owed->SpoolId = ids[i];
+      } else {
+        gone.push_back(ids[i]);
+      }
+    }
+    if (!gone.empty()) {
+      lock.unlock();
+      Spool->Remove(gone, &error);
+      lock.lock();
+    }
+  }
+
+  // The watch, with `lock` held: a store operation past its bound makes
+  // the history one that does not answer; what is handed over from then
+  // on waits in the ledger and the spool, not behind the stuck one.
+  void Watch(std::unique_lock<std::mutex>& lock) {
+    if (Busy && !Hung && WatchNow() - BusySinceMs >= AnswerBoundMs) {
+      Hung = true;
+      for (auto task = Tasks.begin(); task != Tasks.end();) {
+        if (task->Seq != 0) {
+          HandedRows -= task->Rows;
+          task = Tasks.erase(task);
+        } else {
+          ++task;
+        }
+      }
+      for (Owed& owed : Ledger) {
+        if (owed.Queued && owed.Seq > LastQueuedSeq) {
+          owed.Queued = false;
+          UnqueuedRows += owed.Rows;
+        }
+      }
+      HistoryOutcome outcome;
+      outcome.Ok = false;
+      outcome.Notify = true;
+      outcome.Error = QStringLiteral("it has not answered for %1 s")
+                          .arg(static_cast<double>(AnswerBoundMs) / 1000.0);
+      if (Spool) {
+        outcome.Error += QStringLiteral("; what it owes waits in %1").arg(Spool->Path());
+      }
+      outcome.Pending = TotalPending();
+      TellLocked(outcome);
+      Settled.notify_all();
+    }
+    SpoolOwed(lock, false);
+  }
+
+  void WatchLoop() {
+    std::unique_lock lock(Mutex);
+    while (!WatchStop) {
+      WatchWake.wait_for(lock, std::chrono::milliseconds(WatchEveryMs),
+                         [this] { return WatchStop; });
+      if (!WatchStop) {
+        Watch(lock);
+      }
+    }
   }
 
   // Between the chunks of a job: what was handed over meanwhile goes in
   // (writes and questions, in order; other jobs wait their turn).
   void RunBetween(Worker& worker) {
     std::unique_lock lock(Mutex);
+    BusySinceMs = WatchNow();  // a chunk is one operation, the job many
     for (;;) {
       const auto next = std::find_if(Tasks.begin(), Tasks.end(),
                                      [](const QueuedTask& task) { return !task.Job; });
       if (next == Tasks.end()) {
+        BusySinceMs = WatchNow();
         return;
       }
       QueuedTask task = std::move(*next);
@@ -146,6 +392,12 @@ struct HistoryService::Shared {
   void Loop(Worker& worker) {
     std::unique_lock lock(Mutex);
     for (;;) {
+      // Delivered even when closing: a store that answers takes it within
+      // the bound, and one that does not is left to the spool.
+      if (DeliveryDue && !Hung) {
+        DeliverOwed(worker, lock);
+        continue;
+      }
       if (!Tasks.empty()) {
         QueuedTask task = std::move(Tasks.front());
         Tasks.pop_front();
@@ -162,7 +414,7 @@ struct HistoryService::Shared {
       }
       Settled.notify_all();
       const std::optional<int64_t> retry = worker.Store.RetryInMs();
-      const auto ready = [this] { return !Tasks.empty() || Stopping; };
+      const auto ready = [this] { return !Tasks.empty() || Stopping || (DeliveryDue && !Hung); };
       if (!retry) {
         Wake.wait(lock, ready);
         continue;
@@ -172,14 +424,12 @@ struct HistoryService::Shared {
       }
       // Nothing new came while the store waited out a failure: it tries
       // again on its own, so what waits goes in once the store is back.
-      Busy = true;
+      StartBusy();
       lock.unlock();
       const HistoryOutcome outcome = worker.Store.Retry();
-      Tell(outcome);
-      const int64_t pending = worker.Store.Pending();
       lock.lock();
       Busy = false;
-      StorePending = pending;
+      AfterStep(outcome, worker, lock);
     }
   }
 };
@@ -192,10 +442,43 @@ HistoryService::HistoryService(HistoryLocation location, HistoryOptions options,
       threading_(threading),
       shared_(std::make_shared<Shared>()) {
   shared_->Mailbox = this;
+  shared_->AnswerBoundMs = options.AnswerBoundMs;
+  shared_->WatchNow = options.WatchMs ? options.WatchMs : std::function<int64_t()>(SteadyMs);
   if (threading_ == Threading::Inline) {
     inline_ = std::make_unique<Worker>(location_, options);
     return;
   }
+  if (!options.ReadOnly) {
+    shared_->Spool = std::make_unique<HistorySpool>(
+        options.SpoolPath.isEmpty() ? DefaultSpoolPath() : options.SpoolPath, location_);
+    // What an earlier run left in the spool goes in first.
+    std::vector<HistorySpool::Row> rows;
+    QString error;
+    if (!shared_->Spool->Load(rows, &error)) {
+      qCWarning(lcHistory).noquote()
+          << "the spool" << shared_->Spool->Path() << "cannot be read:" << error;
+    }
+    for (HistorySpool::Row& row : rows) {
+      Shared::Owed owed;
+      owed.Seq = shared_->NextSeq++;
+      owed.Rows = ItemSize(row.Item);
+      owed.Item = std::move(row.Item);
+      owed.HandedMs = shared_->WatchNow();
+      owed.SpoolId = row.Id;
+      shared_->UnqueuedRows += owed.Rows;
+      shared_->Ledger.push_back(std::move(owed));
+    }
+    shared_->DeliveryDue = !rows.empty();
+  }
+  if (options.Actor.isEmpty()) {
+    options.Actor = DefaultHistoryActor();
+  }
+  actor_ = options.Actor;
+  std::shared_ptr<Shared> watched = shared_;
+  options.Heartbeat = [watched] {
+    const std::lock_guard lock(watched->Mutex);
+    watched->BusySinceMs = watched->WatchNow();
+  };
   thread_ = std::thread(
       [shared = shared_, location = std::move(location), options = std::move(options)]() mutable {
         {
@@ -205,11 +488,16 @@ HistoryService::HistoryService(HistoryLocation location, HistoryOptions options,
           // Reads still open end as incomplete; what waits is tried once more
           // unless the store is waiting out a failure.
           worker.Reads.clear();
+          std::unique_lock lock(shared->Mutex);
+          shared->StartBusy();
+          lock.unlock();
+          HistoryOutcome outcome;
           if (worker.Store.Pending() > 0) {
-            shared->Tell(worker.Store.Retry());
+            outcome = worker.Store.Retry();
           }
-          const std::lock_guard lock(shared->Mutex);
-          shared->StorePending = worker.Store.Pending();
+          lock.lock();
+          shared->Busy = false;
+          shared->AfterStep(outcome, worker, lock);
         }
         std::unique_lock lock(shared->Mutex);
         shared->Finished = true;
@@ -222,6 +510,7 @@ HistoryService::HistoryService(HistoryLocation location, HistoryOptions options,
         lock.unlock();
         shared->Settled.notify_all();
       });
+  watcher_ = std::thread([shared = shared_] { shared->WatchLoop(); });
 }
 
 HistoryService::~HistoryService() {
@@ -274,21 +563,57 @@ void HistoryService::Tell(const HistoryOutcome& outcome) {
   }
 }
 
+void HistoryService::PostOwed(HistoryItem item, int64_t rows, Task task) {
+  if (inline_) {
+    Tell(task(*inline_));
+    return;
+  }
+  {
+    const std::lock_guard lock(shared_->Mutex);
+    if (shared_->Finished || closed_) {
+      return;
+    }
+    Shared::Owed owed;
+    owed.Seq = shared_->NextSeq++;
+    owed.Item = std::move(item);
+    owed.Rows = rows;
+    owed.HandedMs = shared_->WatchNow();
+    // While the store does not answer, or older items wait for delivery,
+    // it waits in the ledger: behind them, never behind the stuck task.
+    owed.Queued = !shared_->Hung && !shared_->DeliveryDue;
+    if (owed.Queued) {
+      shared_->Tasks.push_back({std::move(task), rows, false, true, owed.Seq});
+      shared_->HandedRows += rows;
+    } else {
+      shared_->UnqueuedRows += rows;
+    }
+    shared_->Ledger.push_back(std::move(owed));
+  }
+  shared_->Wake.notify_one();
+}
+
 void HistoryService::AddReading(const InstrumentIdentity& instrument, const LiveReading& reading,
                                 bool flaggedNew) {
-  Post([instrument, reading, flaggedNew](
-           Worker& worker) { return worker.Store.AddReading(instrument, reading, flaggedNew); },
-       1, TaskKind::Write);
+  ReadingsItem item{instrument, {reading}};
+  item.Repeat = !flaggedNew;
+  PostOwed(std::move(item), 1, [instrument, reading, flaggedNew](Worker& worker) {
+    return worker.Store.AddReading(instrument, reading, flaggedNew);
+  });
 }
 
 void HistoryService::AddEvent(const InstrumentIdentity& instrument, HistoryEvent event) {
-  // Stamped when it happened, not when the store gets to it.
+  // Stamped when and by whom it happened, not when the store gets to it
+  // (maybe in a later run, from the spool).
   if (event.AtMs == 0) {
     event.AtMs = NowMs();
   }
-  Post([instrument, event = std::move(event)](
-           Worker& worker) { return worker.Store.AddEvent(instrument, event); },
-       1, TaskKind::Write);
+  if (event.Actor.isEmpty()) {
+    event.Actor = actor_;
+  }
+  EventItem owed{instrument, event};
+  PostOwed(std::move(owed), 1, [instrument, event = std::move(event)](Worker& worker) {
+    return worker.Store.AddEvent(instrument, event);
+  });
 }
 
 void HistoryService::Flush() {
@@ -442,7 +767,20 @@ int64_t HistoryService::Pending() const {
     return inline_->Store.Pending();
   }
   const std::lock_guard lock(shared_->Mutex);
-  return shared_->HandedRows + shared_->StorePending;
+  return shared_->TotalPending();
+}
+
+int64_t HistoryService::Spooled() const {
+  const std::lock_guard lock(shared_->Mutex);
+  int64_t rows = 0;
+  for (const Shared::Owed& owed : shared_->Ledger) {
+    rows += owed.SpoolId > 0 ? owed.Rows : 0;
+  }
+  return rows;
+}
+
+QString HistoryService::SpoolPath() const {
+  return shared_->Spool ? shared_->Spool->Path() : QString();
 }
 
 bool HistoryService::WaitIdle(int timeoutMs) {
@@ -467,6 +805,10 @@ bool HistoryService::Close(int timeoutMs) {
     shared_->Mailbox = nullptr;
     return true;
   }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The end of the bound is kept for the spool: what the store has not
+  // taken by then is written there.
+  const auto spoolBy = deadline - std::chrono::milliseconds(shared_->Spool ? timeoutMs / 3 : 0);
   std::unique_lock lock(shared_->Mutex);
   shared_->Stopping = true;
   for (const auto& weak : shared_->Jobs) {
@@ -475,8 +817,12 @@ bool HistoryService::Close(int timeoutMs) {
     }
   }
   shared_->Wake.notify_all();
-  const bool ended = shared_->Settled.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                               [this] { return shared_->Finished; });
+  // A store that does not answer is not waited for.
+  shared_->Settled.wait_until(lock, spoolBy, [this] { return shared_->Finished || shared_->Hung; });
+  shared_->SpoolOwed(lock, true);
+  const bool ended = shared_->Finished ||
+                     (!shared_->Hung && shared_->Settled.wait_until(
+                                            lock, deadline, [this] { return shared_->Finished; }));
   if (!ended) {
     shared_->LeftToEnd = true;
     LeftBehind& left = Left();
@@ -484,7 +830,10 @@ bool HistoryService::Close(int timeoutMs) {
     ++left.Count;
   }
   shared_->Mailbox = nullptr;
+  shared_->WatchStop = true;
   lock.unlock();
+  shared_->WatchWake.notify_all();
+  watcher_.join();
   if (ended) {
     thread_.join();
   } else {

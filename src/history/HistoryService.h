@@ -7,6 +7,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "HistoryQueue.h"
 #include "HistoryStore.h"
 
 namespace vantor {
@@ -51,7 +52,11 @@ class HistoryJob {
 //  - questions wait for their answer with a bound, and say so when the
 //    store did not answer in time;
 //  - long work runs as a job with progress and cancel; writes handed over
-//    meanwhile go in between its chunks.
+//    meanwhile go in between its chunks;
+//  - every operation of the store has a bound, watched from a thread of
+//    its own: past it the history counts as not answering (told at once),
+//    and the readings and events it owes go to a spool file that outlives
+//    the program, delivered once it answers again, in this run or the next.
 //
 // The window and vantorctl each own one; the features' operations reach it
 // through a HistorySink.
@@ -133,6 +138,12 @@ class HistoryService : public QObject {
 
   // Items handed over or held in memory that are not in the store yet.
   int64_t Pending() const;
+  // Of those, the readings and events kept in the spool file (this run's
+  // and those an earlier run left); after Close what waits there for the
+  // history to answer again.
+  int64_t Spooled() const;
+  // The spool file; empty when this service keeps none (read only, inline).
+  QString SpoolPath() const;
   // Waits until everything handed over so far has been tried; false when
   // that took longer than `timeoutMs`.
   bool WaitIdle(int timeoutMs);
@@ -160,6 +171,9 @@ class HistoryService : public QObject {
   int64_t NowMs() const;
   enum class TaskKind : uint8_t { Write, Question, Job };
   void Post(Task task, int64_t rows, TaskKind kind = TaskKind::Question);
+  // A reading or event: kept by the service until the store holds it, so it
+  // can go to the spool when the store does not answer.
+  void PostOwed(HistoryItem item, int64_t rows, Task task);
   void Tell(const HistoryOutcome& outcome);
   std::shared_ptr<HistoryJob> StartJob(
       std::function<HistoryOutcome(HistoryStore&, HistoryJob&)> work,
@@ -180,10 +194,12 @@ class HistoryService : public QObject {
 
   HistoryLocation location_;
   std::function<int64_t()> nowMs_;
+  QString actor_;  // who is at the computer, for events
   Threading threading_;
   std::shared_ptr<Shared> shared_;
   std::unique_ptr<Worker> inline_;  // Threading::Inline
   std::thread thread_;
+  std::thread watcher_;
   std::atomic<int> nextRead_{1};
   bool closed_ = false;
 };

@@ -283,6 +283,9 @@ bool HistoryStore::Impl::WritePending(QString* error) {
       }
       queue.PopFront();
     }
+    if (options.Heartbeat) {
+      options.Heartbeat();
+    }
   }
   return true;
 }
@@ -455,6 +458,14 @@ HistoryOutcome HistoryStore::Retry() {
 
 int64_t HistoryStore::Pending() const {
   return d_->PendingTotal();
+}
+
+bool HistoryStore::Failing() const {
+  return d_->outage.Failing();
+}
+
+int64_t HistoryStore::Uncommitted() const {
+  return d_->queue.Rows();
 }
 
 std::optional<int64_t> HistoryStore::RetryInMs() const {

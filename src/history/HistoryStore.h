@@ -39,6 +39,18 @@ struct HistoryOptions {
   // Called between the chunks of a long question (an export, a look back):
   // other work on the store may go ahead there.
   std::function<void()> Pause;
+  // Called after every commit of a chunk, so a long catch-up after an
+  // outage shows it still goes on.
+  std::function<void()> Heartbeat;
+  // How long one operation of the store may take before the service counts
+  // the history as not answering; measured by the service from outside the
+  // store's thread, which may be stuck inside the client library.
+  int AnswerBoundMs = 5000;
+  // The steady clock for that bound, in ms; empty for the real one.
+  std::function<int64_t()> WatchMs;
+  // Where the service keeps what the history did not take in time; empty
+  // for DefaultSpoolPath().
+  QString SpoolPath;
 };
 
 // user@host of the one running the program, for events.
@@ -91,6 +103,11 @@ class HistoryStore {
   HistoryOutcome Retry();
   // Items held in memory that are not yet in the store.
   int64_t Pending() const;
+  // Whether the last try failed and the store waits out the outage.
+  bool Failing() const;
+  // Rows handed to the store and not yet committed, without the archive
+  // records that wait for their batch.
+  int64_t Uncommitted() const;
   // While items wait after a failure: how long until the store tries again
   // on its own.
   std::optional<int64_t> RetryInMs() const;
