@@ -448,7 +448,9 @@ HistoryService::HistoryService(HistoryLocation location, HistoryOptions options,
     inline_ = std::make_unique<Worker>(location_, options);
     return;
   }
-  if (!options.ReadOnly) {
+  // A location that can never be opened (a URL that does not parse) has
+  // nothing a spool could ever deliver to.
+  if (!options.ReadOnly && location_.Valid()) {
     shared_->Spool = std::make_unique<HistorySpool>(
         options.SpoolPath.isEmpty() ? DefaultSpoolPath() : options.SpoolPath, location_);
     // What an earlier run left in the spool goes in first.

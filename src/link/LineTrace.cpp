@@ -490,6 +490,15 @@ int64_t TracedClock::Now() const {
   return now;
 }
 
+int64_t TracedClock::NowMs() const {
+  // The millisecond within the second the trace notes, so readings polled
+  // within one second keep times of their own.
+  const int64_t ms = Base().NowMs();
+  const int64_t now = Now();
+  const int64_t second = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
+  return second == now ? ms : now * 1000;
+}
+
 QString ClockNote(const CalendarClock& clock) {
   const int64_t now = clock.Now();
   const LocalTime local = clock.ToLocal(now);

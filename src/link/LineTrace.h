@@ -180,6 +180,7 @@ class TracedClock : public CalendarClock {
   void SetTrace(LineTrace* trace) { trace_ = trace; }
 
   int64_t Now() const override;
+  int64_t NowMs() const override;
   LocalTime ToLocal(int64_t seconds) const override { return Base().ToLocal(seconds); }
   int64_t FromLocal(const LocalTime& local) const override { return Base().FromLocal(local); }
   int64_t StandardOffset() const override { return Base().StandardOffset(); }

@@ -589,7 +589,7 @@ TEST_F(Vantorctl, EveryWayLiveEndsClosesTheHistoryAndThePortWithItsLock) {
     EXPECT_EQ(live.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(live.exitCode(), 128 + signal);
     EXPECT_FALSE(LeftBeside(history));
-    EXPECT_GE(ReadingsInACopyOf(history), MeasurementsIn(out));
+    EXPECT_GE(ReadingsInACopyOf(history), MeasurementsIn(out)) << out.toStdString();
     EXPECT_FALSE(QFile::exists(lock));
   }
 
@@ -1019,7 +1019,8 @@ TEST_F(Vantorctl, TheTracesCommandLineCarriesNoPassword) {
        {QStringList{"--history", url}, QStringList{"--history=" + url}}) {
     const QStringList live{"live", "--count", "1"};
     const Result traced = Run(QStringList{"--trace", file} + history + live);
-    EXPECT_EQ(traced.Exit, 7) << traced.Err.toStdString();
+    // What a refusing server could not take waits in the spool.
+    EXPECT_EQ(traced.Exit, 9) << traced.Err.toStdString();
     EXPECT_FALSE(traced.Err.contains("s3cret")) << traced.Err.toStdString();
     const QByteArray text = test::ReadBytes(file);
     EXPECT_FALSE(text.contains("s3cret")) << text.toStdString();
