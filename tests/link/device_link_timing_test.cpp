@@ -62,6 +62,16 @@ class LinkTiming : public ::testing::Test {
     peer.Model = &model;
     return Attach(peer.AsPeer());
   }
+  // A new link to `late`, an instrument with 20 archive records that
+  // answers `latency` after each request.
+  MemoryLine& AttachLate(sim::InstrumentModel& late, std::chrono::milliseconds latency) {
+    late.PrefillArchive(20);
+    late.SetLatency(latency);
+    Fresh();
+    test::InstrumentPeer peer;
+    peer.Model = &late;
+    return Attach(peer.AsPeer());
+  }
   // A peer that answers every request with `reply` after `delay`, at once or
   // paced.
   MemoryLine& AttachScripted(Bytes reply, Clock::duration delay,
@@ -229,12 +239,7 @@ TEST_F(LinkTiming, AReadAnsweredWithoutItsValueFailsAndStoresNothing) {
 TEST_F(LinkTiming, LateRepliesAreNeverTakenForTheNextRequestsReply) {
   for (const auto latency : {140ms, 200ms}) {
     sim::InstrumentModel late;
-    late.PrefillArchive(20);
-    late.SetLatency(latency);
-    Fresh();
-    test::InstrumentPeer peer;
-    peer.Model = &late;
-    MemoryLine& line = Attach(peer.AsPeer());
+    MemoryLine& line = AttachLate(late, latency);
     for (int i = 0; i < 6; ++i) {
       link().Values().Archive = ArchiveRecordValue{};
       EXPECT_EQ(link().ReadVariable(IdArchive), 0) << latency.count() << " ms, read " << i;
@@ -257,12 +262,7 @@ TEST_F(LinkTiming, AReadAwaitingLateRepliesTakesAReplyLaterThanTheWindowUpToItsP
        std::vector<std::tuple<std::chrono::milliseconds, std::chrono::milliseconds, bool>>{
            {400ms, 500ms, true}, {480ms, 500ms, true}, {600ms, 500ms, false}}) {
     sim::InstrumentModel late;
-    late.PrefillArchive(20);
-    late.SetLatency(latency);
-    Fresh();
-    test::InstrumentPeer peer;
-    peer.Model = &late;
-    MemoryLine& line = Attach(peer.AsPeer());
+    MemoryLine& line = AttachLate(late, latency);
     const std::string context = std::to_string(latency.count()) + " ms";
     link().Values().Archive = ArchiveRecordValue{};
     EXPECT_EQ(link().ReadVariableAwaitingLate(IdArchive, patience), accepted ? 1 : 0) << context;
@@ -285,12 +285,7 @@ TEST_F(LinkTiming, AReadAwaitingLateRepliesTakesAReplyLaterThanTheWindowUpToItsP
   }
   // Without patience the same late reply is no answer.
   sim::InstrumentModel late;
-  late.PrefillArchive(20);
-  late.SetLatency(400ms);
-  Fresh();
-  test::InstrumentPeer peer;
-  peer.Model = &late;
-  Attach(peer.AsPeer());
+  AttachLate(late, 400ms);
   EXPECT_EQ(link().ReadVariable(IdArchive), 0);
   EXPECT_FALSE(link().LastReplyLate());
 }
