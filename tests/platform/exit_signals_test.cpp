@@ -46,7 +46,7 @@ TEST_F(ExitSignalsTest, EachSignalEndsTheEventLoopWithTheStatusAShellGives) {
     SCOPED_TRACE(signal);
     const ExitSignals handlers;
     EXPECT_EQ(ExitSignals::Caught(), 0);
-    QTimer::singleShot(0, [signal] { ::raise(signal); });
+    QTimer::singleShot(0, [number = signal] { ::raise(number); });
     EXPECT_EQ(RunLoop(), status);
     EXPECT_EQ(ExitSignals::Caught(), signal);
   }
