@@ -112,6 +112,7 @@ void ArchiveAssembler::BeginPass(bool anchored) {
   chains_.emplace_back();
   anchored_ = anchored;
   requests_ = 0;
+  knownAtStart_ = known_;
   gapMax_ = 0;
   runOpen_ = false;
   ownAnswers_ = anchored;
@@ -303,6 +304,19 @@ void ArchiveAssembler::Append(const std::optional<ArchiveRecord>& record) {
   Settle(false);
 }
 
+bool ArchiveAssembler::Adrift() const {
+  if (!anchored_ || known_ != knownAtStart_ || chains_.empty() || chains_.back().Broken ||
+      chains_.back().Runs.empty()) {
+    return false;
+  }
+  const Run& run = chains_.back().Runs.back();
+  if (run.Starts.size() < 2) {
+    return false;
+  }
+  return std::none_of(slots_.begin() + std::min(count_, run.Starts.front()), slots_.end(),
+                      [](const auto& slot) { return slot.has_value(); });
+}
+
 int ArchiveAssembler::NextLowest() const {
   const Chain& chain = chains_.back();
   if (chain.Runs.empty()) {
@@ -389,7 +403,10 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
   int failedInRow = 0;
   constexpr int MaxIdlePasses = 3;
   int idlePasses = 0;
-  for (int pass = 0; pass < MaxArchivePasses; ++pass) {
+  // Passes that lost their place before they placed anything, one after
+  // another: each is cut short and started again, not counted as a pass.
+  int adriftInRow = 0;
+  for (int pass = 0; pass<MaxArchivePasses; pass += adriftInRow> 0 ? 0 : 1) {
     if (pass > 0 && assembler.Complete()) {
       break;
     }
@@ -408,6 +425,7 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
     // The last exchange left nothing of its own to throw away: it took a
     // whole reply, or heard nothing at all.
     bool nothingLeft = true;
+    bool adrift = false;
     while (more) {
       link.Values().Archive = ArchiveRecordValue{};
       RecordAttempt attempt = RecordAttempt::Record;
@@ -439,6 +457,10 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
       // worth each.
       const int strays = static_cast<int>((dropped + HeaderSize - 1) / HeaderSize);
       more = assembler.Take(attempt, &record, strays);
+      if (more && started && assembler.Adrift()) {
+        adrift = true;
+        more = false;
+      }
       if (attempt == RecordAttempt::Record) {
         showSlots();
       }
@@ -457,9 +479,19 @@ ArchiveReadResult ReadArchive(DeviceLink& link, int count, const ArchiveProgress
     if (result.Lost || result.Stopped) {
       break;
     }
+    // Where the line keeps a pass from its place every time, reading gives
+    // up as it would on an instrument gone silent.
+    adriftInRow = adrift ? adriftInRow + 1 : 0;
+    if (adriftInRow >= DeviceLink::RetryAttempts) {
+      result.Stalled = true;
+      break;
+    }
+    if (adrift) {
+      continue;
+    }
     // Never endless: passes that place nothing new would be followed by
-    // more just like them. One that lost its place at its first read still
-    // helps the next with its records, so it takes a few in a row.
+    // more just like them. One whose records could not be placed yet may
+    // still help the next with them, so it takes a few in a row.
     idlePasses = assembler.Known() == knownBefore ? idlePasses + 1 : 0;
     if (idlePasses >= MaxIdlePasses && !assembler.Complete()) {
       result.Stalled = true;

@@ -71,6 +71,10 @@ class ArchiveAssembler {
   // held. False once this pass can gain nothing more: it has passed every
   // slot still unknown, or its records contradict what is known.
   bool Take(RecordAttempt attempt, const ArchiveRecord* record = nullptr, int strayReplies = 0);
+  // The anchored pass has placed nothing new and lost its place where no
+  // slot ahead is known: nothing it reads from here on can be placed by what
+  // this read knows, so a new start is worth more than reading on.
+  bool Adrift() const;
   // Places what the pass's runs allow now.
   void EndPass();
 
@@ -110,6 +114,7 @@ class ArchiveAssembler {
   // The pass in progress.
   bool anchored_ = true;
   int requests_ = 0;      // reads of this pass so far
+  int knownAtStart_ = 0;  // slots known when the pass began
   int gapMax_ = 0;        // slots the next record may lie beyond the last one
   bool runOpen_ = false;  // the next record follows the last one directly
   // Every answer of this pass so far was the answer to its own request, so

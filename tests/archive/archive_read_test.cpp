@@ -305,6 +305,26 @@ INSTANTIATE_TEST_SUITE_P(
 // What each fault costs: a late reply only its lateness, an answer that is
 // no record about one request and what stays uncertain read again, never
 // a pass after pass.
+// Bare acknowledgements and lost replies together: each leaves the place of
+// what follows uncertain by a slot, so a pass that meets one just where the
+// known records end is adrift. Such a pass starts again at once instead of
+// reading on; passes that place nothing used to end the read with most of the
+// archive unread (one seed in fourteen).
+TEST_F(ArchiveReadOverALossyLine, APassAdriftWhereTheKnownRecordsEndStartsAgainAndTheReadFinishes) {
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    model.SetSeed(seed);
+    model.PrefillArchive(120, 1, SummerTime);
+    model.ClearFaults();
+    model.InjectFault({Fault::BareAck, IdArchive, sim::EveryReply, 0.1});
+    model.InjectFault({Fault::LostReply, IdArchive, sim::EveryReply, 0.05});
+    const ArchiveReadResult read = ReadArchive(link, 120, {});
+    const std::string context = "seed " + std::to_string(seed);
+    ASSERT_EQ(read.Missing, 0) << context << ", passes " << read.Passes;
+    EXPECT_FALSE(read.Stalled) << context;
+    ExpectEveryRecordInItsSlot(read);
+  }
+}
+
 TEST_F(ArchiveReadOverALossyLine, RepliesLateBeyondTheLinksBoundStillFinishInAboutOneTransfer) {
   for (const int ms : {300, 600, 1000}) {
     model.SetSeed(5);

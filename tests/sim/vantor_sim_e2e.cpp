@@ -74,7 +74,8 @@ TEST(VantorSim, AnArchiveWithItsClockSetBackIsReadWholeThroughFaults) {
   link.OpenPort(4);
   ASSERT_TRUE(link.PortOpen());
   const ArchiveReadResult read = ReadArchive(link, 120, {});
-  EXPECT_EQ(read.Missing, 0);
+  EXPECT_EQ(read.Missing, 0) << "passes " << read.Passes << ", requests " << read.Requests
+                             << (read.Stalled ? ", stalled" : "") << (read.Lost ? ", lost" : "");
   std::set<std::pair<int, int>> moments;
   std::set<std::array<uint8_t, ArchiveSlotSize>> distinct;
   for (const auto& slot : read.Slots) {
