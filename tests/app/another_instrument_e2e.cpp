@@ -19,6 +19,7 @@
 #include "HistoryService.h"
 #include "HistoryStore.h"
 #include "MeasurePage.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "SettingsPage.h"
 #include "StringGrid.h"
@@ -30,7 +31,7 @@ namespace {
 
 constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
 
-class AnotherInstrumentE2e : public ::testing::Test {
+class AnotherInstrumentE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureVantorApplication(); }
 
@@ -40,6 +41,7 @@ class AnotherInstrumentE2e : public ::testing::Test {
     ASSERT_TRUE(first_.PinAs(3));
     windows_ = std::make_unique<ProgramWindows>(&clock_);
     form_ = windows_->Form1.get();
+    Look(form_);
     form_->ChoosePort(3);
     form_->Timer2Timer();
     ASSERT_EQ(form_->GetSession().PortNumber, 3);
@@ -63,14 +65,13 @@ class AnotherInstrumentE2e : public ::testing::Test {
     clock_.Advance(1);
     instrument.AdvanceSeconds(1);
     form_->PageControl()->setCurrentWidget(form_->Measure());
-    form_->Measure()->Timer1Timer();
-    QCoreApplication::processEvents();
+    Act([this] { form_->Measure()->Timer1Timer(); });
   }
 
   void ReadArchive() {
     form_->PageControl()->setCurrentWidget(form_->Archive());
     form_->Archive()->ServeDuringRead = nullptr;
-    form_->Archive()->Button4Click();
+    Act([this] { form_->Archive()->Button4Click(); });
   }
 
   // The readings the history holds, by serial, each with its dose rates.
@@ -103,7 +104,7 @@ class AnotherInstrumentE2e : public ::testing::Test {
     return history.ArchiveRecordCount(identity).Value;
   }
 
-  QLabel* Panel(int n) const { return form_->findChild<QLabel*>(QStringLiteral("Panel%1").arg(n)); }
+  QLabel* Panel(int n) const { return Find<QLabel>(qPrintable(QStringLiteral("Panel%1").arg(n))); }
 
   test::WorkDir dir_;
   TempConfigHome home_;
@@ -144,13 +145,13 @@ TEST_F(AnotherInstrumentE2e, AnotherSerialOnThePortIsAnotherInstrumentInTheWindo
   // Nothing of the first one stays on the tabs.
   EXPECT_EQ(form_->Archive()->RecordsRead(), 0);
   EXPECT_TRUE(form_->Archive()->Grid()->Cell(1, 1).isEmpty());
-  form_->Archive()->BitBtn2Click();  // paging brings none of its records back
+  Act([this] { form_->Archive()->BitBtn2Click(); });  // paging brings none of its records back
   EXPECT_TRUE(form_->Archive()->Grid()->Cell(1, 1).isEmpty());
   EXPECT_LE(form_->Measure()->PointSeries()->count(), 1);
   // A write from the settings tab sends nothing of the first one's.
   auto* write = form_->Settings()->findChild<QAbstractButton*>("Button2");
   ASSERT_NE(write, nullptr);
-  write->click();
+  Act([write] { write->click(); });
   EXPECT_EQ(second_->WritesSeen(IdSettings), 0u);
   errors_.Messages.clear();
 
@@ -187,7 +188,7 @@ TEST_F(AnotherInstrumentE2e, AnotherSerialOnThePortIsAnotherInstrumentInTheWindo
   EXPECT_EQ(ArchiveRecordsOf(*second_), 12);
 
   // The language switch names it in English too.
-  form_->English1Click();
+  Act([this] { form_->English1Click(); });
   EXPECT_EQ(Panel(3)->toolTip(), "Instrument SN004719, firmware VNT-2 v1.09");
   EXPECT_TRUE(errors_.Messages.isEmpty());
 }
@@ -208,7 +209,7 @@ TEST_F(AnotherInstrumentE2e, AnotherInstrumentFoundDuringALongOperationIsToldWhe
     DeviceLink& link = form_->GetSession().Link;
     EXPECT_EQ(link.ReadVariable(IdMeasurement), 0);
     EXPECT_EQ(link.ReadVariable(IdMeasurement), 1);
-    QCoreApplication::processEvents();
+    Settle();
     EXPECT_EQ(form_->Archive()->RecordsRead(), 30) << "the tabs wait for the operation to end";
     EXPECT_NE(form_->PanelText(0), told);
   }

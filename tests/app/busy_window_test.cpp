@@ -9,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <memory>
@@ -18,6 +17,7 @@
 #include "ArchivePage.h"
 #include "ConnectionManager.h"
 #include "Dictionary.h"
+#include "Eventually.h"
 #include "HistoryService.h"
 #include "MeasurePage.h"
 #include "MemoryLine.h"
@@ -114,11 +114,7 @@ TEST_F(BusyWindow, AnArchiveReadAnswersAfterEachRecordAndClosesOnlyWhenItEnds) {
   EXPECT_EQ(form_->Archive()->RecordsRead(), 30);
   EXPECT_TRUE(session.Link.PortOpen());
   // The close comes once the read is over.
-  for (int i = 0; i < 50 && session.Link.PortOpen(); ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-  EXPECT_FALSE(session.Link.PortOpen());
+  EXPECT_TRUE(test::Eventually([&session] { return !session.Link.PortOpen(); }, 1000));
   EXPECT_TRUE(QFileInfo::exists(dir_.File("prog.ini")));
 }
 

@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
@@ -22,6 +21,7 @@
 #include "AppTestSupport.h"
 #include "ArchivePage.h"
 #include "CalendarClock.h"
+#include "Eventually.h"
 #include "LineTrace.h"
 #include "MeasurePage.h"
 #include "PortMap.h"
@@ -154,12 +154,7 @@ TEST_F(ConnectionE2e, RunningStartupTimerSearchesOnceAndWaitsThreeSecondsFromThe
   Start();
   form_->Timer2()->start();  // as the program entry does
 
-  QElapsedTimer waited;
-  waited.start();
-  while (!form_->StartupDone() && waited.elapsed() < 5000) {
-    QApplication::processEvents();
-  }
-  ASSERT_TRUE(form_->StartupDone());
+  ASSERT_TRUE(test::Eventually([this] { return form_->StartupDone(); }, 5000));
   EXPECT_EQ(session().PortNumber, 7);
   EXPECT_EQ(instrument_->RequestsSeen(IdService), 1u);  // the 1 ms timer did not run it again
   EXPECT_TRUE(form_->Timer2()->isActive());
@@ -377,12 +372,7 @@ TEST_F(ConnectionE2e, TheDiagnosticReportHoldsTheTraceThePortsAndTheVersions) {
   EXPECT_EQ(item->text().remove(QLatin1Char('&')),
             QString::fromUtf8("Сохранить отчёт для диагностики…"));
   form_->SaveDiagnosticReport(parent.path());
-  QElapsedTimer waited;
-  waited.start();
-  while (!done && waited.elapsed() < 10000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(test::Eventually([&done] { return done; }, 10000));
   ASSERT_TRUE(written.startsWith(parent.path() + "/vantor-report-")) << written.toStdString();
   EXPECT_EQ(form_->PanelText(0), QString::fromUtf8("Отчёт сохранён: ") + written);
 
@@ -407,11 +397,7 @@ TEST_F(ConnectionE2e, TheDiagnosticReportHoldsTheTraceThePortsAndTheVersions) {
   done = false;
   test::WriteBytes(parent.filePath("a-file"), "x");
   form_->SaveDiagnosticReport(parent.filePath("a-file"));
-  waited.restart();
-  while (!done && waited.elapsed() < 10000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(test::Eventually([&done] { return done; }, 10000));
   EXPECT_TRUE(written.isEmpty());
   EXPECT_TRUE(form_->PanelText(0).startsWith(QString::fromUtf8("Не удалось сохранить отчёт в ")));
 }

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QMenu>
@@ -22,6 +21,7 @@
 #include "DataMenu.h"
 #include "DiagnosticLog.h"
 #include "DiagnosticReport.h"
+#include "Eventually.h"
 #include "FileFaults.h"
 #include "HistoryService.h"
 #include "NoticeLine.h"
@@ -89,11 +89,7 @@ class DataMenuTest : public ::testing::Test {
     Settle();
   }
   void Settle() {
-    QDeadlineTimer deadline(20000);
-    while (menu_->Exporting() && !deadline.hasExpired()) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    ASSERT_FALSE(menu_->Exporting());
+    ASSERT_TRUE(test::Eventually([this] { return !menu_->Exporting(); }));
     ASSERT_TRUE(History().WaitIdle(20000));
     QCoreApplication::processEvents();
   }

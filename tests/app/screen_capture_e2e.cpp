@@ -16,6 +16,7 @@
 #include "ErrorBox.h"
 #include "FileFaults.h"
 #include "FilePlaces.h"
+#include "PageFixture.h"
 #include "ScreenCapture.h"
 #include "TForm1.h"
 #include "TempConfigHome.h"
@@ -41,7 +42,7 @@ bool InstrumentPixel(const ScreenBuffer& image, int x, int y) {
 
 // The main window, with its PrintScreen button, against a virtual instrument
 // on a real pseudo-terminal; files land in a temporary working directory.
-class ScreenCaptureE2e : public ::testing::Test {
+class ScreenCaptureE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureVantorApplication(); }
 
@@ -49,17 +50,11 @@ class ScreenCaptureE2e : public ::testing::Test {
     ASSERT_TRUE(sim_.PinAs(Port));
     sim_.AdvanceSeconds(30);  // some dose and time on the display
     form_ = std::make_unique<TForm1>(&clock_);
-    Session& session = form_->GetSession();
-    session.Link.InitDictionary();
-    session.Link.OpenPort(Port);
-    ASSERT_TRUE(session.Link.PortOpen());
+    Look(form_.get());
+    ASSERT_TRUE(Open(form_->GetSession(), Port));
   }
 
-  void PressPrintScreen() {
-    auto* button = form_->findChild<QAbstractButton*>(QStringLiteral("Button13"));
-    ASSERT_NE(button, nullptr);
-    button->click();
-  }
+  void PressPrintScreen() { Press("Button13"); }
 
   TempConfigHome home_;
   WorkDir dir_;

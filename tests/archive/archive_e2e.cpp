@@ -13,6 +13,7 @@
 
 #include "ArchivePage.h"
 #include "MessageTable.h"
+#include "PageFixture.h"
 #include "StringGrid.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -29,30 +30,18 @@ ArchiveRecordValue Record(float value, int day, int hour, int minute) {
 
 // The archive tab against a virtual instrument on a real pseudo-terminal,
 // pressing the real buttons.
-class ArchiveE2e : public ::testing::Test {
+class ArchiveE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureApplication(); }
 
   void SetUp() override {
     ASSERT_TRUE(sim.PinAs(Port));
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
-    session.Link.SetOutcomeHandler(
-        [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
-    session.Link.InitDictionary();
-    session.Link.OpenPort(Port);
-    ASSERT_TRUE(session.Link.PortOpen());
+    Wire(session);
+    ASSERT_TRUE(Open(session, Port));
+    Look(&page);
     page.ComputeArchiveLayout();
   }
 
-  template <typename T>
-  T* Find(const char* name) {
-    T* widget = page.findChild<T*>(name);
-    if (widget == nullptr) {
-      ADD_FAILURE() << "no control " << name;
-    }
-    return widget;
-  }
-  void Press(const char* button) { Find<QPushButton>(button)->click(); }
   QString PageText() { return Find<QLineEdit>("Edit6")->text(); }
   QString Cell(int column, int row) { return page.Grid()->Cell(column, row); }
 
@@ -68,7 +57,6 @@ class ArchiveE2e : public ::testing::Test {
   FixedClock clock{1'741'600'800};
   Session session{&clock};
   ArchivePage page{session};
-  std::map<int, QString> panels;
   const ArchiveRecordValue r1 = Record(0.11f, 1, 10, 0);
   const ArchiveRecordValue r2 = Record(0.12f, 1, 10, 15);
   const ArchiveRecordValue r3 = Record(1234.0f, 2, 8, 30);

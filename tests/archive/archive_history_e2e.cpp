@@ -13,6 +13,7 @@
 #include "ArchivePage.h"
 #include "HistoryService.h"
 #include "MessageTable.h"
+#include "PageFixture.h"
 #include "StringGrid.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -23,20 +24,16 @@ namespace {
 
 constexpr int Port = 4;
 
-class ArchiveHistoryE2e : public ::testing::Test {
+class ArchiveHistoryE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureApplication(); }
 
   void SetUp() override {
     ASSERT_TRUE(sim.PinAs(Port));
     sim.SetFirmware("VNT-2 v1.07");
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
-    session.ShowError = [this](const QString& message) { errors << message; };
-    session.Link.SetOutcomeHandler(
-        [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
-    session.Link.InitDictionary();
-    session.Link.OpenPort(Port);
-    ASSERT_TRUE(session.Link.PortOpen());
+    Wire(session);
+    ASSERT_TRUE(Open(session, Port));
+    Look(&page);
     // Identified as at connection time: variables 3, 12 and 10.
     for (const uint8_t id : {IdService, IdDeviceData, IdFirmware}) {
       ASSERT_EQ(session.Link.ReadVariable(id), 1);
@@ -53,13 +50,12 @@ class ArchiveHistoryE2e : public ::testing::Test {
     session.History = &history;
   }
   // Lets the history write what it was handed and tell its outcomes.
-  void Settle() {
+  void SettleHistory() {
     ASSERT_TRUE(session.History->WaitIdle(20000));
-    QCoreApplication::processEvents();
+    Settle();
   }
 
   void Poll() { ASSERT_EQ(session.Link.ReadVariable(IdMeasurement), 1); }
-  void Press(const char* button) { page.findChild<QPushButton*>(button)->click(); }
 
   // The instrument's records (separators left out), as the history keeps them.
   std::vector<ArchiveBytes> InstrumentRecords() {
@@ -72,7 +68,7 @@ class ArchiveHistoryE2e : public ::testing::Test {
     return records;
   }
   std::vector<ArchiveBytes> Stored() {
-    Settle();
+    SettleHistory();
     HistoryStore store(location);
     std::vector<ArchiveBytes> records;
     const HistoryOutcome outcome = store.VisitArchive(IdentityOf(session.Link.Values()), {},
@@ -93,8 +89,6 @@ class ArchiveHistoryE2e : public ::testing::Test {
   ArchivePage page{session};
   HistoryLocation location = ParseHistoryLocation(dir.filePath("history.sqlite"));
   std::unique_ptr<HistoryService> service;
-  std::map<int, QString> panels;
-  QStringList errors;
   int notices = 0;
 };
 
@@ -128,7 +122,7 @@ TEST_F(ArchiveHistoryE2e, ReadingAgainAddsNothingAndTheEraseReadsFirstWhatTheHis
   EXPECT_EQ(Stored(), every);
   EXPECT_EQ(page.RecordsRead(), 0) << "the erased archive is not shown";
 
-  Settle();
+  SettleHistory();
   int erases = 0;
   HistoryStore store(location);
   store.VisitEvents(IdentityOf(session.Link.Values()), {}, [&](const StoredEvent& event) {
@@ -185,13 +179,13 @@ TEST_F(ArchiveHistoryE2e, AHistoryThatCannotBeWrittenIsSaidOnceTheReadShowsAndNo
   Poll();
 
   Press("Button4");
-  Settle();
+  SettleHistory();
   EXPECT_EQ(notices, 1);
   EXPECT_EQ(page.RecordsRead(), 12);
   EXPECT_FALSE(page.Grid()->Cell(2, 12).isEmpty()) << "the last record is on the page";
   EXPECT_EQ(panels[0], "Чтение");
   Press("Button4");
-  Settle();
+  SettleHistory();
   EXPECT_EQ(notices, 1) << "said once an outage";
 
   Press("Button5");
@@ -201,7 +195,7 @@ TEST_F(ArchiveHistoryE2e, AHistoryThatCannotBeWrittenIsSaidOnceTheReadShowsAndNo
   EXPECT_TRUE(errors[0].startsWith("Архив не стёрт: его записи не удалось сохранить в истории ("))
       << errors[0].toStdString();
   EXPECT_EQ(page.RecordsRead(), 12);
-  Settle();
+  SettleHistory();
   EXPECT_EQ(notices, 1);
 }
 

@@ -15,6 +15,7 @@
 #include "ArchivePage.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
+#include "PageFixture.h"
 #include "StringGrid.h"
 #include "WidgetApplication.h"
 
@@ -37,35 +38,27 @@ ArchiveRecord At(int year, int month, int day, int hour, int minute, int second,
 }
 
 // The page with no instrument attached: every exchange fails at once.
-class ArchivePageTest : public ::testing::Test {
+class ArchivePageTest : public test::PageFixture {
  protected:
   ArchivePageTest() : session(&clock), page((App(), session)) {
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
-    session.Link.SetOutcomeHandler(
-        [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
+    Wire(session);
+    Look(&page);
     page.ComputeArchiveLayout();
     page.resize(945, 490);
   }
-  template <typename T>
-  T* Control(const char* name) {
-    T* control = page.findChild<T*>(name);
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
-  QString Edit6() { return Control<QLineEdit>("Edit6")->text(); }
+  QString Edit6() { return Find<QLineEdit>("Edit6")->text(); }
 
   FixedClock clock{1735689600};
   Session session;
   ArchivePage page;
-  std::map<int, QString> panels;
 };
 
 TEST_F(ArchivePageTest, TableAndChartStayHiddenUntilFirstShown) {
-  EXPECT_TRUE(Control<QProgressBar>("ProgressBar2")->isHidden());
+  EXPECT_TRUE(Find<QProgressBar>("ProgressBar2")->isHidden());
   EXPECT_TRUE(page.Grid()->isHidden());
-  EXPECT_TRUE(Control<QChartView>("Chart4")->isHidden());
+  EXPECT_TRUE(Find<QChartView>("Chart4")->isHidden());
   EXPECT_EQ(page.Grid()->columnWidth(2), 137);  // grid column 3
-  EXPECT_EQ(Control<QComboBox>("ComboBox5")->currentText(), QString::fromUtf8("Таблица"));
+  EXPECT_EQ(Find<QComboBox>("ComboBox5")->currentText(), QString::fromUtf8("Таблица"));
 }
 
 TEST_F(ArchivePageTest, RecordRendersIntoItsRowAndItsPoint) {
@@ -106,8 +99,8 @@ TEST_F(ArchivePageTest, RecordRendersIntoItsRowAndItsPoint) {
 
 TEST_F(ArchivePageTest, MemoryFillingShowsTextBarAndAVisibleColour) {
   page.show();
-  QLabel* label = Control<QLabel>("Label41");
-  QProgressBar* bar = Control<QProgressBar>("ProgressBar1");
+  QLabel* label = Find<QLabel>("Label41");
+  QProgressBar* bar = Find<QProgressBar>("ProgressBar1");
   const auto chunkColour = [&] {
     // A pixel well inside the filled part of the bar, as drawn by the style.
     return bar->grab().toImage().pixelColor(4, bar->height() / 2);
@@ -125,26 +118,26 @@ TEST_F(ArchivePageTest, MemoryFillingShowsTextBarAndAVisibleColour) {
 }
 
 TEST_F(ArchivePageTest, PagingBeforeAnyReadShowsOneEmptyPage) {
-  Control<QPushButton>("BitBtn2")->click();
+  Press("BitBtn2");
   EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
-  Control<QPushButton>("BitBtn1")->click();
+  Press("BitBtn1");
   EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
   EXPECT_FALSE(page.Grid()->isHidden());
   EXPECT_TRUE(page.Series()->points().isEmpty());
 
-  Control<QComboBox>("ComboBox5")->setCurrentIndex(1);
+  Find<QComboBox>("ComboBox5")->setCurrentIndex(1);
   EXPECT_TRUE(page.Grid()->isHidden());
-  EXPECT_FALSE(Control<QChartView>("Chart4")->isHidden());
+  EXPECT_FALSE(Find<QChartView>("Chart4")->isHidden());
 }
 
 TEST_F(ArchivePageTest, ReadWithoutAnInstrumentEndsInOrder) {
   session.Link.Values().Measurement.ArchiveRecordCount = 3;
   const uint64_t before = session.Link.ExchangeCount();
-  Control<QPushButton>("Button4")->click();
+  Press("Button4");
   // 21 attempts at the start command, then 21 failed reads in a row.
   EXPECT_EQ(session.Link.ExchangeCount() - before, 21u + 21u);
   EXPECT_EQ(page.RecordsRead(), 0);
-  EXPECT_TRUE(Control<QProgressBar>("ProgressBar2")->isHidden());
+  EXPECT_TRUE(Find<QProgressBar>("ProgressBar2")->isHidden());
   EXPECT_EQ(panels[0], QString::fromUtf8("Ошибка связи — не получено записей: 3 из 3"));
   EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
   EXPECT_EQ(page.Grid()->RowCount(), 1);
@@ -152,11 +145,11 @@ TEST_F(ArchivePageTest, ReadWithoutAnInstrumentEndsInOrder) {
 
 TEST_F(ArchivePageTest, FailedEraseLeavesEverythingButTheStatusText) {
   page.ShowMemoryFilling(675, false);
-  Control<QPushButton>("BitBtn2")->click();
-  Control<QPushButton>("Button5")->click();
+  Press("BitBtn2");
+  Press("Button5");
   EXPECT_EQ(panels[0], QString::fromUtf8("Ошибка связи "));
-  EXPECT_EQ(Control<QLabel>("Label41")->text(), "50%");
-  EXPECT_EQ(Control<QProgressBar>("ProgressBar1")->value(), 50);
+  EXPECT_EQ(Find<QLabel>("Label41")->text(), "50%");
+  EXPECT_EQ(Find<QProgressBar>("ProgressBar1")->value(), 50);
   EXPECT_EQ(Edit6(), QString::fromUtf8("1 из 1"));
 }
 

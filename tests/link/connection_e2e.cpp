@@ -9,6 +9,7 @@
 #include "CalendarClock.h"
 #include "ConnectionManager.h"
 #include "CoreApplication.h"
+#include "PageFixture.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 
@@ -17,19 +18,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class ConnectionOverPty : public ::testing::Test {
+class ConnectionOverPty : public test::PageFixture {
  protected:
   void SetUp() override { test::EnsureCoreApplication(); }
 
   // The program's side, created after the ports so it closes first.
   void Attach(Session& session) {
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
+    Wire(session);
     steps.TestPort = [&session] { return session.Link.ReadVariable(IdService); };
   }
 
   TempConfigHome home;
   FixedClock clock{1700000000};
-  std::map<int, QString> panels;
   ConnectSteps steps;
 };
 

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +18,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "PageFixture.h"
 #include "Session.h"
 #include "WidgetApplication.h"
 
@@ -34,7 +34,7 @@ InstrumentIdentity Other() {
   return other;
 }
 
-class ChartPeriodTest : public ::testing::Test {
+class ChartPeriodTest : public test::PageFixture {
  protected:
   ChartPeriodTest() : clock(Now), session(&clock) {
     test::EnsureApplication();
@@ -43,7 +43,7 @@ class ChartPeriodTest : public ::testing::Test {
     values.Service.DeviceType = 7;
     values.DeviceData[0] = 0x42;
     session.PortNumber = 3;  // connected: the chart looks back at this one
-    session.ShowError = [this](const QString& message) { errors << message; };
+    Wire(session);
     session.ShowNotice = [this](const Notice& notice) {
       notices << MessageText(notice.TextRow, 0).arg(notice.TextArgs.value(0));
     };
@@ -55,6 +55,7 @@ class ChartPeriodTest : public ::testing::Test {
     service = std::make_unique<HistoryService>(location);
     session.History = service.get();
     page = std::make_unique<MeasurePage>(session);
+    Look(page.get());
     page->resize(934, 487);
   }
   ~ChartPeriodTest() override { SetDecimalSeparator(QChar()); }
@@ -75,14 +76,12 @@ class ChartPeriodTest : public ::testing::Test {
   // Chooses a period and lets its look back come in.
   void Choose(int period) {
     emit page->PeriodChoice()->activated(period);
-    Settle();
+    AwaitLookBack();
   }
-  void Settle() {
-    QDeadlineTimer deadline(20000);
-    while (page->LookingBack() && !deadline.hasExpired()) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    ASSERT_FALSE(page->LookingBack()) << "the look back did not come in";
+  void AwaitLookBack() {
+    ASSERT_TRUE(test::Eventually([this] { return !page->LookingBack(); }))
+        << "the look back did not come in";
+    Settle();
   }
 
   // The seconds of the points the chart holds.
@@ -98,7 +97,6 @@ class ChartPeriodTest : public ::testing::Test {
   QTemporaryDir dir;
   FixedClock clock;
   Session session;
-  QStringList errors;
   QStringList notices;
   std::unique_ptr<HistoryStore> store;
   std::unique_ptr<HistoryService> service;
@@ -160,7 +158,7 @@ TEST_F(ChartPeriodTest, APastPeriodShowsTheStoredReadingsWhileLiveOnesGatherForT
   // cleared.
   Choose(MeasurePage::PeriodDay);
   EXPECT_EQ(ChartSeconds().size(), 7201u);
-  page->findChild<QPushButton*>("Button6")->click();
+  Press("Button6");
   EXPECT_FALSE(page->ShowingPast());
   EXPECT_EQ(page->PeriodChoice()->currentIndex(), MeasurePage::PeriodLive);
   EXPECT_TRUE(ChartSeconds().empty());
@@ -253,7 +251,7 @@ TEST_F(ChartPeriodTest, TheLookBackKeepsWhatArrivesWhileItIsReadAndMovesWithTime
   EXPECT_FALSE(page->LookBackProgress()->isHidden());
   page->AddChartPoint(0.25f, Now);
   hold.unlock();
-  Settle();
+  AwaitLookBack();
   ASSERT_TRUE(page->ShowingPast());
   EXPECT_TRUE(page->LookBackProgress()->isHidden());
   std::vector<int64_t> seconds = ChartSeconds();

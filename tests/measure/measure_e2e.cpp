@@ -17,6 +17,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "PageFixture.h"
 #include "SettingsOperations.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -32,7 +33,7 @@ constexpr int64_t ZoneOffset = -3 * 3600;
 // The live tab polling a virtual instrument on a real pseudo-terminal. The
 // instrument runs in manual time and its clock starts equal to the pinned
 // computer clock; the test calls the poll handler as the timer would.
-class MeasureE2e : public ::testing::Test {
+class MeasureE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureApplication(); }
 
@@ -40,19 +41,13 @@ class MeasureE2e : public ::testing::Test {
     SetDecimalSeparator(QLatin1Char('.'));
     ASSERT_TRUE(sim.PinAs(Port));
     sim.SetDeviceClock(clock.ToLocal(clock.Now()));
-    session.SetPanel = [this](int panel, const QString& text) {
-      panels[panel] = text;
-      ++panelWrites;
-    };
-    session.Link.SetOutcomeHandler(
-        [this](int row) { session.SetPanel(0, MessageText(row, session.LanguageIndex)); });
-    session.Link.InitDictionary();
-    session.Link.OpenPort(Port);
-    ASSERT_TRUE(session.Link.PortOpen());
+    Wire(session);
+    ASSERT_TRUE(Open(session, Port));
+    Look(&page);
   }
   void TearDown() override { SetDecimalSeparator(QChar()); }
 
-  QString Text(const char* label) { return page.findChild<QLabel*>(label)->text(); }
+  QString Text(const char* label) { return Find<QLabel>(label)->text(); }
   QStringList Labels() {
     QStringList texts;
     for (const char* name :
@@ -60,6 +55,10 @@ class MeasureE2e : public ::testing::Test {
       texts << Text(name);
     }
     return texts;
+  }
+  // A poll of the live tab, as its timer makes it.
+  void Poll() {
+    Act([this] { page.Timer1Timer(); });
   }
   // Both clocks move on by a second, so the instrument flags a measurement.
   void NextSecond() {
@@ -70,7 +69,7 @@ class MeasureE2e : public ::testing::Test {
   float Measure(double background) {
     sim.SetBackground(background);
     NextSecond();
-    page.Timer1Timer();
+    Poll();
     return session.Link.Values().Measurement.DoseRate;
   }
   QString RateText() {
@@ -82,15 +81,13 @@ class MeasureE2e : public ::testing::Test {
   FixedClock clock{Start, ZoneOffset};
   Session session{&clock};
   MeasurePage page{session};
-  std::map<int, QString> panels;
-  int panelWrites = 0;
 };
 
 TEST_F(MeasureE2e, PollWithoutANewMeasurementChangesOnlyPanelZero) {
   sim.SetBackground(5.0);
   sim.AdvanceSeconds(90);
   clock.Advance(90);
-  page.Timer1Timer();  // the instrument flags its measurement: shown
+  Poll();  // the instrument flags its measurement: shown
   EXPECT_NE(Text("Label2"), "- - -");
   EXPECT_EQ(Text("Label9"), " 1мин");
   EXPECT_EQ(page.PointSeries()->count(), 1);
@@ -101,7 +98,7 @@ TEST_F(MeasureE2e, PollWithoutANewMeasurementChangesOnlyPanelZero) {
   panels.clear();
   panelWrites = 0;
   clock.Advance(1);
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(Labels(), before);
   EXPECT_EQ(page.PointSeries()->count(), 1);
   EXPECT_EQ(panelWrites, 1);
@@ -111,7 +108,7 @@ TEST_F(MeasureE2e, PollWithoutANewMeasurementChangesOnlyPanelZero) {
   // Coming back to the tab asks for a redraw even without a new measurement.
   page.SetLiveRefreshPending();
   clock.Advance(1);
-  page.Timer1Timer();
+  Poll();
   EXPECT_NE(Labels(), before);
   EXPECT_EQ(Text("Label2"), RateText());
   EXPECT_GT(session.Link.Values().Measurement.DoseRate, 250.0f);
@@ -122,7 +119,7 @@ TEST_F(MeasureE2e, PollWithoutANewMeasurementChangesOnlyPanelZero) {
 TEST_F(MeasureE2e, DriftedInstrumentClockIsSetAndThatStepShowsNothing) {
   const LocalTime computer = clock.ToLocal(clock.Now());
   sim.SetDeviceClock(clock.ToLocal(clock.Now() + 301));
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
   EXPECT_EQ(panels[0], "Выполнено");
   EXPECT_EQ(Text("Label2"), "- - -");
@@ -137,7 +134,7 @@ TEST_F(MeasureE2e, DriftedInstrumentClockIsSetAndThatStepShowsNothing) {
 
   // In step again, the next measurement is shown and the clock left alone.
   NextSecond();
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
   EXPECT_NE(Text("Label2"), "- - -");
   EXPECT_EQ(page.PointSeries()->count(), 1);
@@ -145,7 +142,7 @@ TEST_F(MeasureE2e, DriftedInstrumentClockIsSetAndThatStepShowsNothing) {
   // Exactly five minutes off is still in step.
   sim.SetDeviceClock(clock.ToLocal(clock.Now() - 300));
   NextSecond();
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(sim.WritesSeen(IdClock), 1u);
   EXPECT_EQ(page.PointSeries()->count(), 2);
 }
@@ -154,12 +151,12 @@ TEST_F(MeasureE2e, DoseResetMakesTheInstrumentStartItsDoseAgain) {
   sim.SetBackground(20.0);
   sim.AdvanceSeconds(3 * 3600 + 120);
   clock.Advance(3 * 3600 + 120);
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(Text("Label9"), " 3ч 2мин");
   const QString doseBefore = Text("Label6");
   EXPECT_GT(sim.Values().Measurement.Dose, 0.0f);
 
-  page.findChild<QPushButton*>("Button3")->click();
+  Press("Button3");
   EXPECT_EQ(sim.WritesSeen(IdCommand), 1u);
   EXPECT_EQ(panels[0], "Выполнено");
   EXPECT_EQ(sim.Values().Measurement.Dose, 0.0f);
@@ -169,13 +166,13 @@ TEST_F(MeasureE2e, DoseResetMakesTheInstrumentStartItsDoseAgain) {
   EXPECT_EQ(Text("Label6"), doseBefore);
 
   NextSecond();
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(Text("Label9"), "0мин");
 }
 
 TEST_F(MeasureE2e, SilentInstrumentLeavesLabelsAndChartAsTheyWere) {
   NextSecond();
-  page.Timer1Timer();
+  Poll();
   const QStringList before = Labels();
   ASSERT_EQ(page.PointSeries()->count(), 1);
 
@@ -183,7 +180,7 @@ TEST_F(MeasureE2e, SilentInstrumentLeavesLabelsAndChartAsTheyWere) {
   sim.SetBackground(300.0);
   NextSecond();
   page.SetLiveRefreshPending();
-  page.Timer1Timer();
+  Poll();
   EXPECT_EQ(panels[0], "Ошибка связи");
   EXPECT_EQ(Labels(), before);
   EXPECT_EQ(page.PointSeries()->count(), 1);
@@ -191,7 +188,7 @@ TEST_F(MeasureE2e, SilentInstrumentLeavesLabelsAndChartAsTheyWere) {
   EXPECT_TRUE(page.LiveRefreshPending());  // still owed to the next good read
 
   sim.ClearFaults();
-  page.Timer1Timer();  // nothing new flagged, but the pending redraw shows it
+  Poll();  // nothing new flagged, but the pending redraw shows it
   EXPECT_NE(Labels(), before);
   EXPECT_EQ(page.PointSeries()->count(), 2);
 }
@@ -212,7 +209,7 @@ TEST_F(MeasureE2e, ChartFollowsTheDisplayedReadings) {
   EXPECT_NEAR(page.LeftAxis()->max(), peak + peak / 7.0, 1e-4);
 
   // Not plotted, a higher reading still lifts the peak and the axis.
-  page.findChild<QCheckBox*>("CheckBox1")->click();
+  Press("CheckBox1");
   const float high = Measure(500.0);
   ASSERT_GT(high, peak);
   EXPECT_EQ(Text("Label2"), RateText());
@@ -220,10 +217,10 @@ TEST_F(MeasureE2e, ChartFollowsTheDisplayedReadings) {
   EXPECT_NEAR(page.LeftAxis()->max(), high + high / 7.0, 1e-3);
 
   // After a clear the next small reading sets the axis alone.
-  page.findChild<QPushButton*>("Button6")->click();
+  Press("Button6");
   EXPECT_EQ(points->count(), 0);
   EXPECT_EQ(mean->count(), 0);
-  page.findChild<QCheckBox*>("CheckBox1")->click();
+  Press("CheckBox1");
   const float low = Measure(2.0);
   ASSERT_GT(low, 0.0f);
   EXPECT_EQ(points->count(), 1);
@@ -238,7 +235,7 @@ TEST_F(MeasureE2e, ThresholdsAreDrawnAndReadingsAboveThemTakeTheirColourUntilThe
   page.resize(945, 490);
   page.show();
   const auto colour = [this](const char* label) {
-    return page.findChild<QLabel*>(label)->palette().color(QPalette::WindowText);
+    return Find<QLabel>(label)->palette().color(QPalette::WindowText);
   };
   const QColor normal = colour("Label2");
 
@@ -268,16 +265,16 @@ TEST_F(MeasureE2e, ThresholdsAreDrawnAndReadingsAboveThemTakeTheirColourUntilThe
   sim.Unplug();
   for (int second = 0; second < 2; ++second) {
     NextSecond();
-    page.Timer1Timer();
+    Poll();
   }
   EXPECT_FALSE(page.FiguresStale()) << "a failed poll or two is no lost link";
   NextSecond();
-  page.Timer1Timer();
+  Poll();
   ASSERT_TRUE(page.FiguresStale());
   EXPECT_EQ(Labels(), shown);
   EXPECT_EQ(colour("Label2"), QColor(150, 150, 150));
   EXPECT_EQ(colour("Label9"), QColor(150, 150, 150));
-  auto* note = page.findChild<QLabel*>("LastReading");
+  auto* note = Find<QLabel>("LastReading");
   EXPECT_TRUE(note->isVisible());
   // 10:00:02 UTC is 13:00:02 three hours east.
   EXPECT_EQ(note->text(), QString::fromUtf8("Нет связи с прибором. Последнее измерение: 13:00:02"));
@@ -300,7 +297,7 @@ TEST_F(MeasureE2e, TheChartInItsOwnWindowFollowsTheLiveReadingsAndZoomsOnItsOwn)
   Measure(0.12);
   TimeChart* chart = page.ChartView();
   const QSize designed = chart->size();
-  chart->WindowButton()->click();
+  Act([chart] { chart->WindowButton()->click(); });
   TimeChart* big = chart->WindowChart();
   ASSERT_NE(big, nullptr);
   QWidget* window = big->window();
@@ -312,7 +309,7 @@ TEST_F(MeasureE2e, TheChartInItsOwnWindowFollowsTheLiveReadingsAndZoomsOnItsOwn)
   EXPECT_EQ(&big->Points(), &chart->Points()) << "the same points";
   EXPECT_FALSE(big->WindowButton()->isVisible());
   window->resize(1600, 900);
-  QCoreApplication::processEvents();
+  Settle();
   EXPECT_EQ(chart->size(), designed) << "the tab keeps its chart as designed";
 
   Measure(0.13);
@@ -325,10 +322,10 @@ TEST_F(MeasureE2e, TheChartInItsOwnWindowFollowsTheLiveReadingsAndZoomsOnItsOwn)
   EXPECT_TRUE(big->Zoomed());
   EXPECT_FALSE(chart->Zoomed()) << "each view zooms on its own";
 
-  chart->WindowButton()->click();
+  Act([chart] { chart->WindowButton()->click(); });
   EXPECT_EQ(chart->WindowChart(), big) << "opened again, the same window";
   window->close();
-  QCoreApplication::processEvents();
+  Settle();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(chart->WindowChart(), nullptr);
   Measure(0.16);  // the main chart goes on alone

@@ -19,6 +19,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "PageFixture.h"
 #include "Session.h"
 #include "WidgetApplication.h"
 
@@ -30,31 +31,29 @@ constexpr int64_t Start = 1741600800;  // 10 March 2025 10:00 UTC
 // The page on its own (counts as on display), with the status panels and
 // every outcome the link reports recorded. No port is open, so every
 // exchange fails at once.
-class PageTest : public ::testing::Test {
+class PageTest : public test::PageFixture {
  protected:
   PageTest() : clock(Start, -3 * 3600), session(&clock) {
     test::EnsureApplication();
     SetDecimalSeparator(QLatin1Char('.'));
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
-    session.Link.SetOutcomeHandler([this](int row) { outcomes.push_back(row); });
+    Wire(session);
     page = std::make_unique<MeasurePage>(session);
+    Look(page.get());
   }
   ~PageTest() override { SetDecimalSeparator(QChar()); }
 
-  QLabel* Label(const char* name) { return page->findChild<QLabel*>(name); }
+  QLabel* Label(const char* name) { return Find<QLabel>(name); }
   QString Text(const char* name) { return Label(name)->text(); }
   MeasurementRecord& Record() { return session.Link.Values().Measurement; }
 
   FixedClock clock;
   Session session;
-  std::map<int, QString> panels;
-  std::vector<int> outcomes;
   std::unique_ptr<MeasurePage> page;
 };
 
 TEST_F(PageTest, ControlsAreBuiltAsDesigned) {
   EXPECT_EQ(page->objectName(), "TabSheet1");
-  auto* panel = page->findChild<QWidget*>("Panel1");
+  auto* panel = Find<QWidget>("Panel1");
   ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->geometry(), QRect(0, 3, 934, 110));
   struct Expected {
@@ -92,17 +91,17 @@ TEST_F(PageTest, ControlsAreBuiltAsDesigned) {
   EXPECT_TRUE(image->isHidden());
   EXPECT_FALSE(image->pixmap().isNull());
 
-  auto* check = page->findChild<QCheckBox*>("CheckBox1");
+  auto* check = Find<QCheckBox>("CheckBox1");
   ASSERT_NE(check, nullptr);
   EXPECT_TRUE(check->isChecked());
   EXPECT_EQ(check->text(), "На график");
-  EXPECT_EQ(page->findChild<QPushButton*>("Button3")->text(), "Сбросить дозу");
-  const QRect button6 = page->findChild<QPushButton*>("Button6")->geometry();
+  EXPECT_EQ(Find<QPushButton>("Button3")->text(), "Сбросить дозу");
+  const QRect button6 = Find<QPushButton>("Button6")->geometry();
   EXPECT_GE(button6.x(), 360);  // right of the longest time (Tahoma: at 360)
   EXPECT_EQ(button6.y(), 71);
   EXPECT_EQ(button6.size(), QSize(121, 25));
 
-  auto* view = page->findChild<QChartView*>("Chart1");
+  auto* view = Find<QChartView>("Chart1");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->geometry(), QRect(0, 119, 934, 368));
   const QList<QAbstractAxis*> vertical = view->chart()->axes(Qt::Vertical);
@@ -166,10 +165,10 @@ TEST_F(PageTest, DisplayShowsTheRecordWithPrefixesAndModeCaptions) {
 TEST_F(PageTest, EveryTimeUpTo9999DaysStaysWholeAndClearOfItsCaptionAndTheButtons) {
   page->resize(945, 490);
   page->show();
-  QApplication::processEvents();
-  const QWidget* check = page->findChild<QCheckBox*>("CheckBox1");
-  const QWidget* button3 = page->findChild<QPushButton*>("Button3");
-  const QWidget* button6 = page->findChild<QPushButton*>("Button6");
+  Settle();
+  const QWidget* check = Find<QCheckBox>("CheckBox1");
+  const QWidget* button3 = Find<QPushButton>("Button3");
+  const QWidget* button6 = Find<QPushButton>("Button6");
   const uint32_t day = 86400;
   const uint32_t lastMinute = 23 * 3600 + 59 * 60;
   const uint32_t times[] = {0,
@@ -189,7 +188,7 @@ TEST_F(PageTest, EveryTimeUpTo9999DaysStaysWholeAndClearOfItsCaptionAndTheButton
       SCOPED_TRACE(testing::Message() << "language " << int(language) << ", " << t << " s");
       Record().AccumulationTime = t;
       page->ShowMeasurement();
-      QApplication::processEvents();
+      Settle();
       const QLabel* time = Label("Label9");
       EXPECT_GE(time->width(), time->sizeHint().width());  // not cut
       EXPECT_LT(Label("Label8")->geometry().right(), time->x());
@@ -233,7 +232,7 @@ TEST_F(PageTest, ZoomedChartStaysPutWhileReadingsArriveAndTheWholeRangeFollows) 
   for (int i = 0; i < 120; ++i) {
     page->AddChartPoint(1.0f + static_cast<float>(i % 5), Start + i);
   }
-  QApplication::processEvents();
+  Settle();
   TimeChart* chart = page->ChartView();
   const auto axis = [chart] {
     return std::pair{std::llround(chart->BottomAxis()->min()),
@@ -269,11 +268,11 @@ TEST_F(PageTest, PollRunsOnlyWhileTheTabIsOnDisplay) {
   tabs.addTab(page.get(), "Результат измерения");
   tabs.setCurrentWidget(other);
   page->SetLiveRefreshPending();
-  page->Timer1Timer();
+  Act([this] { page->Timer1Timer(); });
   EXPECT_TRUE(outcomes.empty());  // no exchange at all
 
   tabs.setCurrentWidget(page.get());
-  page->Timer1Timer();
+  Act([this] { page->Timer1Timer(); });
   // The read failed (no instrument): reported, and nothing else changes.
   EXPECT_EQ(outcomes, std::vector<int>{RowConnectionError});
   EXPECT_TRUE(page->LiveRefreshPending());

@@ -15,6 +15,7 @@
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NumberText.h"
+#include "PageFixture.h"
 #include "SettingsPage.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -28,20 +29,16 @@ constexpr int Port = 3;
 
 // The settings tab against a virtual instrument on a real pseudo-terminal,
 // pressing the real buttons.
-class SettingsE2e : public ::testing::Test {
+class SettingsE2e : public test::PageFixture {
  protected:
   static void SetUpTestSuite() { test::EnsureApplication(); }
 
   void SetUp() override {
     SetDecimalSeparator(',');
     ASSERT_TRUE(sim.PinAs(Port));
-    session.SetPanel = [this](int panel, const QString& text) { panels[panel] = text; };
-    session.ShowError = [this](const QString& message) { errors << message; };
-    session.Link.SetOutcomeHandler(
-        [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
-    session.Link.InitDictionary();
-    session.Link.OpenPort(Port);
-    ASSERT_TRUE(session.Link.PortOpen());
+    Wire(session);
+    ASSERT_TRUE(Open(session, Port));
+    Look(&page);
     page.OnReadFailed = [this] {
       ++readFailures;
       live.ResetLiveDisplay();
@@ -49,15 +46,6 @@ class SettingsE2e : public ::testing::Test {
   }
   void TearDown() override { SetDecimalSeparator(QChar()); }
 
-  template <typename T>
-  T* Find(const char* name) {
-    T* widget = page.findChild<T*>(name);
-    if (widget == nullptr) {
-      ADD_FAILURE() << "no control " << name;
-    }
-    return widget;
-  }
-  void Press(const char* button) { Find<QPushButton>(button)->click(); }
   FixedColumnGrid& Grid(const char* name) { return *Find<FixedColumnGrid>(name); }
   UserSettings InstrumentSettings() { return sim.Values().Settings; }
   void SetInstrumentSettings(const UserSettings& settings) {
@@ -70,8 +58,6 @@ class SettingsE2e : public ::testing::Test {
   Session session{&clock};
   SettingsPage page{session};
   MeasurePage live{session};
-  std::map<int, QString> panels;
-  QStringList errors;
   int readFailures = 0;
 };
 
@@ -344,7 +330,7 @@ TEST_F(SettingsE2e, TheServiceGridShowsItsFormatsAndWritesTheLowBits) {
   });
   Press("Button1");
   page.show();
-  QApplication::processEvents();
+  Settle();
   auto& grid = Grid("StringGrid1");
   ASSERT_EQ(grid.rowCount(), 14);
   EXPECT_EQ(grid.height(), 297);
