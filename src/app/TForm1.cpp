@@ -37,6 +37,7 @@
 #include "HistoryService.h"
 #include "IdleTimeLender.h"
 #include "IniFile.h"
+#include "LinkOutcome.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
 #include "NoticeLine.h"
@@ -158,12 +159,9 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->ShowNotice = [this](const Notice& notice) { notice_->Show(notice); };
   session_->ClearNotice = [this](int textRow) { notice_->Clear(textRow); };
   history_->OnOutcome = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
-  session_->Link.SetOutcomeHandler([this](int row) {
-    SetPanelText(0, MessageText(row, session_->LanguageIndex));
-    TraceEvent event;
-    event.Kind = TraceKind::Outcome;
-    event.Value = row;
-    trace_->Record(std::move(event), LineTransport::Clock::now());
+  session_->Link.SetOutcomeHandler([this](LinkStatus status) {
+    SetPanelText(0, MessageText(OutcomeRow(status), session_->LanguageIndex));
+    trace_->Record(OutcomeEvent(status), LineTransport::Clock::now());
   });
   // An unplugged instrument: "---" while its port is gone, the port again
   // once the link has opened it by itself, and asked who is there.
@@ -209,7 +207,7 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() {
   // The pages hold a reference to the session: they go first.
-  session_->Link.SetOutcomeHandler([](int) {});
+  session_->Link.SetOutcomeHandler([](LinkStatus) {});
   session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
   session_->ShowNotice = [](const Notice&) {};

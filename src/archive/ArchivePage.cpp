@@ -16,6 +16,7 @@
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "IdleTimeLender.h"
+#include "LinkOutcome.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
 #include "StringGrid.h"
@@ -401,7 +402,7 @@ void ArchivePage::ShowRead(const ArchiveReadResult& read, int count, uint32_t re
   edit6_->setText(paging_.Text());
 
   const uint8_t language = session_.LanguageIndex;
-  QString outcome = MessageText(session_.Link.LastOutcomeRow(), language);
+  QString outcome = MessageText(OutcomeRow(session_.Link.LastStatus()), language);
   if (read.Stopped) {
     outcome = MessageText(RowArchiveStopped, language).arg(recordsRead_).arg(count);
   } else if (read.Missing > 0) {

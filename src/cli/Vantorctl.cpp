@@ -312,11 +312,8 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
   }
   if (trace != nullptr) {
     opener = TracingOpener(*trace, std::move(opener));
-    c.Link.SetOutcomeHandler([trace](int row) {
-      TraceEvent event;
-      event.Kind = TraceKind::Outcome;
-      event.Value = row;
-      trace->Record(std::move(event), LineTransport::Clock::now());
+    c.Link.SetOutcomeHandler([trace](LinkStatus status) {
+      trace->Record(OutcomeEvent(status), LineTransport::Clock::now());
     });
     c.Clock.SetTrace(trace);
   }

@@ -4,7 +4,6 @@
 
 #include "LineTrace.h"
 #include "LinkLog.h"
-#include "MessageTable.h"
 #include "PortMap.h"
 #include "SerialTransport.h"
 
@@ -153,8 +152,10 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   lastDelay_ = {};
   dropped_ = 0;
   if (!line_ && !Reopen()) {
+    exchangeFailure_ = lostNumber_ != 0 ? LinkStatus::PortGone : LinkStatus::NoPort;
     return false;
   }
+  exchangeFailure_ = LinkStatus::PortGone;
   // Purge, keep the line quiet, and drop whatever came meanwhile.
   QuietGapBeforeRequest();
   if (line_->Lost()) {
@@ -180,6 +181,11 @@ bool DeviceLink::Exchange(size_t length, const ReplyExpectation& expectation) {
   if (line_->Lost()) {
     Lose();
     return false;
+  }
+  if (!written) {
+    exchangeFailure_ = LinkStatus::Unsent;
+  } else if (!ok) {
+    exchangeFailure_ = lastHeard_ > 0 ? LinkStatus::Damaged : LinkStatus::Timeout;
   }
   if (!ok) {
     // A header refused as it came needs only its tail to pass; anything
@@ -258,6 +264,7 @@ int DeviceLink::Operate(uint8_t id, bool write) {
   const size_t length = write ? station_.BuildWriteRequest(frame_, index, deviceAddress_)
                               : station_.BuildReadRequest(frame_, index, deviceAddress_);
   int result = 0;
+  LinkStatus status = write ? LinkStatus::Written : LinkStatus::Read;
   if (Exchange(length, station_.ExpectReply(index, write))) {
     result = station_.ParseReply(frame_, receivedLength_, index);
     // A read succeeds only when its reply carries the value asked for: an
@@ -273,21 +280,23 @@ int DeviceLink::Operate(uint8_t id, bool write) {
       payloadSpoilt_ = reply.Status == StatusChecksum && reply.Opcode == OpReadReply;
       lastReply_ = reply.Status == StatusOk && reply.Opcode == OpError ? ReplyKind::Refusal
                                                                        : ReplyKind::Spoilt;
+      status = lastReply_ == ReplyKind::Refusal ? LinkStatus::Refused : LinkStatus::Damaged;
       if (line_) {
         settle_ = Settle::Quiet;  // a spoilt reply: let whatever follows it pass first
       }
     }
   } else {
     lastReply_ = lastHeard_ > 0 ? ReplyKind::Spoilt : ReplyKind::Nothing;
+    status = exchangeFailure_;
   }
-  Report(result != 0 ? (write ? RowDone : RowReading) : RowConnectionError);
+  Report(status);
   return result;
 }
 
-void DeviceLink::Report(int row) {
-  lastRow_ = row;
+void DeviceLink::Report(LinkStatus status) {
+  lastStatus_ = status;
   if (outcome_) {
-    outcome_(row);
+    outcome_(status);
   }
 }
 

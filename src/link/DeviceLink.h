@@ -6,15 +6,16 @@
 
 #include "Frame.h"
 #include "LineTransport.h"
+#include "LinkStatus.h"
 #include "Station.h"
 
 namespace vantor {
 
 // The one serial line to the instrument: the port, the frame buffer and the
 // program's ValueStorage. Every single operation blocks until its exchange
-// ends and reports its outcome as a message row (41 read, 40 written, 39
-// failed) through the outcome handler, which the main window shows in status
-// panel 0. Operations return 1 on success and 0 on failure and never throw.
+// ends and reports how it ended (a LinkStatus) through the outcome handler,
+// which the main window shows in status panel 0. Operations return 1 on
+// success and 0 on failure and never throw.
 class DeviceLink {
  public:
   // How long to wait for a reply after the request went out.
@@ -108,8 +109,8 @@ class DeviceLink {
   // how long after the request had gone out it came.
   bool LastReplyLate() const { return lastLate_; }
   Clock::duration LastReplyDelay() const { return lastDelay_; }
-  // The message row the last operation reported.
-  int LastOutcomeRow() const { return lastRow_; }
+  // How the last operation ended, as reported.
+  LinkStatus LastStatus() const { return lastStatus_; }
 
   Station& Protocol() { return station_; }
   ValueStorage& Values() { return station_.Values; }
@@ -117,7 +118,7 @@ class DeviceLink {
   void InitDictionary() { station_.InitDictionary(); }
   void SetDeviceAddress(const Address& address) { deviceAddress_ = address; }
 
-  using OutcomeHandler = std::function<void(int messageRow)>;
+  using OutcomeHandler = std::function<void(LinkStatus status)>;
   void SetOutcomeHandler(OutcomeHandler handler) { outcome_ = std::move(handler); }
 
   void SetPace(Pace pace) { pace_ = pace; }
@@ -127,7 +128,8 @@ class DeviceLink {
 
  private:
   // Sends `length` bytes of the frame buffer and leaves the reply in it;
-  // false when no reply that fits the request arrived whole.
+  // false when no reply that fits the request arrived whole, and
+  // exchangeFailure_ says why.
   bool Exchange(size_t length, const ReplyExpectation& expectation);
   bool ReceiveReply(const ReplyExpectation& expectation, Clock::time_point writeEnd);
   // The gap before a request. After a failed exchange it lasts until the
@@ -141,7 +143,7 @@ class DeviceLink {
   void Lose();
   bool Reopen();
   int Operate(uint8_t id, bool write);
-  void Report(int row);
+  void Report(LinkStatus status);
 
   // Largest first, so the link carries no padding to speak of.
   Station station_;
@@ -157,7 +159,6 @@ class DeviceLink {
   uint64_t exchanges_ = 0;
   int number_ = 0;
   int lostNumber_ = 0;
-  int lastRow_ = 0;
   enum class Settle : uint8_t {
     None,   // the last exchange went well
     Quiet,  // a spoilt reply came: let the rest of it pass
@@ -165,6 +166,8 @@ class DeviceLink {
   };
   Settle settle_ = Settle::None;
   OpenFailure openFailure_ = OpenFailure::None;
+  LinkStatus lastStatus_ = LinkStatus::NoPort;
+  LinkStatus exchangeFailure_ = LinkStatus::Timeout;
   ReplyKind lastReply_ = ReplyKind::Nothing;
   Pace pace_ = Pace::Prompt;
   uint16_t receivedLength_ = 0;

@@ -96,6 +96,13 @@ QString OpenFailureName(OpenFailure failure) {
   return QStringLiteral("failed");
 }
 
+TraceEvent OutcomeEvent(LinkStatus status) {
+  TraceEvent event;
+  event.Kind = TraceKind::Outcome;
+  event.Status = status;
+  return event;
+}
+
 QString FormatTraceEvent(const TraceEvent& event) {
   QString kind;
   for (const KindName& name : KindNames) {
@@ -123,6 +130,8 @@ QString FormatTraceEvent(const TraceEvent& event) {
     line += QLatin1Char(' ') + PortName(event.Port);
   } else if (event.Kind == TraceKind::Timeout) {
     line += QStringLiteral(" %1/%2").arg(event.Got).arg(event.Want);
+  } else if (event.Kind == TraceKind::Outcome && event.Value == 0) {
+    line += QLatin1Char(' ') + LinkStatusName(event.Status);
   } else if (event.Kind == TraceKind::Outcome || event.Kind == TraceKind::Calendar) {
     line += QLatin1Char(' ') + QString::number(event.Value);
   }
@@ -211,12 +220,25 @@ std::optional<TraceEvent> ParseTraceEvent(const QString& line, QString* error) {
       }
       return event;
     }
-    case TraceKind::Outcome:
+    case TraceKind::Outcome: {
+      if (const std::optional<LinkStatus> status = LinkStatusFromName(words.value(2));
+          status && words.size() == 3) {
+        event.Status = *status;
+        return event;
+      }
+      // Version 1 noted the message row the outcome showed.
+      bool ok = false;
+      event.Value = words.value(2).toLongLong(&ok);
+      if (words.size() != 3 || !ok || event.Value <= 0) {
+        return Refuse(error, QStringLiteral("outcome needs a status"));
+      }
+      return event;
+    }
     case TraceKind::Calendar: {
       bool ok = false;
       event.Value = words.value(2).toLongLong(&ok);
       if (words.size() != 3 || !ok) {
-        return Refuse(error, QStringLiteral("%1 needs a number").arg(words[1]));
+        return Refuse(error, QStringLiteral("calendar needs a number"));
       }
       return event;
     }
@@ -284,7 +306,7 @@ std::optional<ParsedTrace> ParseTrace(const QByteArray& text, QString* error) {
 }
 
 LineTrace::LineTrace() : start_(Clock::now()) {
-  notes_.push_back("# vantor line trace, version 1");
+  notes_.push_back("# vantor line trace, version 2");
   notes_.push_back(
       ("# started " + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)).toUtf8());
 }

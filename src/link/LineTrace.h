@@ -35,7 +35,9 @@ namespace vantor {
 //   0.410000 drop 55                       bytes between exchanges, unasked
 //   2.000113 lost                          the device went away
 //   2.000200 close COM3
-//   0.022990 outcome 41                    the operation's outcome (message row)
+//   0.022990 outcome timeout               how the operation ended (LinkStatus);
+//                                          a trace of version 1 has the message
+//                                          row panel 0 showed (41, 40, 39)
 //   0.000012 calendar 1796840526           the computer's time, as the program
 //                                          read it, when it changed
 //
@@ -65,8 +67,12 @@ struct TraceEvent {
   QString Path;                             // open
   size_t Want = 0;                          // timeout
   size_t Got = 0;                           // timeout
-  int64_t Value = 0;                        // outcome: message row; calendar: seconds
+  LinkStatus Status = LinkStatus::Read;     // outcome
+  int64_t Value = 0;  // calendar: seconds; outcome of version 1: the message row, Status unknown
 };
+
+// An outcome event for `status`.
+TraceEvent OutcomeEvent(LinkStatus status);
 
 // "ok", "permission-denied", ...: how an open ended, in a trace.
 QString OpenFailureName(OpenFailure failure);

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "ArchivePage.h"
+#include "LinkOutcome.h"
 #include "MessageTable.h"
 #include "PageFixture.h"
 #include "StringGrid.h"
@@ -241,7 +242,8 @@ TEST_F(ArchiveE2e, SpaceDuringAndAfterAReadNeverErases) {
 TEST_F(ArchiveE2e, InstrumentGoingSilentMidReadEndsInOrder) {
   Load({r1, r2, r3, r1, r2, r3});
   int records = 0;
-  session.Link.SetOutcomeHandler([&](int row) {
+  session.Link.SetOutcomeHandler([&](LinkStatus status) {
+    const int row = OutcomeRow(status);
     panels[0] = MessageText(row, session.LanguageIndex);
     // After the third record the instrument stops answering.
     if (row == RowReading && ++records == 3) {
@@ -270,7 +272,8 @@ TEST_F(ArchiveE2e, RecordCountAboveTheBufferIsBounded) {
   session.Link.Values().Measurement.ArchiveRecordCount = 5000;
   QProgressBar* bar = Find<QProgressBar>("ProgressBar2");
   int records = 0;
-  session.Link.SetOutcomeHandler([&](int row) {
+  session.Link.SetOutcomeHandler([&](LinkStatus status) {
+    const int row = OutcomeRow(status);
     panels[0] = MessageText(row, session.LanguageIndex);
     records += row == RowReading ? 1 : 0;
   });

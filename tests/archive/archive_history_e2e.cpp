@@ -12,6 +12,7 @@
 
 #include "ArchivePage.h"
 #include "HistoryService.h"
+#include "LinkOutcome.h"
 #include "MessageTable.h"
 #include "PageFixture.h"
 #include "StringGrid.h"
@@ -143,8 +144,8 @@ TEST_F(ArchiveHistoryE2e, AnUnplugKeepsTheRecordsBeforeItAndAFailedReadErasesNot
   Poll();
   // The cable comes out during the erase's read, past the first batch.
   int exchanges = 0;
-  session.Link.SetOutcomeHandler([&](int row) {
-    panels[0] = MessageText(row, session.LanguageIndex);
+  session.Link.SetOutcomeHandler([&](LinkStatus status) {
+    panels[0] = MessageText(OutcomeRow(status), session.LanguageIndex);
     if (++exchanges == 300) {
       sim.Unplug();
     }
@@ -160,8 +161,9 @@ TEST_F(ArchiveHistoryE2e, AnUnplugKeepsTheRecordsBeforeItAndAFailedReadErasesNot
   EXPECT_EQ(page.RecordsRead(), static_cast<int>(kept.size())) << "the failed read shows";
 
   // Back again: the erase reads the whole archive, nothing twice.
-  session.Link.SetOutcomeHandler(
-      [this](int row) { panels[0] = MessageText(row, session.LanguageIndex); });
+  session.Link.SetOutcomeHandler([this](LinkStatus status) {
+    panels[0] = MessageText(OutcomeRow(status), session.LanguageIndex);
+  });
   ASSERT_TRUE(sim.Plug());
   Press("Button5");
   EXPECT_EQ(ArchiveSize(), 0u);

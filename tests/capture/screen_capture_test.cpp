@@ -8,6 +8,7 @@
 
 #include "DeviceLink.h"
 #include "FileFaults.h"
+#include "LinkOutcome.h"
 #include "ScreenCapture.h"
 
 namespace vantor {
@@ -260,7 +261,7 @@ TEST_F(ScreenFiles, AVanishedWorkingDirectoryGetsNoFiles) {
 TEST_F(ScreenFiles, FailedReadWritesNothingAndClearsTheImage) {
   DeviceLink link;
   int outcome = -1;
-  link.SetOutcomeHandler([&outcome](int row) { outcome = row; });
+  link.SetOutcomeHandler([&outcome](LinkStatus status) { outcome = OutcomeRow(status); });
   link.InitDictionary();
   link.Values().Screen.fill(0x5A);
 

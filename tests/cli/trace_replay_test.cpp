@@ -1,6 +1,7 @@
 // Every trace in tests/data/traces plays back through the program on the
 // manual clock: the program must make exactly the recorded requests, come to
-// the recorded outcome of every exchange and, for a vantorctl command, end
+// the recorded outcome of every exchange (a status; in a trace of version 1
+// the message row it showed) and, for a vantorctl command, end
 // with the recorded exit status. scripts/record-traces recorded them from the
 // virtual instrument; a trace of a real instrument becomes a test by being
 // put into that folder (with any file its command names beside it).
@@ -13,12 +14,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "CoreApplication.h"
 #include "DeviceLink.h"
 #include "Frame.h"
 #include "LineTrace.h"
+#include "LinkOutcome.h"
 #include "PortMap.h"
 #include "TempConfigHome.h"
 #include "TraceReplay.h"
@@ -41,14 +45,32 @@ std::vector<std::string> TraceFiles() {
   return names;
 }
 
-std::vector<int64_t> Outcomes(const ParsedTrace& trace) {
-  std::vector<int64_t> rows;
-  for (const TraceEvent& event : trace.Events) {
-    if (event.Kind == TraceKind::Outcome) {
-      rows.push_back(event.Value);
+// A trace of version 1 noted the message row of each outcome, not its status.
+bool NotesRows(const std::vector<TraceEvent>& events) {
+  return std::any_of(events.begin(), events.end(), [](const TraceEvent& event) {
+    return event.Kind == TraceKind::Outcome && event.Value != 0;
+  });
+}
+
+// The outcomes in order, as statuses, or as the rows panel 0 showed for them.
+std::vector<std::string> Outcomes(const std::vector<TraceEvent>& events, bool asRows) {
+  std::vector<std::string> outcomes;
+  for (const TraceEvent& event : events) {
+    if (event.Kind != TraceKind::Outcome) {
+      continue;
+    }
+    if (asRows) {
+      outcomes.push_back(std::to_string(event.Value != 0 ? event.Value : OutcomeRow(event.Status)));
+    } else {
+      outcomes.push_back(LinkStatusName(event.Status).toStdString());
     }
   }
-  return rows;
+  return outcomes;
+}
+
+void ExpectOutcomesAsRecorded(const std::vector<TraceEvent>& again, const ParsedTrace& trace) {
+  const bool rows = NotesRows(trace.Events);
+  EXPECT_EQ(Outcomes(again, rows), Outcomes(trace.Events, rows));
 }
 
 // Standard output goes nowhere while it lives: a command's listing is not
@@ -102,7 +124,7 @@ void ReplayCommand(const ParsedTrace& trace, test::TraceReplay& replay, const te
   }
   const std::optional<ParsedTrace> replayed = ParseTrace(test::ReadBytes(again));
   ASSERT_TRUE(replayed.has_value());
-  EXPECT_EQ(Outcomes(*replayed), Outcomes(trace));
+  ExpectOutcomesAsRecorded(replayed->Events, trace);
 }
 
 // A trace of the window, which no command repeats: each recorded request is
@@ -110,8 +132,9 @@ void ReplayCommand(const ParsedTrace& trace, test::TraceReplay& replay, const te
 void ReplayRequests(const ParsedTrace& trace, test::TraceReplay& replay) {
   DeviceLink link;
   link.InitDictionary();
-  std::vector<int64_t> outcomes;
-  link.SetOutcomeHandler([&outcomes](int row) { outcomes.push_back(row); });
+  std::vector<TraceEvent> outcomes;
+  link.SetOutcomeHandler(
+      [&outcomes](LinkStatus status) { outcomes.push_back(OutcomeEvent(status)); });
   link.SetLineOpener([&replay](int number) { return replay.Open(number); });
   size_t opens = 0;
   for (const TraceEvent& event : trace.Events) {
@@ -140,7 +163,7 @@ void ReplayRequests(const ParsedTrace& trace, test::TraceReplay& replay) {
       link.ReadVariable(id);
     }
   }
-  EXPECT_EQ(outcomes, Outcomes(trace));
+  ExpectOutcomesAsRecorded(outcomes, trace);
 }
 
 class RecordedTrace : public ::testing::TestWithParam<std::string> {

@@ -1141,7 +1141,7 @@ TEST_F(Vantorctl, TraceRecordsTheCommandsLineAndHowItEnded) {
     } else if (event.Kind == TraceKind::Write) {
       ids.push_back(event.Bytes.at(HeaderSize));
     } else if (event.Kind == TraceKind::Outcome) {
-      EXPECT_EQ(event.Value, RowReading);
+      EXPECT_EQ(event.Status, LinkStatus::Read);
       ++outcomes;
     }
   }

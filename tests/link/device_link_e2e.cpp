@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include "CoreApplication.h"
 #include "DeviceLink.h"
+#include "LinkOutcome.h"
 #include "MessageTable.h"
 #include "PortMap.h"
 #include "PseudoTerminal.h"
@@ -30,7 +31,7 @@ class LinkOverPty : public ::testing::Test {
   void SetUp() override {
     test::EnsureCoreApplication();
     link.InitDictionary();
-    link.SetOutcomeHandler([this](int row) { rows.push_back(row); });
+    link.SetOutcomeHandler([this](LinkStatus status) { rows.push_back(OutcomeRow(status)); });
     ASSERT_TRUE(sim.Plugged());
     ASSERT_TRUE(sim.PinAs(3));
     link.OpenPort(3);

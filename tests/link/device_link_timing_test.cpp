@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "DeviceLink.h"
+#include "LinkOutcome.h"
 #include "MemoryLine.h"
 #include "MessageTable.h"
 
@@ -54,7 +55,7 @@ class LinkTiming : public ::testing::Test {
     link().SetLineOpener(test::OpenerFor(std::move(line), 1));
     link().OpenPort(1);
     link().InitDictionary();
-    link().SetOutcomeHandler([this](int row) { rows.push_back(row); });
+    link().SetOutcomeHandler([this](LinkStatus status) { rows.push_back(OutcomeRow(status)); });
     return ref;
   }
   // Attaches the virtual instrument's model.

@@ -56,7 +56,11 @@ std::vector<Golden> GoldenLines() {
   TraceEvent close = Event(TraceKind::Close, 2000200);
   close.Port = 3;
   TraceEvent outcome = Event(TraceKind::Outcome, 22990);
-  outcome.Value = 39;
+  outcome.Status = LinkStatus::Timeout;
+  TraceEvent gone = Event(TraceKind::Outcome, 22991);
+  gone.Status = LinkStatus::PortGone;
+  TraceEvent row = Event(TraceKind::Outcome, 22992);  // as version 1 noted it
+  row.Value = 39;
   TraceEvent calendar = Event(TraceKind::Calendar, 12);
   calendar.Value = 1796840526;
   return {
@@ -71,7 +75,9 @@ std::vector<Golden> GoldenLines() {
       {"0.410000 drop 55", drop},
       {"2.000113 lost", Event(TraceKind::Lost, 2000113)},
       {"2.000200 close COM3", close},
-      {"0.022990 outcome 39", outcome},
+      {"0.022990 outcome timeout", outcome},
+      {"0.022991 outcome port-gone", gone},
+      {"0.022992 outcome 39", row},
       {"0.000012 calendar 1796840526", calendar},
   };
 }
@@ -91,6 +97,7 @@ TEST(TraceFormat, EveryKindOfEventIsOneLineThatReadsBackToIt) {
     EXPECT_EQ(parsed->Got, golden.Event.Got);
     EXPECT_EQ(parsed->Want, golden.Event.Want);
     EXPECT_EQ(parsed->Value, golden.Event.Value);
+    EXPECT_EQ(parsed->Status, golden.Event.Status);
   }
 }
 
@@ -124,6 +131,38 @@ TEST(TraceFormat, ATraceReadsItsNotesAndToleratesOnlyALastLineCutShort) {
         "0.000001 lost now", "0.000001 outcome x"}) {
     EXPECT_FALSE(ParseTraceEvent(QString::fromLatin1(bad)).has_value()) << bad;
   }
+}
+
+TEST(TraceFormat, AnOutcomeIsAStatusOrTheMessageRowAnOlderTraceNoted) {
+  const QByteArray older =
+      "# vantor line trace, version 1\n"
+      "0.010000 outcome 41\n"
+      "0.020000 outcome 39\n";
+  const QByteArray newer =
+      "# vantor line trace, version 2\n"
+      "0.010000 outcome read\n"
+      "0.020000 outcome refused\n"
+      "0.030000 outcome written\n";
+  const std::optional<ParsedTrace> before = ParseTrace(older);
+  const std::optional<ParsedTrace> now = ParseTrace(newer);
+  ASSERT_TRUE(before.has_value());
+  ASSERT_TRUE(now.has_value());
+  ASSERT_EQ(before->Events.size(), 2u);
+  EXPECT_EQ(before->Events[0].Value, 41);
+  EXPECT_EQ(before->Events[1].Value, 39);
+  ASSERT_EQ(now->Events.size(), 3u);
+  EXPECT_EQ(now->Events[0].Status, LinkStatus::Read);
+  EXPECT_EQ(now->Events[1].Status, LinkStatus::Refused);
+  EXPECT_EQ(now->Events[2].Status, LinkStatus::Written);
+  for (const TraceEvent& event : now->Events) {
+    EXPECT_EQ(event.Value, 0) << "a status carries no row";
+  }
+  // Neither a word nor a row: no outcome.
+  for (const char* bad : {"0.000001 outcome 0", "0.000001 outcome -39", "0.000001 outcome read 41",
+                          "0.000001 outcome Read", "0.000001 outcome"}) {
+    EXPECT_FALSE(ParseTraceEvent(QString::fromLatin1(bad)).has_value()) << bad;
+  }
+  EXPECT_EQ(FormatTraceEvent(OutcomeEvent(LinkStatus::Damaged)), "0.000000 outcome damaged");
 }
 
 class TracedLine : public ::testing::Test {
@@ -186,12 +225,8 @@ TEST_F(TracedLine, RecordsEveryCallOnTheLineAtItsTimeOnTheLinesOwnClock) {
 TEST_F(TracedLine, AWaitThatEndsShortIsATimeoutAndOutcomesAndCalendarReadingsAreKept) {
   auto silent = std::make_unique<test::MemoryLine>(nullptr);
   link.SetLineOpener(TracingOpener(trace, test::OpenerFor(std::move(silent), 1)));
-  link.SetOutcomeHandler([this](int row) {
-    TraceEvent event;
-    event.Kind = TraceKind::Outcome;
-    event.Value = row;
-    trace.Record(std::move(event), Clock::now());
-  });
+  link.SetOutcomeHandler(
+      [this](LinkStatus status) { trace.Record(OutcomeEvent(status), Clock::now()); });
   FixedClock fixed(1796840526);
   TracedClock calendar(&fixed);
   calendar.SetTrace(&trace);
@@ -217,7 +252,7 @@ TEST_F(TracedLine, AWaitThatEndsShortIsATimeoutAndOutcomesAndCalendarReadingsAre
   EXPECT_EQ(events.back().Kind, TraceKind::Calendar);
   EXPECT_EQ(events.back().Value, 1796840527);
   EXPECT_EQ(events[events.size() - 2].Kind, TraceKind::Outcome);
-  EXPECT_EQ(events[events.size() - 2].Value, RowConnectionError);
+  EXPECT_EQ(events[events.size() - 2].Status, LinkStatus::Timeout);
 }
 
 TEST(LineTraceRing, KeepsTheLastTenMinutesAndNoMoreThanItsBytes) {
@@ -256,7 +291,7 @@ TEST(LineTraceFile, StartsWithWhatTheRingHoldsAndTakesEveryLaterEvent) {
   ASSERT_TRUE(trace.Flush());
   const QByteArray file = test::ReadBytes(dir.filePath("t.trace"));
   EXPECT_TRUE(file.contains("0.001000 lost\n# exit 0\n0.002000 lost\n")) << file.toStdString();
-  EXPECT_TRUE(file.startsWith("# vantor line trace, version 1\n# started "));
+  EXPECT_TRUE(file.startsWith("# vantor line trace, version 2\n# started "));
 
   QString error;
   LineTrace other;

@@ -118,7 +118,7 @@ TEST_F(SettingsOperations, RestoreRefusesAnotherDeviceTypeAndReportsASilenceAfte
   // back is no restore.
   wanted.Service.DeviceType = 2;
   int exchanges = 0;
-  link.SetOutcomeHandler([&](int) {
+  link.SetOutcomeHandler([&](LinkStatus) {
     if (++exchanges == 3) {  // read 3, read 4, write 3
       model.InjectFault({Fault::Silence});
     }

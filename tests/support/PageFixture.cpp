@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "LinkOutcome.h"
 #include "MessageTable.h"
 
 namespace vantor::test {
@@ -12,9 +13,9 @@ void PageFixture::Wire(Session& session) {
     ++panelWrites;
   };
   session.ShowError = [this](const QString& message) { errors << message; };
-  session.Link.SetOutcomeHandler([this, &session](int row) {
-    outcomes.push_back(row);
-    session.SetPanel(0, MessageText(row, session.LanguageIndex));
+  session.Link.SetOutcomeHandler([this, &session](LinkStatus status) {
+    outcomes.push_back(OutcomeRow(status));
+    session.SetPanel(0, MessageText(outcomes.back(), session.LanguageIndex));
   });
 }
 
