@@ -312,7 +312,7 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
   }
   if (trace != nullptr) {
     opener = TracingOpener(*trace, std::move(opener));
-    c.Link.SetOutcomeHandler([trace](int row) {
+    c.Engine.SetExchangeListener([trace](ExchangeStatus row) {
       TraceEvent event;
       event.Kind = TraceKind::Outcome;
       event.Value = row;
@@ -599,15 +599,26 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
     run.History = c.Service.get();
     return FinishHistory(c, RunOnSeveral(run));
   }
+  const auto work = [&c, &status, form, port, &device] {
+    if (form->NeedsInstrument) {
+      status = FindTheInstrument(c, port, device);
+      if (status == ExitDone && InterruptRequest::Requested()) {
+        status = InterruptRequest::ExitStatus();
+      }
+    }
+    if (status == ExitDone) {
+      status = form->Run(c);
+    }
+  };
   if (form->NeedsInstrument) {
     OpenHistory(c, location);
-    status = FindTheInstrument(c, port, device);
-    if (status == ExitDone && InterruptRequest::Requested()) {
-      status = InterruptRequest::ExitStatus();
-    }
   }
-  if (status == ExitDone) {
-    status = form->Run(c);
+  if (form->NeedsInstrument || form->Run == &PortsCommand) {
+    // On the instrument's engine; the history's news come out meanwhile.
+    c.Engine.RunAndWait(
+        QStringLiteral("command"), [&work](OperationControl&) { work(); }, &TellHistory);
+  } else {
+    work();
   }
   status = FinishHistory(c, status);
   if (!traceFile.isEmpty()) {
