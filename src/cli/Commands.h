@@ -11,6 +11,7 @@
 #include "DeviceLink.h"
 #include "HistoryService.h"
 #include "HistorySink.h"
+#include "InstrumentEngine.h"
 #include "LineTrace.h"
 #include "SettingsOperations.h"
 
@@ -55,7 +56,10 @@ struct CommandOptions {
 // What every command works with: the options, the line and what finding the
 // instrument on it brought.
 struct Context : CommandOptions {
-  DeviceLink Link;
+  // The instrument's engine; the commands run as its operations and work on
+  // its link, on its thread.
+  InstrumentEngine Engine;
+  DeviceLink& Link = Engine.Link();
   TracedClock Clock;  // the system's, unless a replay gives its own
   int Port = 0;       // COM number the instrument answers on; 0 with --device
   QString Device;     // the device path

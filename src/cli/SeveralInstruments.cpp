@@ -1,11 +1,11 @@
 #include "SeveralInstruments.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
-#include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -263,7 +263,11 @@ int RunOnSeveral(const SeveralRun& run) {
     together.Lines = lines.get();
   }
   std::vector<std::unique_ptr<InstrumentWork>> works;
-  std::vector<std::unique_ptr<QThread>> threads;
+  // Each instrument's work is one operation of its engine; this thread
+  // waits for them all, handing the history's news on meanwhile.
+  std::mutex endMutex;
+  std::condition_variable endChanged;
+  size_t ended = 0;
   for (size_t i = 0; i < ports.size(); ++i) {
     auto work = std::make_unique<InstrumentWork>(ports[i], static_cast<int>(i), together);
     Context& c = work->C;
@@ -274,22 +278,35 @@ int RunOnSeveral(const SeveralRun& run) {
     c.Link.SetLineOpener(IdentifyingOnReturn(
         c.Link, run.OpenPort ? run.OpenPort : DeviceLink::LineOpener(&DeviceLink::OpenMappedPort)));
     c.History = {run.History};
-    InstrumentWork* own = work.get();
-    // A QThread, not a bare thread: the serial port needs an event
-    // dispatcher on the thread that opens it.
-    threads.emplace_back(QThread::create([own, &run, folder] { Work(*own, run, folder); }));
     works.push_back(std::move(work));
   }
-  for (const auto& thread : threads) {
-    thread->start();
+  for (const auto& work : works) {
+    InstrumentWork* own = work.get();
+    own->C.Engine.Run(QStringLiteral("command"),
+                      [own, &run, folder, &endMutex, &endChanged, &ended](OperationControl&) {
+                        try {
+                          Work(*own, run, folder);
+                        } catch (const std::exception& e) {
+                          // A failure of this instrument's, not taken for done.
+                          own->Note(QString::fromLocal8Bit(e.what()));
+                          own->Status = ExitLineFailure;
+                          own->C.Link.ClosePort();
+                        }
+                        const std::lock_guard lock(endMutex);
+                        ++ended;
+                        endChanged.notify_all();
+                      });
   }
   // The history's outcomes come to this thread meanwhile.
-  for (const auto& thread : threads) {
-    while (!thread->wait(QDeadlineTimer(50))) {
+  {
+    std::unique_lock lock(endMutex);
+    while (!endChanged.wait_for(lock, std::chrono::milliseconds(50),
+                                [&ended, &works] { return ended == works.size(); })) {
+      lock.unlock();
       TellHistory();
+      lock.lock();
     }
   }
-  threads.clear();
   lines.reset();
   TellHistory();
 

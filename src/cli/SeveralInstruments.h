@@ -42,14 +42,14 @@ struct SeveralRun {
   HistoryService* History = nullptr;  // shared by all; may be null
 };
 
-// Works the command on every instrument at once, each on a thread and a
-// line of its own, all keeping what they read in the one history. Standard
-// output gets the rows of all: CSV and JSON rows name their port (a column,
-// a field), people's come under a heading per instrument, in port order
-// (live rows as they come, each led by its port). Standard error gets a
-// progress line per instrument on a terminal, and at the end a summary line
-// per instrument that says what happened. Returns the worst (highest) exit
-// status of them.
+// Works the command on every instrument at once, each on an engine (a
+// thread and a line) of its own, all keeping what they read in the one
+// history. Standard output gets the rows of all: CSV and JSON rows name
+// their port (a column, a field), people's come under a heading per
+// instrument, in port order (live rows as they come, each led by its port).
+// Standard error gets a progress line per instrument on a terminal, and at
+// the end a summary line per instrument that says what happened. Returns
+// the worst (highest) exit status of them.
 int RunOnSeveral(const SeveralRun& run);
 
 }  // namespace vantor::cli

@@ -312,7 +312,7 @@ void SetUpLines(Context& c, const QString& device, const Surroundings& surroundi
   }
   if (trace != nullptr) {
     opener = TracingOpener(*trace, std::move(opener));
-    c.Link.SetOutcomeHandler([trace](LinkStatus status) {
+    c.Engine.SetExchangeListener([trace](LinkStatus status) {
       trace->Record(OutcomeEvent(status), LineTransport::Clock::now());
     });
     c.Clock.SetTrace(trace);
@@ -596,15 +596,26 @@ int RunVantorctl(const QStringList& arguments, const Surroundings& surroundings)
     run.History = c.Service.get();
     return FinishHistory(c, RunOnSeveral(run));
   }
+  const auto work = [&c, &status, form, port, &device] {
+    if (form->NeedsInstrument) {
+      status = FindTheInstrument(c, port, device);
+      if (status == ExitDone && InterruptRequest::Requested()) {
+        status = InterruptRequest::ExitStatus();
+      }
+    }
+    if (status == ExitDone) {
+      status = form->Run(c);
+    }
+  };
   if (form->NeedsInstrument) {
     OpenHistory(c, location);
-    status = FindTheInstrument(c, port, device);
-    if (status == ExitDone && InterruptRequest::Requested()) {
-      status = InterruptRequest::ExitStatus();
-    }
   }
-  if (status == ExitDone) {
-    status = form->Run(c);
+  if (form->NeedsInstrument || form->Run == &PortsCommand) {
+    // On the instrument's engine; the history's news come out meanwhile.
+    c.Engine.RunAndWait(
+        QStringLiteral("command"), [&work](OperationControl&) { work(); }, &TellHistory);
+  } else {
+    work();
   }
   status = FinishHistory(c, status);
   if (!traceFile.isEmpty()) {
