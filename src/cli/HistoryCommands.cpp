@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "Csv.h"
 #include "EventTexts.h"
@@ -323,6 +324,129 @@ int HistoryEventsCommand(Context& c) {
   }
   WriteOut(out.Take());
   return ExitDone;
+}
+
+namespace {
+
+// --from and --to: ISO 8601, or not given.
+QString RangeOptions(const QCommandLineParser& line, CommandOptions& c) {
+  c.From = line.value(QStringLiteral("from"));
+  c.To = line.value(QStringLiteral("to"));
+  for (const QString* time : {&c.From, &c.To}) {
+    if (!time->isEmpty() && !QDateTime::fromString(*time, Qt::ISODateWithMs).isValid()) {
+      return QStringLiteral("\"%1\" is no ISO 8601 time (2026-12-09T14:00)").arg(*time);
+    }
+  }
+  return {};
+}
+
+QString ExportOptions(const QCommandLineParser& line, CommandOptions& c) {
+  c.OutFile = line.value(QStringLiteral("out"));
+  c.What = line.value(QStringLiteral("what"));
+  if (c.What != QLatin1String("archive") && c.What != QLatin1String("readings") &&
+      c.What != QLatin1String("events")) {
+    return QStringLiteral("history export needs --what archive, readings or events");
+  }
+  return RangeOptions(line, c);
+}
+
+QString ExportFormat(const QCommandLineParser& /*line*/, CommandOptions& c) {
+  if (c.Output == Format::Json) {
+    return QStringLiteral("history export writes CSV; --format json does not go with it");
+  }
+  return {};
+}
+
+QString EventsOptions(const QCommandLineParser& line, CommandOptions& c) {
+  c.Instrument = line.value(QStringLiteral("instrument"));
+  if (!InstrumentNameIsValid(c.Instrument)) {
+    return QStringLiteral(
+        "history events needs --instrument with the device data in hex "
+        "or its start (7:0100a5 or 0100a5)");
+  }
+  const QString kinds = line.value(QStringLiteral("kind"));
+  for (const QString& name : kinds.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const std::optional<EventKind> kind = EventKindFromName(name.trimmed());
+    if (!kind) {
+      return QStringLiteral(
+                 "--kind: \"%1\" is none of settings_write, service_write, "
+                 "factory_reset, clock_set, dose_reset, archive_erase")
+          .arg(name);
+    }
+    c.Kinds.push_back(*kind);
+  }
+  return RangeOptions(line, c);
+}
+
+const OptionForm FromOption{"from", "history export, events: from this time on.", "T"};
+const OptionForm ToOption{"to", "history export, events: up to this time.", "T"};
+
+}  // namespace
+
+std::vector<CommandForm> HistoryCommands() {
+  CommandForm exports;
+  exports.Words = QStringList{"history", "export"};
+  exports.Usage = {
+      {{"history export --what archive|readings|events [--from T] [--to T]",
+        "               [--out FILE]"},
+       {"what the history keeps, as CSV: archive", "records, live readings or instrument events",
+        "from T to T (ISO 8601, local time unless an", "offset is given; open without)"}}};
+  exports.Options = {
+      {"what", "history export: archive, readings or events.", "WHAT"},
+      FromOption,
+      ToOption,
+      {"out", "archive read, history export: writes into FILE.", "FILE"},
+  };
+  exports.Run = &HistoryExportCommand;
+  exports.NeedsInstrument = false;
+  exports.ReadOptions = &ExportOptions;
+  exports.CheckOutput = &ExportFormat;
+
+  CommandForm instruments;
+  instruments.Words = QStringList{"history", "instruments"};
+  instruments.Usage = {{{"history instruments"},
+                        {"every instrument the history knows: device",
+                         "type and data, firmware, first and last seen,",
+                         "last reading, archive records kept and the", "last read"}}};
+  instruments.Run = &HistoryInstrumentsCommand;
+  instruments.NeedsInstrument = false;
+
+  CommandForm events;
+  events.Words = QStringList{"history", "events"};
+  events.Usage = {
+      {{"history events --instrument ID [--kind K,...] [--from T] [--to T]"},
+       {"the instrument's change log: settings and", "service writes member by member, factory",
+        "resets, clock corrections with their drift,",
+        "dose resets and erases, with who did them on",
+        "which computer. ID is its device data in hex,",
+        "or enough of its start to tell it from the",
+        "others, optionally after its device type and", "a colon (7:0100a5, as history instruments",
+        "writes it); K is settings_write,", "service_write, factory_reset, clock_set,",
+        "dose_reset or archive_erase"}}};
+  events.Options = {
+      {"instrument",
+       "history events: the instrument, by its device data in hex or the start of it "
+       "(TYPE:HEX also).",
+       "ID"},
+      {"kind", "history events: only these kinds of event.", "K,..."},
+      FromOption,
+      ToOption,
+  };
+  events.Run = &HistoryEventsCommand;
+  events.NeedsInstrument = false;
+  events.ReadOptions = &EventsOptions;
+
+  CommandForm backup;
+  backup.Words = QStringList{"history", "backup"};
+  backup.Usage = {
+      {{"history backup FILE"},
+       {"a consistent copy of the SQLite history in",
+        "FILE, one file that opens alone, taken while", "the program may be writing (a PostgreSQL",
+        "history is backed up with pg_dump)"}}};
+  backup.Files = 1;
+  backup.Run = &HistoryBackupCommand;
+  backup.NeedsInstrument = false;
+  return {exports, instruments, events, backup};
 }
 
 }  // namespace vantor::cli
