@@ -19,12 +19,15 @@
 #include "InstrumentEngine.h"
 #include "InstrumentModel.h"
 #include "MemoryLine.h"
-#include "MessageTable.h"
 
 namespace vantor {
 namespace {
 
 using namespace std::chrono_literals;
+
+std::string X(LinkStatus status) {
+  return LinkStatusName(status).toStdString();
+}
 
 // A line that notes on which thread it was closed.
 class WatchedLine : public test::MemoryLine {
@@ -46,7 +49,7 @@ class WatchedLine : public test::MemoryLine {
 struct Told {
   explicit Told(InstrumentEngine& engine) {
     QObject::connect(&engine, &InstrumentEngine::Exchanged, &engine,
-                     [this](ExchangeStatus s) { Note("x" + std::to_string(static_cast<int>(s))); });
+                     [this](ExchangeStatus s) { Note("x" + LinkStatusName(s).toStdString()); });
     QObject::connect(
         &engine, &InstrumentEngine::Started, &engine,
         [this](OperationId id, const QString&) { Note("start" + std::to_string(id)); });
@@ -132,10 +135,10 @@ TEST_F(EngineTest, EachExchangeIsToldOnTheOwnersThreadInOrderBeforeItsOperationE
 
   const std::vector<std::string> expected = {"busy",
                                              "start" + std::to_string(id),
-                                             "x" + std::to_string(RowReading),
+                                             "x" + X(LinkStatus::Read),
                                              "p1/3",
-                                             "x" + std::to_string(RowDone),
-                                             "x" + std::to_string(RowConnectionError),
+                                             "x" + X(LinkStatus::Written),
+                                             "x" + X(LinkStatus::Timeout),
                                              EndOf(id, OperationEnd::Done),
                                              "idle"};
   EXPECT_EQ(told.Events, expected);
@@ -430,10 +433,10 @@ TEST_F(EngineTest, AnOperationWhosePortWentAwayEndsPortGoneAndSoDoLaterOnes) {
   EXPECT_EQ(later.End, OperationEnd::PortGone);
   ASSERT_TRUE(test::Eventually([&] { return !engine->Busy(); }));
   const std::vector<std::string> rows(
-      std::find(told.Events.begin(), told.Events.end(), "x" + std::to_string(RowReading)),
+      std::find(told.Events.begin(), told.Events.end(), "x" + X(LinkStatus::Read)),
       told.Events.end());
   ASSERT_GE(rows.size(), 3U);
-  EXPECT_EQ(rows[1], "x" + std::to_string(RowConnectionError));
+  EXPECT_EQ(rows[1], "x" + X(LinkStatus::PortGone));
 }
 
 TEST_F(EngineTest, AnOperationSaysItFailedAndAResultComesBackTyped) {
@@ -494,11 +497,11 @@ TEST_F(EngineTest, RunAndWaitServesAnyThreadButNeverWaitsForItself) {
 
 TEST_F(EngineTest, TheExchangeListenerHearsEachExchangeOnTheEnginesThread) {
   std::mutex mutex;
-  std::vector<int> heard;
+  std::vector<LinkStatus> heard;
   std::vector<std::thread::id> on;
   engine->SetExchangeListener([&](ExchangeStatus status) {
     const std::lock_guard lock(mutex);
-    heard.push_back(static_cast<int>(status));
+    heard.push_back(status);
     on.push_back(std::this_thread::get_id());
   });
   model.InjectFault({sim::Fault::Silence, IdSettings, 1});
@@ -509,7 +512,7 @@ TEST_F(EngineTest, TheExchangeListenerHearsEachExchangeOnTheEnginesThread) {
     c.Link().ReadVariable(IdSettings);
   });
   const std::lock_guard lock(mutex);
-  EXPECT_EQ(heard, (std::vector<int>{RowConnectionError, RowReading}));
+  EXPECT_EQ(heard, (std::vector<LinkStatus>{LinkStatus::Timeout, LinkStatus::Read}));
   ASSERT_EQ(on.size(), 2U);
   EXPECT_EQ(on[0], engineThread);
 }
