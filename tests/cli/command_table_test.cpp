@@ -41,7 +41,7 @@ QString UsageText(const CommandForm& form) {
   return text;
 }
 
-// A value each option takes, and what a command needs besides to be right.
+// A right value of each option that takes one.
 const std::map<QString, QString> GoodValues = {{"count", "2"},
                                                {"interval", "0.5"},
                                                {"out", "out.csv"},
@@ -53,6 +53,7 @@ const std::map<QString, QString> GoodValues = {{"count", "2"},
                                                {"pin", "3"},
                                                {"unpin", "4"}};
 
+// A line the command takes: its words and what it cannot go without.
 QStringList RightLine(const CommandForm& form) {
   QStringList line = QStringList{"vantorctl"} + form.Words;
   if (form.Files == 1) {
