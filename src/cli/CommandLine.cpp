@@ -4,9 +4,6 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "PortMap.h"
-#include "Vantorctl.h"
-
 namespace vantor::cli {
 namespace {
 

@@ -41,7 +41,7 @@ QString UsageText(const CommandForm& form) {
   return text;
 }
 
-// A value each option takes, and what a command needs besides to be right.
+// A right value of each option that takes one.
 const std::map<QString, QString> GoodValues = {{"count", "2"},
                                                {"interval", "0.5"},
                                                {"out", "out.csv"},
@@ -53,6 +53,7 @@ const std::map<QString, QString> GoodValues = {{"count", "2"},
                                                {"pin", "3"},
                                                {"unpin", "4"}};
 
+// A line the command takes: its words and what it cannot go without.
 QStringList RightLine(const CommandForm& form) {
   QStringList line = QStringList{"vantorctl"} + form.Words;
   if (form.Files == 1) {
@@ -111,7 +112,8 @@ class CommandTableTest : public ::testing::Test {
   static void ExpectRefused(const QStringList& arguments, const QString& message) {
     const Result result = Run(arguments);
     EXPECT_EQ(result.Exit, ExitUsage) << arguments.join(' ').toStdString();
-    EXPECT_EQ(result.Err, "vantorctl: " + message + " (see vantorctl --help)\n")
+    EXPECT_EQ(result.Err.toStdString(),
+              ("vantorctl: " + message + " (see vantorctl --help)\n").toStdString())
         << arguments.join(' ').toStdString();
     EXPECT_TRUE(result.Out.isEmpty()) << arguments.join(' ').toStdString();
   }
@@ -339,7 +341,7 @@ TEST_F(CommandTableTest, ACommandsHelpIsItsUsagesAndItsOwnOptions) {
   EXPECT_TRUE(read.Err.isEmpty());
   const CommandLine asked = ReadCommandLine({"vantorctl", "archive", "read", "--help"});
   ASSERT_EQ(asked.Form, nullptr);
-  EXPECT_EQ(read.Out, asked.Text);
+  EXPECT_EQ(read.Out.toStdString(), asked.Text.toStdString());
   EXPECT_TRUE(asked.Text.startsWith("Usage: vantorctl [options] archive read [arguments]\n"))
       << asked.Text.toStdString();
   EXPECT_TRUE(asked.Text.contains("  archive read [--out FILE]  every archive record"))
@@ -367,17 +369,16 @@ TEST_F(CommandTableTest, AShortSynopsisHasItsTextBesideItALongOneBelow) {
                 {{QString(26, 'b')}, {"third"}},
                 {{"cc", "  dd"}, {"fourth"}}};
   const QString column(29, ' ');
-  EXPECT_EQ(CommandsHelp({&form}),
-            "Commands:\n"
-            "  " +
-                QString(25, 'a') + "  first\n" + column +
-                "second\n"
-                "  " +
-                QString(26, 'b') + "\n" + column +
-                "third\n"
-                "  cc\n"
-                "    dd\n" +
-                column + "fourth\n");
+  const QStringList expected = {"Commands:",
+                                "  " + QString(25, 'a') + "  first",
+                                column + "second",
+                                "  " + QString(26, 'b'),
+                                column + "third",
+                                "  cc",
+                                "    dd",
+                                column + "fourth",
+                                ""};
+  EXPECT_EQ(CommandsHelp({&form}).toStdString(), expected.join('\n').toStdString());
 }
 
 }  // namespace
