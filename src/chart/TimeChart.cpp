@@ -1,6 +1,5 @@
 #include "TimeChart.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDateTime>
@@ -28,48 +27,22 @@
 #include <cmath>
 
 #include "ChartTicks.h"
-#include "Csv.h"
-#include "MessageTable.h"
-#include "NumberText.h"
-#include "SafeFile.h"
-#include "Scaling.h"
+#include "TimeChartPrivate.h"
 
 namespace vantor {
 namespace {
 
-constexpr int ToolStrip = 24;           // height of the strip above the plot
+using timechart::RateUnit;
+using timechart::ThresholdCount;
+using timechart::ToolStrip;
+using timechart::Tr;
+
 constexpr double MinimumSpanMs = 5000;  // the closest a user can zoom in
 constexpr double WheelStep = 0.8;       // span kept per wheel notch
 constexpr double KeyPan = 0.1;          // share of the view an arrow key moves it
-constexpr int ThresholdCount = 3;
-constexpr int ValueLabelPitch = 36;  // pixels between value ticks, at least
-
-QString Tr(int row, int language) {
-  return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
-}
-
-QString Number(double value) {
-  return FormatGeneral(value, 4);
-}
-
-// The dose-rate unit as plotted (micro, unscaled).
-QString RateUnit(int language) {
-  return QString::fromUtf8(DoseRateUnit(0, 0, language));
-}
+constexpr int ValueLabelPitch = 36;     // pixels between value ticks, at least
 
 }  // namespace
-
-int ExceededThreshold(const std::vector<ChartThreshold>& thresholds, double value) {
-  int found = -1;
-  for (size_t k = 0; k < thresholds.size(); ++k) {
-    const double level = thresholds[k].Value;
-    if (level > 0 && value > level &&
-        (found < 0 || level > thresholds[static_cast<size_t>(found)].Value)) {
-      found = static_cast<int>(k);
-    }
-  }
-  return found;
-}
 
 QLocale ChartNumberLocale() {
   const QChar separator = DecimalSeparator();
@@ -212,7 +185,8 @@ void TimeChart::BuildTools() {
   readOut_->setObjectName(QStringLiteral("ChartReadOut"));
   readOut_->setFont(small);
   readOut_->setStyleSheet(
-      QStringLiteral("QLabel { background: #ffffe1; border: 1px solid #767676; padding: 2px; }"));
+      QStringLiteral("QLabel { background: #ffffe1; border: 1px solid #767676; "
+                     "padding: 2px; }"));
   readOut_->setAttribute(Qt::WA_TransparentForMouseEvents);
   readOut_->hide();
 
@@ -414,26 +388,6 @@ std::pair<double, double> TimeChart::ValueRange() const {
   return valueZoom_ ? *valueZoom_ : std::pair<double, double>{leftAxis_->min(), leftAxis_->max()};
 }
 
-std::pair<size_t, size_t> TimeChart::VisiblePoints() const {
-  const auto [from, to] = TimeRange();
-  return points_->Within(from / 1000.0, to / 1000.0);
-}
-
-IntervalStatistics TimeChart::VisibleStatistics() const {
-  const auto [from, to] = TimeRange();
-  return StatisticsIn(from, to);
-}
-
-// The points in view: within the time shown and, zoomed into a box, within
-// its values.
-IntervalStatistics TimeChart::StatisticsIn(double fromMs, double toMs) const {
-  const auto [first, end] = points_->Within(fromMs / 1000.0, toMs / 1000.0);
-  if (valueZoom_) {
-    return points_->Statistics(first, end, valueZoom_->first, valueZoom_->second);
-  }
-  return points_->Statistics(first, end);
-}
-
 void TimeChart::SetValueRange(double low, double high) {
   baseValues_ = {low, high};
   UpdateValueAxis();
@@ -584,16 +538,6 @@ void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
   bottomAxis_->setRange(fromMs, toMs);
 }
 
-// With the ±2σ band on, the values fit what is in view and the band;
-// otherwise the page's range.
-std::pair<double, double> TimeChart::BandRange() const {
-  const double low = std::min(shown_.Min, shown_.Mean - 2 * shown_.StdDev);
-  const double high = std::max(shown_.Max, shown_.Mean + 2 * shown_.StdDev);
-  const double pad = high > low ? (high - low) / 8 : std::max(std::abs(high) / 10, 1e-3);
-  // Readings that cannot be negative keep the axis at 0 or above.
-  return {shown_.Min >= 0 ? std::max(0.0, low - pad) : low - pad, high + pad};
-}
-
 void TimeChart::UpdateValueAxis() {
   double low = baseValues_.first;
   double high = baseValues_.second;
@@ -620,53 +564,6 @@ void TimeChart::UpdateValueAxis() {
   leftAxis_->setTickInterval(step);
   leftAxis_->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(step)));
   leftAxis_->setRange(low, high);
-}
-
-void TimeChart::ShowStatistics(const IntervalStatistics& stats) {
-  QString text = Tr(RowChartCount, language_).arg(stats.Count);
-  if (stats.Count > 0) {
-    text +=
-        QStringLiteral("   ") + Tr(RowChartSpread, language_)
-                                    .arg(Number(stats.Mean), Number(stats.StdDev),
-                                         Number(stats.Min), Number(stats.Max), RateUnit(language_));
-    if (options_.ShowIntegral) {
-      text += QStringLiteral("   ") +
-              Tr(RowChartDose, language_)
-                  .arg(Number(stats.Integral), MessageText(10, static_cast<uint8_t>(language_)));
-    }
-  }
-  statistics_->setText(text);
-}
-
-void TimeChart::UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats) {
-  const bool shown = bandSwitch_->isChecked() && stats.Count >= 2;
-  band_->setVisible(shown);
-  if (!shown) {
-    return;
-  }
-  const double high = stats.Mean + 2 * stats.StdDev;
-  const double low = stats.Mean - 2 * stats.StdDev;
-  bandUpper_->replace(QList<QPointF>{QPointF(fromMs, high), QPointF(toMs, high)});
-  bandLower_->replace(QList<QPointF>{QPointF(fromMs, low), QPointF(toMs, low)});
-}
-
-void TimeChart::UpdateThresholds(double fromMs, double toMs) {
-  for (size_t k = 0; k < thresholdLines_.size(); ++k) {
-    QLineSeries* line = thresholdLines_[k];
-    QScatterSeries* over = thresholdPoints_[k];
-    if (k >= thresholds_.size() || !(thresholds_[k].Value > 0)) {
-      line->clear();
-      over->clear();
-      continue;
-    }
-    const ChartThreshold& threshold = thresholds_[k];
-    QPen pen(threshold.Colour);
-    pen.setWidth(threshold.Active ? 2 : 1);
-    pen.setStyle(threshold.Active ? Qt::SolidLine : Qt::DashLine);
-    line->setPen(pen);
-    line->replace(QList<QPointF>{QPointF(fromMs, threshold.Value), QPointF(toMs, threshold.Value)});
-    over->setColor(threshold.Colour);
-  }
 }
 
 QPointF TimeChart::ValueAt(const QPoint& at) const {
@@ -932,75 +829,6 @@ void TimeChart::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(Tr(RowChartWindowHelp, language_), this, [this] { OpenWindow(); });
   }
   menu.exec(event->globalPos());
-}
-
-QString TimeChart::SuggestedName(const char* extension) const {
-  const auto [from, to] = TimeRange();
-  const QDateTime start = QDateTime::fromMSecsSinceEpoch(std::llround(std::max(from, 0.0)));
-  return QStringLiteral("chart-%1.%2")
-      .arg(start.toString(QStringLiteral("yyyyMMdd-hhmmss")), QLatin1String(extension));
-}
-
-QImage TimeChart::ExportPicture() {
-  datedLabels_ = true;
-  const auto [from, to] = TimeRange();
-  UpdateTimeAxis(from, to);
-  chart_->layout()->activate();
-  // The tools are widgets over the chart, not part of it: the scene below
-  // the strip is the chart alone.
-  const QRectF source(0, ToolStrip, width(), height() - ToolStrip);
-  QImage picture(source.size().toSize(), QImage::Format_RGB32);
-  picture.fill(Qt::white);
-  {
-    QPainter painter(&picture);
-    scene()->render(&painter, QRectF(QPointF(0, 0), source.size()), source);
-  }
-  datedLabels_ = false;
-  UpdateTimeAxis(from, to);
-  return picture;
-}
-
-bool TimeChart::SavePng(const QString& path, QString* error) {
-  const QImage picture = ExportPicture();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  if (!picture.save(&buffer, "PNG")) {
-    if (error != nullptr) {
-      *error = QStringLiteral("PNG");
-    }
-    return false;
-  }
-  return WriteFileWhole(path, bytes, error);
-}
-
-bool TimeChart::SaveCsv(const QString& path, QString* error) const {
-  const auto [first, end] = VisiblePoints();
-  QByteArray bytes =
-      CsvRecord({QStringLiteral("time"), QStringLiteral("dose rate (uSv/h)")}).toUtf8();
-  bytes.reserve(static_cast<qsizetype>((end - first) * 40 + bytes.size()));
-  for (size_t i = first; i < end; ++i) {
-    bytes += CsvRecord({IsoTime(QDateTime::fromSecsSinceEpoch(points_->Second(i))),
-                        DotNumber(points_->Y(i))})
-                 .toUtf8();
-  }
-  return WriteFileWhole(path, bytes, error);
-}
-
-void TimeChart::SavePngClicked() {
-  const QString path = AskPath(SuggestedName("png"), QStringLiteral("PNG (*.png)"));
-  QString error;
-  if (!path.isEmpty() && !SavePng(path, &error)) {
-    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
-  }
-}
-
-void TimeChart::SaveCsvClicked() {
-  const QString path = AskPath(SuggestedName("csv"), QStringLiteral("CSV (*.csv)"));
-  QString error;
-  if (!path.isEmpty() && !SaveCsv(path, &error)) {
-    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
-  }
 }
 
 }  // namespace vantor
