@@ -12,8 +12,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QRubberBand>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -43,6 +45,83 @@ constexpr double KeyPan = 0.1;          // share of the view an arrow key moves 
 constexpr int ValueLabelPitch = 36;     // pixels between value ticks, at least
 
 }  // namespace
+
+namespace timechart {
+
+LineRuns::LineRuns(QChart* chart, QAbstractSeries* series, double dotRadius)
+    : QGraphicsItem(chart), chart_(chart), series_(series), dotRadius_(dotRadius) {
+  setAcceptedMouseButtons(Qt::NoButton);
+  // Among the series, under the threshold markers.
+  setZValue(5);
+}
+
+void LineRuns::SetRuns(QList<QPointF> points, std::vector<size_t> starts) {
+  points_ = std::move(points);
+  starts_ = std::move(starts);
+  starts_.insert(starts_.begin(), 0);
+  update();
+}
+
+std::vector<QList<QPointF>> LineRuns::Runs() const {
+  std::vector<QList<QPointF>> runs;
+  if (points_.isEmpty()) {
+    return runs;
+  }
+  for (size_t k = 0; k < starts_.size(); ++k) {
+    const qsizetype from = static_cast<qsizetype>(starts_[k]);
+    const qsizetype to =
+        k + 1 < starts_.size() ? static_cast<qsizetype>(starts_[k + 1]) : points_.size();
+    runs.push_back(points_.mid(from, to - from));
+  }
+  return runs;
+}
+
+void LineRuns::SetPen(const QPen& pen) {
+  pen_ = pen;
+  update();
+}
+
+void LineRuns::PlotChanged() {
+  prepareGeometryChange();
+}
+
+QRectF LineRuns::boundingRect() const {
+  return chart_->plotArea();
+}
+
+void LineRuns::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*option*/,
+                     QWidget* /*widget*/) {
+  if (points_.isEmpty()) {
+    return;
+  }
+  QPolygonF mapped;
+  mapped.reserve(points_.size());
+  for (const QPointF& point : points_) {
+    mapped.append(chart_->mapToPosition(point, series_));
+  }
+  painter->save();
+  painter->setClipRect(chart_->plotArea());
+  for (size_t k = 0; k < starts_.size(); ++k) {
+    const qsizetype from = static_cast<qsizetype>(starts_[k]);
+    const qsizetype to =
+        k + 1 < starts_.size() ? static_cast<qsizetype>(starts_[k + 1]) : mapped.size();
+    if (to - from == 1) {
+      // A lone reading between two gaps: a dot, so it does not vanish
+      // where the markers are off.
+      const double radius = dotRadius_;
+      painter->setPen(Qt::NoPen);
+      painter->setBrush(pen_.color());
+      painter->drawEllipse(mapped[from], radius, radius);
+    } else if (to - from > 1) {
+      painter->setPen(pen_);
+      painter->setBrush(Qt::NoBrush);
+      painter->drawPolyline(mapped.constData() + from, static_cast<int>(to - from));
+    }
+  }
+  painter->restore();
+}
+
+}  // namespace timechart
 
 QLocale ChartNumberLocale() {
   const QChar separator = DecimalSeparator();
@@ -91,6 +170,12 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
   // than the theme's wider pen.
   QPen linePen = pointSeries_->pen();
   linePen.setWidth(1);
+  // A lone reading's dot a little larger than a marker: it stands alone.
+  line_ = new timechart::LineRuns(chart_, pointSeries_, options_.MarkerSize / 2.0 + 0.5);
+  line_->SetPen(linePen);
+  // The series draws its markers only (in the pen's colour); the line,
+  // which must break at gaps, is the runs'.
+  linePen.setStyle(Qt::NoPen);
   pointSeries_->setPen(linePen);
   if (!options_.MeanSeriesName.isEmpty()) {
     meanSeries_ = new QLineSeries();
@@ -137,6 +222,7 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
   connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
     // The reduction depends on the plot's width; a new height only moves
     // pixels.
+    line_->PlotChanged();
     if (static_cast<int>(area.width()) != static_cast<int>(lastPlotWidth_)) {
       lastPlotWidth_ = area.width();
       Refresh();
@@ -185,8 +271,7 @@ void TimeChart::BuildTools() {
   readOut_->setObjectName(QStringLiteral("ChartReadOut"));
   readOut_->setFont(small);
   readOut_->setStyleSheet(
-      QStringLiteral("QLabel { background: #ffffe1; border: 1px solid #767676; "
-                     "padding: 2px; }"));
+      QStringLiteral("QLabel { background: #ffffe1; border: 1px solid #767676; padding: 2px; }"));
   readOut_->setAttribute(Qt::WA_TransparentForMouseEvents);
   readOut_->hide();
 
@@ -311,6 +396,11 @@ TimeChart* TimeChart::OpenWindow() {
     holder->setObjectName(QStringLiteral("ChartWindow"));
     holder->setAttribute(Qt::WA_DeleteOnClose);
     holder->setWindowIcon(window()->windowIcon());
+    // Closed from the keyboard as the program's other secondary windows are.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+      connect(new QShortcut(keys, holder), &QShortcut::activated, holder, &QWidget::close);
+    }
     TimeChartOptions options = options_;
     options.OwnWindow = false;
     twin_ = new TimeChart(*points_, options, language_, holder);
@@ -318,12 +408,14 @@ TimeChart* TimeChart::OpenWindow() {
     twin_->setFont(font());
     twin_->baseValues_ = baseValues_;
     twin_->idleRange_ = idleRange_;
+    twin_->wholeSpan_ = wholeSpan_;
     twin_->meanShown_ = meanShown_;
     twin_->thresholds_ = thresholds_;
     twin_->leftAxis_->setTitleText(leftAxis_->titleText());
     twin_->windowName_ = windowName_;
     twin_->AskPath = AskPath;
     twin_->ShowError = ShowError;
+    twin_->InstrumentName = InstrumentName;
     auto* layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(twin_);
@@ -358,12 +450,21 @@ int TimeChart::Columns() const {
 
 // Every point from the first to the last, a lone point in the middle of a
 // short span, with room for the markers at both ends.
-std::pair<double, double> TimeChart::WholeRange() const {
-  if (points_->Empty()) {
-    return idleRange_;
-  }
+std::pair<double, double> TimeChart::Covered() const {
   double first = static_cast<double>(points_->FirstSecond()) * 1000.0;
   double last = static_cast<double>(points_->LastSecond()) * 1000.0;
+  if (wholeSpan_) {
+    first = std::min(first, wholeSpan_->first);
+    last = std::max(last, wholeSpan_->second);
+  }
+  return {first, last};
+}
+
+std::pair<double, double> TimeChart::WholeRange() const {
+  if (points_->Empty()) {
+    return wholeSpan_ ? *wholeSpan_ : idleRange_;
+  }
+  auto [first, last] = Covered();
   const double minimum = options_.MinimumFitSeconds * 1000.0;
   if (last - first < minimum) {
     const double middle = (first + last) / 2;
@@ -404,6 +505,24 @@ void TimeChart::SetIdleRange(double fromMs, double toMs) {
   if (twin_) {
     twin_->SetIdleRange(fromMs, toMs);
   }
+}
+
+void TimeChart::SetWholeSpan(std::optional<std::pair<double, double>> span) {
+  wholeSpan_ = span;
+  if (twin_) {
+    twin_->SetWholeSpan(span);
+  }
+}
+
+void TimeChart::SetGapSeconds(double seconds) {
+  options_.GapSeconds = seconds;
+  if (twin_) {
+    twin_->SetGapSeconds(seconds);
+  }
+}
+
+std::vector<QList<QPointF>> TimeChart::LineRuns() const {
+  return line_->Runs();
 }
 
 void TimeChart::Fit() {
@@ -500,6 +619,7 @@ void TimeChart::Refresh() {
   for (size_t k = 0; k < thresholdPoints_.size(); ++k) {
     thresholdPoints_[k]->replace(over[k]);
   }
+  line_->SetRuns(shown, LineBreaks(*points_, reduction_, options_.GapSeconds));
   pointSeries_->replace(shown);
   // A read-out on display names the point now nearest the cursor.
   if (readOut_->isVisible()) {
