@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -55,6 +56,11 @@ InstrumentRegister::InstrumentRegister(Session& session, QWidget* parent)
     setWindowIcon(parent->window()->windowIcon());
   }
   resize(980, 620);
+  // Esc and Ctrl+W close it, as they close the chart's own window.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+  }
   auto* layout = new QVBoxLayout(this);
 
   list_ = new QTableWidget(0, ListColumns, this);

@@ -15,6 +15,7 @@
 
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
+#include "HistoryTypes.h"
 #include "IdleTimeLender.h"
 #include "LinkOutcome.h"
 #include "MemoryFilling.h"
@@ -192,6 +193,10 @@ void ArchivePage::BuildControls() {
   chart4_->setObjectName("Chart4");
   chart4_->SetWindowName(MessageText(RowArchiveTab, session_.LanguageIndex).trimmed());
   chart4_->setGeometry(3, 49, 917, 431);
+  chart4_->InstrumentName = [this] {
+    return session_.PortNumber != 0 ? InstrumentName(IdentityOf(session_.Link.Values()))
+                                    : QString();
+  };
   chart4_->hide();
   UpdateChartRange();
 
@@ -264,6 +269,9 @@ void ArchivePage::UpdateChartRange() {
     }
     chart4_->SetValueRange(yMin, yMax + (yMax - yMin) / 7);
   }
+  // Three record periods without a record: the instrument was off or its
+  // archive was erased in between, and the line says so.
+  chart4_->SetGapSeconds(3.0 * static_cast<double>(TypicalSpacing(chartPoints_)));
   chart4_->Refresh();
 }
 

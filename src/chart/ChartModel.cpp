@@ -423,6 +423,53 @@ ChartPoints::Reduction ChartPoints::Reduce(double from, double to, int columns,
   return reduction;
 }
 
+std::vector<size_t> LineBreaks(const ChartPoints& points, const ChartPoints::Reduction& reduction,
+                               double maxGapSeconds) {
+  std::vector<size_t> breaks;
+  const std::vector<uint32_t>& drawn = reduction.Indexes;
+  if (!(maxGapSeconds > 0)) {
+    return breaks;
+  }
+  const int64_t bucket = reduction.BucketSeconds;
+  const double limit = std::max(maxGapSeconds, static_cast<double>(bucket));
+  for (size_t k = 1; k < drawn.size(); ++k) {
+    const int64_t before = points.Second(drawn[k - 1]);
+    const int64_t at = points.Second(drawn[k]);
+    int64_t gap = at - before;
+    if (bucket > 0) {
+      const int64_t key = FloorDiv(at, bucket);
+      if (FloorDiv(before, bucket) == key) {
+        continue;
+      }
+      // Between two buckets the only spacing longer than a bucket is the
+      // one into this point's bucket: every bucket between is empty.
+      const size_t first = points.LowerBound(key * bucket);
+      gap = first > 0 ? points.Second(first) - points.Second(first - 1) : 0;
+    }
+    if (static_cast<double>(gap) > limit) {
+      breaks.push_back(k);
+    }
+  }
+  return breaks;
+}
+
+int64_t TypicalSpacing(const ChartPoints& points) {
+  std::vector<int64_t> spacings;
+  spacings.reserve(points.Size());
+  for (size_t i = 1; i < points.Size(); ++i) {
+    const int64_t spacing = points.Second(i) - points.Second(i - 1);
+    if (spacing > 0) {
+      spacings.push_back(spacing);
+    }
+  }
+  if (spacings.empty()) {
+    return 0;
+  }
+  const auto middle = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() / 2);
+  std::nth_element(spacings.begin(), middle, spacings.end());
+  return *middle;
+}
+
 size_t ChartPoints::BytesUsed() const {
   size_t bytes = chunks_.size() * ChunkSize * sizeof(StoredPoint) +
                  chunks_.capacity() * sizeof(std::unique_ptr<StoredPoint[]>) +

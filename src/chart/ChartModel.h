@@ -151,6 +151,23 @@ class ChartPoints {
   std::vector<std::vector<Node>> levels_;
 };
 
+// Where a line through a reduction's points breaks because nothing was
+// measured for longer than `maxGapSeconds`: the positions in
+// `reduction.Indexes` that begin a new run, ascending. With every point
+// drawn, consecutive points further apart than the gap break the line. In a
+// reduced view a gap counts only between buckets and only when it is longer
+// than a bucket too (a shorter one is less than a pixel wide), so the
+// answer costs a search per drawn point, never a scan of the points
+// between. A gap of 0 or less never breaks.
+std::vector<size_t> LineBreaks(const ChartPoints& points, const ChartPoints::Reduction& reduction,
+                               double maxGapSeconds);
+
+// How often the points were taken, in seconds: the median of the spacings
+// between consecutive points at different times (an archive's record
+// period, read from its records whatever the instrument is set to now).
+// 0 below two distinct times.
+int64_t TypicalSpacing(const ChartPoints& points);
+
 // The chart's x for a step at `seconds` since 1970: local standard time as
 // days since 30 December 1899. `utcMinusLocal` is the standard-time offset.
 inline double PointTimeFor(int64_t seconds, int64_t utcMinusLocal) {

@@ -1,6 +1,5 @@
 #include "TimeChart.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDateTime>
@@ -13,8 +12,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QRubberBand>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -28,48 +29,99 @@
 #include <cmath>
 
 #include "ChartTicks.h"
-#include "Csv.h"
-#include "MessageTable.h"
-#include "NumberText.h"
-#include "SafeFile.h"
-#include "Scaling.h"
+#include "TimeChartPrivate.h"
 
 namespace vantor {
 namespace {
 
-constexpr int ToolStrip = 24;           // height of the strip above the plot
+using timechart::RateUnit;
+using timechart::ThresholdCount;
+using timechart::ToolStrip;
+using timechart::Tr;
+
 constexpr double MinimumSpanMs = 5000;  // the closest a user can zoom in
 constexpr double WheelStep = 0.8;       // span kept per wheel notch
 constexpr double KeyPan = 0.1;          // share of the view an arrow key moves it
-constexpr int ThresholdCount = 3;
-constexpr int ValueLabelPitch = 36;  // pixels between value ticks, at least
-
-QString Tr(int row, int language) {
-  return MessageText(row, static_cast<uint8_t>(language == 1 ? 1 : 0));
-}
-
-QString Number(double value) {
-  return FormatGeneral(value, 4);
-}
-
-// The dose-rate unit as plotted (micro, unscaled).
-QString RateUnit(int language) {
-  return QString::fromUtf8(DoseRateUnit(0, 0, language));
-}
+constexpr int ValueLabelPitch = 36;     // pixels between value ticks, at least
 
 }  // namespace
 
-int ExceededThreshold(const std::vector<ChartThreshold>& thresholds, double value) {
-  int found = -1;
-  for (size_t k = 0; k < thresholds.size(); ++k) {
-    const double level = thresholds[k].Value;
-    if (level > 0 && value > level &&
-        (found < 0 || level > thresholds[static_cast<size_t>(found)].Value)) {
-      found = static_cast<int>(k);
+namespace timechart {
+
+LineRuns::LineRuns(QChart* chart, QAbstractSeries* series, double dotRadius)
+    : QGraphicsItem(chart), chart_(chart), series_(series), dotRadius_(dotRadius) {
+  setAcceptedMouseButtons(Qt::NoButton);
+  // Among the series, under the threshold markers.
+  setZValue(5);
+}
+
+void LineRuns::SetRuns(QList<QPointF> points, std::vector<size_t> starts) {
+  points_ = std::move(points);
+  starts_ = std::move(starts);
+  starts_.insert(starts_.begin(), 0);
+  update();
+}
+
+std::vector<QList<QPointF>> LineRuns::Runs() const {
+  std::vector<QList<QPointF>> runs;
+  if (points_.isEmpty()) {
+    return runs;
+  }
+  for (size_t k = 0; k < starts_.size(); ++k) {
+    const qsizetype from = static_cast<qsizetype>(starts_[k]);
+    const qsizetype to =
+        k + 1 < starts_.size() ? static_cast<qsizetype>(starts_[k + 1]) : points_.size();
+    runs.push_back(points_.mid(from, to - from));
+  }
+  return runs;
+}
+
+void LineRuns::SetPen(const QPen& pen) {
+  pen_ = pen;
+  update();
+}
+
+void LineRuns::PlotChanged() {
+  prepareGeometryChange();
+}
+
+QRectF LineRuns::boundingRect() const {
+  return chart_->plotArea();
+}
+
+void LineRuns::paint(QPainter* painter, const QStyleOptionGraphicsItem* /*option*/,
+                     QWidget* /*widget*/) {
+  if (points_.isEmpty()) {
+    return;
+  }
+  QPolygonF mapped;
+  mapped.reserve(points_.size());
+  for (const QPointF& point : points_) {
+    mapped.append(chart_->mapToPosition(point, series_));
+  }
+  painter->save();
+  painter->setClipRect(chart_->plotArea());
+  for (size_t k = 0; k < starts_.size(); ++k) {
+    const qsizetype from = static_cast<qsizetype>(starts_[k]);
+    const qsizetype to =
+        k + 1 < starts_.size() ? static_cast<qsizetype>(starts_[k + 1]) : mapped.size();
+    if (to - from == 1) {
+      // A lone reading between two gaps: a dot, so it does not vanish
+      // where the markers are off.
+      const double radius = dotRadius_;
+      painter->setPen(Qt::NoPen);
+      painter->setBrush(pen_.color());
+      painter->drawEllipse(mapped[from], radius, radius);
+    } else if (to - from > 1) {
+      painter->setPen(pen_);
+      painter->setBrush(Qt::NoBrush);
+      painter->drawPolyline(mapped.constData() + from, static_cast<int>(to - from));
     }
   }
-  return found;
+  painter->restore();
 }
+
+}  // namespace timechart
 
 QLocale ChartNumberLocale() {
   const QChar separator = DecimalSeparator();
@@ -118,6 +170,12 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
   // than the theme's wider pen.
   QPen linePen = pointSeries_->pen();
   linePen.setWidth(1);
+  // A lone reading's dot a little larger than a marker: it stands alone.
+  line_ = new timechart::LineRuns(chart_, pointSeries_, options_.MarkerSize / 2.0 + 0.5);
+  line_->SetPen(linePen);
+  // The series draws its markers only (in the pen's colour); the line,
+  // which must break at gaps, is the runs'.
+  linePen.setStyle(Qt::NoPen);
   pointSeries_->setPen(linePen);
   if (!options_.MeanSeriesName.isEmpty()) {
     meanSeries_ = new QLineSeries();
@@ -164,6 +222,7 @@ TimeChart::TimeChart(ChartPoints& points, const TimeChartOptions& options, int l
   connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
     // The reduction depends on the plot's width; a new height only moves
     // pixels.
+    line_->PlotChanged();
     if (static_cast<int>(area.width()) != static_cast<int>(lastPlotWidth_)) {
       lastPlotWidth_ = area.width();
       Refresh();
@@ -337,6 +396,11 @@ TimeChart* TimeChart::OpenWindow() {
     holder->setObjectName(QStringLiteral("ChartWindow"));
     holder->setAttribute(Qt::WA_DeleteOnClose);
     holder->setWindowIcon(window()->windowIcon());
+    // Closed from the keyboard as the program's other secondary windows are.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+      connect(new QShortcut(keys, holder), &QShortcut::activated, holder, &QWidget::close);
+    }
     TimeChartOptions options = options_;
     options.OwnWindow = false;
     twin_ = new TimeChart(*points_, options, language_, holder);
@@ -344,12 +408,14 @@ TimeChart* TimeChart::OpenWindow() {
     twin_->setFont(font());
     twin_->baseValues_ = baseValues_;
     twin_->idleRange_ = idleRange_;
+    twin_->wholeSpan_ = wholeSpan_;
     twin_->meanShown_ = meanShown_;
     twin_->thresholds_ = thresholds_;
     twin_->leftAxis_->setTitleText(leftAxis_->titleText());
     twin_->windowName_ = windowName_;
     twin_->AskPath = AskPath;
     twin_->ShowError = ShowError;
+    twin_->InstrumentName = InstrumentName;
     auto* layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(twin_);
@@ -384,12 +450,21 @@ int TimeChart::Columns() const {
 
 // Every point from the first to the last, a lone point in the middle of a
 // short span, with room for the markers at both ends.
-std::pair<double, double> TimeChart::WholeRange() const {
-  if (points_->Empty()) {
-    return idleRange_;
-  }
+std::pair<double, double> TimeChart::Covered() const {
   double first = static_cast<double>(points_->FirstSecond()) * 1000.0;
   double last = static_cast<double>(points_->LastSecond()) * 1000.0;
+  if (wholeSpan_) {
+    first = std::min(first, wholeSpan_->first);
+    last = std::max(last, wholeSpan_->second);
+  }
+  return {first, last};
+}
+
+std::pair<double, double> TimeChart::WholeRange() const {
+  if (points_->Empty()) {
+    return wholeSpan_ ? *wholeSpan_ : idleRange_;
+  }
+  auto [first, last] = Covered();
   const double minimum = options_.MinimumFitSeconds * 1000.0;
   if (last - first < minimum) {
     const double middle = (first + last) / 2;
@@ -414,26 +489,6 @@ std::pair<double, double> TimeChart::ValueRange() const {
   return valueZoom_ ? *valueZoom_ : std::pair<double, double>{leftAxis_->min(), leftAxis_->max()};
 }
 
-std::pair<size_t, size_t> TimeChart::VisiblePoints() const {
-  const auto [from, to] = TimeRange();
-  return points_->Within(from / 1000.0, to / 1000.0);
-}
-
-IntervalStatistics TimeChart::VisibleStatistics() const {
-  const auto [from, to] = TimeRange();
-  return StatisticsIn(from, to);
-}
-
-// The points in view: within the time shown and, zoomed into a box, within
-// its values.
-IntervalStatistics TimeChart::StatisticsIn(double fromMs, double toMs) const {
-  const auto [first, end] = points_->Within(fromMs / 1000.0, toMs / 1000.0);
-  if (valueZoom_) {
-    return points_->Statistics(first, end, valueZoom_->first, valueZoom_->second);
-  }
-  return points_->Statistics(first, end);
-}
-
 void TimeChart::SetValueRange(double low, double high) {
   baseValues_ = {low, high};
   UpdateValueAxis();
@@ -450,6 +505,24 @@ void TimeChart::SetIdleRange(double fromMs, double toMs) {
   if (twin_) {
     twin_->SetIdleRange(fromMs, toMs);
   }
+}
+
+void TimeChart::SetWholeSpan(std::optional<std::pair<double, double>> span) {
+  wholeSpan_ = span;
+  if (twin_) {
+    twin_->SetWholeSpan(span);
+  }
+}
+
+void TimeChart::SetGapSeconds(double seconds) {
+  options_.GapSeconds = seconds;
+  if (twin_) {
+    twin_->SetGapSeconds(seconds);
+  }
+}
+
+std::vector<QList<QPointF>> TimeChart::LineRuns() const {
+  return line_->Runs();
 }
 
 void TimeChart::Fit() {
@@ -546,6 +619,7 @@ void TimeChart::Refresh() {
   for (size_t k = 0; k < thresholdPoints_.size(); ++k) {
     thresholdPoints_[k]->replace(over[k]);
   }
+  line_->SetRuns(shown, LineBreaks(*points_, reduction_, options_.GapSeconds));
   pointSeries_->replace(shown);
   // A read-out on display names the point now nearest the cursor.
   if (readOut_->isVisible()) {
@@ -584,16 +658,6 @@ void TimeChart::UpdateTimeAxis(double fromMs, double toMs) {
   bottomAxis_->setRange(fromMs, toMs);
 }
 
-// With the ±2σ band on, the values fit what is in view and the band;
-// otherwise the page's range.
-std::pair<double, double> TimeChart::BandRange() const {
-  const double low = std::min(shown_.Min, shown_.Mean - 2 * shown_.StdDev);
-  const double high = std::max(shown_.Max, shown_.Mean + 2 * shown_.StdDev);
-  const double pad = high > low ? (high - low) / 8 : std::max(std::abs(high) / 10, 1e-3);
-  // Readings that cannot be negative keep the axis at 0 or above.
-  return {shown_.Min >= 0 ? std::max(0.0, low - pad) : low - pad, high + pad};
-}
-
 void TimeChart::UpdateValueAxis() {
   double low = baseValues_.first;
   double high = baseValues_.second;
@@ -620,53 +684,6 @@ void TimeChart::UpdateValueAxis() {
   leftAxis_->setTickInterval(step);
   leftAxis_->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(step)));
   leftAxis_->setRange(low, high);
-}
-
-void TimeChart::ShowStatistics(const IntervalStatistics& stats) {
-  QString text = Tr(RowChartCount, language_).arg(stats.Count);
-  if (stats.Count > 0) {
-    text +=
-        QStringLiteral("   ") + Tr(RowChartSpread, language_)
-                                    .arg(Number(stats.Mean), Number(stats.StdDev),
-                                         Number(stats.Min), Number(stats.Max), RateUnit(language_));
-    if (options_.ShowIntegral) {
-      text += QStringLiteral("   ") +
-              Tr(RowChartDose, language_)
-                  .arg(Number(stats.Integral), MessageText(10, static_cast<uint8_t>(language_)));
-    }
-  }
-  statistics_->setText(text);
-}
-
-void TimeChart::UpdateBand(double fromMs, double toMs, const IntervalStatistics& stats) {
-  const bool shown = bandSwitch_->isChecked() && stats.Count >= 2;
-  band_->setVisible(shown);
-  if (!shown) {
-    return;
-  }
-  const double high = stats.Mean + 2 * stats.StdDev;
-  const double low = stats.Mean - 2 * stats.StdDev;
-  bandUpper_->replace(QList<QPointF>{QPointF(fromMs, high), QPointF(toMs, high)});
-  bandLower_->replace(QList<QPointF>{QPointF(fromMs, low), QPointF(toMs, low)});
-}
-
-void TimeChart::UpdateThresholds(double fromMs, double toMs) {
-  for (size_t k = 0; k < thresholdLines_.size(); ++k) {
-    QLineSeries* line = thresholdLines_[k];
-    QScatterSeries* over = thresholdPoints_[k];
-    if (k >= thresholds_.size() || !(thresholds_[k].Value > 0)) {
-      line->clear();
-      over->clear();
-      continue;
-    }
-    const ChartThreshold& threshold = thresholds_[k];
-    QPen pen(threshold.Colour);
-    pen.setWidth(threshold.Active ? 2 : 1);
-    pen.setStyle(threshold.Active ? Qt::SolidLine : Qt::DashLine);
-    line->setPen(pen);
-    line->replace(QList<QPointF>{QPointF(fromMs, threshold.Value), QPointF(toMs, threshold.Value)});
-    over->setColor(threshold.Colour);
-  }
 }
 
 QPointF TimeChart::ValueAt(const QPoint& at) const {
@@ -932,75 +949,6 @@ void TimeChart::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(Tr(RowChartWindowHelp, language_), this, [this] { OpenWindow(); });
   }
   menu.exec(event->globalPos());
-}
-
-QString TimeChart::SuggestedName(const char* extension) const {
-  const auto [from, to] = TimeRange();
-  const QDateTime start = QDateTime::fromMSecsSinceEpoch(std::llround(std::max(from, 0.0)));
-  return QStringLiteral("chart-%1.%2")
-      .arg(start.toString(QStringLiteral("yyyyMMdd-hhmmss")), QLatin1String(extension));
-}
-
-QImage TimeChart::ExportPicture() {
-  datedLabels_ = true;
-  const auto [from, to] = TimeRange();
-  UpdateTimeAxis(from, to);
-  chart_->layout()->activate();
-  // The tools are widgets over the chart, not part of it: the scene below
-  // the strip is the chart alone.
-  const QRectF source(0, ToolStrip, width(), height() - ToolStrip);
-  QImage picture(source.size().toSize(), QImage::Format_RGB32);
-  picture.fill(Qt::white);
-  {
-    QPainter painter(&picture);
-    scene()->render(&painter, QRectF(QPointF(0, 0), source.size()), source);
-  }
-  datedLabels_ = false;
-  UpdateTimeAxis(from, to);
-  return picture;
-}
-
-bool TimeChart::SavePng(const QString& path, QString* error) {
-  const QImage picture = ExportPicture();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  if (!picture.save(&buffer, "PNG")) {
-    if (error != nullptr) {
-      *error = QStringLiteral("PNG");
-    }
-    return false;
-  }
-  return WriteFileWhole(path, bytes, error);
-}
-
-bool TimeChart::SaveCsv(const QString& path, QString* error) const {
-  const auto [first, end] = VisiblePoints();
-  QByteArray bytes =
-      CsvRecord({QStringLiteral("time"), QStringLiteral("dose rate (uSv/h)")}).toUtf8();
-  bytes.reserve(static_cast<qsizetype>((end - first) * 40 + bytes.size()));
-  for (size_t i = first; i < end; ++i) {
-    bytes += CsvRecord({IsoTime(QDateTime::fromSecsSinceEpoch(points_->Second(i))),
-                        DotNumber(points_->Y(i))})
-                 .toUtf8();
-  }
-  return WriteFileWhole(path, bytes, error);
-}
-
-void TimeChart::SavePngClicked() {
-  const QString path = AskPath(SuggestedName("png"), QStringLiteral("PNG (*.png)"));
-  QString error;
-  if (!path.isEmpty() && !SavePng(path, &error)) {
-    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
-  }
-}
-
-void TimeChart::SaveCsvClicked() {
-  const QString path = AskPath(SuggestedName("csv"), QStringLiteral("CSV (*.csv)"));
-  QString error;
-  if (!path.isEmpty() && !SaveCsv(path, &error)) {
-    ShowError(Tr(RowChartSaveFailed, language_).arg(path, error));
-  }
 }
 
 }  // namespace vantor

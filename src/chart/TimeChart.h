@@ -24,6 +24,9 @@ class QValueAxis;
 QT_END_NAMESPACE
 
 namespace vantor {
+namespace timechart {
+class LineRuns;
+}
 
 struct TimeChartOptions {
   QString PointSeriesName;  // the line through the points
@@ -34,6 +37,9 @@ struct TimeChartOptions {
   double MinimumFitSeconds = 2;  // the span a lone point is centred in
   bool Dated = false;            // every time label with its date
   bool OwnWindow = true;         // offers to open the chart in a window of its own
+  // Points further apart than this stand for a time without readings: the
+  // line breaks between them. 0 bridges every gap.
+  double GapSeconds = 0;
 };
 
 // A level the readings are compared with (a dose-rate alarm threshold),
@@ -79,6 +85,13 @@ class TimeChart : public QChartView {
   void SetValueRange(double low, double high);
   // The time axis while there is no point.
   void SetIdleRange(double fromMs, double toMs);
+  // The period the whole range spans however few points it holds (a look
+  // back at the last hour, day or week); none to span just the points.
+  void SetWholeSpan(std::optional<std::pair<double, double>> span);
+  // The longest time between points the line bridges (see
+  // TimeChartOptions::GapSeconds), from the next Refresh.
+  void SetGapSeconds(double seconds);
+  double GapSeconds() const { return options_.GapSeconds; }
   // The mean line over every point (drawn at the next Refresh).
   void SetMeanShown(bool shown);
   // The threshold lines (drawn at the next Refresh).
@@ -122,7 +135,16 @@ class TimeChart : public QChartView {
   // replaced).
   std::function<void(const QString& message)> ShowError;
 
+  // Names the instrument in an exported picture's title; empty for none.
+  std::function<QString()> InstrumentName;
+  // The title an exported picture carries: the instrument and the period
+  // shown, in the chart's language.
+  QString PictureTitle() const;
+
+  // The points and their markers; the line through them is drawn by runs.
   QLineSeries* PointSeries() const { return pointSeries_; }
+  // The line as drawn: one list of points for each stretch without a gap.
+  std::vector<QList<QPointF>> LineRuns() const;
   QLineSeries* MeanSeries() const { return meanSeries_; }
   QAreaSeries* Band() const { return band_; }
   QValueAxis* LeftAxis() const { return leftAxis_; }
@@ -160,6 +182,8 @@ class TimeChart : public QChartView {
   void PlaceTools();
   void ChainFocus();
   void Retranslate();
+  // From the first point to the last, widened to the whole span.
+  std::pair<double, double> Covered() const;
   std::pair<double, double> WholeRange() const;
   int Columns() const;
   void UpdateTimeAxis(double fromMs, double toMs);
@@ -188,6 +212,7 @@ class TimeChart : public QChartView {
   std::pair<double, double> baseValues_{0, 1};
   IntervalStatistics shown_;  // of what the last Refresh showed
   std::pair<double, double> idleRange_{0, 60000};
+  std::optional<std::pair<double, double>> wholeSpan_;
   bool meanShown_ = true;
   std::vector<ChartThreshold> thresholds_;
   bool datedLabels_ = false;  // every time label with its date (export)
@@ -206,6 +231,7 @@ class TimeChart : public QChartView {
 
   QChart* chart_ = nullptr;
   QLineSeries* pointSeries_ = nullptr;
+  timechart::LineRuns* line_ = nullptr;
   QLineSeries* meanSeries_ = nullptr;
   QLineSeries* bandUpper_ = nullptr;
   QLineSeries* bandLower_ = nullptr;

@@ -37,6 +37,8 @@ constexpr int ButtonsX = 360;
 constexpr std::array<int64_t, 4> PeriodSeconds{0, 3600, 86400, 7 * 86400};
 constexpr std::array<MessageRow, 4> PeriodRows{RowChartLive, RowChartLastHour, RowChartLastDay,
                                                RowChartLastWeek};
+// Timer1's interval: a reading a second while the tab is on display.
+constexpr double PollPeriodSeconds = 1;
 // Figures gone stale.
 const QColor StaleGrey(150, 150, 150);
 // The longest accumulation time the column keeps clear of: 9999 days.
@@ -227,6 +229,8 @@ void MeasurePage::BuildChart() {
   options.PointSeriesName = QStringLiteral("Series1");
   options.MeanSeriesName = QStringLiteral("Series3");
   options.ShowIntegral = true;
+  // Three polls missed in a row: the line stops where the readings did.
+  options.GapSeconds = 3 * PollPeriodSeconds;
   Chart1 = new TimeChart(chart_.Points(), options, session_.LanguageIndex, this);
   Chart1->setObjectName("Chart1");
   Chart1->setGeometry(0, 119, 934, 368);
@@ -234,6 +238,10 @@ void MeasurePage::BuildChart() {
   Chart1->SetWindowName(MessageText(RowMeasureTab, session_.LanguageIndex).trimmed());
   const double now = 1000.0 * static_cast<double>(session_.Clock ? session_.Clock->Now() : 0);
   Chart1->SetIdleRange(now, now + 60000.0);
+  Chart1->InstrumentName = [this] {
+    return session_.PortNumber != 0 ? InstrumentName(IdentityOf(session_.Link.Values()))
+                                    : QString();
+  };
 
   // The look back sits with the chart's own tools, above the plot.
   ChartPeriod = new QComboBox(this);
@@ -288,6 +296,7 @@ void MeasurePage::ShowLive() {
     return;
   }
   Chart1->SetPoints(chart_.Points());
+  Chart1->SetWholeSpan(std::nullopt);
   past_.reset();
   const double now = 1000.0 * static_cast<double>(session_.Clock->Now());
   Chart1->SetIdleRange(now, now + 60000.0);
@@ -379,6 +388,9 @@ void MeasurePage::ShowPastWindow() {
     past_ = std::move(kept);
   }
   Chart1->SetIdleRange(static_cast<double>(start) * 1000.0, static_cast<double>(now) * 1000.0);
+  // The whole period, however few readings it holds.
+  Chart1->SetWholeSpan(std::pair<double, double>{static_cast<double>(start) * 1000.0,
+                                                 static_cast<double>(now) * 1000.0});
   Chart1->SetMeanShown(!past_->Empty());
   Chart1->SetValueRange(0, AutomaticAxisMaximum(*past_));
   Chart1->Refresh();
@@ -425,7 +437,9 @@ void MeasurePage::Timer1Timer() {
 }
 
 QColor MeasurePage::ThresholdColour(int index) {
-  static const QColor colours[] = {QColor(200, 140, 0), QColor(230, 90, 0), QColor(210, 0, 0)};
+  // Violet, magenta and red: hues of their own, apart from the mean line's
+  // orange and the points' blue.
+  static const QColor colours[] = {QColor(110, 40, 210), QColor(210, 0, 160), QColor(220, 0, 30)};
   return colours[std::clamp(index, 0, 2)];
 }
 

@@ -205,6 +205,8 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 192 */ "Подключён другой прибор: %1", "Another instrument connected: %1",
     /* 193 */ "Прибор %1, прошивка %2", "Instrument %1, firmware %2",
     /* 194 */ "Серийный номер", "Serial number",
+    /* 195 */ "Прибор %1, с %2 по %3", "Instrument %1, from %2 to %3",
+    /* 196 */ "С %1 по %2", "From %1 to %2",
 }};
 // clang-format on
 

@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 195;
+inline constexpr int MessageRowCount = 197;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -184,6 +184,10 @@ enum MessageRow : int {
   RowOtherInstrument = 192,
   RowInstrumentOnPort = 193,
   RowSerialColumn = 194,
+  // The title of an exported chart picture: %1 the instrument, %2 and %3
+  // the period's ends; without an instrument, %1 and %2 the ends.
+  RowChartPictureTitle = 195,
+  RowChartPicturePeriod = 196,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTreeWidget>
 #include <memory>
 
@@ -363,6 +365,31 @@ TEST_F(RegisterTest, AHistoryThatDoesNotAnswerHoldsUpNeitherTheWindowNorTheLine)
   EXPECT_TRUE(view->Status()->text().startsWith("Не удалось прочитать историю: "))
       << view->Status()->text().toStdString();
   EXPECT_EQ(view->List()->rowCount(), 0);
+  EXPECT_TRUE(errors_.Messages.isEmpty());
+}
+
+// Like the chart's own window, the register goes away with Esc or Ctrl+W,
+// wherever in it the focus is.
+TEST_F(RegisterTest, EscapeAndControlWCloseTheRegister) {
+  Start(dir_.File("history.sqlite"));
+  Fill();
+  InstrumentRegister* view = Open();
+  ASSERT_TRUE(view->isVisible());
+  QApplication::setActiveWindow(view);
+  view->List()->setFocus();
+  QApplication::processEvents();
+  QTest::keyClick(view->List(), Qt::Key_Escape);
+  EXPECT_FALSE(view->isVisible());
+
+  view = Open();
+  ASSERT_TRUE(view->isVisible());
+  QApplication::setActiveWindow(view);
+  view->Log()->setFocus();
+  QApplication::processEvents();
+  QTest::keyClick(view->Log(), Qt::Key_Down);
+  EXPECT_TRUE(view->isVisible()) << "other keys stay the log's";
+  QTest::keyClick(view->Log(), Qt::Key_W, Qt::ControlModifier);
+  EXPECT_FALSE(view->isVisible());
   EXPECT_TRUE(errors_.Messages.isEmpty());
 }
 

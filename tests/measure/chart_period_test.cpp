@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <memory>
@@ -298,6 +299,38 @@ TEST_F(ChartPeriodTest, ThePeriodsFollowTheLanguageAndSitAboveThePlotWithTheChar
         << other->objectName().toStdString();
   }
   EXPECT_GE(choice->width(), choice->sizeHint().width());
+}
+
+// Ten minutes of readings in the history: the hour and the day are shown
+// whole, the time without readings empty before them; back to live, the
+// axis holds the live points alone.
+TEST_F(ChartPeriodTest, ALookBackSpansItsWholePeriodHoweverFewReadingsItHolds) {
+  Store(600, 0);
+  page->show();  // the plot at its width, which the axis' margins follow
+  page->AddChartPoint(0.5f, Now - 2);
+  page->AddChartPoint(0.7f, Now - 1);
+  QCategoryAxis* axis = page->ChartView()->BottomAxis();
+
+  Choose(MeasurePage::PeriodHour);
+  EXPECT_LE(axis->min(), (Now - 3600) * 1000.0);
+  EXPECT_GE(axis->max(), Now * 1000.0);
+  EXPECT_LT(axis->max() - axis->min(), 3700 * 1000.0);
+  Choose(MeasurePage::PeriodDay);
+  EXPECT_LE(axis->min(), (Now - 86400) * 1000.0);
+  EXPECT_GE(axis->max(), Now * 1000.0);
+
+  // The period moves with the clock, its start with it.
+  clock.Set(Now + 600);
+  page->AddChartPoint(0.9f, Now + 600);
+  EXPECT_LE(axis->min(), (Now + 600 - 86400) * 1000.0);
+  EXPECT_GT(axis->min(), (Now + 600 - 86400 - 3600) * 1000.0);
+  EXPECT_GE(axis->max(), (Now + 600) * 1000.0);
+  clock.Set(Now);
+
+  Choose(MeasurePage::PeriodLive);
+  EXPECT_GT(axis->min(), (Now - 60) * 1000.0);
+  EXPECT_LT(axis->max(), (Now + 660) * 1000.0);
+  page->hide();
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -280,6 +282,51 @@ TEST_F(PageTest, PollRunsOnlyWhileTheTabIsOnDisplay) {
   EXPECT_TRUE(page->ChartState().Points().Empty());
   tabs.removeTab(1);
   page->setParent(nullptr);
+}
+
+// Hue in degrees around the colour wheel between two colours.
+int HueApart(const QColor& a, const QColor& b) {
+  const int d = std::abs(a.hsvHue() - b.hsvHue()) % 360;
+  return std::min(d, 360 - d);
+}
+
+// The three thresholds stand apart from each other, from the mean line's
+// orange and from the points' own colour: not three shades of one.
+TEST_F(PageTest, ThresholdColoursDifferInHueFromEachOtherTheMeanAndThePoints) {
+  struct Named {
+    const char* Name;
+    QColor Colour;
+  };
+  const std::vector<Named> colours{{"mean", page->MeanSeries()->pen().color()},
+                                   {"points", page->PointSeries()->pen().color()},
+                                   {"threshold 1", MeasurePage::ThresholdColour(0)},
+                                   {"threshold 2", MeasurePage::ThresholdColour(1)},
+                                   {"threshold 3", MeasurePage::ThresholdColour(2)}};
+  for (size_t i = 0; i < colours.size(); ++i) {
+    EXPECT_GT(colours[i].Colour.hsvSaturation(), 100) << colours[i].Name << " has a hue to see";
+    for (size_t j = i + 1; j < colours.size(); ++j) {
+      EXPECT_GE(HueApart(colours[i].Colour, colours[j].Colour), 35)
+          << colours[i].Name << " and " << colours[j].Name;
+    }
+  }
+}
+
+// Polls a second apart, then none for ten minutes (the cable pulled), then
+// polls again: two stretches of line, none across the ten minutes; a poll
+// or two missed in a row leave the line whole.
+TEST_F(PageTest, TheLiveLineBreaksWhereThePollsStopped) {
+  for (int i = 0; i < 30; ++i) {
+    page->AddChartPoint(1.6f, Start + i);
+  }
+  page->AddChartPoint(1.6f, Start + 32);  // two polls missed
+  for (int i = 0; i < 30; ++i) {
+    page->AddChartPoint(0.12f, Start + 632 + i);
+  }
+  const std::vector<QList<QPointF>> runs = page->ChartView()->LineRuns();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].size(), 31);
+  EXPECT_EQ(runs[0].last().x(), (Start + 32) * 1000.0);
+  EXPECT_EQ(runs[1].first().x(), (Start + 632) * 1000.0);
 }
 
 }  // namespace
