@@ -11,6 +11,7 @@
 #include "FilePlaces.h"
 #include "HistoryTypes.h"
 #include "LineTrace.h"
+#include "PortSearch.h"
 #include "Session.h"
 
 class QAction;

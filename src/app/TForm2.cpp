@@ -10,6 +10,7 @@
 #include "ConnectionManager.h"
 #include "MessageTable.h"
 #include "PortMap.h"
+#include "PortSearch.h"
 #include "WindowStyle.h"
 
 namespace vantor {

@@ -20,6 +20,7 @@
 #include "MeasureOperations.h"
 #include "MessageTable.h"
 #include "PortMap.h"
+#include "PortSearch.h"
 #include "SafeFile.h"
 #include "Scaling.h"
 #include "ScreenCapture.h"

@@ -11,6 +11,7 @@
 #include "HistoryLocation.h"
 #include "LineTrace.h"
 #include "PortMap.h"
+#include "PortSearch.h"
 #include "ReturningPort.h"
 #include "Secrets.h"
 #include "SeveralInstruments.h"

@@ -10,6 +10,7 @@
 #include "ConnectionManager.h"
 #include "CoreApplication.h"
 #include "PageFixture.h"
+#include "PortSearch.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 

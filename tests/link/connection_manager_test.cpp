@@ -11,6 +11,7 @@
 #include "ConnectionManager.h"
 #include "CoreApplication.h"
 #include "PortMap.h"
+#include "PortSearch.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
 
