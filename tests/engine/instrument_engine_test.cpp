@@ -18,8 +18,8 @@
 #include "Eventually.h"
 #include "InstrumentEngine.h"
 #include "InstrumentModel.h"
+#include "LinkStatus.h"
 #include "MemoryLine.h"
-#include "MessageTable.h"
 
 namespace vantor {
 namespace {
@@ -46,7 +46,7 @@ class WatchedLine : public test::MemoryLine {
 struct Told {
   explicit Told(InstrumentEngine& engine) {
     QObject::connect(&engine, &InstrumentEngine::Exchanged, &engine,
-                     [this](ExchangeStatus s) { Note("x" + std::to_string(static_cast<int>(s))); });
+                     [this](ExchangeStatus s) { Note("x " + LinkStatusName(s).toStdString()); });
     QObject::connect(
         &engine, &InstrumentEngine::Started, &engine,
         [this](OperationId id, const QString&) { Note("start" + std::to_string(id)); });
@@ -130,14 +130,9 @@ TEST_F(EngineTest, EachExchangeIsToldOnTheOwnersThreadInOrderBeforeItsOperationE
       });
   ASSERT_TRUE(test::Eventually([&] { return told.Has(EndOf(id, OperationEnd::Done)); }));
 
-  const std::vector<std::string> expected = {"busy",
-                                             "start" + std::to_string(id),
-                                             "x" + std::to_string(RowReading),
-                                             "p1/3",
-                                             "x" + std::to_string(RowDone),
-                                             "x" + std::to_string(RowConnectionError),
-                                             EndOf(id, OperationEnd::Done),
-                                             "idle"};
+  const std::vector<std::string> expected = {
+      "busy",      "start" + std::to_string(id),  "x read", "p1/3", "x written",
+      "x timeout", EndOf(id, OperationEnd::Done), "idle"};
   EXPECT_EQ(told.Events, expected);
   EXPECT_TRUE(told.OnOwner);
   EXPECT_EQ(doneCalls, 1);
@@ -429,11 +424,10 @@ TEST_F(EngineTest, AnOperationWhosePortWentAwayEndsPortGoneAndSoDoLaterOnes) {
       "still gone", [](OperationControl& c) { c.Link().ReadVariable(IdMeasurement); });
   EXPECT_EQ(later.End, OperationEnd::PortGone);
   ASSERT_TRUE(test::Eventually([&] { return !engine->Busy(); }));
-  const std::vector<std::string> rows(
-      std::find(told.Events.begin(), told.Events.end(), "x" + std::to_string(RowReading)),
-      told.Events.end());
+  const std::vector<std::string> rows(std::find(told.Events.begin(), told.Events.end(), "x read"),
+                                      told.Events.end());
   ASSERT_GE(rows.size(), 3U);
-  EXPECT_EQ(rows[1], "x" + std::to_string(RowConnectionError));
+  EXPECT_EQ(rows[1], "x port-gone");
 }
 
 TEST_F(EngineTest, AnOperationSaysItFailedAndAResultComesBackTyped) {
@@ -494,11 +488,11 @@ TEST_F(EngineTest, RunAndWaitServesAnyThreadButNeverWaitsForItself) {
 
 TEST_F(EngineTest, TheExchangeListenerHearsEachExchangeOnTheEnginesThread) {
   std::mutex mutex;
-  std::vector<int> heard;
+  std::vector<LinkStatus> heard;
   std::vector<std::thread::id> on;
   engine->SetExchangeListener([&](ExchangeStatus status) {
     const std::lock_guard lock(mutex);
-    heard.push_back(static_cast<int>(status));
+    heard.push_back(status);
     on.push_back(std::this_thread::get_id());
   });
   model.InjectFault({sim::Fault::Silence, IdSettings, 1});
@@ -509,7 +503,7 @@ TEST_F(EngineTest, TheExchangeListenerHearsEachExchangeOnTheEnginesThread) {
     c.Link().ReadVariable(IdSettings);
   });
   const std::lock_guard lock(mutex);
-  EXPECT_EQ(heard, (std::vector<int>{RowConnectionError, RowReading}));
+  EXPECT_EQ(heard, (std::vector<LinkStatus>{LinkStatus::Timeout, LinkStatus::Read}));
   ASSERT_EQ(on.size(), 2U);
   EXPECT_EQ(on[0], engineThread);
 }
