@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "ArchivePage.h"
+#include "WindowSettle.h"
 #include "BenchFigures.h"
 #include "CalendarClock.h"
 #include "Dictionary.h"
@@ -47,9 +48,9 @@ struct ReadFigures {
   double RepaintMs = 0;  // time spent repainting the window during the read
 };
 
-// The window's own read, as the program runs it: the window is served (its
-// progress painted, its events handled) while the line waits anyway; the
-// time that takes is summed.
+// The window's own read, as the program runs it: the read runs on the
+// instrument's engine while the window shows its progress; the time that
+// showing takes is summed.
 ReadFigures TimeRead(vantor::Session& session, vantor::ArchivePage& page,
                      vantor::DeviceLink::Pace pace) {
   session.Link.SetPace(pace);
@@ -62,6 +63,7 @@ ReadFigures TimeRead(vantor::Session& session, vantor::ArchivePage& page,
   };
   const auto start = Clock::now();
   page.Button4Click();
+  vantor::bench::Settle(session);
   page.window()->repaint();  // the table on screen
   const auto end = Clock::now();
   page.ServeDuringRead = serve;
@@ -122,8 +124,12 @@ int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int
   form.Timer2()->stop();
   vantor::Session& session = form.GetSession();
   session.Link.InitDictionary();
-  session.Link.OpenPort(port);
-  if (!session.Link.ReadVariable(vantor::IdMeasurement)) {
+  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
+  bool answered = false;
+  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
+    answered = line.Link().ReadVariable(vantor::IdMeasurement) != 0;
+  });
+  if (!answered) {
     std::fprintf(stderr, "the virtual instrument does not answer\n");
     return 1;
   }
@@ -136,11 +142,12 @@ int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int
   const vantor::MeasurementRecord& m = session.Link.Values().Measurement;
   page.ShowMemoryFilling(m.ArchiveRecordCount, (m.StatusFlags & 1) != 0);
   page.Button4Click();
+  vantor::bench::Settle(session);
   bool ok = Save(form, dir, "archive-table.png");
   page.BitBtn2Click();
   page.findChild<QComboBox*>("ComboBox5")->setCurrentIndex(1);
   ok &= Save(form, dir, "archive-chart.png");
-  session.Link.ClosePort();
+  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
   return ok ? 0 : 1;
 }
 
@@ -154,9 +161,9 @@ void CompareWithVantorctl(vantor::Session& session, vantor::ArchivePage& page, i
   std::vector<double> command;
   QTemporaryDir outDir;
   for (int round = 0; round < rounds; ++round) {
-    session.Link.OpenPort(port);
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
     window.push_back(TimeRead(session, page, vantor::DeviceLink::Pace::Prompt).Seconds);
-    session.Link.ClosePort();
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
 
     QProcess vantorctl;
     const QString out = outDir.filePath(QStringLiteral("archive.csv"));
@@ -239,8 +246,12 @@ int main(int argc, char** argv) {
   vantor::FixedClock clock(1741600800);
   vantor::Session session(&clock);
   session.Link.InitDictionary();
-  session.Link.OpenPort(Port);
-  if (!session.Link.PortOpen() || !session.Link.ReadVariable(vantor::IdMeasurement)) {
+  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
+  bool answered = false;
+  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
+    answered = line.Link().PortOpen() && line.Link().ReadVariable(vantor::IdMeasurement) != 0;
+  });
+  if (!answered) {
     std::fprintf(stderr, "the virtual instrument does not answer\n");
     return 1;
   }
@@ -283,7 +294,7 @@ int main(int argc, char** argv) {
                 *std::max_element(samples.begin(), samples.end()));
   }
   if (compare) {
-    session.Link.ClosePort();
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
 #ifdef VANTORCTL_EXECUTABLE
     CompareWithVantorctl(session, page, Port, 3, floor);
 #else

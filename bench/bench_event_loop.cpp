@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     std::vector<double> command;
     QTemporaryDir out;
     for (int round = 0; round < 3; ++round) {
-      form.GetSession().Link.ClosePort();
+      form.GetSession().Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
       QProcess vantorctl;
       QElapsedTimer timer;
       timer.start();
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
                      vantorctl.readAllStandardError().constData());
         return 1;
       }
-      form.GetSession().Link.OpenPort(Port);
+      form.GetSession().Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
       if (round < 2) {
         window.push_back(ReadInWindow(form, records));
       }

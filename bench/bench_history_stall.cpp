@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "ArchivePage.h"
+#include "WindowSettle.h"
 #include "BenchFigures.h"
 #include "DataMenu.h"
 #include "Dictionary.h"
@@ -155,15 +156,18 @@ struct Window {
     main.show();
     session.Link.InitDictionary();
     session.Link.SetDeviceAddress(vantor::DefaultDeviceAddress);
-    session.Link.OpenPort(Port);
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
     for (const uint8_t id : {vantor::IdService, vantor::IdDeviceData, vantor::IdFirmware}) {
-      session.Link.ReadVariable(id);
+      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(id); });
     }
     session.PortNumber = Port;
     archive->ComputeArchiveLayout();
     poll.setInterval(1000);
   }
-  ~Window() { session.Link.ClosePort(); }
+  ~Window() {
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [](vantor::OperationControl& line) { line.Link().ClosePort(); });
+  }
 
   vantor::SystemClock clock;
   vantor::Session session;
@@ -189,21 +193,25 @@ std::array<double, 3> Measure(const std::string& operation, const vantor::Histor
       inlineStore ? HistoryService::Threading::Inline : HistoryService::Threading::OwnThread);
   Window window(history);
   Watch watch;
-  QObject::connect(&window.poll, &QTimer::timeout, [&] {
-    const uint32_t before = sim.RequestsSeen(vantor::IdMeasurement);
-    window.measure->Timer1Timer();
-    if (sim.RequestsSeen(vantor::IdMeasurement) != before) {
+  // A poll runs on the engine: it counts once its end is shown.
+  uint32_t seen = 0;
+  QObject::connect(&window.poll, &QTimer::timeout, [&] { window.measure->Timer1Timer(); });
+  QObject::connect(&window.session.Engine, &vantor::InstrumentEngine::Ended, [&] {
+    const uint32_t now = sim.RequestsSeen(vantor::IdMeasurement);
+    if (now != seen) {
+      seen = now;
       watch.Polled();
     }
   });
   double duration = 0;
   if (operation == "archive read") {
     sim.PrefillArchive(records);
-    window.session.Link.ReadVariable(vantor::IdMeasurement);
+    window.session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(vantor::IdMeasurement); });
     window.tabs->setCurrentWidget(window.archive);
     watch.Start();
     const auto t = Clock::now();
     window.archive->Button4Click();
+    vantor::bench::Settle(window.session);
     duration = Ms(Clock::now() - t) / 1000;
     RunFor(0.5);
     watch.Stop(false);
@@ -378,12 +386,12 @@ int main(int argc, char** argv) {
     vantor::Session session(nullptr);
     session.Link.InitDictionary();
     session.Link.SetDeviceAddress(vantor::DefaultDeviceAddress);
-    session.Link.OpenPort(Port);
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
     for (const uint8_t id : {vantor::IdService, vantor::IdDeviceData, vantor::IdFirmware}) {
-      session.Link.ReadVariable(id);
+      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(id); });
     }
     const vantor::InstrumentIdentity instrument = vantor::IdentityOf(session.Link.Values());
-    session.Link.ClosePort();
+    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
     if (!Fill(stores[0].second, instrument, days)) {
       std::printf("cannot fill the history\n");
       return 1;

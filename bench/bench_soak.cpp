@@ -23,6 +23,7 @@
 #include <fstream>
 
 #include "BenchFigures.h"
+#include "WindowSettle.h"
 #include "CalendarClock.h"
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   form.Timer2()->stop();
   form.Timer1()->stop();  // the bench drives the poll itself
   form.Timer2Timer();
+  vantor::bench::Settle(form.GetSession());
   form.Timer2Timer();
   if (form.GetSession().PortNumber != 3) {
     std::fprintf(stderr, "the program did not find the instrument\n");
@@ -137,6 +139,7 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
+    vantor::bench::Settle(form.GetSession());
     if (form.PanelText(0) != QStringLiteral("Чтение")) {
       ++failed;
     }

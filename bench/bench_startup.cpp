@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchFigures.h"
+#include "WindowSettle.h"
 #include "ErrorBox.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
@@ -43,6 +44,7 @@ Figures StartOnce(DeviceLink::Pace pace, const FixedClock& base) {
   const auto t1 = Clock::now();
   windows.Form1->GetSession().Link.SetPace(pace);
   windows.Form1->Timer2Timer();
+  bench::Settle(windows.Form1->GetSession());
   const auto t2 = Clock::now();
   f.CreateMs = Ms(t1 - t0);
   f.TickMs = Ms(t2 - t1);
@@ -58,7 +60,9 @@ Figures SearchOnce(DeviceLink::Pace pace, TForm1& form) {
   session.Link.SetPace(pace);
   const uint64_t before = session.Link.ExchangeCount();
   const auto t0 = Clock::now();
-  f.Port = form.ConnectDevice(1);
+  form.ConnectDevice(1);
+  bench::Settle(session);
+  f.Port = session.PortNumber;
   f.TickMs = Ms(Clock::now() - t0);
   f.Exchanges = session.Link.ExchangeCount() - before;
   return f;

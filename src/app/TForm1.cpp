@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -21,10 +20,9 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
-#include <QWindow>
 #include <algorithm>
-#include <chrono>
-#include <thread>
+#include <memory>
+#include <optional>
 
 #include <cstdio>
 #include "AboutWindows.h"
@@ -35,7 +33,6 @@
 #include "DiagnosticReport.h"
 #include "ErrorBox.h"
 #include "HistoryService.h"
-#include "IdleTimeLender.h"
 #include "IniFile.h"
 #include "LinkOutcome.h"
 #include "MeasurePage.h"
@@ -45,6 +42,7 @@
 #include "QtTranslations.h"
 #include "ReturningPort.h"
 #include "ScreenCapture.h"
+#include "SettingsOperations.h"
 #include "SettingsPage.h"
 #include "TForm2.h"
 #include "WindowStyle.h"
@@ -54,22 +52,6 @@ namespace {
 
 constexpr char SettingsSection[] = "Common";
 constexpr char LanguageKey[] = "Language";
-
-// Shows a window and has it on screen before a long blocking step (the port
-// search): a window just shown is painted only once the window system has
-// mapped it, which it reports through the event loop, so wait for that
-// briefly, then paint.
-void ShowAndPaintNow(QWidget* window) {
-  window->show();
-  QElapsedTimer waited;
-  waited.start();
-  while (window->windowHandle() != nullptr && !window->windowHandle()->isExposed() &&
-         waited.elapsed() < 250) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  window->repaint();
-}
 
 // An instrument's serial in the status bar; a dash for device data of zeros.
 QString SerialShown(const InstrumentIdentity& instrument) {
@@ -159,18 +141,35 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
   session_->ShowNotice = [this](const Notice& notice) { notice_->Show(notice); };
   session_->ClearNotice = [this](int textRow) { notice_->Clear(textRow); };
   history_->OnOutcome = [this](const HistoryOutcome& outcome) { dataMenu_->Report(outcome); };
-  session_->Link.SetOutcomeHandler([this](LinkStatus status) {
+  // Each exchange's outcome: in the trace as it happens, on the line's
+  // thread; in panel 0 in the order they happened.
+  session_->Engine.SetExchangeListener([trace = trace_.get()](LinkStatus status) {
+    trace->Record(OutcomeEvent(status), LineTransport::Clock::now());
+  });
+  connect(&session_->Engine, &InstrumentEngine::Exchanged, this, [this](LinkStatus status) {
     SetPanelText(0, MessageText(OutcomeRow(status), session_->LanguageIndex));
-    trace_->Record(OutcomeEvent(status), LineTransport::Clock::now());
   });
   // An unplugged instrument: "---" while its port is gone, the port again
-  // once the link has opened it by itself, and asked who is there.
+  // once the link has opened it by itself, and asked who is there. Told on
+  // the line's thread, shown on this one, in order with the exchanges.
   session_->Link.OnPortPresence = [this](bool present) {
-    if (present) {
-      PortBack();
-    } else {
-      SetPanelText(3, QStringLiteral("---"));
-      panels_[3]->setToolTip(QString());
+    const InstrumentIdentity now = IdentityOf(session_->Link.Values());
+    QMetaObject::invokeMethod(
+        this,
+        [this, present, now] {
+          if (present) {
+            PortBack(now);
+          } else {
+            SetPanelText(3, QStringLiteral("---"));
+            panels_[3]->setToolTip(QString());
+          }
+        },
+        Qt::QueuedConnection);
+  };
+  session_->OnIdle = [this] {
+    TellOtherInstrument();
+    if (closePending_) {
+      close();
     }
   };
 
@@ -206,8 +205,12 @@ TForm1::TForm1(CalendarClock* clock, QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
+  // Whatever still runs on the line stops between two exchanges, before the
+  // pages and the history it reports to go.
+  session_->Drain();
+  session_->OnIdle = nullptr;
+  session_->Engine.SetExchangeListener({});
   // The pages hold a reference to the session: they go first.
-  session_->Link.SetOutcomeHandler([](LinkStatus) {});
   session_->Link.OnPortPresence = nullptr;
   session_->SetPanel = [](int, const QString&) {};
   session_->ShowNotice = [](const Notice&) {};
@@ -346,17 +349,21 @@ void TForm1::FormClose() {
   if (!WriteIniString(path, SettingsSection, LanguageKey, value)) {
     session_->ShowError(FileWriteErrorText(path));
   }
-  session_->Link.ClosePort();
+  // On the line's thread, where the port was opened; nothing else runs
+  // there now, so this waits only for the close itself.
+  session_->Engine.RunAndWait(QStringLiteral("close port"),
+                              [](OperationControl& control) { control.Link().ClosePort(); });
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (session_->Busy) {
-    // Closed during a port search or an archive read, while the window
-    // answers between exchanges: it closes once that has ended.
+  if (!session_->Idle()) {
+    // Closed while an operation runs (a port search, an archive read): it
+    // ends as it would, and the window closes once the line is free.
+    closePending_ = true;
     event->ignore();
-    QTimer::singleShot(100, this, &QWidget::close);
     return;
   }
+  closePending_ = false;
   FormClose();
   event->accept();
 }
@@ -455,8 +462,11 @@ void TForm1::Timer2Timer() {
     return;
   }
 
-  // Paused while the splash window comes up, so that wait cannot run this
-  // tick a second time; it starts again when the tick ends.
+  if (session_->Busy) {
+    return;  // the search of the first tick is still under way
+  }
+  // Paused while the search runs, so it cannot run a second time; it
+  // starts again when the search has ended.
   const bool running = timer2_->isActive();
   timer2_->stop();
   QWidget* splash = nullptr;
@@ -466,20 +476,25 @@ void TForm1::Timer2Timer() {
     splash = form6_;
   }
   if (splash != nullptr) {
-    ShowAndPaintNow(splash);
+    // Painted by the event loop while the search runs on the line's thread.
+    splash->show();
   }
   hide();
   timer2_->setInterval(3000);
-  startupDone_ = true;
   session_->Link.InitDictionary();
   archive_->ComputeArchiveLayout();
   ApplyLanguage(session_->LanguageIndex);
   session_->Link.SetDeviceAddress(DefaultDeviceAddress);
+  const auto searched = [this, running](int) { StartupSearched(running); };
   if (chosenPort_ != 0) {
-    Connect(ConnectChosenPort, chosenPort_);
+    Connect(ConnectChosenPort, chosenPort_, searched);
   } else {
-    ConnectDevice(ConnectAutoDetect);
+    Connect(ConnectAutoDetect, form2_ != nullptr ? form2_->ChosenPort() : 0, searched);
   }
+}
+
+void TForm1::StartupSearched(bool restartTimer) {
+  startupDone_ = true;
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setValue(0);
   }
@@ -493,7 +508,7 @@ void TForm1::Timer2Timer() {
   measure_->ClearChartSeries();
   // The main window comes back 3 s after the search has ended, however long
   // it took.
-  if (running) {
+  if (restartTimer) {
     timer2_->start();
   }
 }
@@ -507,75 +522,110 @@ void TForm1::N5Click() {
   // connection follows either way.
   form2_->exec();
   // Shown again, not modally, so its progress bar is seen during the search.
-  ShowAndPaintNow(form2_);
-  ConnectDevice(form2_->ConnectMode);
-  if (session_->PortNumber != 0) {
-    ShowConnectedPort();
-  }
-  form2_->close();
+  form2_->show();
+  Connect(form2_->ConnectMode, form2_->ChosenPort(), [this](int found) {
+    if (found != 0) {
+      ShowConnectedPort();
+    }
+    form2_->close();
+  });
 }
 
 void TForm1::Button13Click() {
-  // A failed read shows only its outcome in panel 0.
-  const ScreenCaptureResult capture = CaptureScreen(session_->Link, places_.ScreenFolder);
-  if (!capture.FailedFile.isEmpty()) {
-    session_->ShowError(FileWriteErrorText(capture.FailedFile));
-  } else if (capture.Read && places_.Moved) {
-    // Not where the user started the program: say where.
-    SetPanelText(0, MessageText(RowScreenSavedIn, session_->LanguageIndex)
-                        .arg(QDir::toNativeSeparators(places_.ScreenFolder)));
+  if (session_->Busy) {
+    return;
   }
+  auto capture = std::make_shared<ScreenCaptureResult>();
+  session_->Run(
+      this, QStringLiteral("screen capture"),
+      [capture, folder = places_.ScreenFolder](OperationControl& control) {
+        *capture = CaptureScreen(control.Link(), folder);
+      },
+      [this, capture](const OperationOutcome&) {
+        // A failed read shows only its outcome in panel 0.
+        if (!capture->FailedFile.isEmpty()) {
+          session_->ShowError(FileWriteErrorText(capture->FailedFile));
+        } else if (capture->Read && places_.Moved) {
+          // Not where the user started the program: say where.
+          SetPanelText(0, MessageText(RowScreenSavedIn, session_->LanguageIndex)
+                              .arg(QDir::toNativeSeparators(places_.ScreenFolder)));
+        }
+      });
 }
 
-int TForm1::ConnectDevice(int mode) {
-  return Connect(mode, form2_ != nullptr ? form2_->ChosenPort() : 0);
+void TForm1::ConnectDevice(int mode) {
+  Connect(mode, form2_ != nullptr ? form2_->ChosenPort() : 0);
 }
 
-int TForm1::Connect(int mode, int chosen) {
-  // Timers that fire while the window answers must not exchange.
-  const BusyScope busy(*session_);
-  ConnectSteps steps;
-  steps.TestPort = [this] { return settings_->ReadSettingsPage(); };
-  // The port being tried is drawn when the windows are served, in the time
-  // the line waits anyway.
-  int shownPort = 0;
-  IdleTimeLender lender(session_->Link, [this, &shownPort](DeviceLink::Clock::duration budget) {
-    if (form2_ != nullptr) {
-      form2_->ProgressBar1->setValue(shownPort);
-    }
-    // The windows keep answering the window manager during the search;
-    // clicks and keys wait until it ends.
-    QCoreApplication::processEvents(
-        QEventLoop::ExcludeUserInputEvents,
-        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
-  });
-  steps.ShowProgress = [&shownPort, &lender](int port) {
-    shownPort = port;
-    lender.Due();
-  };
+void TForm1::Connect(int mode, int chosen, std::function<void(int found)> then) {
+  if (session_->Busy) {
+    return;  // a search or a read is under way already
+  }
+  if (mode == ConnectAutoDetect) {
+    session_->PortNumber = 0;
+  }
   if (form2_ != nullptr) {
     form2_->ProgressBar1->setRange(0, 255);
     form2_->ProgressBar1->setValue(0);
-    steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
-    steps.ShowBusyPorts = [this, mode, chosen](const InstrumentSearch& search) {
-      form2_->MarkBusyPorts(search.BusyPorts, mode == ConnectAutoDetect ? 0 : chosen);
-    };
   }
-  steps.ShowRefusal = [this](const InstrumentSearch& search) { ShowPortRefusal(search); };
-  const int found = vantor::ConnectDevice(*session_, mode, chosen, steps);
-  if (found != 0) {
-    instrument_ = IdentityOf(session_->Link.Values());
-  } else {
-    instrument_.reset();
-    panels_[3]->setToolTip(QString());
-  }
-  // A fresh connection shows nothing of the one before anyway.
-  forgetPending_ = false;
-  tellPending_ = false;
-  if (form2_ != nullptr) {
-    form2_->ProgressBar1->setValue(shownPort);  // where the search ended
-  }
-  return found;
+  // The search runs on the line's thread with the settings read as the
+  // test of each port; the read that found the instrument fills the tab.
+  auto search = std::make_shared<InstrumentSearch>();
+  auto found = std::make_shared<std::optional<SettingsRead>>();
+  auto shownPort = std::make_shared<int>(0);
+  CalendarClock* clock = session_->Clock;
+  session_->Run(
+      this, QStringLiteral("port search"),
+      [search, found, clock, mode, chosen](OperationControl& control) {
+        DeviceLink& link = control.Link();
+        *search = FindInstrument(
+            link, *clock, mode, chosen,
+            [&link, found] {
+              SettingsRead read = ReadSettings(link);
+              if (!read.Identified()) {
+                return false;
+              }
+              *found = read;
+              return true;
+            },
+            [&control](int port) { control.Progress(port, 255); });
+      },
+      [this, search, found, shownPort, mode, chosen, then](const OperationOutcome&) {
+        if (*found) {
+          settings_->ShowSettingsRead(**found);
+        }
+        ConnectSteps steps;
+        if (form2_ != nullptr) {
+          steps.ShowFoundPort = [this](int port) { form2_->SelectPort(port); };
+          steps.ShowBusyPorts = [this, mode, chosen](const InstrumentSearch& s) {
+            form2_->MarkBusyPorts(s.BusyPorts, mode == ConnectAutoDetect ? 0 : chosen);
+          };
+        }
+        steps.ShowRefusal = [this](const InstrumentSearch& s) { ShowPortRefusal(s); };
+        const int port = ShowSearch(*session_, mode, *search, steps);
+        if (port != 0) {
+          instrument_ = IdentityOf(session_->Link.Values());
+        } else {
+          instrument_.reset();
+          panels_[3]->setToolTip(QString());
+        }
+        // A fresh connection shows nothing of the one before anyway.
+        forgetPending_ = false;
+        tellPending_ = false;
+        if (form2_ != nullptr) {
+          form2_->ProgressBar1->setValue(*shownPort);  // where the search ended
+        }
+        if (then) {
+          then(port);
+        }
+      },
+      [this, shownPort](int port, int, const QString&) {
+        *shownPort = port;
+        if (form2_ != nullptr) {
+          form2_->ProgressBar1->setValue(port);
+        }
+      },
+      true);
 }
 
 void TForm1::ShowPortRefusal(const InstrumentSearch& search) {
@@ -648,21 +698,21 @@ void TForm1::ShowConnectedPort() {
   }
 }
 
-void TForm1::PortBack() {
-  const InstrumentIdentity now = IdentityOf(session_->Link.Values());
+void TForm1::PortBack(const InstrumentIdentity& now) {
   if (instrument_ && now != *instrument_) {
     qCInfo(lcApp).noquote() << "another instrument on the port:" << InstrumentName(now);
     instrument_ = now;
     SetPanelText(1, now.Firmware);
     forgetPending_ = true;
     tellPending_ = true;
-    // Inside an exchange: what the pages show goes at once unless a long
-    // operation is under way on them; panel 0 says so once the exchange
-    // has reported its own outcome.
+    // What the pages show goes at once unless a long operation is under
+    // way on them; panel 0 says so once the exchange has reported its own
+    // outcome.
     if (!session_->Busy) {
       ForgetOtherInstrument();
     }
-    QTimer::singleShot(0, this, &TForm1::TellOtherInstrument);
+    // Panel 0 says so once the operation that met it has shown its own
+    // outcomes (OnIdle).
   }
   ShowConnectedPort();
 }
@@ -682,8 +732,7 @@ void TForm1::TellOtherInstrument() {
     return;
   }
   if (session_->Busy) {
-    QTimer::singleShot(100, this, &TForm1::TellOtherInstrument);
-    return;
+    return;  // told once the line is free (OnIdle)
   }
   ForgetOtherInstrument();
   tellPending_ = false;

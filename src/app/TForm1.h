@@ -97,10 +97,10 @@ class TForm1 : public QMainWindow {
   // "Связь" -> "Установить": the connection dialog, then the connection.
   void N5Click();
   // Looks for the instrument (1 every port, otherwise the port chosen in the
-  // dialog) with the settings read as the test, showing progress in the
-  // dialog; the windows answer the window manager after each port. Returns
-  // the port found, 0 when none.
-  int ConnectDevice(int mode);
+  // dialog) with the settings read as the test, on the instrument's engine,
+  // showing progress in the dialog; the windows stay live meanwhile. Its end
+  // sets the session's port (0 when none answered).
+  void ConnectDevice(int mode);
 
   // "Справка" -> "Save diagnostic report…": asks for a folder, then
   // SaveDiagnosticReport.
@@ -144,11 +144,14 @@ class TForm1 : public QMainWindow {
   void ShowConnectedPort();
   // The port came back: with another instrument on it (another serial),
   // what the window showed of the one before goes and panel 0 says so.
-  void PortBack();
+  void PortBack(const InstrumentIdentity& now);
   void ForgetOtherInstrument();
   void TellOtherInstrument();
-  // ConnectDevice on `chosen` when the mode is the chosen port.
-  int Connect(int mode, int chosen);
+  // ConnectDevice on `chosen` when the mode is the chosen port; `then` gets
+  // the port found once the search has been shown.
+  void Connect(int mode, int chosen, std::function<void(int found)> then = {});
+  // Tick of the start-up timer that runs the search, once it has ended.
+  void StartupSearched(bool restartTimer);
   // The first port refused for lack of permission, and the first one held by
   // another program, are told once a run in a notice that waits for nobody.
   void ShowPortRefusal(const InstrumentSearch& search);
@@ -169,6 +172,8 @@ class TForm1 : public QMainWindow {
   QScrollArea* scrollArea_ = nullptr;
   QWidget* client_ = nullptr;
   bool positioned_ = false;
+  // Closed while an operation ran: it closes once the line is free.
+  bool closePending_ = false;
   QTabWidget* pageControl1_ = nullptr;
   MeasurePage* measure_ = nullptr;
   SettingsPage* settings_ = nullptr;

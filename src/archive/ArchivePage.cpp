@@ -12,11 +12,11 @@
 #include <QPushButton>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "HistoryTypes.h"
-#include "IdleTimeLender.h"
 #include "LinkOutcome.h"
 #include "MemoryFilling.h"
 #include "MessageTable.h"
@@ -98,14 +98,7 @@ class ReadInput : public QObject {
 
 ArchivePage::ArchivePage(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("TabSheet3");
-  ServeDuringRead = [this](int budgetMs) {
-    // Only what changed is painted: the bar here, the status text and what
-    // the window manager asks for as the events go through. The window
-    // answers its Cancel button and Esc too (other clicks and keys are
-    // dropped).
-    progressBar2_->setValue(progress_);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, budgetMs);
-  };
+  ServeDuringRead = [this](int) { progressBar2_->setValue(progress_); };
   BuildControls();
 }
 
@@ -202,7 +195,7 @@ void ArchivePage::BuildControls() {
 
   connect(button4_, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(button5_, &QPushButton::clicked, this, [this] { Button5Click(); });
-  connect(buttonCancel_, &QPushButton::clicked, this, [this] { stopRequested_ = true; });
+  connect(buttonCancel_, &QPushButton::clicked, this, [this] { session_.CancelAll(); });
   connect(bitBtn1_, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   connect(bitBtn2_, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
   connect(comboBox5_, &QComboBox::currentIndexChanged, this, [this] { ComboBox5Change(); });
@@ -312,31 +305,37 @@ void ArchivePage::ComboBox5Change() {
 }
 
 void ArchivePage::Button4Click() {
+  if (session_.Busy) {
+    return;
+  }
+  // The count is the last poll's: read once the line is free.
+  session_.AfterOthers(this, [this] { StartRead(); });
+}
+
+void ArchivePage::StartRead() {
   const uint32_t reported = session_.Link.Values().Measurement.ArchiveRecordCount;
   const int count = ArchiveReadCount(reported);
   BeginRead(count);
-  ArchiveReadResult read;
-  {
-    // Timers that fire while the window answers must not exchange.
-    const BusyScope busy(session_);
-    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
-    const IdleTimeLender lender(session_.Link, Serve());
-    read = ReadArchive(session_.Link, count, History(), ReadProgress(count), StopRequested());
-  }
-  ShowRead(read, count, reported);
-}
-
-std::function<bool()> ArchivePage::StopRequested() {
-  return [this] { return stopRequested_; };
-}
-
-std::function<void(DeviceLink::Clock::duration)> ArchivePage::Serve() {
-  return [this](DeviceLink::Clock::duration budget) {
-    if (ServeDuringRead) {
-      ServeDuringRead(
-          static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
-    }
-  };
+  auto read = std::make_shared<ArchiveReadResult>();
+  session_.Run(
+      this, QStringLiteral("archive read"),
+      [read, count, history = History()](OperationControl& control) {
+        *read = ReadArchive(
+            control.Link(), count, history,
+            [&control](int known, int total) { control.Progress(known, total); },
+            control.StopCheck());
+      },
+      [this, read, count, reported](const OperationOutcome&) {
+        input_.reset();
+        ShowRead(*read, count, reported);
+      },
+      [this, count](int known, int total, const QString&) {
+        ReadProgress(count)(known, total);
+        if (ServeDuringRead) {
+          ServeDuringRead(0);
+        }
+      },
+      true);
 }
 
 HistorySink ArchivePage::History() const {
@@ -355,7 +354,8 @@ void ArchivePage::BeginRead(int count) {
   progressBar2_->setValue(0);
   progress_ = 0;
   progressBar2_->show();
-  stopRequested_ = false;
+  // Cancel and Esc stop the read; nothing else is taken meanwhile.
+  input_ = std::make_unique<ReadInput>(buttonCancel_, [this] { session_.CancelAll(); });
   // Cancel takes the focus before Button4 hides: else the focus would move
   // on by itself to the next control, the erase button, where the Space
   // meant to stop the read would erase the archive.
@@ -465,25 +465,42 @@ void ArchivePage::BitBtn2Click() {
 }
 
 void ArchivePage::Button5Click() {
-  using Outcome = ArchiveSafeErase::Outcome;
-  // The bar is set up once the read's count is known.
-  int readCount = 0;
-  ArchiveProgress progress;
-  ArchiveEraseSteps steps;
-  steps.OnReadStart = [this, &readCount, &progress](int count) {
-    readCount = count;
-    BeginRead(count);
-    progress = ReadProgress(count);
-  };
-  steps.OnProgress = [&progress](int known, int count) { progress(known, count); };
-  steps.StopRequested = StopRequested();
-  ArchiveSafeErase erase;
-  {
-    const BusyScope busy(session_);
-    const ReadInput input(buttonCancel_, [this] { stopRequested_ = true; });
-    const IdleTimeLender lender(session_.Link, Serve());
-    erase = EraseArchive(session_.Link, History(), steps);
+  if (session_.Busy) {
+    return;
   }
+  // The bar is set up once the read's count is known.
+  auto readCount = std::make_shared<int>(0);
+  auto erase = std::make_shared<ArchiveSafeErase>();
+  session_.Run(
+      this, QStringLiteral("archive erase"),
+      [erase, history = History()](OperationControl& control) {
+        ArchiveEraseSteps steps;
+        // A count below zero: the read begins.
+        steps.OnReadStart = [&control](int count) { control.Progress(-1, count); };
+        steps.OnProgress = [&control](int known, int count) { control.Progress(known, count); };
+        steps.StopRequested = control.StopCheck();
+        *erase = EraseArchive(control.Link(), history, steps);
+      },
+      [this, erase, readCount](const OperationOutcome&) {
+        input_.reset();
+        ShowErase(*erase, *readCount);
+      },
+      [this, readCount](int known, int count, const QString&) {
+        if (known < 0) {
+          *readCount = count;
+          BeginRead(count);
+          return;
+        }
+        ReadProgress(*readCount)(known, count);
+        if (ServeDuringRead) {
+          ServeDuringRead(0);
+        }
+      },
+      true);
+}
+
+void ArchivePage::ShowErase(const ArchiveSafeErase& erase, int readCount) {
+  using Outcome = ArchiveSafeErase::Outcome;
   switch (erase.Result) {
     case Outcome::Erased:
       break;

@@ -3,8 +3,10 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "ArchiveHistory.h"
 #include "ArchiveRead.h"
 #include "ArchiveRecord.h"
 #include "ChartModel.h"
@@ -73,12 +75,10 @@ class ArchivePage : public QWidget {
   QLineSeries* Series() const { return chart4_->PointSeries(); }
   TimeChart* ChartView() const { return chart4_; }
 
-  // Runs during a read (and the erase's read) while the line would wait
-  // anyway, at most every IdleTimeLender::DefaultInterval, and should be
-  // done within `budgetMs`: the default shows the progress and lets the
-  // window paint what changed and answer the window manager, its Cancel
-  // button and Esc. Benchmarks and tests may replace it.
-  std::function<void(int budgetMs)> ServeDuringRead;
+  // Runs on the window's thread each time a read (or the erase's read)
+  // reports progress from the line's; the default moves the bar. The
+  // argument is unused (0). Benchmarks and tests may replace it.
+  std::function<void(int)> ServeDuringRead;
 
  private:
   void BuildControls();
@@ -94,15 +94,17 @@ class ArchivePage : public QWidget {
   void ShowRead(const ArchiveReadResult& read, int count, uint32_t reported);
   // The read's controls give way to the page's again.
   void EndRead();
-  std::function<bool()> StopRequested();
-  std::function<void(DeviceLink::Clock::duration)> Serve();
+  // The read once the line is free; what an erase came to.
+  void StartRead();
+  void ShowErase(const ArchiveSafeErase& erase, int readCount);
 
   Session& session_;
   ArchiveLayout layout_;
   ArchiveBuffer buffer_;
   ArchivePaging paging_;
   int recordsRead_ = 0;         // slots filled by the last read
-  bool stopRequested_ = false;  // Cancel or Esc during a read
+  // While a read runs: only Cancel and Esc get through, and they stop it.
+  std::unique_ptr<QObject> input_;
   int progress_ = 0;            // the bar's position, shown when the window is served
 
   ChartPoints chartPoints_;  // the page's points, seconds since 1970

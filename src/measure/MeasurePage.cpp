@@ -410,12 +410,23 @@ HistorySink MeasurePage::History() const {
 }
 
 void MeasurePage::Timer1Timer() {
-  // A long operation elsewhere lets the window answer between its exchanges;
-  // the poll must not slip in between them.
-  if (!IsOnDisplay() || session_.Busy) {
+  // Only while the tab is on display, and never behind another of the
+  // window's operations: a tick that finds the line taken is skipped.
+  if (!IsOnDisplay() || session_.Busy || !session_.Idle()) {
     return;
   }
-  const MeasurementPoll poll = PollMeasurement(session_.Link, *session_.Clock, History());
+  auto poll = std::make_shared<MeasurementPoll>();
+  CalendarClock* clock = session_.Clock;
+  HistorySink history = History();
+  session_.Run(
+      this, QStringLiteral("poll"),
+      [poll, clock, history](OperationControl& control) {
+        *poll = PollMeasurement(control.Link(), *clock, history);
+      },
+      [this, poll](const OperationOutcome&) { ShowPoll(*poll); });
+}
+
+void MeasurePage::ShowPoll(const MeasurementPoll& poll) {
   if (poll.Read) {
     lastReadAt_ = poll.At;
     SetStale(false);
@@ -567,8 +578,16 @@ void MeasurePage::ClearChart() {
 }
 
 void MeasurePage::ResetDose() {
+  if (session_.Busy) {
+    return;
+  }
   // The outcome is the write's own text in panel 0.
-  vantor::ResetDose(session_.Link, History());
+  session_.Run(
+      this, QStringLiteral("dose reset"),
+      [history = History()](OperationControl& control) {
+        vantor::ResetDose(control.Link(), history);
+      },
+      {});
 }
 
 void MeasurePage::ResetLiveDisplay() {

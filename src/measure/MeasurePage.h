@@ -36,6 +36,8 @@ class MeasurePage : public QWidget {
   // One tick of the poll timer Timer1 (PollMeasurement); does nothing unless
   // this tab is on display and no long operation is under way.
   void Timer1Timer();
+  // Shows what a poll read (its end on the window's thread).
+  void ShowPoll(const MeasurementPoll& poll);
   // The next successful poll displays even without a new measurement.
   void SetLiveRefreshPending();
 

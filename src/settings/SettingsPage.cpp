@@ -1,5 +1,7 @@
 #include "SettingsPage.h"
 
+#include <memory>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -150,8 +152,7 @@ HistorySink SettingsPage::History() const {
   return {session_.History};
 }
 
-int SettingsPage::ReadSettingsPage() {
-  const SettingsRead read = ReadSettings(session_.Link);
+int SettingsPage::ShowSettingsRead(const SettingsRead& read) {
   if (!read.Identified()) {
     return 0;
   }
@@ -213,14 +214,26 @@ UserSettingsEntries SettingsPage::Entries() const {
 }
 
 void SettingsPage::Button1Click() {
-  if (ReadSettingsPage() != 0) {
-    session_.SetPanel(0, MessageText(RowRead, session_.LanguageIndex));
-  } else if (OnReadFailed) {
-    OnReadFailed();
+  if (session_.Busy) {
+    return;
   }
+  auto read = std::make_shared<SettingsRead>();
+  session_.Run(
+      this, QStringLiteral("settings read"),
+      [read](OperationControl& control) { *read = ReadSettings(control.Link()); },
+      [this, read](const OperationOutcome&) {
+        if (ShowSettingsRead(*read) != 0) {
+          session_.SetPanel(0, MessageText(RowRead, session_.LanguageIndex));
+        } else if (OnReadFailed) {
+          OnReadFailed();
+        }
+      });
 }
 
 void SettingsPage::Button2Click() {
+  if (session_.Busy) {
+    return;
+  }
   UserSettings settings;
   try {
     settings =
@@ -230,14 +243,36 @@ void SettingsPage::Button2Click() {
     return;
   }
   // The outcome is the write's own text in panel 0.
-  WriteUserSettings(session_.Link, settings, History());
+  session_.Run(
+      this, QStringLiteral("settings write"),
+      [settings, history = History()](OperationControl& control) {
+        WriteUserSettings(control.Link(), settings, history);
+      },
+      {});
 }
 
 void SettingsPage::Button7Click() {
-  RestoreFactorySettings(session_.Link, History());
+  if (session_.Busy) {
+    return;
+  }
+  session_.Run(
+      this, QStringLiteral("factory settings"),
+      [history = History()](OperationControl& control) {
+        RestoreFactorySettings(control.Link(), history);
+      },
+      {});
 }
 
 void SettingsPage::Button8Click() {
+  if (session_.Busy) {
+    return;
+  }
+  // The grid is read against the values the link holds once the line is
+  // free.
+  session_.AfterOthers(this, [this] { WriteServiceGrid(); });
+}
+
+void SettingsPage::WriteServiceGrid() {
   ValueStorage edited = session_.Link.Values();
   try {
     ParseParameterGrid(*StringGrid1, IdService, edited, shownService_ ? &*shownService_ : nullptr);
@@ -245,7 +280,12 @@ void SettingsPage::Button8Click() {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
   }
-  WriteServiceParameters(session_.Link, edited.Service, History());
+  session_.Run(
+      this, QStringLiteral("service write"),
+      [service = edited.Service, history = History()](OperationControl& control) {
+        WriteServiceParameters(control.Link(), service, history);
+      },
+      {});
 }
 
 }  // namespace vantor

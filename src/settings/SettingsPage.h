@@ -7,6 +7,7 @@
 #include "HistorySink.h"
 #include "ParameterGrid.h"
 #include "Session.h"
+#include "SettingsOperations.h"
 #include "SettingsText.h"
 #include "ValueStorage.h"
 
@@ -30,9 +31,10 @@ class SettingsPage : public QWidget {
  public:
   explicit SettingsPage(Session& session, QWidget* parent = nullptr);
 
-  // Reads variables 3, 4, 12 and 10 and fills the tab; 1 exactly when the
-  // read of variable 3 succeeded. Also the connection test of a port.
-  int ReadSettingsPage();
+  // Fills the tab from a read of variables 3, 4, 12 and 10 (ReadSettings,
+  // run on the engine, also the connection test of a port); 1 exactly when
+  // the read of variable 3 succeeded.
+  int ShowSettingsRead(const SettingsRead& read);
 
   // Empties every value the tab shows and forgets the last read, as before
   // the first one (another instrument is on the line): a write then sends
@@ -57,6 +59,7 @@ class SettingsPage : public QWidget {
   std::function<void()> OnReadFailed;
 
  private:
+  void WriteServiceGrid();
   void BuildControls();
   HistorySink History() const;  // the session's, for the writes
   void FillUserSettings(const UserSettings& settings);

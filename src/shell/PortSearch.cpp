@@ -69,6 +69,11 @@ int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps
   const InstrumentSearch search = FindInstrument(
       session.Link, *session.Clock, mode, chosenPort,
       [&steps] { return steps.TestPort && steps.TestPort() == 1; }, steps.ShowProgress);
+  return ShowSearch(session, mode, search, steps);
+}
+
+int ShowSearch(Session& session, int mode, const InstrumentSearch& search,
+               const ConnectSteps& steps) {
   session.PortNumber = static_cast<uint8_t>(search.Port);
   if (mode == ConnectAutoDetect && steps.ShowFoundPort) {
     steps.ShowFoundPort(search.Port);

@@ -43,6 +43,11 @@ struct ConnectSteps {
 // answered) and returns it. When nothing answered, status panel 3 becomes
 // "---" and panel 0 says no device was found, or, when a port was refused,
 // why; a search that ran out of time only says so in panel 0.
+// Runs on the calling thread: for a line no engine runs yet.
 int ConnectDevice(Session& session, int mode, int chosenPort, const ConnectSteps& steps);
+// The end of a search as ConnectDevice shows it, on the window's thread once
+// the search has run on the line's (TestPort and ShowProgress are not used).
+int ShowSearch(Session& session, int mode, const InstrumentSearch& search,
+               const ConnectSteps& steps);
 
 }  // namespace vantor

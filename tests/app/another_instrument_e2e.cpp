@@ -4,6 +4,11 @@
 // and nothing of the one before stays on the tabs.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineSeries>
@@ -16,6 +21,7 @@
 #include "ArchivePage.h"
 #include "Dictionary.h"
 #include "Eventually.h"
+#include "InstrumentEngine.h"
 #include "HistoryService.h"
 #include "HistoryStore.h"
 #include "MeasurePage.h"
@@ -42,8 +48,10 @@ class AnotherInstrumentE2e : public test::PageFixture {
     windows_ = std::make_unique<ProgramWindows>(&clock_);
     form_ = windows_->Form1.get();
     Look(form_);
+    Watch(form_->GetSession());
     form_->ChoosePort(3);
     form_->Timer2Timer();
+    Settle();
     ASSERT_EQ(form_->GetSession().PortNumber, 3);
     form_->Timer1()->stop();  // the test ticks it
   }
@@ -204,14 +212,29 @@ TEST_F(AnotherInstrumentE2e, AnotherInstrumentFoundDuringALongOperationIsToldWhe
   ASSERT_TRUE(second_->PinAs(3));
   const QString told = "Подключён другой прибор: SN004719";
   {
-    // As an archive read would meet it, between its exchanges.
-    const BusyScope busy(form_->GetSession());
-    DeviceLink& link = form_->GetSession().Link;
-    EXPECT_EQ(link.ReadVariable(IdMeasurement), 0);
-    EXPECT_EQ(link.ReadVariable(IdMeasurement), 1);
-    Settle();
+    // As an archive read would meet it, between its exchanges: a long
+    // operation that holds on after them until the test lets it end.
+    std::atomic_bool exchanged{false};
+    std::atomic_bool release{false};
+    std::array<int, 2> reads{-1, -1};
+    form_->GetSession().Run(
+        form_, QStringLiteral("long"),
+        [&](OperationControl& control) {
+          reads[0] = control.Link().ReadVariable(IdMeasurement);
+          reads[1] = control.Link().ReadVariable(IdMeasurement);
+          exchanged = true;
+          while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+        },
+        {}, {}, true);
+    ASSERT_TRUE(test::Eventually([&exchanged] { return exchanged.load(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reads[0], 0);
+    EXPECT_EQ(reads[1], 1);
     EXPECT_EQ(form_->Archive()->RecordsRead(), 30) << "the tabs wait for the operation to end";
     EXPECT_NE(form_->PanelText(0), told);
+    release = true;
   }
   EXPECT_TRUE(test::Eventually([this, &told] { return form_->PanelText(0) == told; }));
   EXPECT_EQ(form_->Archive()->RecordsRead(), 0);

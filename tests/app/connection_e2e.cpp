@@ -25,6 +25,7 @@
 #include "LineTrace.h"
 #include "MeasurePage.h"
 #include "PortMap.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
@@ -74,11 +75,14 @@ class ConnectionE2e : public ::testing::Test {
       use(*dialog_);
     });
     form_->findChild<QAction*>(QStringLiteral("N5"))->trigger();
+    Settle();
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(dialog_->isVisible());
   }
 
   Session& session() { return form_->GetSession(); }
+  // The search (or poll) a call gave the engine has ended and shows.
+  void Settle() { EXPECT_TRUE(test::Settled(session())); }
 
   TempConfigHome home_;
   WorkDir dir_;
@@ -100,6 +104,7 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   dialog_->ProgressBar1->setValue(77);
 
   form_->Timer2Timer();
+  Settle();
 
   EXPECT_TRUE(form_->StartupDone());
   EXPECT_TRUE(windows_->Form5->isVisible());  // Russian splash
@@ -138,6 +143,7 @@ TEST_F(ConnectionE2e, StartupFindsTheInstrumentBehindTheSplashAndShowsTheWindowO
   EXPECT_GT(form_->Archive()->ArchiveCapacity(), 0);
 
   form_->Timer2Timer();
+  Settle();
   EXPECT_TRUE(form_->isVisible());
   EXPECT_FALSE(windows_->Form5->isVisible());
   EXPECT_FALSE(windows_->Form6->isVisible());
@@ -176,6 +182,7 @@ TEST_F(ConnectionE2e, StartupWithoutAnInstrumentSaysSoInTheLanguageOfTheSplash) 
     WriteBytes(dir_.File("prog.ini"), c.ini);
     Start();
     form_->Timer2Timer();
+    Settle();
     EXPECT_EQ(windows_->Form5->isVisible(), !c.english);
     EXPECT_EQ(windows_->Form6->isVisible(), c.english);
     EXPECT_EQ(session().PortNumber, 0);
@@ -208,6 +215,7 @@ TEST_F(ConnectionE2e, AutoDetectAfterTheInstrumentWasUnpluggedEndsWithoutAPort) 
   Instrument(3);
   Start();
   form_->Timer2Timer();
+  Settle();
   ASSERT_EQ(session().PortNumber, 3);
 
   instrument_->Unplug();
@@ -249,6 +257,7 @@ TEST_F(ConnectionE2e, NoSelectionInTheListEndsWithoutAPort) {
   Instrument(3);
   Start();
   form_->Timer2Timer();
+  Settle();
   ASSERT_EQ(form_->PanelText(3), "COM3");
   const uint64_t requests = instrument_->TotalRequests();
 
@@ -289,16 +298,20 @@ TEST_F(ConnectionE2e, LiveTabPollsTheFoundInstrumentOnceItIsShown) {
   instrument_->SetDeviceClock(clock_.ToLocal(clock_.Now()));  // no clock write on the poll
   Start();
   form_->Timer2Timer();
+  Settle();
   form_->Timer2Timer();
+  Settle();
   ASSERT_EQ(session().PortNumber, 3);
 
   form_->Measure()->Timer1Timer();  // the settings tab is in front: no poll
+  Settle();
   EXPECT_EQ(instrument_->RequestsSeen(IdMeasurement), 0u);
 
   form_->PageControl()->setCurrentIndex(0);
   instrument_->AdvanceSeconds(2);
   clock_.Advance(2);
   form_->Measure()->Timer1Timer();
+  Settle();
 
   EXPECT_EQ(instrument_->RequestsSeen(IdMeasurement), 1u);
   EXPECT_EQ(form_->PanelText(0), "Чтение");
@@ -332,7 +345,9 @@ TEST_F(ConnectionE2e, APortRefusedIsSaidInPanelZeroAndOnceInANoticeThatWaitsForN
       "COM4 (/dev/ttyUSB4): нет доступа — добавьте себя в группу dialout и войдите в систему "
       "заново");
 
-  EXPECT_EQ(form_->ConnectDevice(ConnectAutoDetect), 0);
+  form_->ConnectDevice(ConnectAutoDetect);
+  Settle();
+  EXPECT_EQ(session().PortNumber, 0);
   EXPECT_EQ(form_->PanelText(0), denied);
   EXPECT_EQ(form_->PanelText(3), "---");
   EXPECT_EQ(notices(), QStringList{denied});
@@ -340,6 +355,7 @@ TEST_F(ConnectionE2e, APortRefusedIsSaidInPanelZeroAndOnceInANoticeThatWaitsForN
 
   form_->English1Click();
   form_->ConnectDevice(ConnectAutoDetect);
+  Settle();
   EXPECT_EQ(form_->PanelText(0),
             "COM4 (/dev/ttyUSB4): permission denied \u2014 add yourself to the group dialout and "
             "log in again");
@@ -347,6 +363,7 @@ TEST_F(ConnectionE2e, APortRefusedIsSaidInPanelZeroAndOnceInANoticeThatWaitsForN
 
   dialog_->SelectPort(5);
   form_->ConnectDevice(ConnectChosenPort);
+  Settle();
   EXPECT_EQ(form_->PanelText(0), "COM5 (/dev/ttyUSB5): the port is held by another program");
   EXPECT_EQ(notices().size(), 2);
 }
@@ -357,6 +374,7 @@ TEST_F(ConnectionE2e, TheDiagnosticReportHoldsTheTraceThePortsAndTheVersions) {
   Instrument(3);
   Start();
   form_->Timer2Timer();
+  Settle();
   ASSERT_EQ(session().PortNumber, 3);
   const QString pty = QString::fromStdString(instrument_->PtyPath());
   QTemporaryDir parent;

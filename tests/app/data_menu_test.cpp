@@ -3,6 +3,8 @@
 // when the history cannot be used.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 #include <QAction>
@@ -17,6 +19,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "Csv.h"
 #include "DataMenu.h"
 #include "DiagnosticLog.h"
@@ -385,7 +388,8 @@ TEST_F(DataMenuTest, AHistoryThatCannotBeOpenedIsNoticedOnceWithoutABoxUntilItIs
   History().Flush();
   Settle();
   EXPECT_EQ(Notice(), "История недоступна");
-  EXPECT_EQ(session.Link.ReadVariable(0), 0);
+  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0);
+  QCoreApplication::processEvents();  // the outcome reaches panel 0 queued
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   // The export says why it cannot run and writes nothing.
   onDialog_ = Accept;

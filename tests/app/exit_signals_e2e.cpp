@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "IniFile.h"
 #include "PortLock.h"
 #include "ProgramWindows.h"
@@ -38,6 +39,7 @@ TEST_F(WindowExitSignalsE2e, ASignalClosesTheWindowAsItsCloseButtonDoes) {
       ProgramWindows windows(&clock);
       windows.Form1->show();
       windows.Form1->Timer2Timer();
+      EXPECT_TRUE(test::Settled(windows.Form1->GetSession()));
       ASSERT_EQ(windows.Form1->GetSession().PortNumber, 3);
       ASSERT_TRUE(QFile::exists(lock));
       windows.Form1->English1Click();

@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "Dictionary.h"
 #include "Eventually.h"
 #include "HistoryService.h"
@@ -80,6 +81,7 @@ TEST(HistoryOutageE2e, TheLiveTabPollsOnEveryTickWhileTheHistoryHangsOrRefusesAn
   ProgramWindows windows(&clock);
   TForm1& form = *windows.Form1;
   form.Timer2Timer();  // the start-up search finds the instrument
+  EXPECT_TRUE(test::Settled(form.GetSession()));
   ASSERT_EQ(form.GetSession().PortNumber, Port);
   form.PageControl()->setCurrentWidget(form.Measure());
   form.Timer1()->stop();  // the test ticks it
@@ -95,6 +97,7 @@ TEST(HistoryOutageE2e, TheLiveTabPollsOnEveryTickWhileTheHistoryHangsOrRefusesAn
     sim.AdvanceSeconds(1);
     clock.Advance(1);
     form.Measure()->Timer1Timer();
+    EXPECT_TRUE(test::Settled(form.GetSession()));
   };
 
   sim.ResetCounters();

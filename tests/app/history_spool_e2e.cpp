@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "Dictionary.h"
 #include "Eventually.h"
 #include "FrozenServer.h"
@@ -75,6 +76,7 @@ TEST(HistorySpoolE2e, AFrozenServerIsToldWhileItLastsAndGetsEveryReadingShownWhe
   ProgramWindows windows(&clock);
   TForm1& form = *windows.Form1;
   form.Timer2Timer();
+  EXPECT_TRUE(test::Settled(form.GetSession()));
   ASSERT_EQ(form.GetSession().PortNumber, Port);
   form.PageControl()->setCurrentWidget(form.Measure());
   form.Timer1()->stop();  // the test ticks it
@@ -89,6 +91,7 @@ TEST(HistorySpoolE2e, AFrozenServerIsToldWhileItLastsAndGetsEveryReadingShownWhe
     sim.AdvanceSeconds(1);
     clock.Advance(1);
     form.Measure()->Timer1Timer();
+    EXPECT_TRUE(test::Settled(form.GetSession()));
     QCoreApplication::processEvents();
   };
   const QString spool = home.DataPath() + "/vantor/spool.sqlite";
@@ -154,6 +157,7 @@ TEST(HistorySpoolE2e, AWindowClosedWhileTheServerIsFrozenLeavesItsReadingsToTheN
     ProgramWindows windows(&clock);
     TForm1& form = *windows.Form1;
     form.Timer2Timer();
+    EXPECT_TRUE(test::Settled(form.GetSession()));
     ASSERT_EQ(form.GetSession().PortNumber, Port);
     form.PageControl()->setCurrentWidget(form.Measure());
     form.Timer1()->stop();
@@ -161,6 +165,7 @@ TEST(HistorySpoolE2e, AWindowClosedWhileTheServerIsFrozenLeavesItsReadingsToTheN
       sim.AdvanceSeconds(1);
       clock.Advance(1);
       form.Measure()->Timer1Timer();
+      EXPECT_TRUE(test::Settled(form.GetSession()));
       QCoreApplication::processEvents();
     };
     tick();

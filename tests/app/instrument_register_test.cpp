@@ -3,6 +3,8 @@
 // language, and a history that does not answer.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +20,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "Csv.h"
 #include "DataMenu.h"
 #include "Eventually.h"
@@ -356,7 +359,8 @@ TEST_F(RegisterTest, AHistoryThatDoesNotAnswerHoldsUpNeitherTheWindowNorTheLine)
   EXPECT_EQ(view->Status()->text(), "Чтение истории…");
   ASSERT_TRUE(Eventually([&server] { return server.Held() > 0; }));
   Session& session = form_->GetSession();
-  EXPECT_EQ(session.Link.ReadVariable(0), 0) << "no instrument, but the exchange ran";
+  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0) << "no instrument, but the exchange ran";
+  QCoreApplication::processEvents();  // the outcome reaches panel 0 queued
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   EXPECT_TRUE(view->Loading());
 

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "FileFaults.h"
 #include "FilePlaces.h"
 #include "IniFile.h"
@@ -376,10 +377,12 @@ TEST_F(MainWindowTest, LinkOutcomesAndPageTextsReachTheStatusBarInTheCurrentLang
   TempConfigHome home;  // no port map entries: nothing answers
   Start();
   Session& session = form_->GetSession();
-  EXPECT_EQ(session.Link.ReadVariable(0), 0);
+  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0);
+  QCoreApplication::processEvents();  // the outcome reaches panel 0 queued
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   Find<QAction>("English1")->trigger();
-  EXPECT_EQ(session.Link.ReadVariable(0), 0);
+  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0);
+  QCoreApplication::processEvents();  // the outcome reaches panel 0 queued
   EXPECT_EQ(form_->PanelText(0), "Connection error");
 
   session.SetPanel(3, "COM3");
@@ -395,6 +398,7 @@ TEST_F(MainWindowTest, PrintScreenReadsTheDisplayAndWritesNothingWhenNoInstrumen
   auto* button13 = Find<QAbstractButton>("Button13");
   ASSERT_NE(button13, nullptr);
   button13->click();
+  EXPECT_TRUE(test::Settled(form_->GetSession()));
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.bmp")));
   EXPECT_FALSE(QFileInfo::exists(dir_.File("screen.txt")));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "ArchivePage.h"
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
@@ -39,6 +40,7 @@ class RealLineE2e : public ::testing::Test {
   void Poll() {
     form_->PageControl()->setCurrentIndex(0);
     form_->Measure()->Timer1Timer();
+    EXPECT_TRUE(test::Settled(form_->GetSession()));
   }
 
   TempConfigHome home_;
@@ -71,6 +73,7 @@ TEST_F(RealLineE2e, ConnectsPollsCapturesAndReadsOnADefaultTerminalWithPausedRep
   instrument_->SetDeviceClock(clock_.ToLocal(clock_.Now()));
 
   form_->Timer2Timer();
+  EXPECT_TRUE(test::Settled(form_->GetSession()));
   ASSERT_EQ(form_->GetSession().PortNumber, 3);
   EXPECT_EQ(form_->PanelText(3), "COM3");
   EXPECT_EQ(form_->GetSession().Link.Values().Service.HvDac, 0x1311);
@@ -81,6 +84,7 @@ TEST_F(RealLineE2e, ConnectsPollsCapturesAndReadsOnADefaultTerminalWithPausedRep
 
   form_->PageControl()->setCurrentIndex(1);
   form_->findChild<QAbstractButton*>(QStringLiteral("Button13"))->click();
+  EXPECT_TRUE(test::Settled(form_->GetSession()));
   const QByteArray bitmap = test::ReadBytes(dir_.File("screen.bmp"));
   ASSERT_EQ(bitmap.size(), ScreenBitmapSize);
   EXPECT_EQ(bitmap.mid(ScreenBitmapPixelOffset), QByteArray(ScreenWidth * ScreenHeight, '\0'));
@@ -88,6 +92,7 @@ TEST_F(RealLineE2e, ConnectsPollsCapturesAndReadsOnADefaultTerminalWithPausedRep
   form_->PageControl()->setCurrentIndex(2);
   form_->Archive()->ServeDuringRead = nullptr;
   form_->Archive()->Button4Click();
+  EXPECT_TRUE(test::Settled(form_->GetSession()));
   ASSERT_EQ(form_->Archive()->RecordsRead(), 30);
   const auto archive = instrument_->Snapshot().Archive;
   for (int i = 0; i < 30; ++i) {
@@ -101,6 +106,7 @@ TEST_F(RealLineE2e, AnUnpluggedInstrumentComesBackByItselfOnTheNextPoll) {
   Start({});
   instrument_->SetDeviceClock(clock_.ToLocal(clock_.Now()));
   form_->Timer2Timer();
+  EXPECT_TRUE(test::Settled(form_->GetSession()));
   ASSERT_EQ(form_->PanelText(3), "COM3");
 
   instrument_->Unplug();

@@ -182,7 +182,7 @@ TEST_F(ScreenCaptureE2e, AFailedWriteLeavesBothFilesAsTheyWereAndNamesTheFile) {
   ASSERT_TRUE(QDir::setCurrent(disk.Path()));
   errors.Messages.clear();
   PressPrintScreen();
-  ASSERT_TRUE(errors.Messages.isEmpty());
+  ASSERT_TRUE(errors.Messages.isEmpty()) << errors.Messages.join('\n').toStdString();
   const QByteArray onDisk = ReadBytes(disk.File("screen.bmp"));
   const QByteArray dump = ReadBytes(disk.File("screen.txt"));
   ASSERT_TRUE(disk.Fill());

@@ -16,6 +16,7 @@
 #include <map>
 
 #include "AppTestSupport.h"
+#include "PageFixture.h"
 #include "DataMenu.h"
 #include "Dictionary.h"
 #include "Eventually.h"
@@ -63,6 +64,7 @@ TEST(SeveralWindowsE2e,
   chosen.Form1->ChoosePort(3);
   EXPECT_EQ(chosen.Form1->windowTitle(), QString::fromUtf8("Vantor — COM3"));
   chosen.Form1->Timer2Timer();
+  EXPECT_TRUE(test::Settled(chosen.Form1->GetSession()));
   ASSERT_EQ(chosen.Form1->GetSession().PortNumber, 3);
   EXPECT_EQ(chosen.Form1->PanelText(3), "COM3");
   EXPECT_EQ(chosen.Form2->ComboBox1->currentText(), "3");
@@ -74,6 +76,7 @@ TEST(SeveralWindowsE2e,
   ProgramWindows searching(&clock);
   EXPECT_EQ(searching.Form1->windowTitle(), "Vantor");
   searching.Form1->Timer2Timer();
+  EXPECT_TRUE(test::Settled(searching.Form1->GetSession()));
   ASSERT_EQ(searching.Form1->GetSession().PortNumber, 4);
   EXPECT_EQ(com3.TotalRequests(), com3Before);
   EXPECT_TRUE(searching.Form2->PortMarkedBusy(3));
@@ -90,7 +93,9 @@ TEST(SeveralWindowsE2e,
       sim->AdvanceSeconds(1);
     }
     chosen.Form1->Measure()->Timer1Timer();
+    EXPECT_TRUE(test::Settled(chosen.Form1->GetSession()));
     searching.Form1->Measure()->Timer1Timer();
+    EXPECT_TRUE(test::Settled(searching.Form1->GetSession()));
   }
   EXPECT_EQ(com3.RequestsSeen(IdMeasurement), static_cast<uint32_t>(Ticks));
   EXPECT_EQ(com4.RequestsSeen(IdMeasurement), static_cast<uint32_t>(Ticks));
@@ -101,6 +106,7 @@ TEST(SeveralWindowsE2e,
   const uint64_t asked = com3.TotalRequests() + com4.TotalRequests();
   ProgramWindows third(&clock);
   third.Form1->Timer2Timer();
+  EXPECT_TRUE(test::Settled(third.Form1->GetSession()));
   EXPECT_EQ(third.Form1->GetSession().PortNumber, 0);
   EXPECT_EQ(third.Form1->PanelText(3), "---");
   const QString busy = QString::fromUtf8("COM3, COM4: порты заняты другими программами");

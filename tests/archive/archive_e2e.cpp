@@ -50,7 +50,7 @@ class ArchiveE2e : public test::PageFixture {
   // poll of variable 0, as the live tab would.
   void Load(std::vector<ArchiveRecordValue> records) {
     sim.SetArchive(std::move(records));
-    ASSERT_EQ(session.Link.ReadVariable(IdMeasurement), 1);
+    ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
   }
 
   TempConfigHome home;
@@ -216,6 +216,7 @@ TEST_F(ArchiveE2e, SpaceDuringAndAfterAReadNeverErases) {
     }
   };
   QTest::keyClick(focused(), Qt::Key_Space);
+  Settle();
   EXPECT_EQ(focusDuring, cancel);
   EXPECT_LT(page.RecordsRead(), whole) << "Space on Cancel stopped the read";
   EXPECT_EQ(focused(), read);
@@ -225,9 +226,11 @@ TEST_F(ArchiveE2e, SpaceDuringAndAfterAReadNeverErases) {
   // Space again, after the read: a read again, the whole archive this time.
   page.ServeDuringRead = serve;
   QTest::keyClick(focused(), Qt::Key_Space);
+  Settle();
   EXPECT_EQ(page.RecordsRead(), whole);
   EXPECT_EQ(focused(), read);
   QTest::keyClick(focused(), Qt::Key_Space);
+  Settle();
   EXPECT_EQ(focused(), read);
   EXPECT_EQ(sim.Snapshot().Archive.size(), 6u) << "nothing erased";
 
@@ -266,7 +269,7 @@ TEST_F(ArchiveE2e, InstrumentGoingSilentMidReadEndsInOrder) {
 TEST_F(ArchiveE2e, RecordCountAboveTheBufferIsBounded) {
   sim.SetPaced(false);  // 1353 exchanges: the line's pace is not the point here
   sim.PrefillArchive(1350, 3);
-  ASSERT_EQ(session.Link.ReadVariable(IdMeasurement), 1);
+  ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
   // A count no buffer slot exists for; the instrument answers separators past
   // its end.
   session.Link.Values().Measurement.ArchiveRecordCount = 5000;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -24,7 +25,11 @@ class PageFixture : public ::testing::Test {
   void Wire(Session& session);
   // The line to the instrument on COM`port`, as a connection leaves it:
   // false when the port did not open.
-  [[nodiscard]] static bool Open(Session& session, int port);
+  [[nodiscard]] bool Open(Session& session, int port);
+
+  // Whose operations Settle waits for, when the test wires no session of
+  // its own (a whole window's).
+  void Watch(Session& session) { session_ = &session; }
 
   // Where Find looks for controls: the page or window under test.
   void Look(QObject* root) { root_ = root; }
@@ -45,8 +50,8 @@ class PageFixture : public ::testing::Test {
     action();
     Settle();
   }
-  // Lets the work an action set going end before the test looks: the events
-  // it posted are handled.
+  // Lets the work an action set going end before the test looks: the
+  // operations it gave the engine have ended and their ends are shown.
   void Settle();
 
   std::map<int, QString> panels;
@@ -56,6 +61,16 @@ class PageFixture : public ::testing::Test {
 
  private:
   QObject* root_ = nullptr;
+  Session* session_ = nullptr;
 };
+
+// The window's operations on `session`'s engine have ended, their ends are
+// shown and what they posted is handled; false when they still run after
+// the bound.
+[[nodiscard]] bool Settled(Session& session, int timeoutMs = 60000);
+
+// Runs `exchange` on `session`'s line, on the engine's thread where its
+// port lives, and gives back what it returned.
+int OnLine(Session& session, const std::function<int(DeviceLink&)>& exchange);
 
 }  // namespace vantor::test

@@ -47,6 +47,15 @@ bool Save(QWidget* window, const QDir& dir, const QString& name) {
   return saved;
 }
 
+// The window's operations run on the instrument's engine: this waits for
+// them to end and their ends to show, before the next step or picture.
+void Settle(vantor::Session& session) {
+  do {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  } while (!session.Idle());
+  QApplication::processEvents();
+}
+
 void UseLanguage(vantor::TForm1& form, const char* language) {
   if (QByteArray(language) == "ru") {
     form.N4Click();
@@ -84,6 +93,7 @@ int main(int argc, char** argv) {
   // the ports behind the splash window, the next one shows the main window.
   form.show();
   form.Timer2Timer();
+  Settle(session);
   form.Timer2Timer();
   form.Timer1()->stop();  // ticks are driven below
   if (session.PortNumber != port) {
@@ -97,11 +107,13 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     form.Measure()->Timer1Timer();
+    Settle(session);
   }
   // The archive read takes its record count from the last poll.
   form.Archive()->ComputeArchiveLayout();
   form.Archive()->ServeDuringRead = [](int) {};
   form.Archive()->Button4Click();
+  Settle(session);
 
   const char* tabs[] = {"measure", "settings", "archive"};
   for (const char* language : {"ru", "en"}) {
@@ -109,6 +121,7 @@ int main(int argc, char** argv) {
     for (int tab = 0; tab < 3; ++tab) {
       form.PageControl()->setCurrentIndex(tab);
       form.Measure()->Timer1Timer();
+      Settle(session);
       form.Archive()->ShowArchivePage();  // archive texts follow the language
       ok &= Save(&form, dir, QStringLiteral("main-%1-%2.png").arg(language, tabs[tab]));
     }
@@ -120,6 +133,7 @@ int main(int argc, char** argv) {
   form.PageControl()->setCurrentIndex(0);
   form.Measure()->SetLiveRefreshPending();
   form.Measure()->Timer1Timer();
+  Settle(session);
   ok &= Save(&form, dir, QStringLiteral("main-en-measure-long-time.png"));
   // The live chart zoomed in on a source: readings every second for a
   // quarter of an hour, the source near the instrument from minute 6 to 8.
@@ -136,6 +150,7 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
+    Settle(session);
   }
   vantor::TimeChart& chart = *measure.ChartView();
   chart.BandSwitch()->setChecked(true);
@@ -147,6 +162,7 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
+    Settle(session);
     ok &= Save(&form, dir, QStringLiteral("chart-zoomed-%1.png").arg(language));
   }
 
@@ -173,11 +189,15 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
+    Settle(session);
     vantor::UserSettings settings = session.Link.Values().Settings;
     settings.ArchivePeriod = 30;
     settings.DoseRateAlarm[0] = 1.2f;
-    vantor::WriteUserSettings(session.Link, settings, history);
-    vantor::ResetDose(session.Link, history);
+    session.Engine.RunAndWait(QStringLiteral("settings"), [&](vantor::OperationControl& control) {
+      vantor::WriteUserSettings(control.Link(), settings, history);
+      vantor::ResetDose(control.Link(), history);
+    });
+    Settle(session);
 
     // A second instrument on COM4, read as vantorctl reads it: a few
     // readings, its archive, its clock.
@@ -234,6 +254,7 @@ int main(int argc, char** argv) {
     instrument.AdvanceSeconds(1);
     clock.Advance(1);
     measure.Timer1Timer();
+    Settle(session);
   }
   for (const char* language : {"ru", "en"}) {
     UseLanguage(form, language);
@@ -256,6 +277,7 @@ int main(int argc, char** argv) {
   ok &= Save(windows.Form5.get(), dir, QStringLiteral("splash-ru.png"));
   ok &= Save(windows.Form6.get(), dir, QStringLiteral("splash-en.png"));
   ok &= Save(windows.Form2.get(), dir, QStringLiteral("connect.png"));
-  session.Link.ClosePort();
+  session.Engine.RunAndWait(QStringLiteral("close port"),
+                            [](vantor::OperationControl& control) { control.Link().ClosePort(); });
   return ok ? 0 : 1;
 }
