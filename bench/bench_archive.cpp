@@ -30,7 +30,6 @@
 #include <vector>
 
 #include "ArchivePage.h"
-#include "WindowSettle.h"
 #include "BenchFigures.h"
 #include "CalendarClock.h"
 #include "Dictionary.h"
@@ -38,6 +37,7 @@
 #include "Session.h"
 #include "StringGrid.h"
 #include "VirtualInstrument.h"
+#include "WindowSettle.h"
 #include "WindowStyle.h"
 
 namespace {
@@ -124,7 +124,8 @@ int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int
   form.Timer2()->stop();
   vantor::Session& session = form.GetSession();
   session.Link.InitDictionary();
-  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
+  session.Engine.RunAndWait(QStringLiteral("bench"),
+                            [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
   bool answered = false;
   session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
     answered = line.Link().ReadVariable(vantor::IdMeasurement) != 0;
@@ -147,7 +148,8 @@ int Screenshots(const QDir& dir, vantor::sim::VirtualInstrument& instrument, int
   page.BitBtn2Click();
   page.findChild<QComboBox*>("ComboBox5")->setCurrentIndex(1);
   ok &= Save(form, dir, "archive-chart.png");
-  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
+  session.Engine.RunAndWait(QStringLiteral("bench"),
+                            [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
   return ok ? 0 : 1;
 }
 
@@ -161,9 +163,11 @@ void CompareWithVantorctl(vantor::Session& session, vantor::ArchivePage& page, i
   std::vector<double> command;
   QTemporaryDir outDir;
   for (int round = 0; round < rounds; ++round) {
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().OpenPort(port); });
     window.push_back(TimeRead(session, page, vantor::DeviceLink::Pace::Prompt).Seconds);
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
 
     QProcess vantorctl;
     const QString out = outDir.filePath(QStringLiteral("archive.csv"));
@@ -246,7 +250,8 @@ int main(int argc, char** argv) {
   vantor::FixedClock clock(1741600800);
   vantor::Session session(&clock);
   session.Link.InitDictionary();
-  session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
+  session.Engine.RunAndWait(QStringLiteral("bench"),
+                            [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
   bool answered = false;
   session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
     answered = line.Link().PortOpen() && line.Link().ReadVariable(vantor::IdMeasurement) != 0;
@@ -294,7 +299,8 @@ int main(int argc, char** argv) {
                 *std::max_element(samples.begin(), samples.end()));
   }
   if (compare) {
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
 #ifdef VANTORCTL_EXECUTABLE
     CompareWithVantorctl(session, page, Port, 3, floor);
 #else

@@ -194,8 +194,8 @@ int main(int argc, char** argv) {
   probe.Start();
   const double windowRead = ReadInWindow(form, records);
   PrintDelays("reading the archive:", probe.Stop());
-  std::printf("  archive read of %d records in the window: %.2f s\n",
-              form.Archive()->RecordsRead(), windowRead);
+  std::printf("  archive read of %d records in the window: %.2f s\n", form.Archive()->RecordsRead(),
+              windowRead);
 
   if (compare) {
     // The window and vantorctl in turn, so both see the same machine load;
@@ -204,7 +204,9 @@ int main(int argc, char** argv) {
     std::vector<double> command;
     QTemporaryDir out;
     for (int round = 0; round < 3; ++round) {
-      form.GetSession().Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
+      form.GetSession().Engine.RunAndWait(
+          QStringLiteral("bench"),
+          [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
       QProcess vantorctl;
       QElapsedTimer timer;
       timer.start();
@@ -219,7 +221,9 @@ int main(int argc, char** argv) {
                      vantorctl.readAllStandardError().constData());
         return 1;
       }
-      form.GetSession().Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
+      form.GetSession().Engine.RunAndWait(
+          QStringLiteral("bench"),
+          [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
       if (round < 2) {
         window.push_back(ReadInWindow(form, records));
       }

@@ -40,7 +40,6 @@
 #include <vector>
 
 #include "ArchivePage.h"
-#include "WindowSettle.h"
 #include "BenchFigures.h"
 #include "DataMenu.h"
 #include "Dictionary.h"
@@ -51,6 +50,7 @@
 #include "Session.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"
+#include "WindowSettle.h"
 
 namespace {
 
@@ -156,9 +156,12 @@ struct Window {
     main.show();
     session.Link.InitDictionary();
     session.Link.SetDeviceAddress(vantor::DefaultDeviceAddress);
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
     for (const uint8_t id : {vantor::IdService, vantor::IdDeviceData, vantor::IdFirmware}) {
-      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(id); });
+      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
+        line.Link().ReadVariable(id);
+      });
     }
     session.PortNumber = Port;
     archive->ComputeArchiveLayout();
@@ -206,7 +209,9 @@ std::array<double, 3> Measure(const std::string& operation, const vantor::Histor
   double duration = 0;
   if (operation == "archive read") {
     sim.PrefillArchive(records);
-    window.session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(vantor::IdMeasurement); });
+    window.session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
+      line.Link().ReadVariable(vantor::IdMeasurement);
+    });
     window.tabs->setCurrentWidget(window.archive);
     watch.Start();
     const auto t = Clock::now();
@@ -386,12 +391,16 @@ int main(int argc, char** argv) {
     vantor::Session session(nullptr);
     session.Link.InitDictionary();
     session.Link.SetDeviceAddress(vantor::DefaultDeviceAddress);
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().OpenPort(Port); });
     for (const uint8_t id : {vantor::IdService, vantor::IdDeviceData, vantor::IdFirmware}) {
-      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ReadVariable(id); });
+      session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) {
+        line.Link().ReadVariable(id);
+      });
     }
     const vantor::InstrumentIdentity instrument = vantor::IdentityOf(session.Link.Values());
-    session.Engine.RunAndWait(QStringLiteral("bench"), [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
+    session.Engine.RunAndWait(QStringLiteral("bench"),
+                              [&](vantor::OperationControl& line) { line.Link().ClosePort(); });
     if (!Fill(stores[0].second, instrument, days)) {
       std::printf("cannot fill the history\n");
       return 1;

@@ -23,12 +23,12 @@
 #include <fstream>
 
 #include "BenchFigures.h"
-#include "WindowSettle.h"
 #include "CalendarClock.h"
 #include "MeasurePage.h"
 #include "ProgramWindows.h"
 #include "TimeChart.h"
 #include "VirtualInstrument.h"
+#include "WindowSettle.h"
 
 namespace {
 

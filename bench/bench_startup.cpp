@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "BenchFigures.h"
-#include "WindowSettle.h"
 #include "ErrorBox.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
 #include "VirtualInstrument.h"
+#include "WindowSettle.h"
 
 using namespace vantor;
 namespace {

@@ -491,7 +491,7 @@ void ArchivePage::Button5Click() {
           BeginRead(count);
           return;
         }
-        ReadProgress(*readCount)(known, count);
+        ReadProgress (*readCount)(known, count);
         if (ServeDuringRead) {
           ServeDuringRead(0);
         }

@@ -102,10 +102,10 @@ class ArchivePage : public QWidget {
   ArchiveLayout layout_;
   ArchiveBuffer buffer_;
   ArchivePaging paging_;
-  int recordsRead_ = 0;         // slots filled by the last read
+  int recordsRead_ = 0;  // slots filled by the last read
   // While a read runs: only Cancel and Esc get through, and they stop it.
   std::unique_ptr<QObject> input_;
-  int progress_ = 0;            // the bar's position, shown when the window is served
+  int progress_ = 0;  // the bar's position, shown when the window is served
 
   ChartPoints chartPoints_;  // the page's points, seconds since 1970
   int viewBatch_ = 0;

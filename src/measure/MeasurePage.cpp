@@ -582,12 +582,11 @@ void MeasurePage::ResetDose() {
     return;
   }
   // The outcome is the write's own text in panel 0.
-  session_.Run(
-      this, QStringLiteral("dose reset"),
-      [history = History()](OperationControl& control) {
-        vantor::ResetDose(control.Link(), history);
-      },
-      {});
+  session_.Run(this, QStringLiteral("dose reset"),
+               [history = History()](OperationControl& control) {
+                 vantor::ResetDose(control.Link(), history);
+               },
+               {});
 }
 
 void MeasurePage::ResetLiveDisplay() {

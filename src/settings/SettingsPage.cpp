@@ -243,24 +243,22 @@ void SettingsPage::Button2Click() {
     return;
   }
   // The outcome is the write's own text in panel 0.
-  session_.Run(
-      this, QStringLiteral("settings write"),
-      [settings, history = History()](OperationControl& control) {
-        WriteUserSettings(control.Link(), settings, history);
-      },
-      {});
+  session_.Run(this, QStringLiteral("settings write"),
+               [settings, history = History()](OperationControl& control) {
+                 WriteUserSettings(control.Link(), settings, history);
+               },
+               {});
 }
 
 void SettingsPage::Button7Click() {
   if (session_.Busy) {
     return;
   }
-  session_.Run(
-      this, QStringLiteral("factory settings"),
-      [history = History()](OperationControl& control) {
-        RestoreFactorySettings(control.Link(), history);
-      },
-      {});
+  session_.Run(this, QStringLiteral("factory settings"),
+               [history = History()](OperationControl& control) {
+                 RestoreFactorySettings(control.Link(), history);
+               },
+               {});
 }
 
 void SettingsPage::Button8Click() {
@@ -280,12 +278,11 @@ void SettingsPage::WriteServiceGrid() {
     session_.ShowError(QString::fromUtf8(error.what()));
     return;
   }
-  session_.Run(
-      this, QStringLiteral("service write"),
-      [service = edited.Service, history = History()](OperationControl& control) {
-        WriteServiceParameters(control.Link(), service, history);
-      },
-      {});
+  session_.Run(this, QStringLiteral("service write"),
+               [service = edited.Service, history = History()](OperationControl& control) {
+                 WriteServiceParameters(control.Link(), service, history);
+               },
+               {});
 }
 
 }  // namespace vantor

@@ -18,13 +18,14 @@ Session::~Session() {
   waiting_.clear();
 }
 
-void Session::Run(QObject* context, const QString& name, std::function<void(OperationControl&)> work,
+void Session::Run(QObject* context, const QString& name,
+                  std::function<void(OperationControl&)> work,
                   std::function<void(const OperationOutcome&)> shown, ProgressShown progress,
                   bool longOperation) {
   if (draining_) {
     return;
   }
-  Pending next{context, name, std::move(work), std::move(shown), std::move(progress),
+  Pending next{context,      name, std::move(work), std::move(shown), std::move(progress),
                longOperation};
   if (longOperation) {
     Busy = true;
@@ -43,10 +44,9 @@ void Session::Start(Pending next) {
   next.Work = nullptr;
   const QString name = next.Name;
   // Set before the engine can tell the end: Run never calls back at once.
-  running_ = Engine.Run(name, std::move(work),
-                        [this, done = std::move(next)](const OperationOutcome& outcome) {
-                          Ended(done, outcome);
-                        });
+  running_ = Engine.Run(
+      name, std::move(work),
+      [this, done = std::move(next)](const OperationOutcome& outcome) { Ended(done, outcome); });
 }
 
 void Session::Ended(const Pending& done, const OperationOutcome& outcome) {
@@ -87,7 +87,8 @@ void Session::AfterOthers(QObject* context, const std::function<void()>& then) {
     then();
     return;
   }
-  Run(context, QStringLiteral("after the others"), [](OperationControl&) {},
+  Run(
+      context, QStringLiteral("after the others"), [](OperationControl&) {},
       [then](const OperationOutcome&) { then(); });
 }
 

@@ -59,21 +59,20 @@ class BusyWindow : public ::testing::Test {
         peer.Model = &model_;
         // A read can be held before a given archive record is asked for, for
         // the test to act while it is certainly under way.
-        return std::make_unique<test::MemoryLine>(
-            [this, answer = peer.AsPeer()](const std::vector<uint8_t>& request,
-                                           LineTransport::Clock::time_point at) {
-              if (holdAt_ >= 0 &&
-                  model_.RequestsSeen(IdArchive) == static_cast<uint32_t>(holdAt_)) {
-                holdAt_ = -1;
-                held_ = true;
-                QDeadlineTimer bound(20000);
-                while (!release_ && !bound.hasExpired()) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                release_ = false;
-              }
-              return answer(request, at);
-            });
+        return std::make_unique<test::MemoryLine>([this, answer = peer.AsPeer()](
+                                                      const std::vector<uint8_t>& request,
+                                                      LineTransport::Clock::time_point at) {
+          if (holdAt_ >= 0 && model_.RequestsSeen(IdArchive) == static_cast<uint32_t>(holdAt_)) {
+            holdAt_ = -1;
+            held_ = true;
+            QDeadlineTimer bound(20000);
+            while (!release_ && !bound.hasExpired()) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            release_ = false;
+          }
+          return answer(request, at);
+        });
       }
       return nullptr;
     });
@@ -138,8 +137,13 @@ TEST_F(BusyWindow, APortSearchAnswersAfterEachPortButNoPollSlipsIn) {
 TEST_F(BusyWindow, AnArchiveReadAnswersAfterEachRecordAndClosesOnlyWhenItEnds) {
   model_.PrefillArchive(30);
   Session& session = form_->GetSession();
-  test::OnLine(session, [&](DeviceLink& line) { line.OpenPort(4); return 0; });
-  ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
+  test::OnLine(session, [&](DeviceLink& line) {
+    line.OpenPort(4);
+    return 0;
+  });
+  ASSERT_EQ(test::OnLine(session,
+                         [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }),
+            1);
   PostPollTick();
   // The window manager asks the window to close in the middle of the read.
   QTimer::singleShot(0, form_, [this] { form_->close(); });
@@ -159,7 +163,10 @@ TEST_F(BusyWindow, AnArchiveReadAnswersAfterEachRecordAndClosesOnlyWhenItEnds) {
 
 TEST_F(BusyWindow, ASilentInstrumentNeverHoldsTheWindowsThread) {
   Session& session = form_->GetSession();
-  test::OnLine(session, [&](DeviceLink& line) { line.OpenPort(1); return 0; });
+  test::OnLine(session, [&](DeviceLink& line) {
+    line.OpenPort(1);
+    return 0;
+  });
   session.Link.Values().Measurement.ArchiveRecordCount = 5;
   auto* cancel = form_->Archive()->findChild<QPushButton*>("ButtonCancel");
   ASSERT_NE(cancel, nullptr);
@@ -180,8 +187,13 @@ TEST_F(BusyWindow, ASilentInstrumentNeverHoldsTheWindowsThread) {
 TEST_F(BusyWindow, CancelOrEscStopsAnArchiveReadKeepingWhatCameAndOtherClicksAreDropped) {
   model_.PrefillArchive(300);
   Session& session = form_->GetSession();
-  test::OnLine(session, [&](DeviceLink& line) { line.OpenPort(4); return 0; });
-  ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
+  test::OnLine(session, [&](DeviceLink& line) {
+    line.OpenPort(4);
+    return 0;
+  });
+  ASSERT_EQ(test::OnLine(session,
+                         [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }),
+            1);
   form_->show();
   ArchivePage* page = form_->Archive();
   auto* cancel = page->findChild<QPushButton*>("ButtonCancel");

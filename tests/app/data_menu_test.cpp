@@ -19,7 +19,6 @@
 #include <memory>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "Csv.h"
 #include "DataMenu.h"
 #include "DiagnosticLog.h"
@@ -28,6 +27,7 @@
 #include "FileFaults.h"
 #include "HistoryService.h"
 #include "NoticeLine.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 

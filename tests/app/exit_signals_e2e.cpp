@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "IniFile.h"
+#include "PageFixture.h"
 #include "PortLock.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"

@@ -13,12 +13,12 @@
 #include <QUuid>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "Dictionary.h"
 #include "Eventually.h"
 #include "HistoryService.h"
 #include "MeasurePage.h"
 #include "NoticeLine.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "ServerStandIn.h"
 #include "TempConfigHome.h"

@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "Dictionary.h"
 #include "Eventually.h"
 #include "FrozenServer.h"
@@ -21,6 +20,7 @@
 #include "HistorySpool.h"
 #include "MeasurePage.h"
 #include "NoticeLine.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 #include "VirtualInstrument.h"

@@ -20,13 +20,13 @@
 #include <memory>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "Csv.h"
 #include "DataMenu.h"
 #include "Eventually.h"
 #include "HistoryService.h"
 #include "InstrumentRegister.h"
 #include "NumberText.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "ServerStandIn.h"
 #include "TempConfigHome.h"
@@ -359,7 +359,8 @@ TEST_F(RegisterTest, AHistoryThatDoesNotAnswerHoldsUpNeitherTheWindowNorTheLine)
   EXPECT_EQ(view->Status()->text(), "Чтение истории…");
   ASSERT_TRUE(Eventually([&server] { return server.Held() > 0; }));
   Session& session = form_->GetSession();
-  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0) << "no instrument, but the exchange ran";
+  EXPECT_EQ(test::OnLine(session, [](DeviceLink& line) { return int(line.ReadVariable(0)); }), 0)
+      << "no instrument, but the exchange ran";
   QCoreApplication::processEvents();  // the outcome reaches panel 0 queued
   EXPECT_EQ(form_->PanelText(0), "Ошибка связи");
   EXPECT_TRUE(view->Loading());

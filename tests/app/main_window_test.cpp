@@ -18,12 +18,12 @@
 #include <sys/stat.h>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "FileFaults.h"
 #include "FilePlaces.h"
 #include "IniFile.h"
 #include "MeasurePage.h"
 #include "MessageTable.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"
 

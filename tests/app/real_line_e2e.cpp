@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "ArchivePage.h"
 #include "MeasurePage.h"
+#include "PageFixture.h"
 #include "ProgramWindows.h"
 #include "ScreenCapture.h"
 #include "TempConfigHome.h"

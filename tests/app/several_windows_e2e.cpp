@@ -16,7 +16,6 @@
 #include <map>
 
 #include "AppTestSupport.h"
-#include "PageFixture.h"
 #include "DataMenu.h"
 #include "Dictionary.h"
 #include "Eventually.h"
@@ -24,6 +23,7 @@
 #include "HistoryStore.h"
 #include "InstrumentRegister.h"
 #include "MeasurePage.h"
+#include "PageFixture.h"
 #include "PortMap.h"
 #include "ProgramWindows.h"
 #include "TempConfigHome.h"

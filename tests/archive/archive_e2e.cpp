@@ -50,7 +50,9 @@ class ArchiveE2e : public test::PageFixture {
   // poll of variable 0, as the live tab would.
   void Load(std::vector<ArchiveRecordValue> records) {
     sim.SetArchive(std::move(records));
-    ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
+    ASSERT_EQ(test::OnLine(session,
+                           [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }),
+              1);
   }
 
   TempConfigHome home;
@@ -269,7 +271,9 @@ TEST_F(ArchiveE2e, InstrumentGoingSilentMidReadEndsInOrder) {
 TEST_F(ArchiveE2e, RecordCountAboveTheBufferIsBounded) {
   sim.SetPaced(false);  // 1353 exchanges: the line's pace is not the point here
   sim.PrefillArchive(1350, 3);
-  ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1);
+  ASSERT_EQ(test::OnLine(session,
+                         [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }),
+            1);
   // A count no buffer slot exists for; the instrument answers separators past
   // its end.
   session.Link.Values().Measurement.ArchiveRecordCount = 5000;

@@ -37,7 +37,8 @@ class ArchiveHistoryE2e : public test::PageFixture {
     Look(&page);
     // Identified as at connection time: variables 3, 12 and 10.
     for (const uint8_t id : {IdService, IdDeviceData, IdFirmware}) {
-      ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(id)); }), 1);
+      ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(id)); }),
+                1);
     }
     service = std::make_unique<HistoryService>(location);
     Use(*service);
@@ -56,7 +57,11 @@ class ArchiveHistoryE2e : public test::PageFixture {
     Settle();
   }
 
-  void Poll() { ASSERT_EQ(test::OnLine(session, [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }), 1); }
+  void Poll() {
+    ASSERT_EQ(test::OnLine(session,
+                           [&](DeviceLink& line) { return int(line.ReadVariable(IdMeasurement)); }),
+              1);
+  }
 
   // The instrument's records (separators left out), as the history keeps them.
   std::vector<ArchiveBytes> InstrumentRecords() {

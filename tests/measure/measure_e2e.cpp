@@ -284,7 +284,10 @@ TEST_F(MeasureE2e, ThresholdsAreDrawnAndReadingsAboveThemTakeTheirColourUntilThe
 
   // Back on the line, the next poll makes them current again.
   ASSERT_TRUE(sim.Plug());
-  test::OnLine(session, [&](DeviceLink& line) { line.OpenPort(Port); return 0; });
+  test::OnLine(session, [&](DeviceLink& line) {
+    line.OpenPort(Port);
+    return 0;
+  });
   Measure(3.0);
   EXPECT_FALSE(page.FiguresStale());
   EXPECT_FALSE(note->isVisible());

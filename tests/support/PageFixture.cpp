@@ -15,9 +15,8 @@ bool Settled(Session& session, int timeoutMs) {
 
 int OnLine(Session& session, const std::function<int(DeviceLink&)>& exchange) {
   int result = 0;
-  session.Engine.RunAndWait(QStringLiteral("test"), [&](OperationControl& control) {
-    result = exchange(control.Link());
-  });
+  session.Engine.RunAndWait(QStringLiteral("test"),
+                            [&](OperationControl& control) { result = exchange(control.Link()); });
   return result;
 }
 
