@@ -7,7 +7,7 @@
 
 namespace vantor {
 
-struct Session;
+class Session;
 
 // What "Save diagnostic report…" writes: the program and its surroundings,
 // the last minutes of the line's trace, and the log.
