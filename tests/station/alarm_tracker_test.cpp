@@ -43,7 +43,7 @@ TEST(AlarmTracker, NoiseAroundTheThresholdDoesNotFlap) {
   // a reading under 0.9 must stay there for the hold time.
   std::vector<double> noise;
   for (int k = 0; k < 60; ++k) {
-    noise.push_back(k % 3 == 0 ? 0.85 : (k % 3 == 1 ? 0.95 : 1.05));
+    noise.push_back(std::array<double, 5>{0.85, 0.95, 0.92, 0.97, 1.02}[k % 5]);
   }
   EXPECT_TRUE(Feed(tracker, noise, 10000).empty());
   EXPECT_TRUE(tracker.Raised(1));
