@@ -152,15 +152,18 @@ bool ApplyOne(const ConfigSetting& setting, StationConfig& config, QString* why)
     return ParseListen(value, config.ListenHost, config.ListenPort, why) || bad(*why);
   } else if (key == QLatin1String("mqtt")) {
     // The URL may hold a password: the reason only, never the text.
-    std::optional<MqttUrl> url = ParseMqttUrl(value, why);
+    QString reason;
+    std::optional<MqttUrl> url = ParseMqttUrl(value, &reason);
     if (!url) {
+      *why = QStringLiteral("is no usable URL: ") + reason;
       return false;
     }
     config.Mqtt = *url;
   } else if (key == QLatin1String("history")) {
     const HistoryLocation location = ParseHistoryLocation(value);
     if (!location.Valid()) {
-      *why = location.Why.isEmpty() ? QStringLiteral("is no history URL") : location.Why;
+      *why = QStringLiteral("is no usable URL: ") +
+             (location.Why.isEmpty() ? QStringLiteral("not a history") : location.Why);
       return false;
     }
     config.History = value;
