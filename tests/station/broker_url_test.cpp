@@ -1,23 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstring>
-#include <string>
-
 #include "BrokerUrl.h"
+#include "Printable.h"
 
 namespace vantor {
 namespace {
-
-// Names the case in test listings by its text, in characters any listing
-// keeps.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (const char c : text.substr(0, 48)) {
-    out += std::isalnum(static_cast<unsigned char>(c)) || std::strchr(".:@%-", c) ? c : '_';
-  }
-  return out;
-}
 
 struct GoodUrl {
   const char* Text;

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <string>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,19 +7,10 @@
 #include <cstring>
 
 #include "HomeAssistant.h"
+#include "Printable.h"
 
 namespace vantor {
 namespace {
-
-// Names the case in test listings by its text, in characters any listing
-// keeps.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (const char c : text.substr(0, 48)) {
-    out += std::isalnum(static_cast<unsigned char>(c)) || std::strchr(".:@%-", c) ? c : '_';
-  }
-  return out;
-}
 
 InstrumentIdentity Identity(const char* serial) {
   InstrumentIdentity identity;
@@ -67,15 +55,6 @@ INSTANTIATE_TEST_SUITE_P(Table, TopicSafeIds,
                                            IdCase{"SN_1", "SN_5f1"}, IdCase{"7:01a5", "7_3a01a5"},
                                            IdCase{"a/b+c#d e", "a_2fb_2bc_23d_20e"},
                                            IdCase{"µ", "_c2_b5"}));
-
-TEST(TopicSafeIds, OfDifferentNamesDiffer) {
-  const QStringList names = {"SN.1", "SN_1", "SN_2e1", "SN-1", "SN1", "sn1"};
-  QSet<QString> ids;
-  for (const QString& name : names) {
-    ids.insert(TopicSafeId(name));
-  }
-  EXPECT_EQ(ids.size(), names.size());
-}
 
 TEST(HomeAssistantTopics, AreUnderTheBaseTopic) {
   const HaTopics topics = Topics();
@@ -157,19 +136,6 @@ TEST(HomeAssistantDiscovery, IdsStayTheSameForTheSameInstrumentAndDifferForAnoth
   const QStringList b = ids("SN004712");
   for (const QString& id : a) {
     EXPECT_FALSE(b.contains(id));
-  }
-}
-
-TEST(HomeAssistantDiscovery, RemovalsEmptyTheSameTopics) {
-  const HaTopics topics = Topics();
-  const HaInstrument instrument = DescribeInstrument(Identity("SN004711"));
-  const std::vector<MqttMessage> configs = DiscoveryMessages(topics, instrument);
-  const std::vector<MqttMessage> removals = DiscoveryRemovals(topics, instrument);
-  ASSERT_EQ(removals.size(), configs.size());
-  for (size_t k = 0; k < removals.size(); ++k) {
-    EXPECT_EQ(removals[k].Topic, configs[k].Topic);
-    EXPECT_TRUE(removals[k].Payload.isEmpty());
-    EXPECT_TRUE(removals[k].Retained);
   }
 }
 
