@@ -12,6 +12,7 @@
 
 #include "HistoryLocation.h"
 #include "PortMap.h"
+#include "Secrets.h"
 
 namespace vantor {
 
@@ -410,6 +411,77 @@ std::optional<StationConfig> LoadStationConfig(const StationArguments& arguments
     return std::nullopt;
   }
   return config;
+}
+
+QStringList StationConfigSummary(const StationConfig& config) {
+  const auto seconds = [](int64_t ms) { return QString::number(static_cast<double>(ms) / 1000.0); };
+  QStringList lines;
+  const auto add = [&lines](const char* key, const QString& value) {
+    if (!value.isEmpty()) {
+      lines << QStringLiteral("%1 = %2").arg(QLatin1String(key), value);
+    }
+  };
+  if (!config.Where.Device.isEmpty()) {
+    add("device", config.Where.Device);
+  } else if (config.Where.All) {
+    add("port", QStringLiteral("all"));
+  } else {
+    QStringList ports;
+    for (const int port : config.Where.Ports) {
+      ports << QString::number(port);
+    }
+    add("port", ports.join(','));
+  }
+  const QString host =
+      config.ListenHost.contains(':') ? '[' + config.ListenHost + ']' : config.ListenHost;
+  add("listen", host + ':' + QString::number(config.ListenPort));
+  if (config.Mqtt) {
+    add("mqtt", config.Mqtt->Redacted());
+  }
+  add("mqtt-base-topic", config.BaseTopic);
+  add("discovery-prefix", config.DiscoveryPrefix);
+  add("mqtt-ca-file", config.MqttCaFile);
+  add("mqtt-client-id", config.MqttClientId);
+  add("history", MaskSecrets(config.History));
+  add("trace", config.Trace);
+  add("alarm-hold", seconds(config.AlarmHoldMs));
+  add("alarm-hysteresis", QString::number(config.AlarmHysteresisPercent));
+  add("on-alarm", config.OnAlarm);
+  add("on-alarm-timeout", seconds(config.OnAlarmTimeoutMs));
+  return lines;
+}
+
+QString StationHelpText() {
+  return QStringLiteral(
+      "Usage: vantor-station [--config FILE] [--system] [--KEY VALUE]...\n"
+      "\n"
+      "Polls the dosimeters once a second and publishes their readings to an\n"
+      "MQTT broker (with Home Assistant discovery) and on /metrics.\n"
+      "\n"
+      "  --port N,M,...|all     COM numbers of the port map (default: all)\n"
+      "  --device PATH          one serial device instead\n"
+      "  --listen HOST:PORT     /metrics and the status page (127.0.0.1:9464)\n"
+      "  --mqtt URL             mqtt://[user[:password]@]host[:port], or mqtts://\n"
+      "  --mqtt-base-topic T    the topics' first levels (vantor)\n"
+      "  --discovery-prefix T   Home Assistant's discovery prefix (homeassistant)\n"
+      "  --mqtt-ca-file FILE    CA certificates for mqtts:// (the system's)\n"
+      "  --mqtt-client-id ID    (vantor-station-<host name>)\n"
+      "  --history URL          a SQLite file or postgresql://user@host/database\n"
+      "  --trace FILE           records every exchange on the lines\n"
+      "  --alarm-hold S         seconds over a threshold before an alarm (5)\n"
+      "  --alarm-hysteresis P   percent under it to clear the alarm (10)\n"
+      "  --on-alarm COMMAND     run on every alarm raised or cleared, told by\n"
+      "                         VANTOR_INSTRUMENT, VANTOR_PORT, VANTOR_THRESHOLD,\n"
+      "                         VANTOR_LEVEL, VANTOR_VALUE, VANTOR_TIME, VANTOR_STATE\n"
+      "  --on-alarm-timeout S   seconds the command may take (30)\n"
+      "  --config FILE          the configuration file, which must exist\n"
+      "  --system               runs as the system's service\n"
+      "\n"
+      "The file holds the same keys as `key = value` lines (# starts a comment\n"
+      "line); the command line overrides it. Without --config it is\n"
+      "/etc/vantor/station.conf for the system's service (--system, or started\n"
+      "by systemd as root), else $XDG_CONFIG_HOME/vantor/station.conf, and may\n"
+      "be missing.\n");
 }
 
 QString DefaultMqttClientId(const QString& hostName) {

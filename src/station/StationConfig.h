@@ -91,6 +91,14 @@ QString DefaultStationConfigPath(bool system, const QString& configurationHome);
 std::optional<StationConfig> LoadStationConfig(const StationArguments& arguments,
                                                const QString& defaultPath, QString* error);
 
+// The configuration as `key = value` lines a file could hold, for the log
+// and the status page: every key with a value, the broker's and the
+// history's passwords as ***.
+QStringList StationConfigSummary(const StationConfig& config);
+
+// What --help prints: the options, the file and its default places.
+QString StationHelpText();
+
 // The broker's client id when none is configured.
 QString DefaultMqttClientId(const QString& hostName);
 
