@@ -3,12 +3,14 @@
 #include <mosquitto.h>
 
 #include <QMetaObject>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -48,6 +50,22 @@ bool EndsTheLoop(int rc) {
   }
 }
 
+// Ends the library's loop and waits for its thread. Disconnecting once is
+// not enough: an attempt the loop had just begun sets the state it looks at
+// back, and the loop goes on; so it is said again until the thread is gone.
+void StopLoop(mosquitto* mosq) {
+  std::atomic_bool joined{false};
+  std::thread joiner([&] {
+    mosquitto_loop_stop(mosq, false);
+    joined = true;
+  });
+  while (!joined) {
+    mosquitto_disconnect(mosq);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  joiner.join();
+}
+
 QString ErrorText(int rc) {
   return QString::fromUtf8(mosquitto_strerror(rc));
 }
@@ -70,7 +88,11 @@ struct MqttClient::Core {
   std::atomic_bool connected{false};
   std::atomic_bool closing{false};
   std::atomic_bool everConnected{false};
-  std::atomic_bool refused{false};  // on_connect said why; on_disconnect adds nothing
+  std::atomic_bool refused{false};    // on_connect said why; on_disconnect adds nothing
+  std::atomic_bool loopEnded{false};  // the library's loop said it gives up
+  std::atomic_bool reviving{false};   // a new loop is being started
+  // One at a time: starting a new loop, or closing.
+  std::mutex loopMutex;
   std::atomic<uint64_t> published{0};
   std::atomic<uint64_t> dropped{0};
   std::atomic<uint64_t> reconnects{0};
@@ -148,17 +170,51 @@ struct MqttClient::Core {
     if (core.closing || rc == MOSQ_ERR_SUCCESS) {
       return;
     }
-    if (core.refused.exchange(false)) {
+    if (!core.refused.exchange(false)) {
+      core.Fail(was ? QStringLiteral("lost the connection to %1: %2").arg(core.where, ErrorText(rc))
+                    : QStringLiteral("could not connect to %1: %2").arg(core.where, ErrorText(rc)));
+    }
+    if (EndsTheLoop(rc)) {
+      core.LoopEnded();
+    }
+  }
+
+  // A failed TLS handshake ends the library's loop with nothing but this
+  // line (no disconnect callback): it is the reason, and the loop must be
+  // started again.
+  static void OnLog(mosquitto*, void* obj, int level, const char* text) {
+    Core& core = Of(obj);
+    if (level != MOSQ_LOG_ERR || core.connected || core.closing ||
+        std::string_view(text).find("OpenSSL") == std::string_view::npos) {
       return;
     }
-    QString reason =
-        was ? QStringLiteral("lost the connection to %1: %2").arg(core.where, ErrorText(rc))
-            : QStringLiteral("could not connect to %1: %2").arg(core.where, ErrorText(rc));
-    if (EndsTheLoop(rc)) {
-      // The library's loop does not retry after these.
-      reason += QStringLiteral(" (not retried)");
+    core.Fail(QStringLiteral("no TLS connection with %1: %2")
+                  .arg(core.where, QString::fromUtf8(text).trimmed()));
+    core.LoopEnded();
+  }
+
+  void LoopEnded() { loopEnded = true; }
+
+  // Stops what is left of the library's loop and starts a new one, on a
+  // thread of its own: stopping waits for an attempt under way, and a
+  // connection attempt to a silent host can take minutes.
+  static void Revive(const std::shared_ptr<Core>& core) {
+    if (core->reviving.exchange(true)) {
+      return;
     }
-    core.Fail(reason);
+    std::thread([core] {
+      const std::lock_guard loop(core->loopMutex);
+      if (!core->closing && !core->connected) {
+        StopLoop(core->mosq);
+        core->loopEnded = false;
+        if (mosquitto_loop_start(core->mosq) != MOSQ_ERR_SUCCESS) {
+          core->Fail(QStringLiteral("cannot start the MQTT thread again for %1").arg(core->where));
+        } else if (const int rc = mosquitto_reconnect_async(core->mosq); rc != MOSQ_ERR_SUCCESS) {
+          core->Fail(QStringLiteral("could not connect to %1: %2").arg(core->where, ErrorText(rc)));
+        }
+      }
+      core->reviving = false;
+    }).detach();
   }
 
   static void OnPublish(mosquitto*, void* obj, int) {
@@ -232,6 +288,7 @@ std::optional<QString> MqttClient::Start() {
   mosquitto_disconnect_callback_set(mosq, &Core::OnDisconnect);
   mosquitto_publish_callback_set(mosq, &Core::OnPublish);
   mosquitto_message_callback_set(mosq, &Core::OnMessage);
+  mosquitto_log_callback_set(mosq, &Core::OnLog);
   mosquitto_reconnect_delay_set(mosq, unsigned(std::max(1, s.ReconnectMinSeconds)),
                                 unsigned(std::max(s.ReconnectMinSeconds, s.ReconnectMaxSeconds)),
                                 true);
@@ -275,6 +332,11 @@ std::optional<QString> MqttClient::Start() {
     return QStringLiteral("cannot start the MQTT thread: %1").arg(ErrorText(loop));
   }
   started_ = true;
+  // A tick of twice the longest pause: a loop alive tries at least once in
+  // between.
+  watchdog_ = new QTimer(this);
+  connect(watchdog_, &QTimer::timeout, this, &MqttClient::Watch);
+  watchdog_->start(std::chrono::seconds(2 * std::max(1, s.ReconnectMaxSeconds)));
   const QByteArray host = s.Host.toUtf8();
   const int rc = mosquitto_connect_async(mosq, host.constData(), s.Port, s.KeepAliveSeconds);
   if (rc != MOSQ_ERR_SUCCESS) {
@@ -282,6 +344,20 @@ std::optional<QString> MqttClient::Start() {
     core_->Fail(QStringLiteral("could not connect to %1: %2").arg(core_->where, ErrorText(rc)));
   }
   return std::nullopt;
+}
+
+void MqttClient::Watch() {
+  if (closed_) {
+    return;
+  }
+  downTicks_ = core_->connected ? 0 : downTicks_ + 1;
+  // Given up, or down for two ticks (the loop may have ended without a word:
+  // a refused TLS handshake can end it in more than one way). A loop that
+  // was only waiting loses nothing but its pause.
+  if (core_->loopEnded || downTicks_ >= 2) {
+    downTicks_ = 0;
+    Core::Revive(core_);
+  }
 }
 
 bool MqttClient::IsConnected() const {
@@ -328,6 +404,9 @@ void MqttClient::Close(const QString* topic, const QByteArray* payload, bool ret
     return;
   }
   closed_ = true;
+  if (watchdog_ != nullptr) {
+    watchdog_->stop();
+  }
   {
     const std::lock_guard lock(core_->mutex);
     core_->owner = nullptr;
@@ -354,11 +433,13 @@ void MqttClient::Close(const QString* topic, const QByteArray* payload, bool ret
                                  [&] { return core->outstanding == 0 || !core->connected; });
       }
     }
+    // After a new loop being started, if one is.
+    const std::lock_guard loop(core->loopMutex);
     if (mosquitto_disconnect(core->mosq) == MOSQ_ERR_SUCCESS) {
       std::unique_lock lock(core->mutex);
       core->changed.wait_until(lock, deadline, [&] { return !core->connected; });
     }
-    mosquitto_loop_stop(core->mosq, false);
+    StopLoop(core->mosq);
     finished->set_value();
   });
   if (done.wait_for(kCloseBound + std::chrono::milliseconds(100)) == std::future_status::ready) {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 
+class QTimer;
+
 namespace vantor {
 
 // Where and as whom the station talks to its broker.
@@ -95,10 +97,15 @@ class MqttClient : public QObject {
 
  private:
   void Close(const QString* topic, const QByteArray* payload, bool retained);
+  // Starts the library's loop again when it is known or suspected to have
+  // given up.
+  void Watch();
 
   std::shared_ptr<Core> core_;
   bool started_ = false;
   bool closed_ = false;
+  QTimer* watchdog_ = nullptr;
+  int downTicks_ = 0;
 };
 
 }  // namespace vantor

@@ -49,7 +49,22 @@ bool Accepts(int port) {
   return ok;
 }
 
-MqttBroker::MqttBroker(const QString& user, const QString& password) : port_(FreePort()) {
+std::string MakeCertificate(const QString& certificate, const QString& key) {
+  QProcess openssl;
+  openssl.setProcessChannelMode(QProcess::MergedChannels);
+  openssl.start(QStringLiteral("openssl"),
+                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                 QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                 QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                 QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                 QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate});
+  if (!openssl.waitForFinished(kBrokerWaitMs) || openssl.exitCode() != 0) {
+    return "openssl could not make a certificate: " + openssl.readAll().toStdString();
+  }
+  return {};
+}
+
+MqttBroker::MqttBroker(const Options& options) : port_(FreePort()) {
   QByteArray config = "listener " + QByteArray::number(port_) +
                       " 127.0.0.1\n"
                       "persistence false\n"
@@ -57,12 +72,18 @@ MqttBroker::MqttBroker(const QString& user, const QString& password) : port_(Fre
                       // to a user that cannot read the temporary directory.
                       "user root\n"
                       "log_dest stderr\n";
-  if (user.isEmpty()) {
+  if (options.Tls) {
+    const QString key = dir_.filePath(QStringLiteral("key.pem"));
+    tlsProblem_ = MakeCertificate(CaFile(), key);
+    config += "certfile " + CaFile().toUtf8() + "\nkeyfile " + key.toUtf8() + "\n";
+  }
+  if (options.User.isEmpty()) {
     config += "allow_anonymous true\n";
   } else {
     const QString file = dir_.filePath(QStringLiteral("passwords"));
-    QProcess::execute(QStringLiteral("/usr/bin/mosquitto_passwd"),
-                      {QStringLiteral("-c"), QStringLiteral("-b"), file, user, password});
+    QProcess::execute(
+        QStringLiteral("/usr/bin/mosquitto_passwd"),
+        {QStringLiteral("-c"), QStringLiteral("-b"), file, options.User, options.Password});
     config += "allow_anonymous false\npassword_file " + file.toUtf8() + "\n";
   }
   QFile out(dir_.filePath(QStringLiteral("mosquitto.conf")));
@@ -77,6 +98,9 @@ MqttBroker::~MqttBroker() {
 
 std::string MqttBroker::Start() {
   EnsureApplication();
+  if (!tlsProblem_.empty()) {
+    return tlsProblem_;
+  }
   Kill();
   process_ = std::make_unique<QProcess>();
   process_->setWorkingDirectory(dir_.path());

@@ -18,8 +18,15 @@ namespace vantor::test {
 // on the same port, empty.
 class MqttBroker {
  public:
-  // With a user, only that user with that password gets in.
-  explicit MqttBroker(const QString& user = {}, const QString& password = {});
+  struct Options {
+    // With a user, only that user with that password gets in.
+    QString User;
+    QString Password;
+    // mqtts only, with a certificate for 127.0.0.1 that CaFile() vouches for.
+    bool Tls = false;
+  };
+  MqttBroker() : MqttBroker(Options()) {}
+  explicit MqttBroker(const Options& options);
   ~MqttBroker();
   MqttBroker(const MqttBroker&) = delete;
   MqttBroker& operator=(const MqttBroker&) = delete;
@@ -30,12 +37,18 @@ class MqttBroker {
   void Kill();
   int Port() const { return port_; }
   QString Dir() const { return dir_.path(); }
+  QString CaFile() const { return dir_.filePath(QStringLiteral("ca.pem")); }
 
  private:
   QTemporaryDir dir_;
   int port_ = 0;
+  std::string tlsProblem_;
   std::unique_ptr<QProcess> process_;
 };
+
+// Makes a self-signed certificate for 127.0.0.1 (its own authority) and its
+// key; the reason it could not.
+std::string MakeCertificate(const QString& certificate, const QString& key);
 
 // A port on loopback nobody listens on (when the call returns).
 int FreePort();

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <chrono>
 
 #include "Eventually.h"
 #include "MqttBroker.h"
 #include "MqttClient.h"
+#include "WorkDir.h"
 
 namespace vantor {
 namespace {
@@ -217,7 +219,7 @@ class MqttLoginTest : public ::testing::Test {
     test::EnsureApplication();
     ASSERT_EQ(broker_.Start(), "");
   }
-  MqttBroker broker_{QStringLiteral("station"), QStringLiteral("right-horse-battery")};
+  MqttBroker broker_{{QStringLiteral("station"), QStringLiteral("right-horse-battery")}};
 };
 
 TEST_F(MqttLoginTest, AWrongPasswordIsToldOnceWithoutThePasswordAndTheRightOneGetsIn) {
@@ -246,6 +248,66 @@ TEST_F(MqttLoginTest, AWrongPasswordIsToldOnceWithoutThePasswordAndTheRightOneGe
   ASSERT_EQ(client.Start(), std::nullopt);
   ASSERT_TRUE(Eventually([&] { return told.Connected == 1; }));
   EXPECT_TRUE(told.Disconnects.isEmpty());
+}
+
+TEST(MqttTlsTest, OverTlsItTrustsTheGivenAuthorityAndNoOther) {
+  test::EnsureApplication();
+  MqttBroker broker({{}, {}, true});
+  ASSERT_EQ(broker.Start(), "");
+  MqttSettings s = Local(broker.Port(), QStringLiteral("station-g"));
+  s.Tls = true;
+  s.CaFile = broker.CaFile();
+  {
+    MqttClient client(s);
+    Told told(client);
+    client.Subscribe(QStringLiteral("vantor/g/#"));
+    ASSERT_EQ(client.Start(), std::nullopt);
+    ASSERT_TRUE(Eventually([&] { return told.Connected == 1; }));
+    // The subscription is the client's own: the round trip went over TLS.
+    ASSERT_TRUE(Eventually([&] {
+      client.Publish(QStringLiteral("vantor/g/state"), "tls", false);
+      return Eventually([&] { return told.Got(QStringLiteral("vantor/g/state=tls")); }, 500);
+    }));
+  }
+
+  // Another authority, as after the broker's certificate was replaced.
+  test::WorkDir dir;
+  const QString other = dir.File(QStringLiteral("other.pem"));
+  const QString otherKey = dir.File(QStringLiteral("other-key.pem"));
+  ASSERT_EQ(test::MakeCertificate(other, otherKey), "");
+  s.ClientId = QStringLiteral("station-h");
+  s.CaFile = other;
+  MqttClient client(s);
+  Told told(client);
+  ASSERT_EQ(client.Start(), std::nullopt);
+  ASSERT_TRUE(Eventually([&] { return !told.Disconnects.isEmpty(); }));
+  EXPECT_EQ(told.Connected, 0);
+  EXPECT_FALSE(client.IsConnected());
+  const QString reason = told.Disconnects.front();
+  EXPECT_TRUE(reason.contains(QString::number(broker.Port()))) << reason.toStdString();
+  EXPECT_TRUE(reason.contains(QStringLiteral("certificate verify failed"))) << reason.toStdString();
+  // It keeps trying (libmosquitto's own loop would have given up), told once.
+  ASSERT_TRUE(Eventually([&] { return client.Counters().Failures >= 2; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(told.Disconnects.size(), 1);
+
+  // The broker comes back with a certificate of the authority the client
+  // trusts: it gets in.
+  broker.Kill();
+  ASSERT_TRUE(QFile::remove(broker.CaFile()) && QFile::copy(other, broker.CaFile()));
+  const QString brokerKey = broker.Dir() + QStringLiteral("/key.pem");
+  ASSERT_TRUE(QFile::remove(brokerKey) && QFile::copy(otherKey, brokerKey));
+  ASSERT_EQ(broker.Start(), "");
+  ASSERT_TRUE(Eventually([&] { return told.Connected == 1; }));
+  EXPECT_TRUE(client.IsConnected());
+
+  // A CA file that is not there is a mistake of the settings.
+  s.ClientId = QStringLiteral("station-i");
+  s.CaFile = dir.File(QStringLiteral("missing.pem"));
+  MqttClient missing(s);
+  const std::optional<QString> mistake = missing.Start();
+  ASSERT_TRUE(mistake.has_value());
+  EXPECT_TRUE(mistake->contains(s.CaFile)) << mistake->toStdString();
 }
 
 }  // namespace
