@@ -207,10 +207,14 @@ struct MqttClient::Core {
       if (!core->closing && !core->connected) {
         StopLoop(core->mosq);
         core->loopEnded = false;
+        // As in Start: connecting first, the thread after.
+        if (const int rc = mosquitto_reconnect_async(core->mosq); rc != MOSQ_ERR_SUCCESS) {
+          core->Fail(QStringLiteral("could not connect to %1: %2").arg(core->where, ErrorText(rc)));
+          core->LoopEnded();
+        }
         if (mosquitto_loop_start(core->mosq) != MOSQ_ERR_SUCCESS) {
           core->Fail(QStringLiteral("cannot start the MQTT thread again for %1").arg(core->where));
-        } else if (const int rc = mosquitto_reconnect_async(core->mosq); rc != MOSQ_ERR_SUCCESS) {
-          core->Fail(QStringLiteral("could not connect to %1: %2").arg(core->where, ErrorText(rc)));
+          core->LoopEnded();
         }
       }
       core->reviving = false;
@@ -325,24 +329,23 @@ std::optional<QString> MqttClient::Start() {
     }
   }
 
-  // The thread first: connecting before it, a connection refused at once
-  // leaves the library's loop never trying again.
+  started_ = true;
+  // Connecting before the thread runs: on loopback the TLS handshake may
+  // start in this call, and must not meet the thread's.
+  const QByteArray host = s.Host.toUtf8();
+  const int rc = mosquitto_connect_async(mosq, host.constData(), s.Port, s.KeepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    core_->Fail(QStringLiteral("could not connect to %1: %2").arg(core_->where, ErrorText(rc)));
+    // Refused at once, the library's loop never tries again by itself.
+    core_->LoopEnded();
+  }
   const int loop = mosquitto_loop_start(mosq);
   if (loop != MOSQ_ERR_SUCCESS) {
     return QStringLiteral("cannot start the MQTT thread: %1").arg(ErrorText(loop));
   }
-  started_ = true;
-  // A tick of twice the longest pause: a loop alive tries at least once in
-  // between.
   watchdog_ = new QTimer(this);
   connect(watchdog_, &QTimer::timeout, this, &MqttClient::Watch);
-  watchdog_->start(std::chrono::seconds(2 * std::max(1, s.ReconnectMaxSeconds)));
-  const QByteArray host = s.Host.toUtf8();
-  const int rc = mosquitto_connect_async(mosq, host.constData(), s.Port, s.KeepAliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    // The loop retries on its own, as after any lost connection.
-    core_->Fail(QStringLiteral("could not connect to %1: %2").arg(core_->where, ErrorText(rc)));
-  }
+  watchdog_->start(std::chrono::seconds(std::max(1, s.ReconnectMaxSeconds)));
   return std::nullopt;
 }
 
@@ -351,10 +354,10 @@ void MqttClient::Watch() {
     return;
   }
   downTicks_ = core_->connected ? 0 : downTicks_ + 1;
-  // Given up, or down for two ticks (the loop may have ended without a word:
-  // a refused TLS handshake can end it in more than one way). A loop that
-  // was only waiting loses nothing but its pause.
-  if (core_->loopEnded || downTicks_ >= 2) {
+  // Given up, or down for three of the longest pauses (the loop may have
+  // ended without a word: a refused TLS handshake can end it in more than
+  // one way). A loop that was only waiting loses nothing but its pause.
+  if (core_->loopEnded || downTicks_ >= 3) {
     downTicks_ = 0;
     Core::Revive(core_);
   }

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,6 +107,9 @@ std::string MqttBroker::Start() {
   process_ = std::make_unique<QProcess>();
   process_->setWorkingDirectory(dir_.path());
   process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // Should the test crash, the broker goes with it instead of holding the
+  // test's output open.
+  process_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
   process_->start(QStringLiteral("/usr/sbin/mosquitto"),
                   {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
   if (!process_->waitForStarted(kBrokerWaitMs)) {
