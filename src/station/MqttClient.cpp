@@ -421,9 +421,9 @@ void MqttClient::Close(const QString* topic, const QByteArray* payload, bool ret
       topic != nullptr && core_->connected && core_->Send(*topic, *payload, retained);
   core_->closing = true;
 
-  // The library's loop may sit in its pause between two attempts, which it
-  // does not cut short: the stop runs on a thread of its own, and when that
-  // takes too long it finishes there, holding the shared part alive.
+  // Stopping the loop waits for an attempt under way (a connection to a
+  // silent host can take minutes): the stop runs on a thread of its own, and
+  // when it takes too long it finishes there, holding the shared part alive.
   auto core = core_;
   auto finished = std::make_shared<std::promise<void>>();
   std::future<void> done = finished->get_future();
