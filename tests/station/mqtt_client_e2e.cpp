@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QProcess>
@@ -211,6 +215,31 @@ TEST_F(MqttClientTest, ClosingDoesNotWaitOutThePauseBetweenAttempts) {
   const auto before = std::chrono::steady_clock::now();
   client.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(15));
+}
+
+TEST(MqttSilentBrokerTest, ClosingIsBoundedWhenTheBrokerNeverAnswers) {
+  test::EnsureApplication();
+  // Takes the connection (the kernel does, in the backlog) and never reads.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+
+  auto client =
+      std::make_unique<MqttClient>(Local(ntohs(address.sin_port), QStringLiteral("station-j")));
+  Told told(*client);
+  ASSERT_EQ(client->Start(), std::nullopt);
+  EXPECT_FALSE(client->Publish(QStringLiteral("vantor/j/state"), "1", false));
+  const auto before = std::chrono::steady_clock::now();
+  client->PublishAndDisconnect(QStringLiteral("vantor/j/availability"), "offline", true);
+  client.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(15));
+  EXPECT_EQ(told.Connected, 0);
+  close(fd);
 }
 
 class MqttLoginTest : public ::testing::Test {
