@@ -231,7 +231,8 @@ TEST_F(MeasureE2e, ChartFollowsTheDisplayedReadings) {
 // The factory thresholds of the virtual instrument: 0.3, 1.2 and 10 uSv/h,
 // the first in force.
 TEST_F(MeasureE2e, ThresholdsAreDrawnAndReadingsAboveThemTakeTheirColourUntilTheLinkIsLost) {
-  ASSERT_TRUE(ReadSettings(session.Link).UserRead);
+  ASSERT_TRUE(
+      test::OnLine(session, [](DeviceLink& line) { return int(ReadSettings(line).UserRead); }));
   page.resize(945, 490);
   page.show();
   const auto colour = [this](const char* label) {
