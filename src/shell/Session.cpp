@@ -38,6 +38,7 @@ void Session::Run(QObject* context, const QString& name,
 }
 
 void Session::Start(Pending next) {
+  runningLong_ = next.Long;
   runningProgress_ = next.Progress;
   runningContext_ = next.Context;
   auto work = std::move(next.Work);
@@ -51,18 +52,13 @@ void Session::Start(Pending next) {
 
 void Session::Ended(const Pending& done, const OperationOutcome& outcome) {
   running_.reset();
+  runningLong_ = false;
   runningProgress_ = nullptr;
   runningContext_ = nullptr;
   if (draining_) {
     return;
   }
-  if (done.Long) {
-    // Another long one waiting keeps the session busy.
-    Busy = false;
-    for (const Pending& p : waiting_) {
-      Busy = Busy || p.Long;
-    }
-  }
+  UpdateBusy();
   if (done.Context && done.Shown) {
     // What it asks for meanwhile waits behind what was asked for before.
     ending_ = true;
@@ -76,6 +72,7 @@ void Session::Ended(const Pending& done, const OperationOutcome& outcome) {
       Start(std::move(next));
       return;
     }
+    UpdateBusy();  // one whose page is gone never runs
   }
   if (OnIdle) {
     OnIdle();
@@ -95,8 +92,16 @@ void Session::AfterOthers(QObject* context, const std::function<void()>& then) {
 void Session::CancelAll() {
   // The ones waiting here never reached the engine: they just go.
   waiting_.clear();
+  UpdateBusy();
   if (running_) {
     Engine.Cancel(*running_);
+  }
+}
+
+void Session::UpdateBusy() {
+  Busy = runningLong_;
+  for (const Pending& p : waiting_) {
+    Busy = Busy || p.Long;
   }
 }
 

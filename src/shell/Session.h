@@ -103,9 +103,12 @@ class Session {
   };
   void Start(Pending next);
   void Ended(const Pending& done, const OperationOutcome& outcome);
+  // Busy while a long operation runs or waits.
+  void UpdateBusy();
 
   std::deque<Pending> waiting_;
   std::optional<OperationId> running_;
+  bool runningLong_ = false;
   ProgressShown runningProgress_;
   QPointer<QObject> runningContext_;
   bool ending_ = false;  // an operation's end is being shown

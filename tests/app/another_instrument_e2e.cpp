@@ -212,29 +212,37 @@ TEST_F(AnotherInstrumentE2e, AnotherInstrumentFoundDuringALongOperationIsToldWhe
   ASSERT_TRUE(second_->PinAs(3));
   const QString told = "Подключён другой прибор: SN004719";
   {
+    // Shared with the operation's thread, which may outlive this scope if
+    // the test fails early; it is let go in any case.
+    struct Held {
+      std::atomic_bool Exchanged{false};
+      std::atomic_bool Release{false};
+      std::array<std::atomic_int, 2> Reads{-1, -1};
+    };
+    auto held = std::make_shared<Held>();
+    struct LetGo {
+      std::shared_ptr<Held> What;
+      ~LetGo() { What->Release = true; }
+    } letGo{held};
     // As an archive read would meet it, between its exchanges: a long
     // operation that holds on after them until the test lets it end.
-    std::atomic_bool exchanged{false};
-    std::atomic_bool release{false};
-    std::array<int, 2> reads{-1, -1};
     form_->GetSession().Run(
         form_, QStringLiteral("long"),
-        [&](OperationControl& control) {
-          reads[0] = control.Link().ReadVariable(IdMeasurement);
-          reads[1] = control.Link().ReadVariable(IdMeasurement);
-          exchanged = true;
-          while (!release) {
+        [held](OperationControl& control) {
+          held->Reads[0] = control.Link().ReadVariable(IdMeasurement);
+          held->Reads[1] = control.Link().ReadVariable(IdMeasurement);
+          held->Exchanged = true;
+          while (!held->Release) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
         },
         {}, {}, true);
-    ASSERT_TRUE(test::Eventually([&exchanged] { return exchanged.load(); }));
+    ASSERT_TRUE(test::Eventually([&held] { return held->Exchanged.load(); }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(reads[0], 0);
-    EXPECT_EQ(reads[1], 1);
+    EXPECT_EQ(held->Reads[0], 0);
+    EXPECT_EQ(held->Reads[1], 1);
     EXPECT_EQ(form_->Archive()->RecordsRead(), 30) << "the tabs wait for the operation to end";
     EXPECT_NE(form_->PanelText(0), told);
-    release = true;
   }
   EXPECT_TRUE(test::Eventually([this, &told] { return form_->PanelText(0) == told; }));
   EXPECT_EQ(form_->Archive()->RecordsRead(), 0);

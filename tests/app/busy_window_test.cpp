@@ -94,13 +94,14 @@ class BusyWindow : public ::testing::Test {
   TempConfigHome home_;
   FixedClock clock_{1741600800};
   sim::InstrumentModel model_;
+  // Read on the line's thread: they outlive the windows.
+  std::atomic<int> holdAt_{-1};
+  std::atomic_bool held_{false};
+  std::atomic_bool release_{false};
   std::unique_ptr<ProgramWindows> windows_;
   TForm1* form_ = nullptr;
   int ticks_ = 0;
   bool tickDuringOperation_ = false;
-  std::atomic<int> holdAt_{-1};
-  std::atomic_bool held_{false};
-  std::atomic_bool release_{false};
   // Holds the next read before its `n`th archive request, then waits until
   // it is held, does `act` and lets the read go on.
   void HoldReadAt(int n) {
