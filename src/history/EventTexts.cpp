@@ -1,5 +1,6 @@
 #include "EventTexts.h"
 
+#include <QStringList>
 #include <cstdlib>
 
 #include "Dictionary.h"
@@ -19,6 +20,10 @@ int EventKindRow(EventKind kind) {
       return RowEventFactoryReset;
     case EventKind::SettingsWrite:
       return RowEventSettingsWrite;
+    case EventKind::AlarmRaised:
+      return RowEventAlarmRaised;
+    case EventKind::AlarmCleared:
+      return RowEventAlarmCleared;
     case EventKind::ServiceWrite:
       break;
   }
@@ -37,6 +42,15 @@ QString EventDetailsText(const HistoryEvent& event, uint8_t language) {
   }
   if (event.Kind == EventKind::ArchiveErase && event.RecordCount) {
     return MessageText(RowErasedRecords, language).arg(*event.RecordCount);
+  }
+  if (event.Kind == EventKind::AlarmRaised || event.Kind == EventKind::AlarmCleared) {
+    QStringList thresholds;
+    for (const MemberChange& change : event.Changes) {
+      thresholds << MessageText(RowAlarmThreshold, language)
+                        .arg(change.Member)
+                        .arg(change.Old, change.New);
+    }
+    return thresholds.join(QStringLiteral("; "));
   }
   if (!event.Changes.empty()) {
     return MessageText(RowMembersChanged, language).arg(event.Changes.size());

@@ -11,7 +11,8 @@ namespace vantor {
 namespace {
 
 const char* const EventKindNames[] = {"clock_set",     "dose_reset",     "archive_erase",
-                                      "factory_reset", "settings_write", "service_write"};
+                                      "factory_reset", "settings_write", "service_write",
+                                      "alarm_raised",  "alarm_cleared"};
 static_assert(std::size(EventKindNames) == EventKindCount);
 
 }  // namespace

@@ -77,9 +77,14 @@ enum class EventKind : uint8_t {
   FactoryReset,   // command 3
   SettingsWrite,  // variable 4 written
   ServiceWrite,   // variable 3 written
+  // The station's dose-rate alarms: a threshold crossed (held long enough)
+  // and cleared again. Changes name each threshold settled at that moment:
+  // Member the threshold (1..3), Old its level and New the reading, in µSv/h.
+  AlarmRaised,
+  AlarmCleared,
 };
 
-inline constexpr int EventKindCount = 6;
+inline constexpr int EventKindCount = 8;
 
 // Stable names, as stored and exported: "clock_set", "dose_reset", ...
 QString EventKindName(EventKind kind);

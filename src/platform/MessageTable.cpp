@@ -207,6 +207,9 @@ const std::array<const char*, MessageRowCount * 2> MessageTable = {{
     /* 194 */ "Серийный номер", "Serial number",
     /* 195 */ "Прибор %1, с %2 по %3", "Instrument %1, from %2 to %3",
     /* 196 */ "С %1 по %2", "From %1 to %2",
+    /* 197 */ "Превышен порог мощности дозы", "Dose rate alarm raised",
+    /* 198 */ "Превышение порога снято", "Dose rate alarm cleared",
+    /* 199 */ "порог %1 (%2 мкЗв/ч): %3 мкЗв/ч", "threshold %1 (%2 µSv/h): %3 µSv/h",
 }};
 // clang-format on
 

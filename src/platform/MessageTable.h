@@ -8,7 +8,7 @@ class QObject;
 
 namespace vantor {
 
-inline constexpr int MessageRowCount = 197;
+inline constexpr int MessageRowCount = 200;
 
 // The rows the program picks, by name. Rows that head a group are picked
 // with an offset added: a measurement mode (0..4), a unit prefix (0..2).
@@ -188,6 +188,11 @@ enum MessageRow : int {
   // the period's ends; without an instrument, %1 and %2 the ends.
   RowChartPictureTitle = 195,
   RowChartPicturePeriod = 196,
+  // The station's alarm events, and what each names: %1 the threshold, %2
+  // its level, %3 the reading (µSv/h).
+  RowEventAlarmRaised = 197,
+  RowEventAlarmCleared = 198,
+  RowAlarmThreshold = 199,
 };
 
 // The bilingual texts of the program, UTF-8: row k's text in language L
