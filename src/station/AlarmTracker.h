@@ -43,6 +43,8 @@ class AlarmTracker {
   // the flux modes interrupt.
   std::vector<AlarmTransition> Update(const MeasurementRecord& record, const UserSettings& settings,
                                       int64_t nowMs);
+  // New rules: holds under way go on under them.
+  void SetRules(AlarmRules rules) { rules_ = rules; }
   // Readings stopped: what was under way starts over; raised alarms stay.
   void Interrupt();
 

@@ -163,7 +163,7 @@ QByteArray StatePayload(const MeasurementRecord& reading, int64_t atMs,
                         const std::array<bool, 3>& alarms, const QString& port) {
   const bool flux = IsFluxMode(reading.MeasurementMode & 0xFF);
   QJsonObject state{
-      {"time", QDateTime::fromMSecsSinceEpoch(atMs, Qt::UTC).toString(Qt::ISODate)},
+      {"time", QDateTime::fromMSecsSinceEpoch(atMs, Qt::UTC).toString(Qt::ISODateWithMs)},
       {"dose_rate_usv_h", flux ? QJsonValue(QJsonValue::Null) : Decimal(reading.DoseRate)},
       {"uncertainty_percent", flux ? QJsonValue(QJsonValue::Null) : Decimal(reading.DoseRateError)},
       {"dose_usv", Decimal(reading.Dose)},

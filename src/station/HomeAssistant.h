@@ -65,7 +65,7 @@ std::vector<MqttMessage> DiscoveryMessages(const HaTopics& topics, const HaInstr
 // The same topics with empty retained payloads: Home Assistant forgets them.
 std::vector<MqttMessage> DiscoveryRemovals(const HaTopics& topics, const HaInstrument& instrument);
 
-// The state JSON of one reading: time (ISO 8601 UTC), dose_rate_usv_h,
+// The state JSON of one reading: time (ISO 8601 UTC, to the millisecond), dose_rate_usv_h,
 // uncertainty_percent (both null in the flux modes), dose_usv,
 // accumulation_s, alarm_1..alarm_3, archive_records, archive_full, port.
 QByteArray StatePayload(const MeasurementRecord& reading, int64_t atMs,

@@ -152,7 +152,7 @@ TEST(HomeAssistantState, CarriesTheReadingInItsUnits) {
   // The float's decimal, not its binary expansion.
   EXPECT_TRUE(payload.contains("\"dose_rate_usv_h\":0.12,")) << payload.toStdString();
   const QJsonObject state = Parse(payload);
-  EXPECT_EQ(state["time"].toString(), "2025-12-11T08:07:18Z");
+  EXPECT_EQ(state["time"].toString(), "2025-12-11T08:07:18.250Z");
   EXPECT_DOUBLE_EQ(state["uncertainty_percent"].toDouble(), 15.3);
   EXPECT_DOUBLE_EQ(state["dose_usv"].toDouble(), 2.5);
   EXPECT_EQ(state["accumulation_s"].toInt(), 3600);
