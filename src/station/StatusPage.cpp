@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QUrl>
 #include <algorithm>
 #include <cmath>
 
@@ -151,21 +150,23 @@ QString Html(const QString& text) {
   return out;
 }
 
-// A URL's password as ***, whatever the caller forgot; other texts as they are.
+// A URL's password as ***, whatever the caller forgot; other texts as they
+// are. By hand rather than QUrl, which refuses the '@' a careless password
+// may hold and would leave it whole.
 QString WithoutPassword(const QString& text) {
-  const QUrl url(text, QUrl::StrictMode);
-  if (!url.isValid() || url.password().isEmpty() || url.password() == QLatin1String("***")) {
-    return text;
-  }
   const qsizetype scheme = text.indexOf(QLatin1String("://"));
   if (scheme < 0) {
     return text;
   }
-  qsizetype end = text.indexOf(QLatin1Char('/'), scheme + 3);
+  const qsizetype start = scheme + 3;
+  qsizetype end = text.indexOf(QLatin1Char('/'), start);
   end = end < 0 ? text.size() : end;
   const qsizetype at = text.lastIndexOf(QLatin1Char('@'), end - 1);
-  const qsizetype colon = text.indexOf(QLatin1Char(':'), scheme + 3);
-  if (at < 0 || colon < 0 || colon > at) {
+  if (at < start) {
+    return text;
+  }
+  const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
+  if (colon < 0 || colon > at) {
     return text;
   }
   return text.left(colon + 1) + QLatin1String("***") + text.mid(at);
@@ -348,7 +349,9 @@ min-width:0}
 .card.alarm{border:2px solid var(--bad)}
 .card h2{font-size:18px;margin:0;overflow-wrap:anywhere}
 .card .sub{color:var(--muted);font-size:13px;margin:2px 0 10px;overflow-wrap:anywhere}
-.rate{font-size:26px;font-weight:600;margin:4px 0 8px;overflow-wrap:anywhere}
+.rate{margin:4px 0 8px;overflow-wrap:anywhere}
+.rate .what{color:var(--muted);font-size:13px;margin-right:4px}
+.rate .value{font-size:26px;font-weight:600}
 dl{display:grid;grid-template-columns:max-content 1fr;gap:4px 12px;margin:0}
 dt{color:var(--muted)}
 dd{margin:0;min-width:0;overflow-wrap:anywhere}
@@ -399,7 +402,9 @@ QString CardHtml(const Texts& tr, const InstrumentStatus& instrument,
              .arg(sub.isEmpty() ? QStringLiteral("&nbsp;") : Html(sub.join(QStringLiteral(" · "))));
 
   const int mode = Mode(instrument);
-  out += QStringLiteral("<div class=\"rate\" title=\"%1\">%2</div>\n")
+  out += QStringLiteral(
+             "<div class=\"rate\"><span class=\"what\">%1</span> <span "
+             "class=\"value\">%2</span></div>\n")
              .arg(Html(tr.Row(RowRateCaption + mode)),
                   Html(now.Up ? RateText(tr, instrument) : NoValue));
   out += QStringLiteral("<dl>\n");
