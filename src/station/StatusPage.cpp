@@ -75,7 +75,7 @@ const TextPair PageTexts[] = {
     {"в очереди: %1", "%1 pending"},
     {"не ведётся", "not kept"},
     {"Связь", "Link"},
-    {"Пороги МЭД", "Dose-rate alarms"},
+    {"Пороги", "Alarms"},
     {"Порог %1", "Threshold %1"},
     {"не задан", "not set"},
     {"норма", "clear"},
@@ -338,7 +338,7 @@ body{margin:0;padding:16px;background:var(--bg);color:var(--fg);
 font:15px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif}
 header{display:flex;flex-wrap:wrap;gap:6px 20px;align-items:baseline;margin-bottom:16px}
 header h1{font-size:20px;margin:0 12px 0 0}
-header .fact{white-space:nowrap}
+header .fact{overflow-wrap:anywhere}
 header .fact span{color:var(--muted)}
 nav{margin-left:auto;font-size:13px}
 nav a{color:var(--muted);margin-left:8px}
@@ -360,7 +360,8 @@ border:1px solid currentColor}
 .badge.polling{color:var(--ok)}
 .badge.notanswering,.badge.portgone{color:var(--bad)}
 .badge.searching,.badge.readingarchive{color:var(--warn)}
-.alarms{list-style:none;margin:0;padding:0}
+.alarms{list-style:none;margin:0;padding:0;font-size:14px}
+.ago{white-space:nowrap}
 .alarm.raised{color:var(--bad)}
 .alarm.clear{color:var(--ok)}
 .alarm.unset,.muted{color:var(--muted)}
@@ -415,10 +416,11 @@ QString CardHtml(const Texts& tr, const InstrumentStatus& instrument,
   out += Row(tr.Row(RowLiveDoseCaption), Html(now.Up ? DoseText(tr, now.Reading.Dose) : NoValue));
   out += Row(tr(TextAlarms), AlarmsHtml(tr, instrument));
   out += Row(tr.Row(RowLastSeen),
-             Html(instrument.LastSeenMs > 0
-                      ? LocalTimeText(instrument.LastSeenMs) + QStringLiteral(" (") +
-                            AgoText(tr, station.NowMs - instrument.LastSeenMs) + QLatin1Char(')')
-                      : tr(TextNever)),
+             instrument.LastSeenMs > 0
+                 ? Html(LocalTimeText(instrument.LastSeenMs)) +
+                       QStringLiteral(" <span class=\"ago\">(%1)</span>")
+                           .arg(Html(AgoText(tr, station.NowMs - instrument.LastSeenMs)))
+                 : Html(tr(TextNever)),
              QStringLiteral("seen"));
   out += QStringLiteral("</dl>\n<div class=\"spark\">");
 
