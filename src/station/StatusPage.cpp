@@ -618,19 +618,46 @@ QString SparklineSvg(const std::vector<std::pair<int64_t, double>>& points, int6
     }
     return Pad + (Height - 2 * Pad) * (high - value) / span;
   };
+  // An hour is 3600 readings for 300 columns: each piece keeps, column by
+  // column, its first, least, greatest and last reading, so the page stays
+  // small and no spike is lost.
+  const auto column = [&](int64_t ms) { return static_cast<int>(std::floor(x(ms))); };
   QString path;
-  for (size_t k = 0; k < shown.size(); ++k) {
-    const bool starts = k == 0 || shown[k].first - shown[k - 1].first > SparklineGapMs;
-    if (!path.isEmpty()) {
-      path += QLatin1Char(' ');
+  size_t begin = 0;
+  while (begin < shown.size()) {
+    size_t end = begin + 1;
+    while (end < shown.size() && shown[end].first - shown[end - 1].first <= SparklineGapMs) {
+      ++end;
     }
-    path += (starts ? QStringLiteral("M") : QStringLiteral("L")) + Coordinate(x(shown[k].first)) +
-            QLatin1Char(',') + Coordinate(y(shown[k].second));
-    const bool ends = k + 1 == shown.size() || shown[k + 1].first - shown[k].first > SparklineGapMs;
-    if (starts && ends) {
+    std::vector<size_t> kept;
+    for (size_t k = begin; k < end;) {
+      size_t next = k;
+      size_t least = k;
+      size_t greatest = k;
+      while (next < end && column(shown[next].first) == column(shown[k].first)) {
+        least = shown[next].second < shown[least].second ? next : least;
+        greatest = shown[next].second > shown[greatest].second ? next : greatest;
+        ++next;
+      }
+      std::vector<size_t> picks = {k, least, greatest, next - 1};
+      std::sort(picks.begin(), picks.end());
+      picks.erase(std::unique(picks.begin(), picks.end()), picks.end());
+      kept.insert(kept.end(), picks.begin(), picks.end());
+      k = next;
+    }
+    for (size_t n = 0; n < kept.size(); ++n) {
+      if (!path.isEmpty()) {
+        path += QLatin1Char(' ');
+      }
+      path += (n == 0 ? QStringLiteral("M") : QStringLiteral("L")) +
+              Coordinate(x(shown[kept[n]].first)) + QLatin1Char(',') +
+              Coordinate(y(shown[kept[n]].second));
+    }
+    if (kept.size() == 1) {
       // A lone reading: a dot, which the round cap draws.
       path += QStringLiteral(" h0.1");
     }
+    begin = end;
   }
   return QStringLiteral(
              "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %1 %2\" "
