@@ -5,8 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "MessageTable.h"
 #include "NumberText.h"
@@ -22,7 +24,8 @@ enum PageText {
   TextTitle,
   TextVersion,
   TextUptime,
-  TextMqtt,
+  TextConnected,
+  TextNotConnected,
   TextConnectedTo,
   TextNotConnectedTo,
   TextNotConfigured,
@@ -53,8 +56,8 @@ enum PageText {
   TextPolling,
   TextNotAnswering,
   TextPortGone,
-  TextUncertainty,
-  TextModel,
+  TextMaximum,
+  TextCount,
 };
 
 struct TextPair {
@@ -67,7 +70,8 @@ const TextPair PageTexts[] = {
     {"Станция vantor", "vantor station"},
     {"Версия", "Version"},
     {"Работает", "Running for"},
-    {"MQTT", "MQTT"},
+    {"подключена", "connected"},
+    {"нет связи", "not connected"},
     {"подключена к %1", "connected to %1"},
     {"нет связи с %1", "not connected to %1"},
     {"не настроена", "not configured"},
@@ -98,10 +102,10 @@ const TextPair PageTexts[] = {
     {"опрос", "polling"},
     {"не отвечает", "not answering"},
     {"порт пропал", "port gone"},
-    {"Погрешность", "Uncertainty"},
-    {"Модель", "Model"},
+    {"макс.", "max"},
 };
 // clang-format on
+static_assert(std::size(PageTexts) == TextCount);
 
 // The message table's index: 0 Russian, 1 English.
 uint8_t TableLanguage(PageLanguage language) {
@@ -153,7 +157,12 @@ QString Html(const QString& text) {
 // A URL's password as ***, whatever the caller forgot; other texts as they
 // are. By hand rather than QUrl, which refuses the '@' a careless password
 // may hold and would leave it whole.
-QString WithoutPassword(const QString& text) {
+QString WithoutPassword(const QString& given) {
+  // libpq also takes the password as a parameter: ...?password=...
+  static const QRegularExpression parameter(QStringLiteral("([?&]password=)[^&]*"),
+                                            QRegularExpression::CaseInsensitiveOption);
+  QString text = given;
+  text.replace(parameter, QStringLiteral("\\1***"));
   const qsizetype scheme = text.indexOf(QLatin1String("://"));
   if (scheme < 0) {
     return text;
@@ -224,21 +233,27 @@ QString DurationText(const Texts& tr, int64_t ms) {
 
 const QString NoValue = QStringLiteral("—");
 
-// The reading as the live tab writes it: scaled by magnitude in the dose
-// modes, as it is (with the same decimals) in the flux modes.
-QString RateText(const Texts& tr, const InstrumentStatus& instrument) {
-  const float value = instrument.Now.Reading.DoseRate;
+// A reading with its unit as the live tab writes it: scaled by magnitude in
+// the dose modes, as it is (with the same decimals) in the flux modes, whose
+// unit has no prefix.
+QString ValueText(const Texts& tr, float value, int mode) {
   const ScaledValue s = ScaleReading(value);
   if (!s.Finite) {
     return NoValue;
   }
-  const int mode = Mode(instrument);
-  if (IsFlux(instrument)) {
+  if (IsFluxMode(mode)) {
     return FormatFixed(value, s.PrefixIndex == 0 ? s.Decimals : 0) + QLatin1Char(' ') +
            tr.Unit(mode, 0);
   }
-  QString text = FormatFixed(s.Value, s.Decimals) + QLatin1Char(' ') + tr.Unit(mode, s.PrefixIndex);
+  return FormatFixed(s.Value, s.Decimals) + QLatin1Char(' ') + tr.Unit(mode, s.PrefixIndex);
+}
+
+QString RateText(const Texts& tr, const InstrumentStatus& instrument) {
+  QString text = ValueText(tr, instrument.Now.Reading.DoseRate, Mode(instrument));
   const float error = instrument.Now.Reading.DoseRateError;
+  if (IsFlux(instrument) || text == NoValue) {
+    return text;
+  }
   if (std::isfinite(error)) {
     text += QStringLiteral(" ± ") + FormatFixed(error, 0) + QStringLiteral(" %");
   }
@@ -435,12 +450,10 @@ QString CardHtml(const Texts& tr, const InstrumentStatus& instrument,
         high = std::max(high, value);
       }
     }
-    const ScaledValue s = ScaleReading(static_cast<float>(high));
     out += svg;
-    out += QStringLiteral("<div class=\"scale\"><span>%1</span><span>max %2</span></div>")
-               .arg(Html(tr.Row(RowChartLastHour)),
-                    Html(FormatFixed(s.Value, s.Decimals) + QLatin1Char(' ') +
-                         tr.Unit(mode, s.PrefixIndex)));
+    out += QStringLiteral("<div class=\"scale\"><span>%1</span><span>%2 %3</span></div>")
+               .arg(Html(tr.Row(RowChartLastHour)), Html(tr(TextMaximum)),
+                    Html(ValueText(tr, static_cast<float>(high), mode)));
   }
   out += QStringLiteral("</div>\n</article>\n");
   return out;
@@ -456,7 +469,9 @@ QString StationHtml(const Texts& tr, const StationStatus& station) {
   if (!station.MqttConnected) {
     mqtt = tr(TextNotConfigured);
   } else {
-    mqtt = tr(*station.MqttConnected ? TextConnectedTo : TextNotConnectedTo).arg(broker);
+    const bool up = *station.MqttConnected;
+    mqtt = broker.isEmpty() ? tr(up ? TextConnected : TextNotConnected)
+                            : tr(up ? TextConnectedTo : TextNotConnectedTo).arg(broker);
   }
   QString history;
   if (!station.HistoryPending && station.History.isEmpty()) {
@@ -471,7 +486,9 @@ QString StationHtml(const Texts& tr, const StationStatus& station) {
   QString out = QStringLiteral("<header>\n<h1>%1</h1>\n").arg(Html(tr(TextTitle)));
   out += fact(tr.Row(RowComputerColumn), station.HostName);
   out += fact(tr(TextVersion), station.Version);
-  out += fact(tr(TextUptime), DurationText(tr, station.NowMs - station.StartedMs));
+  out +=
+      fact(tr(TextUptime),
+           station.StartedMs > 0 ? DurationText(tr, station.NowMs - station.StartedMs) : NoValue);
   out += QStringLiteral("<div class=\"fact mqtt %1\"><span>MQTT:</span> %2</div>\n")
              .arg(!station.MqttConnected   ? QStringLiteral("none")
                   : *station.MqttConnected ? QStringLiteral("up")
@@ -706,8 +723,10 @@ QByteArray RenderInstrumentsJson(const std::vector<InstrumentStatus>& instrument
       {"host", JsonText(station.HostName)},
       {"time", JsonTime(station.NowMs)},
       {"started", JsonTime(station.StartedMs)},
-      {"uptime_s",
-       static_cast<qint64>(std::max<int64_t>(0, station.NowMs - station.StartedMs) / 1000)},
+      {"uptime_s", station.StartedMs > 0
+                       ? QJsonValue(static_cast<qint64>(
+                             std::max<int64_t>(0, station.NowMs - station.StartedMs) / 1000))
+                       : null},
       {"mqtt_connected", station.MqttConnected ? QJsonValue(*station.MqttConnected) : null},
       {"broker", JsonText(WithoutPassword(station.Broker))},
       {"history", JsonText(WithoutPassword(station.History))},
