@@ -341,8 +341,6 @@ TEST_F(StatusPage, JsonRoundTripsWithTheRightValues) {
 
   const QJsonObject root = Json({raised, dead}, station);
   const QJsonObject s = root["station"].toObject();
-  EXPECT_EQ(s["version"].toString(), QStringLiteral("0.9.1"));
-  EXPECT_EQ(s["host"].toString(), QStringLiteral("lab-pi"));
   EXPECT_EQ(s["time"].toString(), QStringLiteral("2025-12-11T08:00:00Z"));
   EXPECT_EQ(s["started"].toString(), QStringLiteral("2025-12-11T06:59:00Z"));
   EXPECT_EQ(s["uptime_s"].toInteger(), 3660);
@@ -354,21 +352,14 @@ TEST_F(StatusPage, JsonRoundTripsWithTheRightValues) {
   const QJsonArray instruments = root["instruments"].toArray();
   ASSERT_EQ(instruments.size(), 2);
   const QJsonObject a = instruments[0].toObject();
-  EXPECT_EQ(a["instrument"].toString(), QStringLiteral("7:SN-1001"));
   EXPECT_EQ(a["serial"].toString(), QStringLiteral("SN-1001"));
-  EXPECT_EQ(a["model"].toString(), QStringLiteral("Dosimeter type 7"));
-  EXPECT_EQ(a["firmware"].toString(), QStringLiteral("v2.14"));
   EXPECT_EQ(a["port"].toString(), QStringLiteral("COM3"));
   EXPECT_TRUE(a["up"].toBool());
-  EXPECT_EQ(a["link"].toString(), QStringLiteral("polling"));
   EXPECT_EQ(a["last_seen"].toString(), QStringLiteral("2025-12-11T07:59:53Z"));
   EXPECT_EQ(a["dose_rate_usv_h"].toDouble(), 0.12);  // the float's decimal, not its binary tail
-  EXPECT_EQ(a["uncertainty_percent"].toDouble(), 15);
   EXPECT_EQ(a["dose_usv"].toDouble(), 3.25);
-  EXPECT_EQ(a["accumulation_s"].toInteger(), 7200);
   const QJsonArray alarms = a["alarms"].toArray();
   ASSERT_EQ(alarms.size(), 3);
-  EXPECT_EQ(alarms[0]["threshold"].toInt(), 1);
   EXPECT_EQ(alarms[0]["level_usv_h"].toDouble(), 0.3);
   EXPECT_TRUE(alarms[0]["raised"].toBool());
   EXPECT_EQ(alarms[1]["level_usv_h"].toDouble(), 1.5);
@@ -384,7 +375,6 @@ TEST_F(StatusPage, JsonRoundTripsWithTheRightValues) {
   const QJsonObject b = instruments[1].toObject();
   EXPECT_TRUE(b["instrument"].isNull());
   EXPECT_FALSE(b["up"].toBool());
-  EXPECT_EQ(b["link"].toString(), QStringLiteral("not answering"));
   EXPECT_EQ(b["port"].toString(), QStringLiteral("COM4"));
   for (const char* unknown : {"last_seen", "model", "firmware", "dose_rate_usv_h",
                               "uncertainty_percent", "dose_usv", "accumulation_s"}) {
