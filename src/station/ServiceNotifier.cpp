@@ -30,6 +30,7 @@ bool ServiceNotifier::Send(const QByteArray& state) {
   }
   const int sent = sd_notify(0, state.constData());
   if (sent > 0) {
+    failureLogged_ = false;
     return true;
   }
   if (!failureLogged_) {

@@ -11,7 +11,7 @@ namespace vantor {
 // the socket NOTIFY_SOCKET names, which systemd sets for a Type=notify unit.
 // Without it (started by hand, in a terminal, by a test) every call does
 // nothing and returns false. Each call returns whether the message went out;
-// a failed send is logged once, not on every watchdog tick.
+// a failed send is logged once an outage, not on every watchdog tick.
 class ServiceNotifier {
  public:
   // Whether a service manager listens at all.

@@ -199,12 +199,18 @@ TEST_F(NotifySocket, AManagerThatIsGoneIsLoggedOnceAndNotFatal) {
   for (int tick = 0; tick < 5; ++tick) {
     EXPECT_FALSE(notifier.Watchdog());
   }
-  qInstallMessageHandler(previous);
   EXPECT_EQ(warnings, 1);
   // It comes back: the pings go out again.
   Listen();
   EXPECT_TRUE(notifier.Watchdog());
   EXPECT_EQ(Next(), "WATCHDOG=1");
+  // A later outage is told again, once.
+  close(fd_);
+  fd_ = -1;
+  EXPECT_FALSE(notifier.Watchdog());
+  EXPECT_FALSE(notifier.Watchdog());
+  qInstallMessageHandler(previous);
+  EXPECT_EQ(warnings, 2);
 }
 
 TEST(ServiceWatchdog, TheIntervalIsTheManagersForThisProcessOnly) {
