@@ -12,6 +12,7 @@
 #include "Metrics.h"
 #include "MqttClient.h"
 #include "PortMap.h"
+#include "ServiceNotifier.h"
 #include "StationHttp.h"
 #include "StationInstrument.h"
 #include "StatusPage.h"
@@ -226,8 +227,10 @@ void MonitoringStation::OnAlarm(const StationInstrument& instrument, const Alarm
           .arg(t.Value)
           .arg(t.Level));
   if (onAlarm_) {
-    onAlarm_->Run(AlarmEnvironment(QProcessEnvironment::systemEnvironment(), instrument.Name(),
-                                   instrument.Line().Label(), t));
+    // The command is not the service: it may not speak to systemd for it.
+    QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
+    ServiceNotifier::RemoveFrom(base);
+    onAlarm_->Run(AlarmEnvironment(base, instrument.Name(), instrument.Line().Label(), t));
   }
 }
 

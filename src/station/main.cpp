@@ -41,9 +41,13 @@ struct Loaded {
   QString Error;
 };
 
+bool SystemService(const vantor::StationArguments& arguments) {
+  return vantor::RunsAsSystemService(arguments.System, qEnvironmentVariableIsSet("INVOCATION_ID"),
+                                     ::geteuid() == 0);
+}
+
 Loaded Load(const vantor::StationArguments& arguments) {
-  const bool system = vantor::RunsAsSystemService(
-      arguments.System, qEnvironmentVariableIsSet("INVOCATION_ID"), ::geteuid() == 0);
+  const bool system = SystemService(arguments);
   const QString path = vantor::DefaultStationConfigPath(
       system, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
   Loaded loaded;
@@ -72,6 +76,18 @@ int main(int argc, char** argv) {
   if (arguments->Version) {
     std::printf("vantor-station %s\n", VANTOR_VERSION);
     return 0;
+  }
+  if (SystemService(*arguments)) {
+    // The system's station keeps its port map (and the history's address,
+    // if shared) beside station.conf, in /etc/vantor, and what it writes in
+    // its state directory, unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME")) {
+      qputenv("XDG_CONFIG_HOME", "/etc");
+    }
+    const QByteArray state = qgetenv("STATE_DIRECTORY").split(':').front();
+    if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME") && !state.isEmpty()) {
+      qputenv("XDG_DATA_HOME", state);
+    }
   }
   Loaded loaded = Load(*arguments);
   if (!loaded.Config) {

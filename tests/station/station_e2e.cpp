@@ -22,6 +22,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -664,6 +666,68 @@ TEST_F(StationE2e, PagesShowTheInstrumentWithoutSecrets) {
     EXPECT_FALSE(body.contains("pa55word"));
   }
   EXPECT_EQ(Terminate(), 0);
+}
+
+// A notify socket as systemd binds one for a Type=notify service.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const QString& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.toUtf8().constData(), sizeof(address.sun_path) - 1);
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
+  ~NotifySocket() { ::close(fd_); }
+  NotifySocket(const NotifySocket&) = delete;
+  NotifySocket& operator=(const NotifySocket&) = delete;
+  bool Bound() const { return bound_; }
+  // Every datagram so far, one a line.
+  const QStringList& Heard() {
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd_, buffer, sizeof(buffer), 0)) > 0;) {
+      heard_ << QString::fromUtf8(buffer, static_cast<qsizetype>(n));
+    }
+    return heard_;
+  }
+  bool Says(const QString& text) {
+    return std::any_of(Heard().begin(), Heard().end(),
+                       [&](const QString& d) { return d.split('\n').contains(text); });
+  }
+
+ private:
+  QString path_;
+  int fd_ = -1;
+  bool bound_ = false;
+  QStringList heard_;
+};
+
+TEST_F(StationE2e, TellsSystemdItIsReadyHowItFaresThatItLivesAndThatItStops) {
+  QTemporaryDir runtime;
+  NotifySocket notify(runtime.filePath(QStringLiteral("notify")));
+  ASSERT_TRUE(notify.Bound());
+  extraEnvironment = {{QStringLiteral("NOTIFY_SOCKET"), runtime.filePath(QStringLiteral("notify"))},
+                      {QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000")}};
+  Start(BaseArguments());
+  ASSERT_TRUE(Eventually([&] { return notify.Says(QStringLiteral("READY=1")); }))
+      << Log().toStdString();
+  EXPECT_TRUE(Eventually([&] { return notify.Says(QStringLiteral("WATCHDOG=1")); }));
+  ASSERT_TRUE(Up());
+  EXPECT_TRUE(Eventually(
+      [&] { return notify.Says(QStringLiteral("STATUS=1 of 1 instruments answering")); }, 30000))
+      << notify.Heard().join(QStringLiteral(" | ")).toStdString();
+  const qsizetype before = notify.Heard().size();
+  ::kill(static_cast<pid_t>(station->processId()), SIGHUP);
+  EXPECT_TRUE(Eventually([&] {
+    const QStringList after = notify.Heard().mid(before);
+    const auto reloading = std::find_if(after.begin(), after.end(), [](const QString& d) {
+      return d.split('\n').contains(QStringLiteral("RELOADING=1"));
+    });
+    return reloading != after.end() &&
+           std::any_of(reloading, after.end(), [](const QString& d) { return d == "READY=1"; });
+  }));
+  EXPECT_EQ(Terminate(), 0);
+  EXPECT_TRUE(notify.Says(QStringLiteral("STOPPING=1")));
 }
 
 }  // namespace
