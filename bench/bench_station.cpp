@@ -276,6 +276,30 @@ int main(int argc, char** argv) {
     }
   });
   const ProcessUse atEnd = UseOf(station.processId());
+  // Exchanges that brought nothing, as the station counts them.
+  bool scraped = false;
+  double failedExchanges = 0;
+  double exchanges = 0;
+  {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(httpPort));
+    socket.waitForConnected(2000);
+    socket.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray text;
+    while (socket.waitForReadyRead(500)) {
+      text += socket.readAll();
+    }
+    for (const QByteArray& line : text.split('\n')) {
+      if (line.startsWith("vantor_exchanges_total{")) {
+        const double n = line.mid(line.lastIndexOf(' ') + 1).toDouble();
+        exchanges += n;
+        scraped = true;
+        if (!line.contains("outcome=\"read\"") && !line.contains("outcome=\"written\"")) {
+          failedExchanges += n;
+        }
+      }
+    }
+  }
   const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
   watch.Count(false);
   const auto times = watch.Times();
@@ -302,7 +326,10 @@ int main(int argc, char** argv) {
       "  resident memory at the end:  %.1f MB   (growth %.2f MB, goal within 2 MB; "
       "8 x vantorctl live: %.1f MB)\n",
       atEnd.ResidentBytes / 1e6, growth, baselineResident / 1e6);
-  std::printf("  longest poll gap:            %.2f s   (goal < 1.5 s)\n", gap);
+  std::printf(
+      "  longest poll gap:            %.2f s   (goal < 1.5 s; exchanges failed: %.0f of "
+      "%.0f%s)\n",
+      gap, failedExchanges, exchanges, scraped ? "" : ", not scraped");
   std::printf("  /metrics latency p99:        %.2f ms  (median %.2f, goal < 10 ms; %d failed)\n",
               metricsP99, Percentile(latencies, 0.5), failedScrapes);
   std::printf("  MQTT delay p99:              %.1f ms  (median %.1f, goal < 50 ms)\n", mqttP99,

@@ -128,6 +128,12 @@ struct StationInstrument::LineWork {
     // Every reading goes into the history; a clock more than 300 s off is
     // set at once, as the live tab does.
     MeasurementPoll poll = PollMeasurement(link, Clock, History, true);
+    if (!poll.Read && link.LostPortNumber() == 0 && !Stop->load()) {
+      // A reply lost to noise or a busy machine costs one exchange more, not
+      // a second without a reading (the link keeps a late reply from being
+      // taken for this one's).
+      poll = PollMeasurement(link, Clock, History, true);
+    }
     const bool gone = link.LostPortNumber() != 0;
     if (poll.Read) {
       if (Down) {

@@ -66,7 +66,8 @@ class StationInstrument : public QObject {
 
  public:
   // How many polls in a row may fail before the instrument counts as not
-  // answering (a reply lost to noise is not an outage).
+  // answering (a reply lost to noise is not an outage). A failed poll is
+  // tried once more at once, so a lost reply leaves no gap in the readings.
   static constexpr int PollsLostBeforeDown = 3;
   // How often a port that will not open is tried again, in ticks.
   static constexpr int OpenRetryTicks = 5;

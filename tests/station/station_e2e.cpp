@@ -246,15 +246,18 @@ TEST_F(StationE2e, PublishesDiscoveryStateAndAvailabilityAndLeavesOfflineWhenItS
   MqttWatcher later(broker.Port(), "later");
   ASSERT_TRUE(later.Connect());
   ASSERT_TRUE(later.Subscribe("#"));
-  EXPECT_TRUE(Eventually([&] { return later.Got(availability, "online"); }));
-  bool retainedConfig = false;
+  const auto retainedConfig = [&] {
+    const std::vector<MqttWatcher::Message> messages = later.Messages();
+    return std::any_of(messages.begin(), messages.end(), [&](const MqttWatcher::Message& m) {
+      return m.Topic == prefix + "/dose_rate/config" && m.Retained;
+    });
+  };
+  EXPECT_TRUE(Eventually([&] { return later.Got(availability, "online") && retainedConfig(); }));
   for (const MqttWatcher::Message& m : later.Messages()) {
-    retainedConfig = retainedConfig || (m.Topic == prefix + "/dose_rate/config" && m.Retained);
     if (m.Topic == state) {
       EXPECT_FALSE(m.Retained);
     }
   }
-  EXPECT_TRUE(retainedConfig);
 
   // The state is the instrument's reading.
   const QJsonObject reading =
