@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -151,6 +152,9 @@ class StationE2e : public ::testing::Test {
     station->setProcessEnvironment(Environment());
     station->setWorkingDirectory(work.path());
     station->setProcessChannelMode(QProcess::SeparateChannels);
+    // A test that dies takes its station with it: a station left behind
+    // would hold a pseudo-terminal a later test's instrument may get.
+    station->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     station->start(QStringLiteral(VANTOR_STATION), arguments);
     ASSERT_TRUE(station->waitForStarted(10000));
   }
@@ -703,7 +707,9 @@ class NotifySocket {
     return heard_;
   }
   bool Says(const QString& text) {
-    return std::any_of(Heard().begin(), Heard().end(),
+    // One look: a second could add to the list and move it under the first's iterators.
+    const QStringList heard = Heard();
+    return std::any_of(heard.begin(), heard.end(),
                        [&](const QString& d) { return d.split('\n').contains(text); });
   }
 
@@ -724,7 +730,7 @@ TEST_F(StationE2e, TellsSystemdItIsReadyHowItFaresThatItLivesAndThatItStops) {
   ASSERT_TRUE(Eventually([&] { return notify.Says(QStringLiteral("READY=1")); }))
       << Log().toStdString();
   EXPECT_TRUE(Eventually([&] { return notify.Says(QStringLiteral("WATCHDOG=1")); }));
-  ASSERT_TRUE(Up());
+  ASSERT_TRUE(Up()) << Log().toStdString() << station->state();
   EXPECT_TRUE(Eventually(
       [&] { return notify.Says(QStringLiteral("STATUS=1 of 1 instruments answering")); }, 30000))
       << notify.Heard().join(QStringLiteral(" | ")).toStdString();
