@@ -158,7 +158,7 @@ double MetricsLatencyMs(int port, bool* ok) {
   return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
-// Runs `seconds` with one tick a second; false when the bench was stopped.
+// Runs `seconds`, calling `tick` once a second.
 void Every(double seconds, const std::function<void(int second)>& tick) {
   QElapsedTimer timer;
   timer.start();

@@ -88,6 +88,7 @@ struct StationInstrument::LineWork {
         return tick;
       }
       tick.Identified = std::move(read);
+      tick.Identity = IdentityOf(link.Values());
       LastProblem.clear();
       LostInRow = 0;
       Down = false;
@@ -259,10 +260,7 @@ bool StationInstrument::AvailableIn(StationLinkState state) {
 void StationInstrument::Take(const StationTick& tick) {
   state_ = tick.State;
   if (tick.Identified) {
-    InstrumentIdentity now;
-    now.DeviceType = tick.Identified->Service.DeviceType;
-    now.DeviceData = tick.Identified->DeviceData;
-    now.Firmware = tick.Identified->Firmware;
+    const InstrumentIdentity& now = tick.Identity;
     settings_ = tick.Identified->User;
     if (identity_ != now) {
       const std::optional<InstrumentIdentity> previous = identity_;

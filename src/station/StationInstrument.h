@@ -41,6 +41,7 @@ struct StationTick {
   // The instrument identified itself (at the first answer, after its port
   // came back, after it answered again): its settings, thresholds included.
   std::optional<SettingsRead> Identified;
+  InstrumentIdentity Identity;          // who that is, as the link now holds it
   std::optional<MeasurementPoll> Poll;  // a poll was made
   // An archive read ended: records read and slots left open.
   std::optional<std::pair<int, int>> ArchiveRead;
